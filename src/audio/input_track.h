@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dst/dst_frame.h"
+
+namespace varn {
+
+// One input audio file: its payload in the audio area's own layout
+// (byte-interleaved channels, earliest sample in the MSB, whole SACD frames),
+// its tags and, for DST-coded audio, its frames.
+struct InputTrack {
+  std::vector<uint8_t> audio;
+  uint32_t channels = 0;
+  uint64_t sample_count = 0;
+  std::string title;
+  std::string artist;
+  std::string album;
+  std::string genre;
+  std::string date;
+  uint32_t rate_multiple = 64;
+  uint32_t sample_rate = 2822400;
+  bool is_dst = false;
+  std::vector<DstFrame> dst_frames;
+  uint32_t track_number = 0;
+  uint32_t pause_frames = 150;
+  std::vector<uint8_t> cover;
+};
+
+// Base rate of a DSD sample rate: 44100 when it is a whole multiple of
+// 44100, else 48000.
+inline uint32_t base_rate_of(uint32_t sample_rate) {
+  return (sample_rate % 44100 == 0) ? 44100u : 48000u;
+}
+
+}  // namespace varn

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/input_track.h"
+#include "frontend/pack_job.h"
+#include "metadata/cue_sheet.h"
+#include "sacd/disc_layout.h"
+
+namespace varn {
+
+// Everything one packing run owns: the options, the track list (with the
+// name of the file each track was read from), the imported CUE sheet, the
+// two area lists and the planned layout.
+struct PackRun {
+  PackJob job;
+  std::vector<InputTrack> tracks;
+  std::vector<std::string> track_paths;
+  CueSheet cue;
+  bool have_cue = false;
+  std::vector<uint64_t> stereo_list;
+  std::vector<uint64_t> multi_list;
+  AreaPlan stereo;
+  AreaPlan multi;
+  DiscLayout layout;  // fixed positions filled after planning
+  int dst_order = 128;  // prediction order chosen at stage F for the track
+};
+
+// A stage either lets the run go on (nullopt) or ends it with an exit code.
+using StageResult = std::optional<int>;
+
+}  // namespace varn

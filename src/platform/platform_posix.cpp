@@ -1,0 +1,188 @@
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace varn {
+
+FILE* platform_fopen(const std::string& path, const char* mode) {
+  if (path.empty()) return nullptr;
+  return std::fopen(path.c_str(), mode);
+}
+
+int platform_fseek64(FILE* f, int64_t offset, int whence) {
+  return fseeko(f, static_cast<off_t>(offset), whence) == 0 ? 0 : -1;
+}
+
+int64_t platform_ftell64(FILE* f) { return static_cast<int64_t>(ftello(f)); }
+
+int64_t platform_file_size(FILE* f) {
+  int64_t pos = platform_ftell64(f);
+  if (pos < 0 || platform_fseek64(f, 0, SEEK_END) != 0) return -1;
+  int64_t size = platform_ftell64(f);
+  platform_fseek64(f, pos, SEEK_SET);
+  return size;
+}
+
+bool platform_is_directory(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool platform_stdin_is_tty() { return ::isatty(0) == 1; }
+
+const char* platform_temp_dir() {
+  static char buffer[512];
+  static bool filled = false;
+  if (!filled) {
+    const char* v = std::getenv("TEMP");
+    if (!v || !*v) v = std::getenv("TMP");
+    if (!v || !*v) v = ".";
+    std::snprintf(buffer, sizeof buffer, "%s", v);
+    filled = true;
+  }
+  return buffer;
+}
+
+int platform_make_unique_file(char* pattern) {
+  if (!pattern) {
+    errno = EINVAL;
+    return -1;
+  }
+  char* x = std::strstr(pattern, "XXXXXX");
+  if (!x) {
+    errno = EINVAL;
+    return -1;
+  }
+  static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device rd;
+  std::mt19937 rng(rd());
+  for (uint32_t attempt = 1; attempt <= 4096; ++attempt) {
+    uint32_t ticks = static_cast<uint32_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count() / 1000000);
+    uint32_t v = (ticks * attempt) ^ static_cast<uint32_t>(rng());
+    for (int i = 0; i < 6; ++i) {
+      x[i] = alphabet[v % 36];
+      v /= 36;
+    }
+    int fd = ::open(pattern, O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) break;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+int platform_close_fd(int fd) { return ::close(fd); }
+
+void platform_set_console_utf8() {}
+
+void platform_reattach_std_handles() {}
+
+unsigned platform_hardware_threads() { return std::thread::hardware_concurrency(); }
+
+bool source_date_epoch(int64_t& seconds) {
+  const char* v = std::getenv("SOURCE_DATE_EPOCH");
+  if (!v || !*v) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long n = std::strtoll(v, &end, 10);
+  if (end == v || errno == ERANGE || n < 0) return false;
+  seconds = n;
+  return true;
+}
+
+int64_t volume_time() {
+  int64_t t;
+  if (source_date_epoch(t)) return t;
+  return static_cast<int64_t>(std::time(nullptr));
+}
+
+static CivilTime from_tm(const std::tm& tm) {
+  CivilTime c;
+  c.year = tm.tm_year + 1900;
+  c.month = tm.tm_mon + 1;
+  c.day = tm.tm_mday;
+  c.hour = tm.tm_hour;
+  c.minute = tm.tm_min;
+  c.second = tm.tm_sec;
+  return c;
+}
+
+CivilTime civil_time_utc(int64_t t) {
+  std::time_t tt = static_cast<std::time_t>(t);
+  std::tm tm {};
+  if (!gmtime_r(&tt, &tm)) return CivilTime{};
+  return from_tm(tm);
+}
+
+CivilTime civil_time_local(int64_t t) {
+  std::time_t tt = static_cast<std::time_t>(t);
+  std::tm tm {};
+  if (!localtime_r(&tt, &tm)) return CivilTime{};
+  return from_tm(tm);
+}
+
+bool platform_convert(const std::string& in, const char* from_charset,
+                      const char* to_charset, std::string& out) {
+  // //TRANSLIT would pick look-alikes; the Windows converters write '?'
+  // instead, which we do by hand below on EILSEQ from the target side.
+  iconv_t cd = iconv_open(to_charset, from_charset);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  // Decode to UCS-4 first so that an unrepresentable character can be
+  // replaced as a whole; a second converter writes the target.
+  iconv_close(cd);
+  iconv_t dec = iconv_open("UCS-4BE", from_charset);
+  iconv_t enc = iconv_open(to_charset, "UCS-4BE");
+  if (dec == reinterpret_cast<iconv_t>(-1) || enc == reinterpret_cast<iconv_t>(-1)) {
+    if (dec != reinterpret_cast<iconv_t>(-1)) iconv_close(dec);
+    if (enc != reinterpret_cast<iconv_t>(-1)) iconv_close(enc);
+    return false;
+  }
+  std::vector<char> ucs(in.size() * 4 + 16);
+  char* src = const_cast<char*>(in.data());
+  size_t src_left = in.size();
+  char* dst = ucs.data();
+  size_t dst_left = ucs.size();
+  bool ok = iconv(dec, &src, &src_left, &dst, &dst_left) != static_cast<size_t>(-1);
+  iconv_close(dec);
+  if (!ok) {
+    iconv_close(enc);
+    return false;
+  }
+  size_t ucs_len = ucs.size() - dst_left;
+  out.clear();
+  char buf[16];
+  for (size_t i = 0; i + 4 <= ucs_len; i += 4) {
+    char* s = ucs.data() + i;
+    size_t s_left = 4;
+    char* d = buf;
+    size_t d_left = sizeof buf;
+    if (iconv(enc, &s, &s_left, &d, &d_left) == static_cast<size_t>(-1)) {
+      iconv(enc, nullptr, nullptr, nullptr, nullptr);
+      out.push_back('?');
+    } else {
+      out.append(buf, sizeof buf - d_left);
+    }
+  }
+  // Flush any shift state of stateful encodings.
+  char* d = buf;
+  size_t d_left = sizeof buf;
+  iconv(enc, nullptr, nullptr, &d, &d_left);
+  out.append(buf, sizeof buf - d_left);
+  iconv_close(enc);
+  return true;
+}
+
+}  // namespace varn

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "audio/input_track.h"
+
+namespace varn {
+
+// Sector plan of one audio area.
+struct AreaPlan {
+  std::vector<uint32_t> track_start;    // first sector, from the area start
+  std::vector<uint32_t> track_frames;   // length in frames (pause excluded)
+  std::vector<uint32_t> track_sectors;  // sectors of the track's own audio
+  uint32_t total_sectors = 0;           // all tracks and pauses of the area
+};
+
+// The planned sector layout of one SACD image; read-only for the writers.
+struct DiscLayout {
+  std::string output_path;
+  std::vector<InputTrack>* tracks = nullptr;
+  AreaPlan stereo;
+  AreaPlan multi;
+  uint32_t master_toc_lsn = 510;
+  uint32_t area1_toc_lsn = 0;
+  uint32_t area1_toc_sectors = 0;
+  uint32_t area2_toc_lsn = 0;
+  uint32_t area2_toc_sectors = 0;
+  uint32_t master_text_lsn = 511;
+  uint32_t master_text_copies = 8;
+  uint32_t manufacturer_lsn = 519;
+  uint32_t audio_start_lsn = 540;
+  std::string album;
+  std::string artist;
+  std::string genre;
+  std::string catalog;
+  std::string year;
+  std::string label;
+  std::string composer;
+  std::string conductor;
+  std::string orchestra;
+  std::string barcode;
+  std::string date;
+  std::string copyright;
+  std::string disc_number;
+  std::string disc_total;
+  std::map<int32_t, std::string> track_artists;
+  std::map<int32_t, std::string> isrc_by_track;
+  std::string cover_path;
+  bool no_manifest = false;
+};
+
+}  // namespace varn

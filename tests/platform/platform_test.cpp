@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+using namespace varn;
+
+TEST(VolumeTime, SourceDateEpochRule) {
+  int64_t t = 0;
+  setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  EXPECT_TRUE(source_date_epoch(t));
+  EXPECT_EQ(t, 1700000000);
+  EXPECT_EQ(volume_time(), 1700000000);
+  setenv("SOURCE_DATE_EPOCH", "42abc", 1);
+  EXPECT_TRUE(source_date_epoch(t));
+  EXPECT_EQ(t, 42);
+  for (const char* bad : {"", "abc", "-5", "  -1"}) {
+    setenv("SOURCE_DATE_EPOCH", bad, 1);
+    EXPECT_FALSE(source_date_epoch(t)) << bad;
+  }
+  unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_FALSE(source_date_epoch(t));
+}
+
+TEST(CivilTime, EpochZeroIsNewYear1970) {
+  CivilTime c = civil_time_utc(0);
+  EXPECT_EQ(c.year, 1970);
+  EXPECT_EQ(c.month, 1);
+  EXPECT_EQ(c.day, 1);
+  EXPECT_EQ(c.hour, 0);
+}
+
+TEST(UniqueFile, CreatesExclusivelyAndRejectsBadPatterns) {
+  char bad[] = "/tmp/no_placeholder";
+  EXPECT_EQ(platform_make_unique_file(bad), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(platform_make_unique_file(nullptr), -1);
+  char pattern[] = "/tmp/varn_unique_XXXXXX.bin";
+  int fd = platform_make_unique_file(pattern);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(std::string(pattern).find("XXXXXX"), std::string::npos);
+  platform_close_fd(fd);
+  std::remove(pattern);
+}
+
+TEST(Convert, ReplacesWhatTheTargetCannotHold) {
+  std::string out;
+  // "é" and "中" to ISO-8859-1: the first fits, the second becomes '?'.
+  ASSERT_TRUE(platform_convert("a\xC3\xA9\xE4\xB8\xAD", "UTF-8", "ISO-8859-1", out));
+  EXPECT_EQ(out, std::string("a\xE9?"));
+  ASSERT_TRUE(platform_convert("\xE4\xB8\xAD", "UTF-8", "GBK", out));
+  EXPECT_EQ(out, std::string("\xD6\xD0"));
+  EXPECT_FALSE(platform_convert("\xFF", "UTF-8", "GBK", out));
+}

@@ -1,0 +1,59 @@
+// Helpers shared by the test suites: scratch directories, running the
+// console program and capturing its streams, whole-file reads and writes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh empty directory under the system temp dir, removed by the
+// destructor unless VARN_KEEP_TEST_FILES is set.
+struct ScratchDir {
+  std::string path;
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+struct RunResult {
+  int exit_code = -1;  // exit status, or 128 + signal
+  std::string out;     // standard output
+  std::string err;     // standard error
+};
+
+// Runs a program with arguments (no shell), optional extra environment
+// entries "NAME=value" and standard input text; captures both streams.
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env = {}, const std::string& stdin_text = "");
+
+// Runs the console program varntessel.
+RunResult run_varntessel(const std::vector<std::string>& args,
+                         const std::vector<std::string>& env = {});
+
+// Runs a shell command line and captures its streams.
+RunResult run_shell(const std::string& command_line);
+
+// True when a program of that name is found on PATH.
+bool have_program(const std::string& name);
+
+std::vector<uint8_t> read_file(const std::string& path);
+std::string read_text(const std::string& path);
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
+void write_text(const std::string& path, const std::string& text);
+bool file_exists(const std::string& path);
+
+// Big- and little-endian readers for byte checks.
+inline uint32_t be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+inline uint16_t be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint32_t le32(const uint8_t* p) {
+  return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+}
+inline uint16_t le16(const uint8_t* p) { return uint16_t((p[1] << 8) | p[0]); }
+
+}  // namespace testsupport

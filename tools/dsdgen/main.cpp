@@ -1,0 +1,3 @@
+#include "dsdgen/dsdgen.h"
+
+int main() { return 0; }
