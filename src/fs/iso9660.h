@@ -27,3 +27,27 @@ struct EmbedWindow {
 };
 
 }  // namespace varn
+
+namespace varn {
+
+// Writes the ISO 9660 volume (system area, volume descriptors, the UDF
+// recognition sequence at 18..20, path tables at 66/67, directories from 68,
+// embedded files). Embedded entries get their `lsn`; entries that fit no
+// slot are dropped from the list. Returns false, after printing why, when
+// the image cannot be opened or the tree does not fit the layout.
+bool write_iso9660_volume(const std::string& image_path, uint32_t block_count,
+                          std::vector<IsoFileEntry>& files, const std::string& label,
+                          const EmbedWindow& window);
+
+// On an open image: root extent 68 in the volume descriptor, first two
+// path-table records at 68 and 69.
+void reassert_iso_directory_lsns(FILE* image);
+
+// On an open image: new extent and length of the root-directory record
+// named `name` (upper case, without ";1").
+void patch_root_directory_entry(FILE* image, const std::string& name, uint32_t lsn, uint64_t size);
+
+// Volume space size of the primary volume descriptor (both-endian).
+void write_iso_volume_size(FILE* image, uint32_t sectors);
+
+}  // namespace varn
