@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+#include "audio/input_track.h"
+
+namespace varn {
+
+// Reads a DSF file into a freshly initialised track (album and artist may be
+// preset from the command line). Prints its summary line on success, its
+// errors on standard error; false when the file cannot be used.
+bool read_dsf(const std::string& path, InputTrack& track);
+
+}  // namespace varn
