@@ -1,7 +1,126 @@
+// The packing driver: the body of varn_tessel_main.
 #include "frontend/driver.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "audio/dsdiff_reader.h"
+#include "audio/dsf_reader.h"
+#include "frontend/cli.h"
+#include "frontend/host.h"
+#include "frontend/interactive.h"
+#include "frontend/stages.h"
+#include "frontend/title_from_name.h"
+#include "frontend/track_order.h"
+#include "platform/platform.h"
 
 namespace varn {
 
-int run_entry_point(int, char**) { return 0; }
+namespace {
+
+// Steps 8 to 17 for one input: read, complete the texts, stop check, DST.
+// Returns an exit code when the run ends here.
+std::optional<int> read_one_input(PackRun& run, const std::string& name) {
+  InputTrack track;
+  if (!run.job.album.empty()) track.album = run.job.album;
+  if (!run.job.artist.empty()) track.artist = run.job.artist;
+
+  InputKind kind = input_kind(name);
+  if (kind == InputKind::Unknown) {
+    std::fprintf(stderr, "Unknown extension: %s\n", name.c_str());
+    return std::nullopt;
+  }
+  bool ok = kind == InputKind::Dsf ? read_dsf(name, track) : read_dsdiff(name, track);
+  if (!ok) {
+    std::fprintf(stderr, "Failed to read: %s\n", name.c_str());
+    return std::nullopt;
+  }
+  const bool title_from_tag = !track.title.empty();
+  if (!title_from_tag) track.title = title_from_file_name(name);
+
+  const size_t p = run.tracks.size();
+  stage_cue_track_text(run, track, p, title_from_tag);                 // D
+  auto title = run.job.track_titles.find(static_cast<int32_t>(p));
+  if (title != run.job.track_titles.end()) track.title = title->second;
+  auto artist = run.job.track_artists.find(static_cast<int32_t>(p));
+  if (artist != run.job.track_artists.end()) track.artist = artist->second;
+  stage_cue_track_isrc(run, track, p);                                 // E
+  stage_dst_order(run, track);                                         // F
+
+  if (take_host_stop_request()) {
+    std::fprintf(stderr,
+                 "\n[tessel] host requested stop (inproc control channel) -- packing aborted after %d "
+                 "complete track(s), ISO is incomplete\n",
+                 static_cast<int>(p));
+    return -61;
+  }
+  stage_dst_encode(run, track);                                        // G
+  track.pause_frames = static_cast<uint32_t>(run.job.pause_frames);
+  run.tracks.push_back(std::move(track));
+  run.track_paths.push_back(name);
+  return std::nullopt;
+}
+
+int pack(PackRun& run) {
+  PackJob& job = run.job;
+  if (auto r = stage_cue_import(run)) return *r;  // A
+  if (auto r = stage_dsd_disc(run)) return *r;    // B
+  if (auto r = stage_verify(run)) return *r;      // C
+  if (job.inputs.empty()) {
+    std::fprintf(stderr, "No input files\n");
+    return 1;
+  }
+  for (const std::string& name : job.inputs) {
+    if (auto r = read_one_input(run, name)) return *r;
+  }
+  if (run.tracks.empty()) {
+    std::fprintf(stderr, "No valid tracks.\n");
+    return 1;
+  }
+  sort_by_track_number(run);
+  if (job.genre.empty() && !run.tracks[0].genre.empty()) job.genre = run.tracks[0].genre;
+  if (job.year.empty() && !run.tracks[0].date.empty()) job.year = run.tracks[0].date;
+  extract_cover(run);
+  if (platform_stdin_is_tty()) complete_metadata_interactively(run);
+
+  run.stereo_list.clear();
+  run.multi_list.clear();
+  for (size_t i = 0; i < run.tracks.size(); ++i)
+    (run.tracks[i].channels == 2 ? run.stereo_list : run.multi_list).push_back(i);
+  if (auto r = stage_plan_layout(run)) return *r;
+  if (auto r = stage_toc_dump(run)) return *r;    // H
+  if (!job.inspect_dir) job.output_path = sacd_image_name(job.output_path);
+  if (auto r = stage_preflight(run)) return *r;   // I
+  if (auto r = stage_build_image(run)) return *r; // J
+  return 0;
+}
+
+}  // namespace
+
+int run_entry_point(int argc, char** argv) {
+  try {
+    std::vector<std::string> args;
+    if (argv) {
+      for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+    }
+    host_pre_pass(args);
+    platform_set_console_utf8();
+    PackRun run;
+    if (auto code = parse_command_line(args, run.job)) return *code;
+    return pack(run);
+  } catch (const InvalidNumber& e) {
+    std::fprintf(stderr, "Error: invalid number '%s' for %s\n", e.text.c_str(), e.option.c_str());
+  } catch (const InvalidOption& e) {
+    std::fprintf(stderr, "Error: %s\n", e.what());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Error: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "Error: unexpected failure\n");
+  }
+  return 1;
+}
 
 }  // namespace varn
