@@ -1,0 +1,104 @@
+#include "audio/deblock.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace varn {
+
+namespace {
+
+// Bytes per channel handled in one pass.
+constexpr uint64_t kSlice = uint64_t(1) << 20;
+
+template <uint32_t C, bool Reverse>
+void weave_fixed(const uint8_t* src, size_t stride, size_t n, const uint8_t* table, uint8_t* dst) {
+  const uint8_t* s[C];
+  for (uint32_t c = 0; c < C; ++c) s[c] = src + c * stride;
+  for (size_t j = 0; j < n; ++j, dst += C)
+    for (uint32_t c = 0; c < C; ++c) dst[c] = Reverse ? table[s[c][j]] : s[c][j];
+}
+
+template <bool Reverse>
+void weave_any(const uint8_t* src, size_t stride, size_t n, uint32_t channels,
+               const uint8_t* table, uint8_t* dst) {
+  for (uint32_t c = 0; c < channels; ++c) {
+    const uint8_t* s = src + c * stride;
+    uint8_t* d = dst + c;
+    for (size_t j = 0; j < n; ++j, d += channels) *d = Reverse ? table[s[j]] : s[j];
+  }
+}
+
+template <bool Reverse>
+void weave(const uint8_t* src, size_t stride, size_t n, uint32_t channels, const uint8_t* table,
+           uint8_t* dst) {
+  switch (channels) {
+    case 1: return weave_fixed<1, Reverse>(src, stride, n, table, dst);
+    case 2: return weave_fixed<2, Reverse>(src, stride, n, table, dst);
+    case 5: return weave_fixed<5, Reverse>(src, stride, n, table, dst);
+    case 6: return weave_fixed<6, Reverse>(src, stride, n, table, dst);
+    default: return weave_any<Reverse>(src, stride, n, channels, table, dst);
+  }
+}
+
+// Fills n bytes from the region offset `at`; what lies past the region
+// becomes 0. A short read moves the region's end to where reading stopped.
+bool fill(DeblockSource& src, uint64_t at, uint8_t* buf, size_t n) {
+  size_t want = at < src.region ? size_t(std::min<uint64_t>(n, src.region - at)) : 0;
+  size_t got = want ? read_at(*src.in, src.start + at, buf, want) : 0;
+  std::memset(buf + got, 0, n - got);
+  if (got == want) return true;
+  src.region = at + got;
+  return false;
+}
+
+}  // namespace
+
+void weave_channels(const uint8_t* src, size_t stride, size_t n, uint32_t channels,
+                    const uint8_t* table, uint8_t* dst) {
+  if (table)
+    weave<true>(src, stride, n, channels, table, dst);
+  else
+    weave<false>(src, stride, n, channels, table, dst);
+}
+
+bool deblock_dsf(DeblockSource& src, uint32_t channels, uint64_t bpc, uint64_t block,
+                 const uint8_t* table, uint8_t* out) {
+  if (bpc == 0 || block == 0 || channels == 0) return true;
+  const uint64_t C = channels;
+  const uint64_t blocks = bpc / block + (bpc % block != 0);
+  bool ok = true;
+  if (block <= kSlice) {
+    // Several whole block rows per read.
+    const uint64_t rows_per_pass = std::max<uint64_t>(1, kSlice / block);
+    const uint64_t row = C * block;
+    std::vector<uint8_t> buf(size_t(rows_per_pass * row));
+    for (uint64_t k0 = 0; k0 < blocks; k0 += rows_per_pass) {
+      const uint64_t rows = std::min(rows_per_pass, blocks - k0);
+      ok &= fill(src, k0 * row, buf.data(), size_t(rows * row));
+      for (uint64_t r = 0; r < rows; ++r) {
+        const uint64_t first = (k0 + r) * block;
+        const uint64_t n = std::min(block, bpc - first);
+        weave_channels(buf.data() + r * row, size_t(block), size_t(n), channels, table,
+                       out + first * C);
+      }
+    }
+  } else {
+    // Large blocks: a slice of each channel's block per pass.
+    std::vector<uint8_t> buf(size_t(C * kSlice));
+    for (uint64_t k = 0; k < blocks; ++k) {
+      const uint64_t first = k * block;
+      const uint64_t in_block = std::min(block, bpc - first);
+      for (uint64_t j0 = 0; j0 < in_block; j0 += kSlice) {
+        const uint64_t n = std::min(kSlice, in_block - j0);
+        for (uint64_t c = 0; c < C; ++c)
+          ok &= fill(src, k * C * block + c * block + j0, buf.data() + c * kSlice, size_t(n));
+        weave_channels(buf.data(), size_t(kSlice), size_t(n), channels, table,
+                       out + (first + j0) * C);
+      }
+    }
+  }
+  return ok;
+}
+
+}  // namespace varn

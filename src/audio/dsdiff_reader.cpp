@@ -1,0 +1,299 @@
+// DSDIFF reader: FRM8/"DSD " form, PROP/"SND " properties, plain "DSD " or
+// DST-coded "DST " sound data, DIIN/DIDX and COMT texts, trailing "ID3 ".
+#include "audio/dsdiff_reader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "audio/id3.h"
+#include "audio/reader_common.h"
+
+namespace varn {
+
+namespace {
+
+// Beyond this the zero stand-in of a DST track's plain audio would be larger
+// than twice a dual-layer disc: no real file comes near it.
+constexpr uint64_t kMaxDstPlainBytes = uint64_t(1) << 34;
+
+struct ChunkHeader {
+  char id[4];
+  uint64_t size = 0;
+  uint64_t data = 0;  // file offset of the chunk's data
+};
+
+uint64_t add_sat(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+bool read_chunk_header(InputFile& in, uint64_t at, ChunkHeader& ch) {
+  uint8_t h[12];
+  if (read_at(in, at, h, 12) != 12) return false;
+  std::memcpy(ch.id, h, 4);
+  ch.size = get_be64(h + 4);
+  ch.data = at + 12;
+  return true;
+}
+
+bool is_id(const ChunkHeader& ch, const char* id) { return std::memcmp(ch.id, id, 4) == 0; }
+
+// The end of a chunk's data and, for an odd size, its pad byte.
+uint64_t end_of(const ChunkHeader& ch) { return add_sat(ch.data, ch.size); }
+uint64_t next_after(const ChunkHeader& ch) { return add_sat(end_of(ch), ch.size & 1); }
+
+struct DffScan {
+  bool prop_seen = false;
+  bool cmpr_dst = false;
+  bool have_dsd = false, have_dst = false;
+  ChunkHeader dsd, dst;
+  uint64_t diin_end = 0;
+};
+
+// Title and artist from DIDX text: title, a zero, artist, a zero. Text in
+// 16-bit units (after a byte-order mark) is converted to UTF-8 first.
+void apply_didx(const std::vector<uint8_t>& d, InputTrack& track) {
+  std::string text;
+  if (d.size() >= 2 && ((d[0] == 0xFF && d[1] == 0xFE) || (d[0] == 0xFE && d[1] == 0xFF)))
+    text = utf16_to_utf8_keep_zeros(d.data(), d.size(), true);
+  else
+    text.assign(reinterpret_cast<const char*>(d.data()), d.size());
+  const size_t z1 = text.find('\0');
+  if (z1 == std::string::npos) return;
+  const size_t z2 = text.find('\0', z1 + 1);
+  if (z2 == std::string::npos) return;
+  if (track.title.empty()) track.title = text.substr(0, z1);
+  if (track.artist.empty()) track.artist = text.substr(z1 + 1, z2 - z1 - 1);
+}
+
+void apply_comt(const std::vector<uint8_t>& d, InputTrack& track) {
+  size_t pos = 0;
+  while (d.size() - pos >= 4) {
+    const uint16_t type = get_be16(d.data() + pos);
+    const size_t n = get_be16(d.data() + pos + 2);
+    if (n == 0 || n > d.size() - pos - 4) break;
+    std::string text(reinterpret_cast<const char*>(d.data() + pos + 4), n);
+    while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
+    if (type == 3 && track.genre.empty()) track.genre = text;
+    if (type == 4 && track.date.empty()) track.date = text;
+    pos += 4 + n + (n & 1);
+    if (pos > d.size()) break;
+  }
+}
+
+// Reads a whole chunk's data when it lies inside the file.
+bool read_chunk_data(InputFile& in, const ChunkHeader& ch, std::vector<uint8_t>& out) {
+  if (ch.size > bytes_after(in, ch.data)) return false;
+  out.resize(size_t(ch.size));
+  return read_at(in, ch.data, out.data(), out.size()) == out.size();
+}
+
+// PROP/"SND ": FS, CHNL, CMPR. False (after its message) for a refused
+// channel count; `snd` false when the property type is not "SND ".
+bool read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop, InputTrack& track,
+               DffScan& scan, bool& snd) {
+  uint8_t type[4];
+  snd = prop.size >= 4 && read_at(in, prop.data, type, 4) == 4 && std::memcmp(type, "SND ", 4) == 0;
+  if (!snd) return true;
+  const uint64_t end = end_of(prop);
+  uint64_t at = prop.data + 4;
+  ChunkHeader sub;
+  while (at <= end && end - at >= 12 && read_chunk_header(in, at, sub)) {
+    if (sub.size > end - sub.data) break;  // claims more than the property chunk holds
+    uint8_t v[4];
+    if (is_id(sub, "FS  ") && sub.size >= 4 && read_at(in, sub.data, v, 4) == 4) {
+      const uint32_t rate = get_be32(v);
+      if (rate != 0) set_sample_rate(path, track, rate);
+    } else if (is_id(sub, "CHNL") && sub.size >= 2 && read_at(in, sub.data, v, 2) == 2) {
+      const uint32_t channels = get_be16(v);
+      if (channels != 0) {
+        if (channels != 2 && channels != 5 && channels != 6) {
+          std::fprintf(stderr, "  Error: %s: unsupported channels %u\n", path.c_str(), channels);
+          return false;
+        }
+        track.channels = channels;
+      }
+    } else if (is_id(sub, "CMPR") && sub.size >= 4 && read_at(in, sub.data, v, 4) == 4) {
+      if (std::memcmp(v, "DST ", 4) == 0) scan.cmpr_dst = true;
+    }
+    at = next_after(sub);
+  }
+  scan.prop_seen = true;
+  return true;
+}
+
+void read_diin(InputFile& in, const ChunkHeader& diin, InputTrack& track, DffScan& scan) {
+  const uint64_t end = end_of(diin);
+  scan.diin_end = std::max(scan.diin_end, end);
+  uint64_t at = diin.data;
+  ChunkHeader sub;
+  while (at <= end && end - at >= 12 && read_chunk_header(in, at, sub)) {
+    if (sub.size > end - sub.data) break;  // claims more than DIIN holds
+    if (is_id(sub, "DIDX") && sub.size >= 1 && sub.size <= 65535) {
+      std::vector<uint8_t> d;
+      if (read_chunk_data(in, sub, d)) apply_didx(d, track);
+    }
+    at = next_after(sub);
+  }
+}
+
+// The DST frames of the "DST " chunk, each copied unchanged. False when the
+// data cannot be read.
+bool read_dst_frames(InputFile& in, const ChunkHeader& dst, InputTrack& track) {
+  if (dst.size > bytes_after(in, dst.data)) return false;
+  const uint64_t end = dst.data + dst.size;
+  uint64_t at = dst.data;
+  ChunkHeader sub;
+  while (end - at >= 12) {
+    if (!read_chunk_header(in, at, sub)) return false;
+    if (sub.size > end - sub.data) break;  // a frame cut off by the chunk's end is not read
+    if (is_id(sub, "DSTF")) {
+      DstFrame frame(size_t(sub.size));
+      if (read_at(in, sub.data, frame.data(), frame.size()) != frame.size()) return false;
+      track.dst_frames.push_back(std::move(frame));
+      at = sub.data + sub.size + (sub.size & 1);
+    } else if (is_id(sub, "FRTE")) {
+      at = sub.data + sub.size;
+    } else {
+      break;
+    }
+    if (at > end) break;
+  }
+  return true;
+}
+
+// The "ID3 " chunk after the sound data, when title and artist are empty.
+void read_trailing_tag(InputFile& in, uint64_t from, uint64_t frm8_end, InputTrack& track) {
+  uint64_t at = add_sat(from, from & 1);
+  ChunkHeader ch;
+  while (at <= frm8_end && frm8_end - at >= 12 && read_chunk_header(in, at, ch)) {
+    if (is_id(ch, "ID3 ") || is_id(ch, "id3 ")) {
+      std::vector<uint8_t> tag;
+      if (ch.size < 65536 && read_chunk_data(in, ch, tag) && tag.size() >= 11 &&
+          std::memcmp(tag.data(), "ID3", 3) == 0)
+        apply_id3_texts(tag.data(), tag.size(), track);
+      return;
+    }
+    at = next_after(ch);
+  }
+}
+
+bool fail(InputFile& in, InputTrack& track) {
+  in.close();
+  clear_failed_track(track);
+  return false;
+}
+
+}  // namespace
+
+bool read_dsdiff(const std::string& path, InputTrack& track) {
+  const char* p = path.c_str();
+  InputFile in;
+  if (!open_input(path, in)) {
+    std::fprintf(stderr, "  Error: cannot open %s\n", p);
+    return false;
+  }
+  uint8_t form[16];
+  if (read_at(in, 0, form, 16) != 16 || std::memcmp(form, "FRM8", 4) != 0 ||
+      std::memcmp(form + 12, "DSD ", 4) != 0) {
+    std::fprintf(stderr, "  Error: %s: not a DSDIFF file (bad FRM8 magic or form type)\n", p);
+    return fail(in, track);
+  }
+  const uint64_t frm8_end = add_sat(get_be64(form + 4), 12);
+
+  DffScan scan;
+  ChunkHeader ch;
+  if (!read_chunk_header(in, 16, ch)) {
+    std::fprintf(stderr, "  Error: %s: PROP/SND chunk not found\n", p);
+    return fail(in, track);
+  }
+  for (;;) {
+    uint64_t next = next_after(ch);
+    if (is_id(ch, "PROP")) {
+      bool snd = false;
+      if (!read_prop(path, in, ch, track, scan, snd)) return fail(in, track);
+      if (!snd) break;
+      next = end_of(ch);
+    } else if (is_id(ch, "DSD ")) {
+      scan.have_dsd = true;
+      scan.dsd = ch;
+    } else if (is_id(ch, "DST ")) {
+      scan.have_dst = true;
+      scan.dst = ch;
+    } else if (is_id(ch, "DIIN")) {
+      read_diin(in, ch, track, scan);
+    } else if (is_id(ch, "COMT")) {
+      std::vector<uint8_t> d;
+      if (ch.size >= 1 && ch.size <= 65535 && read_chunk_data(in, ch, d)) apply_comt(d, track);
+    }
+    if (!read_chunk_header(in, next, ch)) {
+      if (scan.prop_seen) break;
+      std::fprintf(stderr, "  Error: %s: PROP/SND chunk not found\n", p);
+      return fail(in, track);
+    }
+  }
+
+  if (!scan.have_dsd && !scan.have_dst) {
+    std::fprintf(stderr, "  Error: %s: DSD/DST data chunk not found\n", p);
+    return fail(in, track);
+  }
+  if (track.channels == 0) {
+    std::fprintf(stderr, "  Error: %s: malformed DSDIFF (no CHNL channel info)\n", p);
+    return fail(in, track);
+  }
+  if (track.sample_rate < 600) {
+    std::fprintf(stderr, "  Error: %s: malformed DSDIFF (bad FS sample rate %u)\n", p,
+                 track.sample_rate);
+    return fail(in, track);
+  }
+
+  uint64_t sound_end;
+  if (scan.have_dst) {
+    track.is_dst = true;
+    if (!read_dst_frames(in, scan.dst, track)) {
+      std::fprintf(stderr, "  Error: %s: failed to read DST data\n", p);
+      return fail(in, track);
+    }
+    track.sample_count = uint64_t(track.dst_frames.size()) * (track.sample_rate / 75);
+    const uint64_t plain = track.channels * (track.sample_count / 8);
+    if (plain > kMaxDstPlainBytes) {
+      std::fprintf(stderr,
+                   "  Error: %s: %zu DST frames at %u Hz stand for %llu bytes of audio, more than "
+                   "any disc holds\n",
+                   p, track.dst_frames.size(), track.sample_rate, (unsigned long long)plain);
+      return fail(in, track);
+    }
+    track.audio.assign(size_t(plain), 0);
+    sound_end = end_of(scan.dst);
+  } else {
+    if (scan.cmpr_dst)
+      std::fprintf(stderr,
+                   "  Warning: %s: CMPR says DST but the file holds plain DSD data; reading it as "
+                   "plain DSD\n",
+                   p);
+    const ChunkHeader& dsd = scan.dsd;
+    if (dsd.size > bytes_after(in, dsd.data)) {
+      std::fprintf(stderr, "  Error: %s: failed to read DSD data\n", p);
+      return fail(in, track);
+    }
+    track.audio.reserve(size_t(padded_to_sacd_frames(dsd.size, track.channels, track.sample_rate)));
+    track.audio.resize(size_t(dsd.size));
+    if (read_at(in, dsd.data, track.audio.data(), track.audio.size()) != track.audio.size()) {
+      std::fprintf(stderr, "  Error: %s: failed to read DSD data\n", p);
+      return fail(in, track);
+    }
+    track.sample_count = dsd.size * 8 / track.channels;
+    // Whole SACD frames, like DSF input: the audio writer takes frames only.
+    pad_to_sacd_frames(track);
+    sound_end = end_of(dsd);
+  }
+
+  if (track.title.empty() && track.artist.empty())
+    read_trailing_tag(in, std::max(sound_end, scan.diin_end), frm8_end, track);
+
+  in.close();
+  std::printf("  [DFF] %s  %uch  %llu samples  %s - %s\n", p, track.channels,
+              (unsigned long long)track.sample_count, track.artist.c_str(), track.title.c_str());
+  return true;
+}
+
+}  // namespace varn

@@ -1,0 +1,65 @@
+#include "audio/reader_common.h"
+
+#include <cstdlib>
+
+#include "audio/id3.h"
+#include "audio/open_input_file.h"
+#include "platform/platform.h"
+
+namespace varn {
+
+bool open_input(const std::string& path, InputFile& in) {
+  in.close();
+  in.f = open_input_file(path, "rb");
+  if (!in.f) return false;
+  const int64_t size = platform_file_size(in.f);
+  in.size = size > 0 ? uint64_t(size) : 0;
+  return true;
+}
+
+size_t read_at(InputFile& in, uint64_t offset, void* buf, size_t n) {
+  if (n == 0 || offset >= in.size || offset > uint64_t(INT64_MAX)) return 0;
+  if (platform_fseek64(in.f, int64_t(offset), SEEK_SET) != 0) return 0;
+  return std::fread(buf, 1, n, in.f);
+}
+
+void set_sample_rate(const std::string& path, InputTrack& track, uint32_t rate) {
+  track.sample_rate = rate;
+  if (rate % 44100 != 0 && rate % 48000 != 0)
+    std::fprintf(stderr, "  Warning: %s: unsupported DSD rate %u\n", path.c_str(), rate);
+  track.rate_multiple = rate / base_rate_of(rate);
+}
+
+uint64_t padded_to_sacd_frames(uint64_t length, uint32_t channels, uint32_t sample_rate) {
+  const uint64_t frame = uint64_t(channels) * (sample_rate / 600);
+  if (frame == 0 || length % frame == 0) return length;
+  return length + (frame - length % frame);
+}
+
+void pad_to_sacd_frames(InputTrack& track) {
+  const size_t len = track.audio.size();
+  const size_t padded = size_t(padded_to_sacd_frames(len, track.channels, track.sample_rate));
+  if (padded == len) return;
+  track.audio.resize(padded, 0x69);
+  std::fprintf(stderr, "  Pad SACD frames: +%zu bytes\n", padded - len);
+}
+
+void apply_id3_texts(const uint8_t* tag, size_t tag_size, InputTrack& track) {
+  track.title = find_id3_text(tag, tag_size, "TIT2");
+  track.artist = find_id3_text(tag, tag_size, "TPE1");
+  track.album = find_id3_text(tag, tag_size, "TALB");
+  track.genre = find_id3_text(tag, tag_size, "TCON");
+  track.date = find_id3_text(tag, tag_size, "TDRC");
+  const std::string trck = find_id3_text(tag, tag_size, "TRCK");
+  if (!trck.empty()) track.track_number = uint32_t(std::atoi(trck.c_str()));
+}
+
+void clear_failed_track(InputTrack& track) {
+  std::vector<uint8_t>().swap(track.audio);
+  std::vector<DstFrame>().swap(track.dst_frames);
+  std::vector<uint8_t>().swap(track.cover);
+  track.genre.clear();
+  track.date.clear();
+}
+
+}  // namespace varn

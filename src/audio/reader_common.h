@@ -1,0 +1,69 @@
+// Pieces both audio readers share: positioned reads with the file's real
+// size at hand, the sample-rate fields, SACD frame padding, tag lookups and
+// the clean-up of a record after a failed read.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "audio/input_track.h"
+
+namespace varn {
+
+// An open input file and its size. Closes the handle when it goes away.
+struct InputFile {
+  FILE* f = nullptr;
+  uint64_t size = 0;
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() { close(); }
+  void close() {
+    if (f) std::fclose(f);
+    f = nullptr;
+  }
+};
+
+// Opens through open_input_file and learns the size; false when the open
+// fails (no message).
+bool open_input(const std::string& path, InputFile& in);
+
+// Reads up to n bytes at the offset; returns the count read (0 when the
+// offset lies at or past the end or the seek fails).
+size_t read_at(InputFile& in, uint64_t offset, void* buf, size_t n);
+
+// Bytes of the file from the offset to its end (0 past the end).
+inline uint64_t bytes_after(const InputFile& in, uint64_t offset) {
+  return offset < in.size ? in.size - offset : 0;
+}
+
+// Stores the rate, its base and multiple; prints the unsupported-rate
+// warning when the rate is a multiple of neither 44100 nor 48000.
+void set_sample_rate(const std::string& path, InputTrack& track, uint32_t rate);
+
+// Appends 0x69 idle bytes up to a whole number of SACD frames and prints
+// the pad line when any were added. The rate must be at least 600.
+void pad_to_sacd_frames(InputTrack& track);
+
+// Length of the payload once padded to whole SACD frames.
+uint64_t padded_to_sacd_frames(uint64_t length, uint32_t channels, uint32_t sample_rate);
+
+// Title, artist, album, genre, date (each replaced, empty when absent) and
+// a non-empty TRCK's leading number from a whole ID3v2 tag.
+void apply_id3_texts(const uint8_t* tag, size_t tag_size, InputTrack& track);
+
+// What a failed read leaves behind.
+void clear_failed_track(InputTrack& track);
+
+inline uint32_t get_le32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline uint64_t get_le64(const uint8_t* p) { return get_le32(p) | (uint64_t(get_le32(p + 4)) << 32); }
+inline uint16_t get_be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint32_t get_be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+inline uint64_t get_be64(const uint8_t* p) { return (uint64_t(get_be32(p)) << 32) | get_be32(p + 4); }
+
+}  // namespace varn
