@@ -1,0 +1,526 @@
+// Byte-level checks of the UDF volume: descriptor tags and fields, the
+// partition plan (extension, anchors, front clearing), File Entries with
+// several short_ads, File Identifier Descriptors.
+#include <gtest/gtest.h>
+
+#include "fs/crc_itu.h"
+#include "fs/udf.h"
+#include "fs_test_util.h"
+#include "support/test_support.h"
+
+using namespace fstest;
+using testsupport::le16;
+using testsupport::le32;
+using testsupport::ScratchDir;
+
+namespace {
+
+varn::UdfFileEntry ufile(const std::string& dir, const std::string& name, uint32_t lsn, uint64_t size) {
+  varn::UdfFileEntry e;
+  e.dir_path = dir;
+  e.name = name;
+  e.lsn = lsn;
+  e.size = size;
+  return e;
+}
+
+uint64_t le64(const uint8_t* p) { return uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32); }
+
+struct Volume {
+  uint32_t P = 257, L = 0, B = 0;
+};
+
+// Reads P, L from the Partition Descriptor and B from the Logical Volume
+// Descriptor, checking every tag of both sequences and the integrity pair.
+Volume check_sequences(const std::string& img) {
+  Volume v;
+  const uint16_t ids[6] = {1, 4, 5, 6, 7, 8};
+  for (uint32_t base : {32u, 48u}) {
+    for (uint32_t i = 0; i < 6; ++i) {
+      std::vector<uint8_t> s = read_sector(img, base + i);
+      EXPECT_EQ(check_tag(s.data(), ids[i], base + i), "") << "sector " << base + i;
+      EXPECT_TRUE(all_zero(s, 512)) << base + i;
+    }
+    for (uint32_t i = 6; i < 16; ++i) EXPECT_TRUE(all_zero(read_sector(img, base + i))) << base + i;
+  }
+  std::vector<uint8_t> pd = read_sector(img, 34);
+  v.P = le32(&pd[188]);
+  v.L = le32(&pd[192]);
+  std::vector<uint8_t> lvd = read_sector(img, 35);
+  v.B = le32(&lvd[252]);
+  std::vector<uint8_t> lvid = read_sector(img, 64);
+  EXPECT_EQ(check_tag(lvid.data(), 9, 64), "");
+  EXPECT_EQ(le16(&lvid[10]), 118);
+  EXPECT_EQ(check_tag(read_sector(img, 65).data(), 8, 65), "");
+  return v;
+}
+
+std::vector<uint32_t> anchors(const std::string& img) {
+  std::vector<uint32_t> out;
+  uint64_t n = file_size(img) / kSector;
+  for (uint64_t s = 200; s < n; ++s) {
+    std::vector<uint8_t> sec = read_sector(img, s);
+    if (le16(&sec[0]) == 2 && check_tag(sec.data(), 2, uint32_t(s)).empty()) out.push_back(uint32_t(s));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(UdfTags, CrcMatchesKnownVectorAndReference) {
+  const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(varn::crc_itu_t(digits, 9), 0x31C3);
+  EXPECT_EQ(varn::crc_itu_t(digits, 0), 0);
+  std::vector<uint8_t> noise(4096);
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = uint8_t(i * 131 + (i >> 3));
+  EXPECT_EQ(varn::crc_itu_t(noise.data(), noise.size()), reference_crc(noise.data(), noise.size()));
+}
+
+TEST(UdfVolume, EmptyListOnLargeImage) {
+  EpochGuard epoch("0");
+  ScratchDir dir;
+  std::string img = dir.file("e.iso");
+  make_sparse_image(img, 1000);
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(varn::write_udf_volume(img, {}, 257, 1000, "VOL"));
+  std::string out = testing::internal::GetCapturedStdout();
+  // L = 742, M = 1 + 0 + 0 + 4, B = 737.
+  EXPECT_EQ(out,
+            "  UDF metadata at partition tail: base=737 fsd=737 blocks=5\n"
+            "  LVD.contentsUse → par-737 (FSD at par+257 = vol-994)\n"
+            "  Cleared partition front: 16 blocks\n");
+  EXPECT_EQ(file_size(img), 1000 * kSector);
+  Volume v = check_sequences(img);
+  EXPECT_EQ(v.P, 257u);
+  EXPECT_EQ(v.L, 742u);
+  EXPECT_EQ(v.B, 737u);
+  EXPECT_EQ(anchors(img), (std::vector<uint32_t>{256, 744, 999}));
+
+  std::vector<uint8_t> fsd = read_sector(img, 257 + 737);
+  EXPECT_EQ(check_tag(fsd.data(), 256, 737), "");
+  EXPECT_EQ(le32(&fsd[404]), 739u);  // root ICB
+  EXPECT_EQ(check_tag(read_sector(img, 257 + 738).data(), 8, 738), "");
+  std::vector<uint8_t> fe = read_sector(img, 257 + 739);
+  EXPECT_EQ(check_tag(fe.data(), 261, 739), "");
+  EXPECT_EQ(le16(&fe[10]), 300);
+  EXPECT_EQ(fe[27], 4);
+  EXPECT_EQ(le16(&fe[48]), 2);      // link count of the root
+  EXPECT_EQ(le64(&fe[56]), 40u);    // a lone parent entry
+  EXPECT_EQ(le64(&fe[64]), 1u);
+  EXPECT_EQ(le32(&fe[308]), 40u);
+  EXPECT_EQ(le32(&fe[312]), 740u);
+  std::vector<uint8_t> root = read_sector(img, 257 + 740);
+  EXPECT_EQ(check_tag(root.data(), 257, 740), "");
+  EXPECT_EQ(root[18], 0x0A);
+  EXPECT_EQ(root[19], 0);
+  EXPECT_EQ(le32(&root[24]), 739u);  // the root is its own parent
+  EXPECT_TRUE(all_zero(root, 40));
+}
+
+TEST(UdfVolume, ShortImageIsExtendedTo492) {
+  EpochGuard epoch("0");
+  ScratchDir dir;
+  std::string img = dir.file("s.iso");
+  make_sparse_image(img, 300);
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(varn::write_udf_volume(img, {}, 257, 300, "VOL"));
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.substr(0, out.find('\n') + 1),
+            "  Partition extended: 300 +192 = 492 blocks (audio data needs room)\n");
+  EXPECT_EQ(file_size(img), 492 * kSector);
+  Volume v = check_sequences(img);
+  EXPECT_EQ(v.L, 234u);
+  EXPECT_EQ(v.B, 229u);
+  EXPECT_EQ(anchors(img), (std::vector<uint32_t>{256, 491}));
+}
+
+TEST(UdfVolume, DescriptorFieldsByteExact) {
+  EpochGuard epoch("0");
+  ScratchDir dir;
+  std::string img = dir.file("d.iso");
+  make_sparse_image(img, 1000);
+  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A.BIN", 300, 5000)}, 257, 1000, "My Disc"));
+  check_sequences(img);
+
+  const uint8_t stamp[12] = {0x01, 0x08, 0xB2, 0x07, 1, 1, 0, 0, 0, 0, 0, 0};
+  const uint8_t charspec[24] = {0, 'O', 'S', 'T', 'A', ' ', 'C', 'o', 'm', 'p', 'r', 'e',
+                                's', 's', 'e', 'd', ' ', 'U', 'n', 'i', 'c', 'o', 'd', 'e'};
+  auto bytes = [](const std::vector<uint8_t>& s, size_t at, size_t n) {
+    return std::vector<uint8_t>(s.begin() + at, s.begin() + at + n);
+  };
+  auto dstr = [](const std::string& t, size_t n) {
+    std::vector<uint8_t> d(n, 0);
+    d[0] = 8;
+    std::memcpy(&d[1], t.data(), t.size());
+    d[n - 1] = uint8_t(t.size() + 1);
+    return d;
+  };
+  auto regid = [](const char* id, std::vector<uint8_t> suffix, uint8_t flags = 0) {
+    std::vector<uint8_t> r(32, 0);
+    r[0] = flags;
+    std::memcpy(&r[1], id, std::strlen(id));
+    std::copy(suffix.begin(), suffix.end(), r.begin() + 24);
+    return r;
+  };
+  const std::vector<uint8_t> impl = regid("*Varn AUDIO", {});
+  const std::vector<uint8_t> domain = regid("*OSTA UDF Compliant", {2, 1, 3});
+
+  std::vector<uint8_t> pvd = read_sector(img, 32);
+  EXPECT_EQ(le32(&pvd[16]), 0u);
+  EXPECT_EQ(bytes(pvd, 24, 32), dstr("My Disc", 32));
+  EXPECT_EQ(le16(&pvd[56]), 1);
+  EXPECT_EQ(le16(&pvd[58]), 1);
+  EXPECT_EQ(le16(&pvd[60]), 2);
+  EXPECT_EQ(le16(&pvd[62]), 2);
+  EXPECT_EQ(le32(&pvd[64]), 1u);
+  EXPECT_EQ(le32(&pvd[68]), 1u);
+  EXPECT_EQ(bytes(pvd, 72, 128), dstr("0000000000000000My Disc", 128));
+  EXPECT_EQ(bytes(pvd, 200, 24), std::vector<uint8_t>(charspec, charspec + 24));
+  EXPECT_EQ(bytes(pvd, 264, 24), std::vector<uint8_t>(charspec, charspec + 24));
+  EXPECT_EQ(bytes(pvd, 376, 12), std::vector<uint8_t>(stamp, stamp + 12));
+  EXPECT_EQ(bytes(pvd, 388, 32), impl);
+
+  std::vector<uint8_t> iuvd = read_sector(img, 33);
+  EXPECT_EQ(le32(&iuvd[16]), 1u);
+  EXPECT_EQ(bytes(iuvd, 20, 32), regid("*UDF LV Info", {2, 1}));
+  EXPECT_EQ(bytes(iuvd, 116, 128), dstr("My Disc", 128));
+  EXPECT_EQ(bytes(iuvd, 244, 36), dstr("Varn", 36));
+  EXPECT_EQ(bytes(iuvd, 280, 36), dstr("Tone & Picture", 36));
+  EXPECT_EQ(bytes(iuvd, 316, 36), dstr("12-7 Mill Lane, Eastby 00000 XX#", 36));
+  EXPECT_TRUE(all_zero(iuvd, 352, 512));
+
+  std::vector<uint8_t> pd = read_sector(img, 34);
+  EXPECT_EQ(le32(&pd[16]), 2u);
+  EXPECT_EQ(le16(&pd[20]), 1);
+  EXPECT_EQ(bytes(pd, 24, 32), regid("+NSR02", {}, 2));
+  EXPECT_EQ(le32(&pd[184]), 1u);
+  EXPECT_EQ(le32(&pd[188]), 257u);
+  EXPECT_EQ(le32(&pd[192]), 742u);
+  EXPECT_EQ(bytes(pd, 196, 32), impl);
+
+  std::vector<uint8_t> lvd = read_sector(img, 35);
+  EXPECT_EQ(le32(&lvd[16]), 3u);
+  EXPECT_EQ(bytes(lvd, 84, 128), dstr("My Disc", 128));
+  EXPECT_EQ(le32(&lvd[212]), 2048u);
+  EXPECT_EQ(bytes(lvd, 216, 32), domain);
+  EXPECT_EQ(le32(&lvd[248]), 4096u);
+  uint32_t B = le32(&lvd[252]);
+  // One file: M = 1 + 0 + 1 + 4 = 6.
+  EXPECT_EQ(B, 742u - 6);
+  EXPECT_EQ(le32(&lvd[264]), 6u);
+  EXPECT_EQ(le32(&lvd[268]), 1u);
+  EXPECT_EQ(bytes(lvd, 272, 32), impl);
+  EXPECT_EQ(le32(&lvd[432]), 4096u);
+  EXPECT_EQ(le32(&lvd[436]), 64u);
+  const uint8_t map[6] = {1, 6, 1, 0, 0, 0};
+  EXPECT_EQ(bytes(lvd, 440, 6), std::vector<uint8_t>(map, map + 6));
+
+  std::vector<uint8_t> usd = read_sector(img, 36);
+  EXPECT_EQ(le16(&usd[10]), 8);
+  EXPECT_EQ(le32(&usd[16]), 4u);
+
+  std::vector<uint8_t> lvid = read_sector(img, 64);
+  EXPECT_EQ(bytes(lvid, 16, 12), std::vector<uint8_t>(stamp, stamp + 12));
+  EXPECT_EQ(le32(&lvid[28]), 1u);
+  EXPECT_EQ(le32(&lvid[40]), 2048u);
+  EXPECT_EQ(le32(&lvid[44]), B);
+  EXPECT_EQ(le32(&lvid[72]), 1u);
+  EXPECT_EQ(le32(&lvid[76]), 46u);
+  EXPECT_EQ(le32(&lvid[84]), 742u);
+  EXPECT_EQ(bytes(lvid, 88, 32), impl);
+  EXPECT_EQ(le32(&lvid[120]), 1u);
+  EXPECT_EQ(le32(&lvid[124]), 1u);
+  EXPECT_EQ(le16(&lvid[128]), 0x0102);
+  EXPECT_EQ(le16(&lvid[132]), 0x0102);
+  EXPECT_TRUE(all_zero(lvid, 134));
+
+  std::vector<uint8_t> avdp = read_sector(img, 256);
+  EXPECT_EQ(le32(&avdp[16]), 32768u);
+  EXPECT_EQ(le32(&avdp[20]), 32u);
+  EXPECT_EQ(le32(&avdp[24]), 32768u);
+  EXPECT_EQ(le32(&avdp[28]), 48u);
+
+  std::vector<uint8_t> fsd = read_sector(img, 257 + B);
+  EXPECT_EQ(bytes(fsd, 16, 12), std::vector<uint8_t>(stamp, stamp + 12));
+  EXPECT_EQ(le16(&fsd[28]), 3);
+  EXPECT_EQ(le16(&fsd[30]), 3);
+  EXPECT_EQ(bytes(fsd, 112, 128), dstr("My Disc", 128));
+  EXPECT_EQ(bytes(fsd, 304, 32), dstr("My Disc", 32));
+  EXPECT_EQ(le32(&fsd[400]), 2048u);
+  EXPECT_EQ(le32(&fsd[404]), B + 2);
+  EXPECT_EQ(bytes(fsd, 416, 32), domain);
+
+  // The file's File Entry follows the root's data block.
+  uint32_t fe_block = B + 4;
+  std::vector<uint8_t> fe = read_sector(img, 257 + fe_block);
+  EXPECT_EQ(check_tag(fe.data(), 261, fe_block), "");
+  const uint8_t icb[20] = {0, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0x30, 0x02};
+  EXPECT_EQ(bytes(fe, 16, 20), std::vector<uint8_t>(icb, icb + 20));
+  EXPECT_EQ(le32(&fe[36]), 0xFFFFFFFFu);
+  EXPECT_EQ(le32(&fe[40]), 0xFFFFFFFFu);
+  EXPECT_EQ(le32(&fe[44]), 0x1084u);
+  EXPECT_EQ(le16(&fe[48]), 1);
+  EXPECT_EQ(le64(&fe[56]), 5000u);
+  EXPECT_EQ(le64(&fe[64]), 3u);
+  for (size_t at : {72u, 84u, 96u}) EXPECT_EQ(bytes(fe, at, 12), std::vector<uint8_t>(stamp, stamp + 12));
+  EXPECT_EQ(le32(&fe[108]), 1u);
+  EXPECT_EQ(bytes(fe, 128, 32), impl);
+  EXPECT_EQ(le64(&fe[160]), 2u);  // one directory: files from 2 on
+  EXPECT_EQ(le32(&fe[168]), 132u);
+  EXPECT_EQ(le32(&fe[172]), 8u);
+  const uint8_t* ea = &fe[176];
+  EXPECT_EQ(check_tag(ea, 262, fe_block), "");
+  EXPECT_EQ(le16(ea + 10), 8);
+  EXPECT_EQ(le32(ea + 16), 24u);
+  EXPECT_EQ(le32(ea + 20), 132u);
+  EXPECT_EQ(le32(ea + 24), 2048u);
+  EXPECT_EQ(ea[28], 1);
+  EXPECT_EQ(le32(ea + 32), 52u);
+  EXPECT_EQ(le32(ea + 36), 4u);
+  EXPECT_EQ(bytes(fe, 176 + 40, 32), regid("*UDF FreeEASpace", {2, 1}));
+  EXPECT_EQ(le16(ea + 72), 0x0561);
+  // The header checksum is the byte sum of the attribute's first 48 bytes.
+  unsigned sum = 0;
+  for (int i = 0; i < 48; ++i) sum += ea[24 + i];
+  EXPECT_EQ(sum, 0x0561u);
+  EXPECT_EQ(le32(ea + 76), 2048u);
+  EXPECT_EQ(le32(ea + 84), 56u);
+  EXPECT_EQ(le32(ea + 88), 8u);
+  EXPECT_EQ(bytes(fe, 176 + 92, 32), regid("*UDF DVD CGMS Info", {2, 1}));
+  EXPECT_EQ(le16(ea + 124), 0x0549);
+  sum = 0;
+  for (int i = 0; i < 48; ++i) sum += ea[76 + i];
+  EXPECT_EQ(sum, 0x0549u);
+  EXPECT_EQ(le32(&fe[308]), 5000u);
+  EXPECT_EQ(le32(&fe[312]), 300u - 257);
+  EXPECT_TRUE(all_zero(fe, 316));
+
+  std::vector<uint8_t> data = read_sector(img, 257 + B + 3);
+  // Parent entry (40 bytes), then the file: 38 + 1 + 5 = 44 bytes.
+  EXPECT_EQ(check_tag(&data[0], 257, B + 3), "");
+  EXPECT_EQ(le16(&data[10]), 24);
+  EXPECT_EQ(check_tag(&data[40], 257, B + 3), "");
+  EXPECT_EQ(le16(&data[40 + 10]), 28);
+  const uint8_t fid[28] = {1, 0, 0, 6, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                           8, 'A', '.', 'B', 'I', 'N'};
+  std::vector<uint8_t> expect(fid, fid + 28);
+  expect[8] = uint8_t(fe_block);
+  expect[9] = uint8_t(fe_block >> 8);
+  EXPECT_EQ(bytes(data, 56, 28), expect);
+  EXPECT_TRUE(all_zero(data, 84));
+}
+
+TEST(UdfVolume, PartitionFrontClearing) {
+  ScratchDir dir;
+  std::string img = dir.file("c.iso");
+  auto fill_front = [&]() {
+    make_sparse_image(img, 1000);
+    for (uint32_t s = 257; s < 280; ++s) poke(img, uint64_t(s) * kSector, "front data");
+  };
+  // A file at the partition start: nothing cleared, nothing said.
+  fill_front();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A", 257, 10)}, 257, 1000, "V"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout().find("Cleared"), std::string::npos);
+  for (uint32_t s = 257; s < 280; ++s) EXPECT_FALSE(all_zero(read_sector(img, s))) << s;
+  // Files further on: 16 blocks cleared.
+  fill_front();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A", 400, 10)}, 257, 1000, "V"));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("  Cleared partition front: 16 blocks\n"), std::string::npos);
+  for (uint32_t s = 257; s < 273; ++s) EXPECT_TRUE(all_zero(read_sector(img, s))) << s;
+  EXPECT_FALSE(all_zero(read_sector(img, 273)));
+  // A file inside the first 16 blocks keeps its data: clearing stops before it.
+  fill_front();
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A", 262, 10)}, 257, 1000, "V"));
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("  Cleared partition front: 5 blocks\n"), std::string::npos);
+  for (uint32_t s = 257; s < 262; ++s) EXPECT_TRUE(all_zero(read_sector(img, s))) << s;
+  EXPECT_EQ(read_bytes(img, 262 * kSector, 10), std::vector<uint8_t>({'f', 'r', 'o', 'n', 't', ' ', 'd', 'a', 't', 'a'}));
+}
+
+TEST(UdfVolume, LargeFileGetsSeveralShortAds) {
+  ScratchDir dir;
+  std::string img = dir.file("l.iso");
+  const uint64_t size = 2ull * 0x3FFFF800u + 5000;  // above 2 GiB: three extents
+  const uint32_t lsn = 1000;
+  const uint32_t n = uint32_t(lsn + size / kSector + 600);
+  make_sparse_image(img, n);
+  std::vector<varn::UdfFileEntry> files = {ufile("", "BIG.BIN", lsn, size), ufile("", "SMALL", 600, 1)};
+  ASSERT_TRUE(varn::write_udf_volume(img, files, 257, n, "V"));
+  Volume v = check_sequences(img);
+  uint32_t fe_block = v.B + 4;
+  std::vector<uint8_t> fe = read_sector(img, 257 + fe_block);
+  EXPECT_EQ(check_tag(fe.data(), 261, fe_block), "");
+  EXPECT_EQ(le64(&fe[56]), size);
+  EXPECT_EQ(le64(&fe[64]), (size + kSector - 1) / kSector);
+  EXPECT_EQ(le32(&fe[172]), 24u);
+  EXPECT_EQ(le16(&fe[10]), 300 + 16);
+  const uint32_t max = 0x3FFFF800u, step = max / 2048;
+  EXPECT_EQ(le32(&fe[308]), max);
+  EXPECT_EQ(le32(&fe[312]), lsn - 257);
+  EXPECT_EQ(le32(&fe[316]), max);
+  EXPECT_EQ(le32(&fe[320]), lsn - 257 + step);
+  EXPECT_EQ(le32(&fe[324]), uint32_t(size - 2ull * max));
+  EXPECT_EQ(le32(&fe[328]), lsn - 257 + 2 * step);
+  EXPECT_TRUE(all_zero(fe, 332));
+}
+
+TEST(UdfVolume, TreeOfSubdirectoriesAndDirectoryEntries) {
+  EpochGuard epoch("0");
+  ScratchDir dir;
+  std::string img = dir.file("t.iso");
+  make_sparse_image(img, 2000);
+  varn::UdfFileEntry top = ufile("", "DSD_DISC", 0, 0);
+  top.is_directory = true;
+  varn::UdfFileEntry album = ufile("DSD_DISC", "Rock", 0, 0);
+  album.is_directory = true;
+  std::vector<varn::UdfFileEntry> files = {top, album, ufile("DSD_DISC/Rock", "01.dsf", 257, 4096),
+                                           ufile("DSD_DISC", "Rock.ddp", 259, 30)};
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(varn::write_udf_volume(img, files, 257, 2000, "V"));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("[UDF] file: DSD_DISC/Rock/01.dsf data_lsn=257 data_length=4096 par_lsn=0 blocks=2"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("[UDF] file: /DSD_DISC data_lsn=0"), std::string::npos) << err;
+  Volume v = check_sequences(img);
+  std::vector<uint8_t> lvid = read_sector(img, 64);
+  EXPECT_EQ(le32(&lvid[120]), 4u);  // directory entries counted as files
+  EXPECT_EQ(le32(&lvid[124]), 3u);  // root, DSD_DISC, DSD_DISC/Rock
+
+  // Blocks: B FSD, B+1 TD, B+2 root FE, B+3..B+5 directory data, B+6, B+7
+  // directory File Entries, B+8, B+9 file File Entries.
+  uint32_t B = v.B;
+  std::vector<uint8_t> root = read_sector(img, 257 + B + 3);
+  EXPECT_EQ(check_tag(&root[40], 257, B + 3), "");
+  EXPECT_EQ(root[40 + 18], 0x02);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(&root[40 + 39]), 8), "DSD_DISC");
+  EXPECT_EQ(le32(&root[40 + 24]), B + 6);
+  EXPECT_TRUE(all_zero(root, 40 + 48));
+  std::vector<uint8_t> dd = read_sector(img, 257 + B + 4);
+  EXPECT_EQ(le32(&dd[24]), B + 2);  // parent: the root
+  EXPECT_EQ(dd[40 + 18], 0x02);
+  EXPECT_EQ(le32(&dd[40 + 24]), B + 7);
+  EXPECT_EQ(dd[84 + 18], 0x00);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(&dd[84 + 39]), 8), "Rock.ddp");
+  EXPECT_EQ(le32(&dd[84 + 24]), B + 9);
+  std::vector<uint8_t> rock = read_sector(img, 257 + B + 5);
+  EXPECT_EQ(le32(&rock[24]), B + 6);
+  EXPECT_EQ(le32(&rock[40 + 24]), B + 8);
+  std::vector<uint8_t> fe_dd = read_sector(img, 257 + B + 6);
+  EXPECT_EQ(check_tag(fe_dd.data(), 261, B + 6), "");
+  EXPECT_EQ(fe_dd[27], 4);
+  EXPECT_EQ(le32(&fe_dd[44]), 0x14A5u);
+  EXPECT_EQ(le16(&fe_dd[48]), 1);
+  EXPECT_EQ(le64(&fe_dd[56]), 40u + 44 + 48);
+  EXPECT_EQ(le64(&fe_dd[160]), 2u);
+  EXPECT_EQ(le64(&read_sector(img, 257 + B + 7)[160]), 3u);
+  EXPECT_EQ(le64(&read_sector(img, 257 + B + 8)[160]), 4u);
+  EXPECT_EQ(le64(&read_sector(img, 257 + B + 9)[160]), 5u);
+  // A file at the partition start: the front is left alone.
+  EXPECT_EQ(err.find("Cleared"), std::string::npos);
+}
+
+TEST(UdfVolume, DirectoryDataAcrossBlocksTagsEachFidWithItsBlock) {
+  ScratchDir dir;
+  std::string img = dir.file("f.iso");
+  make_sparse_image(img, 3000);
+  std::vector<varn::UdfFileEntry> files;
+  for (int i = 0; i < 100; ++i)
+    files.push_back(ufile("D", "file-with-a-fairly-long-name-" + std::to_string(1000 + i) + ".dsf", 400 + i, 100));
+  ASSERT_TRUE(varn::write_udf_volume(img, files, 257, 3000, "V"));
+  Volume v = check_sequences(img);
+  // Directory data of D starts after the root's block; FIDs of 38 + 38 = 76
+  // bytes make 40 + 7600 bytes, four blocks.
+  uint32_t first = v.B + 4;
+  std::vector<uint8_t> data = read_bytes(img, (257ull + first) * kSector, 4 * kSector);
+  size_t at = 0;
+  int count = 0;
+  while (at + 38 <= data.size() && le16(&data[at]) == 257) {
+    EXPECT_EQ(check_tag(&data[at], 257, first + uint32_t(at / kSector)), "") << at;
+    size_t len = (38 + data[at + 19] + 3) & ~size_t(3);
+    at += len;
+    ++count;
+  }
+  EXPECT_EQ(count, 101);
+  EXPECT_EQ(at, 40u + 100 * 76);
+}
+
+TEST(UdfVolume, NamesAndVolumeNameEncodings) {
+  EpochGuard epoch("0");
+  ScratchDir dir;
+  std::string img = dir.file("n.iso");
+  make_sparse_image(img, 1000);
+  const std::string name = "Caf\xc3\xa9";  // Café
+  ASSERT_TRUE(varn::write_udf_volume(img, {ufile(name, name + ".dsf", 400, 10)}, 257, 1000, name));
+  Volume v = check_sequences(img);
+  const uint8_t ucs[12] = {16, 0, 'C', 0, 'a', 0, 'f', 0, 0xE9, 0, 0, 0};
+  auto check = [&](uint32_t lsn, size_t at, size_t n) {
+    std::vector<uint8_t> s = read_sector(img, lsn);
+    EXPECT_EQ(std::vector<uint8_t>(s.begin() + at, s.begin() + at + 9), std::vector<uint8_t>(ucs, ucs + 9)) << lsn << "@" << at;
+    EXPECT_EQ(s[at + n - 1], 9) << lsn << "@" << at;
+  };
+  check(32, 24, 32);
+  check(33, 116, 128);
+  check(35, 84, 128);
+  check(257 + v.B, 112, 128);
+  check(257 + v.B, 304, 32);
+  std::vector<uint8_t> pvd = read_sector(img, 32);
+  EXPECT_EQ(pvd[72], 16);  // volume set identifier: UCS-2 too
+  EXPECT_EQ(pvd[72 + 127], 1 + 2 * (16 + 4));
+  // Directory and file names: ID 8, bytes unchanged.
+  std::vector<uint8_t> root = read_sector(img, 257 + v.B + 3);
+  EXPECT_EQ(root[40 + 19], 6);
+  EXPECT_EQ(root[40 + 38], 8);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(&root[40 + 39]), 5), name);
+}
+
+TEST(UdfVolume, RefusesWhatCannotBeRecorded) {
+  ScratchDir dir;
+  std::string img = dir.file("r.iso");
+  make_sparse_image(img, 1000);
+  std::vector<uint8_t> before = testsupport::read_file(img);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(varn::write_udf_volume(img, {ufile("", "LOW", 100, 10)}, 257, 1000, "V"));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error: UDF file /LOW starts at LSN 100, before the partition start 257\n");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(varn::write_udf_volume(img, {ufile("", std::string(255, 'n'), 400, 10)}, 257, 1000, "V"));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("UDF name too long"), std::string::npos);
+  EXPECT_EQ(testsupport::read_file(img), before);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(varn::write_udf_volume(dir.file("missing.iso"), {}, 257, 1000, "V"));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error: cannot open " + dir.file("missing.iso") + " for UDF write\n");
+}
+
+TEST(UdfVolume, ExtensionKeepsMetadataBehindFileDataAndAnchorsOffIt) {
+  ScratchDir dir;
+  std::string img = dir.file("x.iso");
+  // Data up to LSN 1200 in an image said to have 1000 blocks.
+  make_sparse_image(img, 1000);
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A", 1100, 100 * 2048)}, 257, 1000, "V"));
+  std::string out = testing::internal::GetCapturedStdout();
+  // E = 943, Need = 1199, L = 742: +457 = 1457.
+  EXPECT_NE(out.find("  Partition extended: 1000 +457 = 1457 blocks (audio data needs room)\n"), std::string::npos) << out;
+  Volume v = check_sequences(img);
+  EXPECT_EQ(v.L, 1199u);
+  EXPECT_GE(v.B, 943u + 4);
+  EXPECT_EQ(anchors(img), (std::vector<uint32_t>{256, 1201, 1456}));
+
+  // Many files: the metadata reaches over LSN N - 256, where no anchor may go.
+  std::vector<varn::UdfFileEntry> many;
+  for (int i = 0; i < 400; ++i) many.push_back(ufile("", "F" + std::to_string(i), 400 + i, 2048));
+  make_sparse_image(img, 2000);
+  ASSERT_TRUE(varn::write_udf_volume(img, many, 257, 2000, "V"));
+  v = check_sequences(img);
+  std::vector<uint32_t> a = anchors(img);
+  EXPECT_EQ(a, (std::vector<uint32_t>{256, 1999}));
+  // Root data: 40 + 400 FIDs of 44 bytes, 9 blocks; the File Entries follow.
+  for (int i = 0; i < 400; ++i) {
+    uint32_t block = v.B + 3 + 9 + uint32_t(i);
+    ASSERT_EQ(check_tag(read_sector(img, 257 + block).data(), 261, block), "") << i;
+  }
+}
