@@ -1,0 +1,430 @@
+// DSDIFF reader: plain and DST-coded sound data, properties, DIIN/DIDX,
+// COMT, the trailing ID3 chunk, and the faults and messages of each.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "audio/input_track.h"
+#include "audio_test_util.h"
+#include "support/test_support.h"
+
+using namespace audiotest;
+using testsupport::read_file;
+using testsupport::ScratchDir;
+using testsupport::write_file;
+using varn::InputTrack;
+
+namespace {
+
+std::string dff(const ScratchDir& dir, const std::string& name, uint32_t channels, uint32_t rate,
+                const std::vector<uint8_t>& payload, const dsdgen::DffOptions& opt = {}) {
+  const std::string path = dir.file(name);
+  EXPECT_TRUE(dsdgen::write_dsdiff(path, channels, rate, payload, opt));
+  return path;
+}
+
+// Frames of distinct lengths and contents, some odd-sized.
+std::vector<std::vector<uint8_t>> frames(size_t n) {
+  std::vector<std::vector<uint8_t>> out;
+  for (size_t i = 0; i < n; ++i) {
+    std::vector<uint8_t> f(100 + (i * 37) % 211);
+    for (size_t k = 0; k < f.size(); ++k) f[k] = uint8_t(i * 7 + k);
+    f[0] |= 0x80;
+    out.push_back(f);
+  }
+  return out;
+}
+
+std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+}  // namespace
+
+TEST(DsdiffReader, PlainPayloadIsDeliveredAndPaddedToWholeFrames) {
+  ScratchDir dir;
+  const uint32_t rates[] = {2822400, 5644800, 11289600, 3072000, 6144000, 12288000};
+  const uint32_t multiples[] = {64, 128, 256, 64, 128, 256};
+  for (int r = 0; r < 6; ++r) {
+    for (uint32_t ch : {2u, 5u, 6u}) {
+      SCOPED_TRACE(std::to_string(rates[r]) + " " + std::to_string(ch));
+      const uint64_t bpc = rates[r] / 600 + 331;
+      const std::vector<uint8_t> payload = signal(ch, rates[r], bpc * 8, r * 10 + ch);
+      const std::string path = dff(dir, "p.dff", ch, rates[r], payload);
+      InputTrack t;
+      ReadResult run = run_dff(path, t);
+      ASSERT_TRUE(run.ok) << run.err;
+      EXPECT_EQ(t.channels, ch);
+      EXPECT_EQ(t.sample_rate, rates[r]);
+      EXPECT_EQ(t.rate_multiple, multiples[r]);
+      EXPECT_EQ(t.sample_count, bpc * 8);
+      EXPECT_FALSE(t.is_dst);
+      const std::vector<uint8_t> want = padded(payload, ch, rates[r]);
+      EXPECT_TRUE(t.audio == want);
+      EXPECT_EQ(run.err, pad_line(want.size() - payload.size()));
+      EXPECT_EQ(run.out, "  [DFF] " + path + "  " + std::to_string(ch) + "ch  " + std::to_string(bpc * 8) +
+                             " samples   - \n");
+    }
+  }
+}
+
+TEST(DsdiffReader, WholeFramesAndOddSizedData) {
+  ScratchDir dir;
+  const std::vector<uint8_t> whole = signal(2, 2822400, 8 * 4704 * 3);
+  InputTrack t;
+  ReadResult run = run_dff(dff(dir, "w.dff", 2, 2822400, whole), t);
+  ASSERT_TRUE(run.ok);
+  EXPECT_TRUE(t.audio == whole);
+  EXPECT_EQ(run.err, "");
+
+  // An odd data size (not even a whole number of channel bytes) with its
+  // pad byte, and a chunk after it.
+  std::vector<uint8_t> odd(2 * 1000 + 1, 0x33);
+  dsdgen::DffOptions o;
+  o.didx_title = "After";
+  o.didx_artist = "Odd";
+  InputTrack u;
+  run = run_dff(dff(dir, "o.dff", 2, 2822400, odd, o), u);
+  ASSERT_TRUE(run.ok) << run.err;
+  EXPECT_EQ(u.sample_count, 8004u);  // size x 8 / channels
+  EXPECT_EQ(u.audio.size(), 2u * 4704);
+  EXPECT_TRUE(std::equal(odd.begin(), odd.end(), u.audio.begin()));
+  EXPECT_EQ(u.audio[odd.size()], 0x69);
+  EXPECT_EQ(u.title, "After");
+  EXPECT_EQ(u.artist, "Odd");
+}
+
+TEST(DsdiffReader, WriterLayout) {
+  ScratchDir dir;
+  dsdgen::DffOptions o;
+  o.tags.title = "t";
+  std::vector<uint8_t> f = read_file(dff(dir, "l.dff", 5, 2822400, std::vector<uint8_t>(501, 1), o));
+  EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "FRM8");
+  EXPECT_EQ(testsupport::be32(f.data() + 8) + 12, f.size());
+  EXPECT_EQ(std::string(f.begin() + 12, f.begin() + 16), "DSD ");
+  // Walk the top-level chunks: each starts at an even offset, the last ends
+  // at the end of the file.
+  size_t at = 16;
+  std::vector<std::string> ids;
+  while (at + 12 <= f.size()) {
+    EXPECT_EQ(at % 2, 0u);
+    ids.push_back(std::string(f.begin() + at, f.begin() + at + 4));
+    const uint64_t size = (uint64_t(testsupport::be32(f.data() + at + 4)) << 32) | testsupport::be32(f.data() + at + 8);
+    at += 12 + size + (size & 1);
+  }
+  EXPECT_EQ(at, f.size());
+  EXPECT_EQ(ids, (std::vector<std::string>{"FVER", "PROP", "DSD ", "ID3 "}));
+  const size_t chnl = find_id(f, "CHNL");
+  EXPECT_EQ(testsupport::be16(f.data() + chnl + 12), 5);
+  EXPECT_EQ(std::string(f.begin() + chnl + 14, f.begin() + chnl + 18), "MLFT");
+  const size_t cmpr = find_id(f, "CMPR");
+  EXPECT_EQ(std::string(f.begin() + cmpr + 12, f.begin() + cmpr + 16), "DSD ");
+}
+
+TEST(DsdiffReader, DstFramesAreKeptUnchanged) {
+  ScratchDir dir;
+  dsdgen::DffOptions o;
+  o.dst_frames = frames(10);
+  const std::string path = dff(dir, "d.dff", 6, 2822400, {}, o);
+  std::vector<uint8_t> f = read_file(path);
+  const size_t cmpr = find_id(f, "CMPR");
+  EXPECT_EQ(std::string(f.begin() + cmpr + 12, f.begin() + cmpr + 16), "DST ");
+  InputTrack t;
+  ReadResult run = run_dff(path, t);
+  ASSERT_TRUE(run.ok) << run.err;
+  EXPECT_TRUE(t.is_dst);
+  EXPECT_EQ(t.dst_frames, o.dst_frames);
+  EXPECT_EQ(t.sample_count, 10u * 37632);
+  EXPECT_EQ(t.audio, std::vector<uint8_t>(6 * 10 * 4704, 0));
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(DsdiffReader, SevenThousandFiveHundredFrames) {
+  ScratchDir dir;
+  dsdgen::DffOptions o;
+  for (int i = 0; i < 7500; ++i) o.dst_frames.push_back({uint8_t(0x80 | (i & 0x7F)), uint8_t(i), uint8_t(i >> 8)});
+  InputTrack t;
+  ReadResult run = run_dff(dff(dir, "n.dff", 2, 2822400, {}, o), t);
+  ASSERT_TRUE(run.ok) << run.err;
+  EXPECT_EQ(t.dst_frames.size(), 7500u);
+  EXPECT_EQ(t.dst_frames[7499], o.dst_frames[7499]);
+  EXPECT_EQ(t.sample_count, 282240000u);
+  EXPECT_EQ(t.audio.size(), 2u * 35280000);
+}
+
+TEST(DsdiffReader, ChecksumChunkEndsTheFrameWalk) {
+  ScratchDir dir;
+  dsdgen::DffOptions o;
+  o.dst_frames = frames(4);
+  o.dst_checksums = true;
+  InputTrack t;
+  ASSERT_TRUE(run_dff(dff(dir, "c.dff", 2, 2822400, {}, o), t).ok);
+  ASSERT_EQ(t.dst_frames.size(), 1u);
+  EXPECT_EQ(t.dst_frames[0], o.dst_frames[0]);
+  EXPECT_EQ(t.sample_count, 37632u);
+}
+
+TEST(DsdiffReader, FramePastTheDstChunkIsNotRead) {
+  ScratchDir dir;
+  dsdgen::DffOptions o;
+  o.dst_frames = frames(3);
+  o.tags.title = "after";
+  std::vector<uint8_t> f = read_file(dff(dir, "x.dff", 2, 2822400, {}, o));
+  // Grow the third frame's declared size past the end of the DST chunk.
+  size_t at = find_id(f, "DSTF");
+  at = find_id(f, "DSTF", at + 1);
+  at = find_id(f, "DSTF", at + 1);
+  put_be64(f, at + 4, 5000);
+  write_file(dir.file("x.dff"), f);
+  InputTrack t;
+  ReadResult run = run_dff(dir.file("x.dff"), t);
+  ASSERT_TRUE(run.ok) << run.err;
+  ASSERT_EQ(t.dst_frames.size(), 2u);
+  EXPECT_EQ(t.dst_frames[1], o.dst_frames[1]);
+  EXPECT_EQ(t.title, "after");
+}
+
+TEST(DsdiffReader, CmprDstWithPlainDataIsReadAsPlain) {
+  ScratchDir dir;
+  dsdgen::DffOptions o;
+  o.cmpr_dst = true;
+  const std::vector<uint8_t> payload = signal(2, 2822400, 8 * 4704);
+  const std::string path = dff(dir, "m.dff", 2, 2822400, payload, o);
+  InputTrack t;
+  ReadResult run = run_dff(path, t);
+  ASSERT_TRUE(run.ok);
+  EXPECT_FALSE(t.is_dst);
+  EXPECT_TRUE(t.dst_frames.empty());
+  EXPECT_TRUE(t.audio == payload);
+  EXPECT_EQ(run.err, "  Warning: " + path +
+                         ": CMPR says DST but the file holds plain DSD data; reading it as plain DSD\n");
+}
+
+TEST(DsdiffReader, DidxTitleAndArtist) {
+  ScratchDir dir;
+  std::vector<uint8_t> payload(2 * 4704, 0x69);
+  dsdgen::DffOptions o;
+  o.didx_title = "Title";
+  o.didx_artist = "Artist";
+  o.tags.title = "id3 title";
+  o.tags.artist = "id3 artist";
+  InputTrack t;
+  ReadResult run = run_dff(dff(dir, "a.dff", 2, 2822400, payload, o), t);
+  ASSERT_TRUE(run.ok);
+  EXPECT_EQ(t.title, "Title");
+  EXPECT_EQ(t.artist, "Artist");
+
+  // Without the final zero byte neither is set, and the ID3 chunk counts.
+  o.didx_raw = bytes(std::string("Title\0Artist", 12));
+  InputTrack u;
+  ASSERT_TRUE(run_dff(dff(dir, "b.dff", 2, 2822400, payload, o), u).ok);
+  EXPECT_EQ(u.title, "id3 title");
+  EXPECT_EQ(u.artist, "id3 artist");
+
+  // An artist from the command line: DIDX sets only the title and the
+  // ID3 chunk is not consulted.
+  o.didx_raw.clear();
+  o.tags.album = "id3 album";
+  InputTrack v;
+  v.artist = "Preset";
+  v.album = "Preset album";
+  ASSERT_TRUE(run_dff(dff(dir, "c.dff", 2, 2822400, payload, o), v).ok);
+  EXPECT_EQ(v.title, "Title");
+  EXPECT_EQ(v.artist, "Preset");
+  EXPECT_EQ(v.album, "Preset album");
+}
+
+TEST(DsdiffReader, DidxInSixteenBitUnits) {
+  ScratchDir dir;
+  std::vector<uint8_t> payload(2 * 4704, 0x69);
+  dsdgen::DffOptions o;
+  o.didx_title = "Sch\xC3\xB6n";
+  o.didx_artist = "Art \xE2\x82\xAC";
+  o.didx_utf16 = true;
+  InputTrack t;
+  ASSERT_TRUE(run_dff(dff(dir, "u.dff", 2, 2822400, payload, o), t).ok);
+  EXPECT_EQ(t.title, o.didx_title);
+  EXPECT_EQ(t.artist, o.didx_artist);
+  // Big-endian units after FE FF.
+  o.didx_raw = {0xFE, 0xFF, 0, 'T', 0, 0, 0, 'A', 0, 0};
+  InputTrack u;
+  ASSERT_TRUE(run_dff(dff(dir, "v.dff", 2, 2822400, payload, o), u).ok);
+  EXPECT_EQ(u.title, "T");
+  EXPECT_EQ(u.artist, "A");
+}
+
+TEST(DsdiffReader, CommentsGiveGenreAndDate) {
+  ScratchDir dir;
+  std::vector<uint8_t> payload(2 * 4704, 0x69);
+  dsdgen::DffOptions o;
+  o.comt_genre = std::string("Jazz  \0", 7);
+  o.comt_date = "1999";
+  InputTrack t;
+  ASSERT_TRUE(run_dff(dff(dir, "g.dff", 2, 2822400, payload, o), t).ok);
+  EXPECT_EQ(t.genre, "Jazz");
+  EXPECT_EQ(t.date, "1999");
+
+  // A second type-3 entry does not overwrite; a length of 0 ends the chunk;
+  // an entry running past the chunk ends it.
+  dsdgen::DffOptions p;
+  p.extra_chunks.push_back({"COMT", {0, 3, 0, 4, 'R', 'o', 'c', 'k', 0, 3, 0, 3, 'P', 'o', 'p', 0,
+                                     0, 9, 0, 0, 0, 4, 0, 4, '2', '0', '0', '0'}});
+  p.extra_chunks.push_back({"COMT", {0, 4, 0, 40, '1', '9'}});
+  InputTrack u;
+  ASSERT_TRUE(run_dff(dff(dir, "h.dff", 2, 2822400, payload, p), u).ok);
+  EXPECT_EQ(u.genre, "Rock");
+  EXPECT_EQ(u.date, "");
+  InputTrack v;
+  v.genre = "kept";
+  ASSERT_TRUE(run_dff(dff(dir, "h.dff", 2, 2822400, payload, o), v).ok);
+  EXPECT_EQ(v.genre, "kept");
+}
+
+TEST(DsdiffReader, TrailingId3Chunk) {
+  ScratchDir dir;
+  std::vector<uint8_t> payload(2 * 4704 + 1, 0x69);
+  dsdgen::DffOptions o;
+  o.tags.version = 4;
+  o.tags.title = "T";
+  o.tags.artist = "A";
+  o.tags.album = "Al";
+  o.tags.genre = "G";
+  o.tags.date = "D";
+  o.tags.track = "12";
+  o.tags.picture = {1, 2, 3, 4, 5};
+  o.comt_genre = "Comment genre";
+  o.extra_chunks.push_back({"MARK", std::vector<uint8_t>(33, 7)});
+  o.extra_chunks.push_back({"MANF", std::vector<uint8_t>(4, 1)});
+  InputTrack t;
+  t.album = "Preset album";
+  ReadResult run = run_dff(dff(dir, "t.dff", 2, 2822400, payload, o), t);
+  ASSERT_TRUE(run.ok) << run.err;
+  EXPECT_EQ(t.title, "T");
+  EXPECT_EQ(t.artist, "A");
+  EXPECT_EQ(t.album, "Al");
+  EXPECT_EQ(t.genre, "G");  // the tag replaces what COMT gave
+  EXPECT_EQ(t.date, "D");
+  EXPECT_EQ(t.track_number, 12u);
+  EXPECT_TRUE(t.cover.empty());  // no pictures from DSDIFF files
+
+  // The lower-case id is accepted; a tag without TALB empties the album.
+  std::vector<uint8_t> f = read_file(dir.file("t.dff"));
+  const size_t id3 = top_chunk(f, "ID3 ");
+  f[id3] = 'i';
+  f[id3 + 1] = 'd';
+  write_file(dir.file("lower.dff"), f);
+  InputTrack u;
+  ASSERT_TRUE(run_dff(dir.file("lower.dff"), u).ok);
+  EXPECT_EQ(u.title, "T");
+
+  // An ID3 chunk past the FRM8 size is not found.
+  f = read_file(dir.file("t.dff"));
+  put_be64(f, 4, id3 - 12);
+  write_file(dir.file("outside.dff"), f);
+  InputTrack v;
+  ASSERT_TRUE(run_dff(dir.file("outside.dff"), v).ok);
+  EXPECT_EQ(v.title, "");
+}
+
+TEST(DsdiffReader, PropertyEdgeCases) {
+  ScratchDir dir;
+  std::vector<uint8_t> payload(2 * 4704, 0x69);
+  dsdgen::DffOptions o;
+  o.write_fs = false;
+  InputTrack t;
+  ASSERT_TRUE(run_dff(dff(dir, "nofs.dff", 2, 5644800, payload, o), t).ok);
+  EXPECT_EQ(t.sample_rate, 2822400u);
+  EXPECT_EQ(t.rate_multiple, 64u);
+
+  for (uint32_t ch : {1u, 3u, 4u, 8u}) {
+    const std::string path = dff(dir, "ch.dff", ch, 2822400, std::vector<uint8_t>(ch * 100));
+    InputTrack u;
+    ReadResult run = run_dff(path, u);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.err, "  Error: " + path + ": unsupported channels " + std::to_string(ch) + "\n");
+  }
+
+  const std::string w = dff(dir, "w.dff", 2, 2000000, std::vector<uint8_t>(2 * 3333));
+  InputTrack v;
+  ReadResult run = run_dff(w, v);
+  ASSERT_TRUE(run.ok);
+  EXPECT_EQ(v.rate_multiple, 41u);
+  EXPECT_EQ(run.err, "  Warning: " + w + ": unsupported DSD rate 2000000\n");
+}
+
+TEST(DsdiffReader, StructuralFaultsAndTheirMessages) {
+  ScratchDir dir;
+  const std::string p = dir.file("f.dff");
+  auto check = [&](const std::vector<uint8_t>& f, const std::string& message) {
+    write_file(p, f);
+    InputTrack t;
+    t.genre = "g";
+    ReadResult run = run_dff(p, t);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.err, "  Error: " + p + ": " + message + "\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(t.audio.empty());
+    EXPECT_TRUE(t.genre.empty());
+  };
+  std::vector<uint8_t> payload(2 * 4704, 0x69);
+  const std::vector<uint8_t> good = dsdgen::build_dsdiff(2, 2822400, payload, {});
+
+  std::vector<uint8_t> f = good;
+  f[0] = 'X';
+  check(f, "not a DSDIFF file (bad FRM8 magic or form type)");
+  f = good;
+  f[15] = 'X';
+  check(f, "not a DSDIFF file (bad FRM8 magic or form type)");
+  check(std::vector<uint8_t>(good.begin(), good.begin() + 16), "PROP/SND chunk not found");
+  check(std::vector<uint8_t>(good.begin(), good.begin() + 28), "PROP/SND chunk not found");  // FVER only
+
+  dsdgen::DffOptions o;
+  o.write_chnl = false;
+  check(dsdgen::build_dsdiff(2, 2822400, payload, o), "malformed DSDIFF (no CHNL channel info)");
+  o = {};
+  write_file(p, dsdgen::build_dsdiff(2, 500, payload, o));
+  {
+    InputTrack t;
+    ReadResult run = run_dff(p, t);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.err, "  Warning: " + p + ": unsupported DSD rate 500\n  Error: " + p +
+                           ": malformed DSDIFF (bad FS sample rate 500)\n");
+  }
+  // No sound chunk: cut right after the PROP chunk.
+  const size_t dsd = top_chunk(good, "DSD ");
+  ASSERT_NE(dsd, std::string::npos);
+  check(std::vector<uint8_t>(good.begin(), good.begin() + dsd), "DSD/DST data chunk not found");
+  // DSD chunk declaring more than the file holds.
+  check(std::vector<uint8_t>(good.begin(), good.end() - 1), "failed to read DSD data");
+  f = good;
+  put_be64(f, dsd + 4, ~uint64_t(0));
+  check(f, "failed to read DSD data");
+  // DST chunk cut short.
+  o = {};
+  o.dst_frames = frames(3);
+  f = dsdgen::build_dsdiff(2, 2822400, {}, o);
+  check(std::vector<uint8_t>(f.begin(), f.end() - 5), "failed to read DST data");
+
+  // A PROP whose type is not "SND " ends the walk.
+  f = good;
+  const size_t prop = top_chunk(good, "PROP");
+  f[prop + 12] = 'X';
+  check(f, "DSD/DST data chunk not found");
+
+  InputTrack t;
+  ReadResult run = run_dff(dir.file("none.dff"), t);
+  EXPECT_FALSE(run.ok);
+  EXPECT_EQ(run.err, "  Error: cannot open " + dir.file("none.dff") + "\n");
+}
+
+TEST(DsdiffReader, ImplausibleDstRateIsRefusedNotAllocated) {
+  ScratchDir dir;
+  dsdgen::DffOptions o;
+  for (int i = 0; i < 3000; ++i) o.dst_frames.push_back({0x80});
+  const std::string path = dff(dir, "big.dff", 6, 4000000000u, {}, o);
+  InputTrack t;
+  ReadResult run = run_dff(path, t);
+  EXPECT_FALSE(run.ok);
+  EXPECT_NE(run.err.find("more than any disc holds"), std::string::npos) << run.err;
+  EXPECT_TRUE(t.audio.empty());
+  EXPECT_TRUE(t.dst_frames.empty());
+}

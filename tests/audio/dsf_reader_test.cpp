@@ -1,0 +1,419 @@
+// DSF reader: bit-exact payloads over rates, channel counts, block sizes and
+// bit orders; header edge cases and their messages; ID3v2 tags and covers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "audio/input_track.h"
+#include "audio_test_util.h"
+#include "support/test_support.h"
+
+using namespace audiotest;
+using testsupport::read_file;
+using testsupport::ScratchDir;
+using testsupport::write_file;
+using varn::InputTrack;
+
+namespace {
+
+std::string dsf(const ScratchDir& dir, const std::string& name, uint32_t channels, uint32_t rate,
+                const std::vector<uint8_t>& payload, const dsdgen::DsfOptions& opt = {},
+                uint64_t sample_count = 0) {
+  const std::string path = dir.file(name);
+  EXPECT_TRUE(dsdgen::write_dsf(path, channels, rate, payload, opt, sample_count));
+  return path;
+}
+
+}  // namespace
+
+TEST(DsfReader, PayloadIsBitExactAcrossFormats) {
+  ScratchDir dir;
+  const uint32_t rates[] = {2822400, 5644800, 11289600, 3072000, 6144000, 12288000};
+  const uint32_t multiples[] = {64, 128, 256, 64, 128, 256};
+  int n = 0;
+  for (int r = 0; r < 6; ++r) {
+    const uint32_t rate = rates[r];
+    for (uint32_t ch : {2u, 5u, 6u}) {
+      // Two frames and a bit: neither block- nor frame-aligned.
+      const uint64_t bpc = 2 * (rate / 600) + 777;
+      const std::vector<uint8_t> payload = signal(ch, rate, bpc * 8 + 3, ch + r);
+      const std::vector<uint8_t> want = padded(payload, ch, rate);
+      for (uint32_t block : {4096u, 0u}) {
+        for (bool lsb : {true, false}) {
+          SCOPED_TRACE(std::to_string(rate) + " Hz " + std::to_string(ch) + " ch block " +
+                       std::to_string(block) + (lsb ? " lsb" : " msb"));
+          dsdgen::DsfOptions o;
+          o.block_size = block;
+          o.lsb_first = lsb;
+          char name[32];
+          std::snprintf(name, sizeof name, "t%d.dsf", n++);
+          const std::string path = dsf(dir, name, ch, rate, payload, o, bpc * 8 + 3);
+          InputTrack t;
+          ReadResult run = run_dsf(path, t);
+          ASSERT_TRUE(run.ok) << run.err;
+          EXPECT_EQ(t.channels, ch);
+          EXPECT_EQ(t.sample_rate, rate);
+          EXPECT_EQ(t.rate_multiple, multiples[r]);
+          EXPECT_EQ(t.sample_count, bpc * 8 + 3);
+          EXPECT_FALSE(t.is_dst);
+          EXPECT_EQ(t.audio.size(), want.size());
+          EXPECT_TRUE(t.audio == want);
+          EXPECT_EQ(run.err, pad_line(want.size() - payload.size()));
+        }
+      }
+    }
+  }
+}
+
+TEST(DsfReader, OneSecondSampleCounts) {
+  ScratchDir dir;
+  const std::vector<uint8_t> one = signal(2, 2822400, 2822400);
+  const std::vector<uint8_t> more = signal(2, 2822400, 2822408);
+  struct Case {
+    uint64_t samples;
+    const std::vector<uint8_t>* payload;
+    size_t length, pad;
+  } cases[] = {{2822400, &one, 705600, 0}, {2822401, &one, 705600, 0}, {2822408, &more, 705602, 9406}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.samples);
+    const std::string path = dsf(dir, "s.dsf", 2, 2822400, *c.payload, {}, c.samples);
+    InputTrack t;
+    ReadResult run = run_dsf(path, t);
+    ASSERT_TRUE(run.ok) << run.err;
+    EXPECT_EQ(t.sample_count, c.samples);
+    EXPECT_EQ(t.audio.size(), c.length + c.pad);
+    EXPECT_EQ(run.err, c.pad ? pad_line(c.pad) : "");
+    EXPECT_TRUE(std::equal(c.payload->begin(), c.payload->end(), t.audio.begin()));
+    for (size_t i = c.length; i < t.audio.size(); ++i) ASSERT_EQ(t.audio[i], 0x69);
+    EXPECT_EQ(run.out, "  [DSF] " + path + "  2ch 2822400Hz  " + std::to_string(c.samples) + " samples   - \n");
+  }
+}
+
+TEST(DsfReader, WriterLayoutAndBitOrderOnDisk) {
+  ScratchDir dir;
+  // Channel 0 bytes 0x01, channel 1 bytes 0x02, 5000 bytes each.
+  std::vector<uint8_t> payload(10000);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = (i % 2) ? 0x02 : 0x01;
+  dsdgen::DsfOptions lsb;
+  std::vector<uint8_t> f = read_file(dsf(dir, "a.dsf", 2, 2822400, payload, lsb));
+  ASSERT_EQ(f.size(), 92u + 2 * 8192);
+  EXPECT_EQ(testsupport::le32(f.data() + 28 + 32), 1u);  // bits per sample
+  EXPECT_EQ(testsupport::le32(f.data() + 28 + 44), 4096u);
+  EXPECT_EQ(f[92], 0x80);              // block 0 of channel 0, bit-reversed
+  EXPECT_EQ(f[92 + 4096], 0x40);       // block 0 of channel 1
+  EXPECT_EQ(f[92 + 8192], 0x80);       // block 1 of channel 0
+  EXPECT_EQ(f[92 + 8192 + 903], 0x80);
+  EXPECT_EQ(f[92 + 8192 + 904], 0x00);  // zero fill after 5000 bytes
+  InputTrack t;
+  ASSERT_TRUE(run_dsf(dir.file("a.dsf"), t).ok);
+  EXPECT_TRUE(std::equal(payload.begin(), payload.end(), t.audio.begin()));
+
+  // Stored 0x01 with bits per sample 1 is delivered as 0x80; with 8, as is.
+  std::vector<uint8_t> g = f;
+  std::fill(g.begin() + 92, g.end(), 0x01);
+  write_file(dir.file("b.dsf"), g);
+  InputTrack tb;
+  ASSERT_TRUE(run_dsf(dir.file("b.dsf"), tb).ok);
+  EXPECT_EQ(tb.audio[0], 0x80);
+  EXPECT_EQ(tb.audio[9999], 0x80);
+  put_le32(g, 28 + 32, 8);
+  write_file(dir.file("c.dsf"), g);
+  InputTrack tc;
+  ASSERT_TRUE(run_dsf(dir.file("c.dsf"), tc).ok);
+  EXPECT_EQ(tc.audio[0], 0x01);
+  EXPECT_EQ(tc.audio[9999], 0x01);
+}
+
+TEST(DsfReader, BlockSizeZeroIsOneBlockPerChannel) {
+  ScratchDir dir;
+  std::vector<uint8_t> payload(6 * 3000);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(i % 6 + 1);
+  dsdgen::DsfOptions o;
+  o.block_size = 0;
+  o.lsb_first = false;
+  std::vector<uint8_t> f = read_file(dsf(dir, "z.dsf", 6, 2822400, payload, o));
+  ASSERT_EQ(f.size(), 92u + payload.size());
+  EXPECT_EQ(f[92 + 2999], 1);
+  EXPECT_EQ(f[92 + 3000], 2);  // channel 1 right after channel 0's bytes
+  EXPECT_EQ(f[92 + 5 * 3000], 6);
+  InputTrack t;
+  ReadResult run = run_dsf(dir.file("z.dsf"), t);
+  ASSERT_TRUE(run.ok);
+  EXPECT_TRUE(t.audio == padded(payload, 6, 2822400));
+}
+
+TEST(DsfReader, RegionEndsBeforeLastBlockIsFilled) {
+  // The file ends inside the last block row: bytes of later channels that
+  // lie past the end read as 0, as long as channels x bpc bytes exist.
+  ScratchDir dir;
+  std::vector<uint8_t> payload(2 * 5000, 0x5A);
+  std::vector<uint8_t> f = read_file(dsf(dir, "r.dsf", 2, 2822400, payload));
+  f.resize(92 + 8192 + 4096 + 400);  // channel 1's last block holds 400 of 904 bytes
+  put_le64(f, 12, f.size());
+  write_file(dir.file("cut.dsf"), f);
+  InputTrack t;
+  ReadResult run = run_dsf(dir.file("cut.dsf"), t);
+  ASSERT_TRUE(run.ok) << run.err;
+  for (size_t i = 0; i < 4096 + 904; ++i) ASSERT_EQ(t.audio[2 * i], 0x5A) << i;
+  for (size_t i = 4096; i < 4096 + 400; ++i) ASSERT_EQ(t.audio[2 * i + 1], 0x5A) << i;
+  for (size_t i = 4096 + 400; i < 5000; ++i) ASSERT_EQ(t.audio[2 * i + 1], 0) << i;
+}
+
+TEST(DsfReader, RateFamiliesAndWarnings) {
+  ScratchDir dir;
+  std::vector<uint8_t> payload(2 * 100, 0x69);
+  InputTrack t;
+  ReadResult run = run_dsf(dsf(dir, "a.dsf", 2, 3072000, payload), t);
+  ASSERT_TRUE(run.ok);
+  EXPECT_EQ(t.rate_multiple, 64u);
+  EXPECT_EQ(run.err.find("Warning"), std::string::npos);
+
+  InputTrack u;
+  const std::string p2 = dsf(dir, "b.dsf", 2, 2000000, payload);
+  run = run_dsf(p2, u);
+  ASSERT_TRUE(run.ok);
+  EXPECT_EQ(u.rate_multiple, 41u);
+  EXPECT_EQ(u.audio.size(), 2u * 3333);
+  EXPECT_EQ(run.err, "  Warning: " + p2 + ": unsupported DSD rate 2000000\n" + pad_line(2 * 3333 - 200));
+}
+
+TEST(DsfReader, RatesBelowSixHundredAreRefused) {
+  ScratchDir dir;
+  std::vector<uint8_t> payload(2 * 100, 0x69);
+  for (uint32_t rate : {0u, 599u}) {
+    const std::string path = dsf(dir, "r.dsf", 2, rate, payload);
+    InputTrack t;
+    ReadResult run = run_dsf(path, t);
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.err.find("  Error: " + path + ": bad sample rate " + std::to_string(rate) + "\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(t.audio.empty());
+  }
+  InputTrack t;
+  EXPECT_TRUE(run_dsf(dsf(dir, "ok.dsf", 2, 600, payload), t).ok);
+  EXPECT_EQ(t.audio.size(), 200u);
+}
+
+TEST(DsfReader, UnsupportedChannelCounts) {
+  ScratchDir dir;
+  for (uint32_t ch : {1u, 3u, 4u, 7u}) {
+    std::vector<uint8_t> payload(ch * 100, 0x69);
+    const std::string path = dsf(dir, "c.dsf", ch, 2822400, payload);
+    InputTrack t;
+    ReadResult run = run_dsf(path, t);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.err, "  Error: " + path + ": unsupported channels " + std::to_string(ch) + "\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+TEST(DsfReader, TruncatedOrMismatchedHeaderIsRefused) {
+  ScratchDir dir;
+  dsdgen::DsfOptions o;
+  o.tags.title = "tagged";
+  std::vector<uint8_t> payload(2 * 4096, 0x69);
+  const std::vector<uint8_t> tag = dsdgen::build_id3(o.tags);
+  // The tag bytes count as audio: 8192 + tag bytes are held.
+  const uint64_t held = 8192 + tag.size();
+  const uint64_t fits = held / 2 * 8;
+  InputTrack t;
+  ReadResult run = run_dsf(dsf(dir, "fit.dsf", 2, 2822400, payload, o, fits), t);
+  EXPECT_TRUE(run.ok) << run.err;
+  EXPECT_EQ(t.title, "tagged");
+
+  const uint64_t samples = fits + 8;
+  const std::string path = dsf(dir, "t.dsf", 2, 2822400, payload, o, samples);
+  InputTrack u;
+  run = run_dsf(path, u);
+  EXPECT_FALSE(run.ok);
+  const uint64_t bpc = samples / 8;
+  EXPECT_EQ(run.err, "  Error: " + path + ": header declares " + std::to_string(samples) + " samples (" +
+                         std::to_string(bpc) + " bytes/ch x 2 ch = " + std::to_string(bpc * 2) +
+                         " bytes), but the file holds only " + std::to_string(held) +
+                         " bytes of audio => truncated file or header mismatch, refusing to process\n");
+  EXPECT_TRUE(u.audio.empty());
+
+  // A count so large that bytes per channel times channels overflows.
+  InputTrack v;
+  run = run_dsf(dsf(dir, "h.dsf", 6, 2822400, std::vector<uint8_t>(600), {}, ~uint64_t(0)), v);
+  EXPECT_FALSE(run.ok);
+  EXPECT_NE(run.err.find("truncated file or header mismatch"), std::string::npos);
+}
+
+TEST(DsfReader, HeaderFaults) {
+  ScratchDir dir;
+  const std::vector<uint8_t> good = read_file(dsf(dir, "g.dsf", 2, 2822400, std::vector<uint8_t>(200, 0x69)));
+  auto expect_header_error = [&](std::vector<uint8_t> f, const char* what) {
+    SCOPED_TRACE(what);
+    write_file(dir.file("h.dsf"), f);
+    InputTrack t;
+    ReadResult run = run_dsf(dir.file("h.dsf"), t);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.err, "  Error: " + dir.file("h.dsf") + ": bad fmt chunk or data chunk (corrupt DSF header)\n");
+  };
+  std::vector<uint8_t> f = good;
+  f[0] = 'X';
+  expect_header_error(f, "DSD magic");
+  f = good;
+  put_le64(f, 4, 27);
+  expect_header_error(f, "DSD size");
+  f = good;
+  f[28] = 'F';
+  expect_header_error(f, "fmt magic");
+  f = good;
+  put_le64(f, 32, 47);
+  expect_header_error(f, "fmt size");
+  f = good;
+  put_le64(f, 32, uint64_t(1) << 62);
+  expect_header_error(f, "fmt size past the end");
+  f = good;
+  f[80] = 'D';
+  expect_header_error(f, "data magic");
+  expect_header_error(std::vector<uint8_t>(good.begin(), good.begin() + 91), "data header cut");
+
+  // A longer DSD chunk is skipped past its 28 bytes; the fmt chunk then follows.
+  f = good;
+  f.insert(f.begin() + 28, 4, 0xEE);
+  put_le64(f, 4, 32);
+  write_file(dir.file("long.dsf"), f);
+  InputTrack t;
+  EXPECT_TRUE(run_dsf(dir.file("long.dsf"), t).ok);
+  EXPECT_EQ(t.audio.size(), 2u * 4704);
+
+  // Nothing after the data header.
+  f = std::vector<uint8_t>(good.begin(), good.begin() + 92);
+  write_file(dir.file("empty.dsf"), f);
+  InputTrack e;
+  ReadResult run = run_dsf(dir.file("empty.dsf"), e);
+  EXPECT_FALSE(run.ok);
+  EXPECT_EQ(run.err, "  Error: " + dir.file("empty.dsf") + ": no DSD data\n");
+
+  f = good;
+  put_le64(f, 28 + 36, 0);
+  write_file(dir.file("zero.dsf"), f);
+  InputTrack z;
+  run = run_dsf(dir.file("zero.dsf"), z);
+  EXPECT_FALSE(run.ok);
+  EXPECT_EQ(run.err, "  Error: " + dir.file("zero.dsf") + ": sample_count is 0 (bad header field)\n");
+
+  InputTrack m;
+  run = run_dsf(dir.file("missing.dsf"), m);
+  EXPECT_FALSE(run.ok);
+  EXPECT_EQ(run.err, "  Error: cannot open " + dir.file("missing.dsf") + "\n");
+}
+
+TEST(DsfReader, TagsReplacePresetTextsAndFillTheRecord) {
+  ScratchDir dir;
+  for (int version : {3, 4}) {
+    for (bool utf16 : {false, true}) {
+      SCOPED_TRACE(std::to_string(version) + (utf16 ? " utf16" : ""));
+      dsdgen::DsfOptions o;
+      o.tags.version = version;
+      o.tags.utf16 = utf16;
+      o.tags.title = "T\xC3\xADtulo";
+      o.tags.artist = "K\xC3\xBCnstler";
+      o.tags.genre = "Jazz";
+      o.tags.date = "2024-05-01";
+      o.tags.track = "07/12";
+      o.tags.picture = std::vector<uint8_t>(300, 0xD8);
+      const std::string path = dsf(dir, "tag.dsf", 2, 2822400, signal(2, 2822400, 8 * 4704), o);
+      InputTrack t;
+      t.album = "From the command line";
+      t.artist = "Preset";
+      ReadResult run = run_dsf(path, t);
+      ASSERT_TRUE(run.ok) << run.err;
+      EXPECT_EQ(t.title, o.tags.title);
+      EXPECT_EQ(t.artist, o.tags.artist);
+      EXPECT_EQ(t.album, "");  // no TALB: the field is replaced by nothing
+      EXPECT_EQ(t.genre, "Jazz");
+      EXPECT_EQ(t.date, "2024-05-01");
+      EXPECT_EQ(t.track_number, 7u);
+      EXPECT_EQ(t.cover, o.tags.picture);
+      EXPECT_EQ(run.out, "  [DSF] " + path + "  2ch 2822400Hz  37632 samples  " + o.tags.artist + " - " +
+                             o.tags.title + "\n");
+    }
+  }
+}
+
+TEST(DsfReader, CoverTypeZeroThenFrontCover) {
+  ScratchDir dir;
+  dsdgen::DsfOptions o;
+  o.tags.picture = {1, 1, 1};
+  o.tags.picture_type = 0;
+  dsdgen::Id3Picture front;
+  front.data = {3, 3, 3, 3};
+  front.type = 3;
+  o.tags.more_pictures.push_back(front);
+  InputTrack t;
+  ASSERT_TRUE(run_dsf(dsf(dir, "c.dsf", 2, 2822400, std::vector<uint8_t>(200), o), t).ok);
+  EXPECT_EQ(t.cover, front.data);
+  o.tags.more_pictures.clear();
+  InputTrack u;
+  ASSERT_TRUE(run_dsf(dsf(dir, "d.dsf", 2, 2822400, std::vector<uint8_t>(200), o), u).ok);
+  EXPECT_EQ(u.cover, o.tags.picture);
+}
+
+TEST(DsfReader, TrackNumberForms) {
+  ScratchDir dir;
+  struct Case {
+    std::vector<uint8_t> body;
+    uint32_t want;
+  } cases[] = {{{0, '3', '/', '1', '2'}, 3}, {{0}, 0}, {{0, 'x'}, 0}, {{3, ' ', '1', '5'}, 15}};
+  for (const Case& c : cases) {
+    dsdgen::DsfOptions o;
+    o.tags.raw_frames.push_back({"TRCK", c.body});
+    InputTrack t;
+    ASSERT_TRUE(run_dsf(dsf(dir, "n.dsf", 2, 2822400, std::vector<uint8_t>(200), o), t).ok);
+    EXPECT_EQ(t.track_number, c.want);
+  }
+}
+
+TEST(DsfReader, MetadataPointerWithoutTag) {
+  ScratchDir dir;
+  dsdgen::DsfOptions o;
+  o.tags.title = "x";
+  std::vector<uint8_t> f = read_file(dsf(dir, "m.dsf", 2, 2822400, std::vector<uint8_t>(200, 0x11), o));
+  const uint64_t tag_at = testsupport::le32(f.data() + 20);
+  ASSERT_EQ(f[tag_at], 'I');
+
+  // Wrong magic: no tag, the read succeeds and preset texts stay.
+  std::vector<uint8_t> g = f;
+  g[tag_at] = 'X';
+  write_file(dir.file("nomagic.dsf"), g);
+  InputTrack t;
+  t.artist = "Preset";
+  ReadResult run = run_dsf(dir.file("nomagic.dsf"), t);
+  EXPECT_TRUE(run.ok);
+  EXPECT_EQ(t.artist, "Preset");
+  EXPECT_EQ(t.title, "");
+
+  // Pointer past the end: the 10-byte read fails, no tag.
+  g = f;
+  put_le64(g, 20, f.size() + 100);
+  write_file(dir.file("far.dsf"), g);
+  InputTrack u;
+  EXPECT_TRUE(run_dsf(dir.file("far.dsf"), u).ok);
+
+  // Tag body cut short: the read fails without a message of its own.
+  g = std::vector<uint8_t>(f.begin(), f.end() - 3);
+  write_file(dir.file("short.dsf"), g);
+  InputTrack s;
+  s.genre = "g";
+  run = run_dsf(dir.file("short.dsf"), s);
+  EXPECT_FALSE(run.ok);
+  EXPECT_EQ(run.err, pad_line(2 * 4704 - 200));
+  EXPECT_EQ(run.out, "");
+  EXPECT_TRUE(s.audio.empty());
+  EXPECT_TRUE(s.genre.empty());
+
+  // A tag that declares a huge body is refused before anything is allocated.
+  g = f;
+  g[tag_at + 6] = 0x7F;
+  g[tag_at + 7] = 0x7F;
+  write_file(dir.file("huge.dsf"), g);
+  InputTrack h;
+  EXPECT_FALSE(run_dsf(dir.file("huge.dsf"), h).ok);
+}

@@ -1,0 +1,249 @@
+// ID3v2 lookups, the UTF-16 conversion and the bit-reverse table, against
+// tags from dsdgen's builder and hand-made byte strings.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "audio/bit_reverse.h"
+#include "audio/id3.h"
+#include "dsdgen/dsdgen.h"
+
+using varn::find_id3_picture;
+using varn::find_id3_text;
+using varn::utf16_to_utf8;
+
+namespace {
+
+std::string text(const std::vector<uint8_t>& tag, const char* id) {
+  return find_id3_text(tag.data(), tag.size(), id);
+}
+
+// A tag of the given version holding the frames as given.
+std::vector<uint8_t> tag_of(int version, const std::vector<std::vector<uint8_t>>& frames) {
+  std::vector<uint8_t> body;
+  for (const auto& f : frames) body.insert(body.end(), f.begin(), f.end());
+  std::vector<uint8_t> t(10 + body.size());
+  const uint8_t head[10] = {'I', 'D', '3', uint8_t(version), 0, 0,
+                            uint8_t((body.size() >> 21) & 0x7F), uint8_t((body.size() >> 14) & 0x7F),
+                            uint8_t((body.size() >> 7) & 0x7F), uint8_t(body.size() & 0x7F)};
+  std::copy(head, head + 10, t.begin());
+  std::copy(body.begin(), body.end(), t.begin() + 10);
+  return t;
+}
+
+std::vector<uint8_t> frame(const char* id, uint32_t size_field, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> f(id, id + 4);
+  f.push_back(uint8_t(size_field >> 24));
+  f.push_back(uint8_t(size_field >> 16));
+  f.push_back(uint8_t(size_field >> 8));
+  f.push_back(uint8_t(size_field));
+  f.push_back(0);
+  f.push_back(0);
+  f.insert(f.end(), body.begin(), body.end());
+  return f;
+}
+
+std::vector<uint8_t> latin(const std::string& s) {
+  std::vector<uint8_t> b(1 + s.size(), 0);
+  std::copy(s.begin(), s.end(), b.begin() + 1);
+  return b;
+}
+
+}  // namespace
+
+TEST(BitReverse, EveryEntryIsItsOwnMirror) {
+  const uint8_t* t = varn::bit_reverse_table();
+  EXPECT_EQ(t[0x01], 0x80);
+  EXPECT_EQ(t[0x80], 0x01);
+  EXPECT_EQ(t[0x69], 0x96);
+  EXPECT_EQ(t[0xF0], 0x0F);
+  for (int v = 0; v < 256; ++v) {
+    EXPECT_EQ(t[t[v]], v);
+    for (int b = 0; b < 8; ++b) EXPECT_EQ((v >> b) & 1, (t[v] >> (7 - b)) & 1);
+  }
+  EXPECT_EQ(varn::bit_reverse_table(), t);
+}
+
+TEST(Utf16ToUtf8, ByteOrderMarkAndDefaultOrder) {
+  const uint8_t le_bom[] = {0xFF, 0xFE, 'A', 0, 0xE9, 0};
+  EXPECT_EQ(utf16_to_utf8(le_bom, sizeof le_bom, false), "A\xC3\xA9");
+  const uint8_t be_bom[] = {0xFE, 0xFF, 0, 'A', 0x20, 0xAC};
+  EXPECT_EQ(utf16_to_utf8(be_bom, sizeof be_bom, true), "A\xE2\x82\xAC");
+  const uint8_t bare[] = {0, 'x', 0, 'y'};
+  EXPECT_EQ(utf16_to_utf8(bare, sizeof bare, false), "xy");
+  EXPECT_EQ(utf16_to_utf8(bare, sizeof bare, true), std::string("\xE7\xA0\x80\xE7\xA4\x80"));
+}
+
+TEST(Utf16ToUtf8, StopsAtZeroUnitAndOddTail) {
+  const uint8_t z[] = {0xFF, 0xFE, 'a', 0, 0, 0, 'b', 0};
+  EXPECT_EQ(utf16_to_utf8(z, sizeof z), "a");
+  EXPECT_EQ(varn::utf16_to_utf8_keep_zeros(z, sizeof z, true), std::string("a\0b", 3));
+  const uint8_t odd[] = {0xFF, 0xFE, 'a', 0, 'b'};
+  EXPECT_EQ(utf16_to_utf8(odd, sizeof odd), "a");
+  EXPECT_EQ(utf16_to_utf8(odd, 0), "");
+  EXPECT_EQ(utf16_to_utf8(odd, 1), "");
+  EXPECT_EQ(utf16_to_utf8(odd, 2), "");  // the mark alone
+}
+
+TEST(Utf16ToUtf8, SurrogateHalvesStaySeparate) {
+  // U+1F600 as D83D DE00: each half becomes its own three-byte sequence.
+  const uint8_t s[] = {0xFF, 0xFE, 0x3D, 0xD8, 0x00, 0xDE};
+  EXPECT_EQ(utf16_to_utf8(s, sizeof s), "\xED\xA0\xBD\xED\xB8\x80");
+  const uint8_t two[] = {0xFF, 0xFE, 0xFF, 0x07};  // U+07FF: last two-byte unit
+  EXPECT_EQ(utf16_to_utf8(two, sizeof two), "\xDF\xBF");
+}
+
+TEST(Id3Text, BuilderTagsVersion3And4) {
+  for (int version : {3, 4}) {
+    dsdgen::Id3Tags t;
+    t.version = version;
+    t.title = std::string(300, 'T');  // size above 127: syncsafe and plain differ
+    t.artist = "Artist";
+    t.album = "Album";
+    t.genre = "Jazz";
+    t.date = "2024";
+    t.track = "3/12";
+    std::vector<uint8_t> tag = dsdgen::build_id3(t);
+    EXPECT_EQ(tag[3], version);
+    EXPECT_EQ(text(tag, "TIT2"), t.title);
+    EXPECT_EQ(text(tag, "TPE1"), "Artist");
+    EXPECT_EQ(text(tag, "TALB"), "Album");
+    EXPECT_EQ(text(tag, "TCON"), "Jazz");
+    EXPECT_EQ(text(tag, "TDRC"), "2024");
+    EXPECT_EQ(text(tag, "TRCK"), "3/12");
+    EXPECT_EQ(text(tag, "TXXX"), "");
+  }
+}
+
+TEST(Id3Text, FrameSizesByVersion) {
+  // 301 bytes: plain 0x0000012D, syncsafe 0x0000022D.
+  std::vector<uint8_t> body = latin(std::string(300, 'x'));
+  dsdgen::Id3Tags t;
+  t.version = 4;
+  t.title = std::string(300, 'x');
+  std::vector<uint8_t> v4 = dsdgen::build_id3(t);
+  EXPECT_EQ(std::vector<uint8_t>(v4.begin() + 14, v4.begin() + 18), (std::vector<uint8_t>{0, 0, 2, 0x2D}));
+  EXPECT_EQ(v4[20], 3);  // version 4 text is UTF-8
+  t.version = 3;
+  std::vector<uint8_t> v3 = dsdgen::build_id3(t);
+  EXPECT_EQ(std::vector<uint8_t>(v3.begin() + 14, v3.begin() + 18), (std::vector<uint8_t>{0, 0, 1, 0x2D}));
+  EXPECT_EQ(v3[20], 0);
+  // A version-4 size field read as syncsafe ignores the top bit of each byte.
+  std::vector<uint8_t> tag = tag_of(4, {frame("TIT2", 0x00000080 | 0x04, latin("abc")), frame("TPE1", 4, latin("def"))});
+  EXPECT_EQ(text(tag, "TIT2"), "abc");
+  EXPECT_EQ(text(tag, "TPE1"), "def");
+}
+
+TEST(Id3Text, PictureBeforeTitleInVersion3) {
+  dsdgen::Id3Tags t;
+  t.version = 3;
+  t.picture = std::vector<uint8_t>(1000, 0xAB);
+  t.picture_first = true;
+  t.title = "After the picture";
+  std::vector<uint8_t> tag = dsdgen::build_id3(t);
+  EXPECT_EQ(text(tag, "TIT2"), "After the picture");
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), t.picture);
+}
+
+TEST(Id3Text, Utf16WithMarksOverridesEncodingDefault) {
+  dsdgen::Id3Tags t;
+  t.utf16 = true;
+  t.title = "Caf\xC3\xA9 \xE2\x82\xAC";
+  for (bool be : {false, true}) {
+    t.utf16_big_endian = be;
+    std::vector<uint8_t> tag = dsdgen::build_id3(t);
+    EXPECT_EQ(text(tag, "TIT2"), t.title);
+  }
+  // Encoding 2 without a mark: big-endian default.
+  std::vector<uint8_t> tag = tag_of(3, {frame("TIT2", 5, {2, 0, 'h', 0, 'i'})});
+  EXPECT_EQ(text(tag, "TIT2"), "hi");
+  // Encoding 2 with FF FE: little-endian whatever the encoding byte says.
+  tag = tag_of(3, {frame("TIT2", 7, {2, 0xFF, 0xFE, 'h', 0, 'i', 0})});
+  EXPECT_EQ(text(tag, "TIT2"), "hi");
+}
+
+TEST(Id3Text, EncodingsAndZeroSizedFrames) {
+  std::vector<uint8_t> tag = tag_of(3, {frame("TIT2", 0, {}), frame("TIT2", 4, {3, 'a', 'b', 0}),
+                                        frame("TPE1", 3, {9, 'x', 'y'}), frame("TALB", 1, {0})});
+  EXPECT_EQ(text(tag, "TIT2"), std::string("ab\0", 3));  // the terminator stays
+  EXPECT_EQ(text(tag, "TPE1"), "");                      // unknown encoding
+  EXPECT_EQ(text(tag, "TALB"), "");
+  // Only the first frame with a non-zero size counts.
+  tag = tag_of(3, {frame("TIT2", 2, latin("a")), frame("TIT2", 2, latin("b"))});
+  EXPECT_EQ(text(tag, "TIT2"), "a");
+}
+
+TEST(Id3Text, ShortTagsAndFramesPastTheEnd) {
+  std::vector<uint8_t> tag = tag_of(3, {frame("TIT2", 2, latin("a"))});
+  EXPECT_EQ(text(tag, "TIT2"), "a");
+  EXPECT_EQ(find_id3_text(tag.data(), 19, "TIT2"), "");
+  EXPECT_EQ(find_id3_text(nullptr, 0, "TIT2"), "");
+  // A frame claiming more than the tag holds is not read (ASan would see it).
+  std::vector<uint8_t> cut = tag_of(3, {frame("TIT2", 1000, latin("abc"))});
+  EXPECT_EQ(text(cut, "TIT2"), "");
+  std::vector<uint8_t> huge = tag_of(3, {frame("TPE1", 0xFFFFFFF0u, latin("abc")), frame("TIT2", 2, latin("a"))});
+  EXPECT_EQ(text(huge, "TIT2"), "");
+  // A frame filling the tag exactly is read.
+  std::vector<uint8_t> exact = tag_of(3, {frame("TIT2", 6, latin("exact"))});
+  EXPECT_EQ(text(exact, "TIT2"), "exact");
+  EXPECT_EQ(find_id3_text(exact.data(), exact.size() - 1, "TIT2"), "");
+}
+
+TEST(Id3Text, PaddingEndsTheWalk) {
+  dsdgen::Id3Tags t;
+  t.title = std::string("x");
+  t.padding = 64;
+  std::vector<uint8_t> tag = dsdgen::build_id3(t);
+  EXPECT_EQ(text(tag, "TIT2"), "x");
+  EXPECT_EQ(text(tag, "TPE1"), "");
+}
+
+TEST(Id3Picture, FrontCoverWinsOverEarlierPicture) {
+  dsdgen::Id3Tags t;
+  t.picture = {1, 2, 3};
+  t.picture_type = 0;
+  dsdgen::Id3Picture front;
+  front.data = {9, 8, 7, 6};
+  front.type = 3;
+  front.description = "front";
+  t.more_pictures.push_back(front);
+  std::vector<uint8_t> tag = dsdgen::build_id3(t);
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), front.data);
+  t.more_pictures.clear();
+  tag = dsdgen::build_id3(t);
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), (std::vector<uint8_t>{1, 2, 3}));
+  // Two ordinary pictures: the first one.
+  dsdgen::Id3Picture other;
+  other.data = {5, 5};
+  t.more_pictures.push_back(other);
+  tag = dsdgen::build_id3(t);
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST(Id3Picture, FieldsAndUtf16Description) {
+  // Encoding 1: the description ends with two zero bytes at an even distance.
+  std::vector<uint8_t> body = {1, 'i', '/', 'p', 0, 3, 0xFF, 0xFE, 'd', 0, 0, 0, 0xAA, 0xBB};
+  std::vector<uint8_t> tag = tag_of(3, {frame("APIC", uint32_t(body.size()), body)});
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), (std::vector<uint8_t>{0xAA, 0xBB}));
+  // The zero pair must sit at an even distance: 'd' 00 | 00 'x' is not it.
+  body = {1, 'i', 0, 3, 'd', 0, 0, 'x', 0, 0, 0xCC};
+  tag = tag_of(3, {frame("APIC", uint32_t(body.size()), body)});
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), (std::vector<uint8_t>{0xCC}));
+  // Fields running past the frame: skipped; the next picture counts.
+  std::vector<uint8_t> bad = {0, 'i', '/', 'p', 'n', 'g'};       // MIME never ends
+  std::vector<uint8_t> bad2 = {0, 'i', 0, 3, 'd', 'e', 's', 'c'};  // description never ends
+  std::vector<uint8_t> good = {0, 0, 0, 0, 0x42};
+  tag = tag_of(3, {frame("APIC", uint32_t(bad.size()), bad), frame("APIC", uint32_t(bad2.size()), bad2),
+                   frame("APIC", 4, {0, 0, 0, 0}), frame("APIC", uint32_t(good.size()), good)});
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), (std::vector<uint8_t>{0x42}));
+}
+
+TEST(Id3Picture, FramePastTheTagIsNotRead) {
+  std::vector<uint8_t> good = {0, 0, 0, 0, 0x42};
+  std::vector<uint8_t> tag = tag_of(3, {frame("APIC", uint32_t(good.size()), good), frame("APIC", 5000, {0, 0, 3, 0, 1})});
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), (std::vector<uint8_t>{0x42}));
+  tag = tag_of(3, {frame("TIT2", 0xFFFFFFFFu, latin("x")), frame("APIC", 5, good)});
+  EXPECT_TRUE(find_id3_picture(tag.data(), tag.size()).empty());
+  EXPECT_TRUE(find_id3_picture(tag.data(), 19).empty());
+}
