@@ -1,0 +1,84 @@
+// The 12-bit binary arithmetic coder of DST. A symbol is coded with a
+// probability p in 1..128 (in 1/256): the interval of width
+// ap = ((A >> 8) | ((A >> 7) & 1)) * p belongs to a 1 symbol (the upper part),
+// the rest to a 0 symbol; the range A is kept at 2048 or more by doubling.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace varn {
+
+// Encoder. The code bits go to `buf` (cleared by `start`), most significant
+// bit first; the first bit is the integer bit of the code value and is
+// always 0.
+struct DstArithEncoder {
+  uint8_t* buf = nullptr;
+  size_t limit_bits = 0;  // coding gives up once the output would reach this
+  uint64_t low = 0;       // code bits not yet written; the low 13 are the window
+  unsigned pending = 13;  // number of bits held in `low`
+  uint32_t range = 4095;
+  size_t written = 0;  // bits written to buf
+  bool overflow = false;
+
+  void start(uint8_t* out, size_t limit);
+  inline void encode(uint32_t bit, uint32_t p);
+  // Writes the shortest ending that a decoder reads back correctly, with
+  // trailing zero bits dropped. Returns the code length in bits.
+  size_t finish();
+
+  void flush_word();
+  void add_carry();
+};
+
+inline void DstArithEncoder::encode(uint32_t bit, uint32_t p) {
+  const uint32_t ap = ((range >> 8) | ((range >> 7) & 1)) * p;
+  if (bit) {
+    low += range - ap;
+    range = ap;
+  } else {
+    range -= ap;
+  }
+  const unsigned n = static_cast<unsigned>(__builtin_clz(range)) - 20u;
+  range <<= n;
+  low <<= n;
+  pending += n;
+  if (pending >= 45) flush_word();
+}
+
+// Decoder over a code string; bits past its end read as 0. The first code
+// bit (the integer bit) is skipped.
+struct DstArithDecoder {
+  const uint8_t* buf = nullptr;
+  size_t size_bits = 0;
+  size_t pos = 0;
+  uint32_t range = 4095;
+  uint32_t code = 0;
+
+  void start(const uint8_t* data, size_t bit_offset, size_t total_bits);
+  inline uint32_t next_bit() {
+    uint32_t b = pos < size_bits ? (buf[pos >> 3] >> (7 - (pos & 7))) & 1u : 0u;
+    ++pos;
+    return b;
+  }
+  inline uint32_t decode(uint32_t p) {
+    const uint32_t ap = ((range >> 8) | ((range >> 7) & 1)) * p;
+    const uint32_t h = range - ap;
+    uint32_t bit;
+    if (code >= h) {
+      bit = 1;
+      code -= h;
+      range = ap;
+    } else {
+      bit = 0;
+      range = h;
+    }
+    while (range < 2048) {
+      range <<= 1;
+      code = (code << 1) | next_bit();
+    }
+    return bit;
+  }
+};
+
+}  // namespace varn

@@ -1,0 +1,56 @@
+// Scalar prediction kernel and the run-time choice of variant.
+#include "dst/dst_kernel.h"
+
+#include "dst/dst_encoder.h"
+#include "platform/cpu_features.h"
+
+namespace varn {
+
+void dst_predict_scalar(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
+                        size_t begin, size_t count) {
+  for (size_t n = begin; n < count; ++n) {
+    const int16_t* h = mask + n - 1;
+    int32_t p = 0;
+    for (int k = 0; k < order; ++k) p += h[-k] ? coef[k] : -coef[k];
+    out[n] = static_cast<int16_t>(p);
+  }
+}
+
+bool dst_kernel_available(DstKernel kernel) {
+#if defined(__x86_64__)
+  switch (kernel) {
+    case DstKernel::Scalar: return true;
+    case DstKernel::Sse41: return simd_level() >= 20;
+    case DstKernel::Avx2: return simd_level() >= 40;
+    case DstKernel::Avx512: return simd_level() >= 50 && cpu_features().avx512bw;
+  }
+  return false;
+#else
+  return kernel == DstKernel::Scalar;
+#endif
+}
+
+DstKernel dst_kernel_for(int order) {
+  if (!simd_enabled() || order < 8) return DstKernel::Scalar;
+  if (dst_kernel_available(DstKernel::Avx512)) return DstKernel::Avx512;
+  if (dst_kernel_available(DstKernel::Avx2)) return DstKernel::Avx2;
+  if (dst_kernel_available(DstKernel::Sse41)) return DstKernel::Sse41;
+  return DstKernel::Scalar;
+}
+
+void dst_predict(DstKernel kernel, const int16_t* coef, int order, const int16_t* mask,
+                 int16_t* out, size_t count) {
+#if defined(__x86_64__)
+  switch (kernel) {
+    case DstKernel::Avx512: dst_predict_avx512(coef, order, mask, out, count); return;
+    case DstKernel::Avx2: dst_predict_avx2(coef, order, mask, out, count); return;
+    case DstKernel::Sse41: dst_predict_sse41(coef, order, mask, out, count); return;
+    case DstKernel::Scalar: break;
+  }
+#else
+  (void)kernel;
+#endif
+  dst_predict_scalar(coef, order, mask, out, 0, count);
+}
+
+}  // namespace varn

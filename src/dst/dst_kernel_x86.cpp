@@ -1,0 +1,148 @@
+// Vector prediction kernels. Each computes blocks of consecutive positions
+// at once: with the bits as 0/-1 masks, S[n] = sum of (coef[k] AND mask)
+// is the sum of the coefficients whose bit is 1, and the prediction is
+// 2 S - Q with Q the sum of all coefficients. The sums are taken modulo
+// 2^16; the true prediction fits 16 bits (|p| <= 128 x 255), so the
+// wrapped result is exact.
+#include "dst/dst_kernel.h"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+namespace varn {
+
+namespace {
+
+int16_t coef_sum(const int16_t* coef, int order) {
+  int32_t q = 0;
+  for (int k = 0; k < order; ++k) q += coef[k];
+  return static_cast<int16_t>(q);
+}
+
+}  // namespace
+
+__attribute__((target("sse4.1"))) void dst_predict_sse41(const int16_t* coef, int order,
+                                                         const int16_t* mask, int16_t* out,
+                                                         size_t count) {
+  const __m128i q = _mm_set1_epi16(coef_sum(coef, order));
+  size_t n = 0;
+  for (; n + 32 <= count; n += 32) {
+    __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
+    const int16_t* h = mask + n - 1;
+    for (int k = 0; k < order; ++k) {
+      const __m128i c = _mm_set1_epi16(coef[k]);
+      const int16_t* d = h - k;
+      a0 = _mm_add_epi16(a0, _mm_and_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d))));
+      a1 = _mm_add_epi16(a1, _mm_and_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 8))));
+      a2 = _mm_add_epi16(a2, _mm_and_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 16))));
+      a3 = _mm_add_epi16(a3, _mm_and_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 24))));
+    }
+    __m128i* o = reinterpret_cast<__m128i*>(out + n);
+    _mm_storeu_si128(o, _mm_sub_epi16(_mm_add_epi16(a0, a0), q));
+    _mm_storeu_si128(o + 1, _mm_sub_epi16(_mm_add_epi16(a1, a1), q));
+    _mm_storeu_si128(o + 2, _mm_sub_epi16(_mm_add_epi16(a2, a2), q));
+    _mm_storeu_si128(o + 3, _mm_sub_epi16(_mm_add_epi16(a3, a3), q));
+  }
+  for (; n + 8 <= count; n += 8) {
+    __m128i a = _mm_setzero_si128();
+    const int16_t* h = mask + n - 1;
+    for (int k = 0; k < order; ++k)
+      a = _mm_add_epi16(a, _mm_and_si128(_mm_set1_epi16(coef[k]),
+                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(h - k))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), _mm_sub_epi16(_mm_add_epi16(a, a), q));
+  }
+  dst_predict_scalar(coef, order, mask, out, n, count);
+}
+
+__attribute__((target("avx2"))) void dst_predict_avx2(const int16_t* coef, int order,
+                                                     const int16_t* mask, int16_t* out,
+                                                     size_t count) {
+  const __m256i q = _mm256_set1_epi16(coef_sum(coef, order));
+  size_t n = 0;
+  for (; n + 128 <= count; n += 128) {
+    __m256i a0 = _mm256_setzero_si256(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0,
+            a7 = a0;
+    const int16_t* h = mask + n - 1;
+    for (int k = 0; k < order; ++k) {
+      const __m256i c = _mm256_set1_epi16(coef[k]);
+      const __m256i* d = reinterpret_cast<const __m256i*>(h - k);
+      a0 = _mm256_add_epi16(a0, _mm256_and_si256(c, _mm256_loadu_si256(d)));
+      a1 = _mm256_add_epi16(a1, _mm256_and_si256(c, _mm256_loadu_si256(d + 1)));
+      a2 = _mm256_add_epi16(a2, _mm256_and_si256(c, _mm256_loadu_si256(d + 2)));
+      a3 = _mm256_add_epi16(a3, _mm256_and_si256(c, _mm256_loadu_si256(d + 3)));
+      a4 = _mm256_add_epi16(a4, _mm256_and_si256(c, _mm256_loadu_si256(d + 4)));
+      a5 = _mm256_add_epi16(a5, _mm256_and_si256(c, _mm256_loadu_si256(d + 5)));
+      a6 = _mm256_add_epi16(a6, _mm256_and_si256(c, _mm256_loadu_si256(d + 6)));
+      a7 = _mm256_add_epi16(a7, _mm256_and_si256(c, _mm256_loadu_si256(d + 7)));
+    }
+    __m256i* o = reinterpret_cast<__m256i*>(out + n);
+    _mm256_storeu_si256(o, _mm256_sub_epi16(_mm256_add_epi16(a0, a0), q));
+    _mm256_storeu_si256(o + 1, _mm256_sub_epi16(_mm256_add_epi16(a1, a1), q));
+    _mm256_storeu_si256(o + 2, _mm256_sub_epi16(_mm256_add_epi16(a2, a2), q));
+    _mm256_storeu_si256(o + 3, _mm256_sub_epi16(_mm256_add_epi16(a3, a3), q));
+    _mm256_storeu_si256(o + 4, _mm256_sub_epi16(_mm256_add_epi16(a4, a4), q));
+    _mm256_storeu_si256(o + 5, _mm256_sub_epi16(_mm256_add_epi16(a5, a5), q));
+    _mm256_storeu_si256(o + 6, _mm256_sub_epi16(_mm256_add_epi16(a6, a6), q));
+    _mm256_storeu_si256(o + 7, _mm256_sub_epi16(_mm256_add_epi16(a7, a7), q));
+  }
+  for (; n + 16 <= count; n += 16) {
+    __m256i a = _mm256_setzero_si256();
+    const int16_t* h = mask + n - 1;
+    for (int k = 0; k < order; ++k)
+      a = _mm256_add_epi16(
+          a, _mm256_and_si256(_mm256_set1_epi16(coef[k]),
+                              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h - k))));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + n),
+                        _mm256_sub_epi16(_mm256_add_epi16(a, a), q));
+  }
+  dst_predict_scalar(coef, order, mask, out, n, count);
+}
+
+__attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_t* coef,
+                                                                    int order,
+                                                                    const int16_t* mask,
+                                                                    int16_t* out,
+                                                                    size_t count) {
+  const __m512i q = _mm512_set1_epi16(coef_sum(coef, order));
+  size_t n = 0;
+  for (; n + 256 <= count; n += 256) {
+    __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0,
+            a7 = a0;
+    const int16_t* h = mask + n - 1;
+    for (int k = 0; k < order; ++k) {
+      const __m512i c = _mm512_set1_epi16(coef[k]);
+      const int16_t* d = h - k;
+      a0 = _mm512_add_epi16(a0, _mm512_and_si512(c, _mm512_loadu_si512(d)));
+      a1 = _mm512_add_epi16(a1, _mm512_and_si512(c, _mm512_loadu_si512(d + 32)));
+      a2 = _mm512_add_epi16(a2, _mm512_and_si512(c, _mm512_loadu_si512(d + 64)));
+      a3 = _mm512_add_epi16(a3, _mm512_and_si512(c, _mm512_loadu_si512(d + 96)));
+      a4 = _mm512_add_epi16(a4, _mm512_and_si512(c, _mm512_loadu_si512(d + 128)));
+      a5 = _mm512_add_epi16(a5, _mm512_and_si512(c, _mm512_loadu_si512(d + 160)));
+      a6 = _mm512_add_epi16(a6, _mm512_and_si512(c, _mm512_loadu_si512(d + 192)));
+      a7 = _mm512_add_epi16(a7, _mm512_and_si512(c, _mm512_loadu_si512(d + 224)));
+    }
+    int16_t* o = out + n;
+    _mm512_storeu_si512(o, _mm512_sub_epi16(_mm512_add_epi16(a0, a0), q));
+    _mm512_storeu_si512(o + 32, _mm512_sub_epi16(_mm512_add_epi16(a1, a1), q));
+    _mm512_storeu_si512(o + 64, _mm512_sub_epi16(_mm512_add_epi16(a2, a2), q));
+    _mm512_storeu_si512(o + 96, _mm512_sub_epi16(_mm512_add_epi16(a3, a3), q));
+    _mm512_storeu_si512(o + 128, _mm512_sub_epi16(_mm512_add_epi16(a4, a4), q));
+    _mm512_storeu_si512(o + 160, _mm512_sub_epi16(_mm512_add_epi16(a5, a5), q));
+    _mm512_storeu_si512(o + 192, _mm512_sub_epi16(_mm512_add_epi16(a6, a6), q));
+    _mm512_storeu_si512(o + 224, _mm512_sub_epi16(_mm512_add_epi16(a7, a7), q));
+  }
+  for (; n + 32 <= count; n += 32) {
+    __m512i a = _mm512_setzero_si512();
+    const int16_t* h = mask + n - 1;
+    for (int k = 0; k < order; ++k)
+      a = _mm512_add_epi16(a, _mm512_and_si512(_mm512_set1_epi16(coef[k]),
+                                               _mm512_loadu_si512(h - k)));
+    _mm512_storeu_si512(out + n, _mm512_sub_epi16(_mm512_add_epi16(a, a), q));
+  }
+  dst_predict_scalar(coef, order, mask, out, n, count);
+}
+
+}  // namespace varn
+
+#endif  // __x86_64__

@@ -1,0 +1,160 @@
+#include "dst/dst_parallel.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <thread>
+
+#include "dst/dst_decoder.h"
+#include "dst/dst_encoder.h"
+#include "platform/platform.h"
+
+namespace varn {
+
+namespace {
+
+DstFrame plain_frame(const uint8_t* frame, size_t bytes) {
+  DstFrame f(bytes + 1);
+  f[0] = 0x00;
+  std::memcpy(f.data() + 1, frame, bytes);
+  return f;
+}
+
+}  // namespace
+
+std::vector<uint32_t> dst_split_frames(uint32_t frames, uint32_t workers) {
+  std::vector<uint32_t> counts;
+  if (workers == 0) return counts;
+  const uint32_t q = frames / workers, r = frames % workers;
+  for (uint32_t i = 0; i < workers; ++i) counts.push_back(q + (i < r ? 1 : 0));
+  return counts;
+}
+
+void dst_worker(DstWorkerJob& job) {
+  if (!Init(job.channels, job.rate_multiple, job.base_rate, job.order)) {
+    std::fprintf(stderr, "  DST: thread Init(%d,%d,%d,%d) failed\n", job.channels, job.rate_multiple,
+                 job.base_rate, job.order);
+    return;
+  }
+  const size_t fb = job.frame_bytes;
+  const size_t bc = fb / static_cast<size_t>(job.channels);
+  std::vector<uint8_t> input(fb), attempt(2 * fb + 64), best(2 * fb + 64), check(fb);
+  DstDecoder decoder;
+  const bool can_check = dst_decoder_init(decoder, job.channels, bc);
+
+  for (uint32_t f = job.first; f < job.last; ++f) {
+    std::memcpy(input.data(), job.input + static_cast<size_t>(f) * fb, fb);
+    uint32_t best_bits = 0;
+    for (int n = job.channels; n >= 1; --n) {
+      dst_set_sharing(n, -1, -1);
+      uint32_t bits = 0;
+      const int status = dst_encode_frame(input.data(), attempt.data(), bits);
+      if (status != 0 || bits < 1) continue;
+      if (best_bits == 0 || bits < best_bits) {
+        best_bits = bits;
+        best.swap(attempt);
+      }
+    }
+    dst_set_sharing(job.channels, -1, -1);
+
+    if (best_bits == 0) {
+      std::fprintf(stderr, "  DST: frame %u encode failed, using plain DSD fallback\n", f);
+      // The plain form keeps its leading 0x00 byte, so that the frame reads
+      // as uncoded rather than as a coded frame made of audio bytes.
+      job.result.push_back(plain_frame(input.data(), fb));
+      continue;
+    }
+    const size_t bytes = (static_cast<size_t>(best_bits) + 7) / 8;
+    // Every frame is decoded back before it is kept.
+    if (!can_check || !dst_decode_frame(decoder, best.data(), bytes, check.data()) ||
+        std::memcmp(check.data(), input.data(), fb) != 0) {
+      std::fprintf(stderr, "  DST: frame %u failed its decode check, stored plain\n", f);
+      job.result.push_back(plain_frame(input.data(), fb));
+      continue;
+    }
+    job.result.emplace_back(best.begin(), best.begin() + static_cast<long>(bytes));
+  }
+  dst_encoder_close();
+}
+
+std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
+                                          uint32_t frame_bytes, int channels, int rate_multiple,
+                                          int base_rate, int threads, int order) {
+  if (!audio || frames == 0 || channels < 1 || channels > 6) {
+    std::fprintf(stderr, "  DST: invalid batch parameters\n");
+    return {};
+  }
+  uint32_t workers = threads > 0 ? static_cast<uint32_t>(threads) : platform_hardware_threads();
+  if (workers == 0) workers = 1;
+  if (workers > frames) workers = frames;
+
+  const std::vector<uint32_t> counts = dst_split_frames(frames, workers);
+  std::vector<DstWorkerJob> jobs(workers);
+  uint32_t next = 0;
+  for (uint32_t i = 0; i < workers; ++i) {
+    DstWorkerJob& j = jobs[i];
+    j.input = audio;
+    j.first = next;
+    j.last = next + counts[i];
+    next = j.last;
+    j.frame_bytes = frame_bytes;
+    j.channels = channels;
+    j.rate_multiple = rate_multiple;
+    j.base_rate = base_rate;
+    j.order = order;
+    j.result.reserve(counts[i]);
+  }
+
+  std::vector<std::thread> pool;
+  pool.reserve(workers);
+  try {
+    for (uint32_t i = 0; i < workers; ++i) pool.emplace_back(dst_worker, std::ref(jobs[i]));
+  } catch (...) {
+    // Threads already running finish before the failure goes up.
+    for (std::thread& t : pool) t.join();
+    throw;
+  }
+  for (std::thread& t : pool) t.join();
+
+  std::vector<DstFrame> out;
+  size_t total = 0;
+  for (const DstWorkerJob& j : jobs) total += j.result.size();
+  if (total != frames) {
+    std::fprintf(stderr, "  DST: FATAL \u2014 batch encode produced %zu/%u frames, discarding\n", total, frames);
+    return {};
+  }
+  out.reserve(total);
+  for (DstWorkerJob& j : jobs)
+    for (DstFrame& f : j.result) out.push_back(std::move(f));
+  return out;
+}
+
+std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,
+                                       int rate_multiple, int base_rate, int order, int threads) {
+  if (!audio || size == 0 || channels < 1 || channels > 6) {
+    std::fprintf(stderr, "  DST: invalid parameters (ch=%d, size=%lu)\n", channels,
+                 static_cast<unsigned long>(size));
+    return {};
+  }
+  const long long per_ch_wide = static_cast<long long>(base_rate / 75) * rate_multiple / 8;
+  if (per_ch_wide > DSDFRAMESIZE || per_ch_wide > 0xFFFFFFFFLL) {
+    std::fprintf(stderr, "  DST: frame too large for codec bound (per_ch=%u > DSDFRAMESIZE=%d, base=%d os=%d)\n",
+                 static_cast<unsigned>(per_ch_wide), DSDFRAMESIZE, base_rate, rate_multiple);
+    return {};
+  }
+  const uint32_t per_ch = per_ch_wide > 0 ? static_cast<uint32_t>(per_ch_wide) : 0;
+  const uint32_t frame_bytes = per_ch * static_cast<uint32_t>(channels);
+  const size_t frames_wide = frame_bytes ? size / frame_bytes : 0;
+  if (frames_wide == 0) {
+    std::fprintf(stderr, "  DST: data too small (%lu bytes, need %u per frame)\n",
+                 static_cast<unsigned long>(size), frame_bytes);
+    return {};
+  }
+  const uint32_t frames = static_cast<uint32_t>(frames_wide);
+  std::vector<DstFrame> list =
+      dst_encode_parallel(audio, frames, frame_bytes, channels, rate_multiple, base_rate, threads, order);
+  std::fprintf(stderr, "  [DST] %u frames encoded\n", frames);
+  return list;
+}
+
+}  // namespace varn

@@ -1,0 +1,43 @@
+// DST coding of a whole track: the frames are spread over worker threads,
+// each with its own encoder state, and joined back in frame order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "dst/dst_frame.h"
+
+namespace varn {
+
+// One worker's share of the track.
+struct DstWorkerJob {
+  const uint8_t* input = nullptr;  // the whole track, shared read-only
+  uint32_t first = 0;              // first frame index
+  uint32_t last = 0;               // one past the last frame index
+  uint32_t frame_bytes = 0;
+  int channels = 0;
+  int rate_multiple = 0;
+  int base_rate = 0;
+  int order = 0;
+  std::vector<DstFrame> result;
+};
+
+// Codes a track of `size` bytes of plain DSD. Returns one frame per whole
+// SACD frame in the data, or an empty list on any failure (messages on
+// standard error). `threads` 0 means one per hardware thread.
+std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,
+                                       int rate_multiple, int base_rate, int order, int threads);
+
+std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
+                                          uint32_t frame_bytes, int channels, int rate_multiple,
+                                          int base_rate, int threads, int order);
+
+// Body of a worker thread.
+void dst_worker(DstWorkerJob& job);
+
+// How dst_encode_parallel splits `frames` over `workers`: the frame count of
+// each worker in order.
+std::vector<uint32_t> dst_split_frames(uint32_t frames, uint32_t workers);
+
+}  // namespace varn

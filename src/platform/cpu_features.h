@@ -1,0 +1,26 @@
+// Processor feature flags read with CPUID and XCR0 (x86-64); all false on
+// other processors.
+#pragma once
+
+#include <cstdint>
+
+namespace varn {
+
+struct CpuFeatures {
+  uint32_t max_leaf = 0;  // highest standard CPUID leaf
+  uint64_t xcr0 = 0;      // extended control register 0 (0 without OSXSAVE)
+  bool sse2 = false;
+  bool sse41 = false;
+  bool popcnt = false;
+  bool avx = false;
+  bool osxsave = false;
+  bool avx2 = false;
+  bool avx512f = false;
+  bool avx512cd = false;
+  bool avx512bw = false;
+};
+
+// Read once and cached for the process.
+const CpuFeatures& cpu_features();
+
+}  // namespace varn
