@@ -140,6 +140,8 @@ TEST(ControlChannel, ConsoleProgramRefusesAFunctionAddress) {
 }
 
 TEST(ProcessServices, TempDirTakesTmpWhenTempIsEmpty) {
+  // The directory is fixed at first use in a process: re-run in a fresh one.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         setenv("TEMP", "", 1);
