@@ -24,6 +24,16 @@ varn::UdfFileEntry ufile(const std::string& dir, const std::string& name, uint32
   return e;
 }
 
+// The writer lists every file on standard error; the tests that do not
+// look at that list keep it out of the test log.
+bool quiet_udf(const std::string& img, const std::vector<varn::UdfFileEntry>& files, uint32_t p,
+               uint32_t n, const std::string& name) {
+  testing::internal::CaptureStderr();
+  bool ok = varn::write_udf_volume(img, files, p, n, name);
+  testing::internal::GetCapturedStderr();
+  return ok;
+}
+
 uint64_t le64(const uint8_t* p) { return uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32); }
 
 struct Volume {
@@ -82,7 +92,7 @@ TEST(UdfVolume, EmptyListOnLargeImage) {
   std::string img = dir.file("e.iso");
   make_sparse_image(img, 1000);
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(varn::write_udf_volume(img, {}, 257, 1000, "VOL"));
+  ASSERT_TRUE(quiet_udf(img, {}, 257, 1000, "VOL"));
   std::string out = testing::internal::GetCapturedStdout();
   // L = 742, M = 1 + 0 + 0 + 4, B = 737.
   EXPECT_EQ(out,
@@ -123,7 +133,7 @@ TEST(UdfVolume, ShortImageIsExtendedTo492) {
   std::string img = dir.file("s.iso");
   make_sparse_image(img, 300);
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(varn::write_udf_volume(img, {}, 257, 300, "VOL"));
+  ASSERT_TRUE(quiet_udf(img, {}, 257, 300, "VOL"));
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out.substr(0, out.find('\n') + 1),
             "  Partition extended: 300 +192 = 492 blocks (audio data needs room)\n");
@@ -139,7 +149,7 @@ TEST(UdfVolume, DescriptorFieldsByteExact) {
   ScratchDir dir;
   std::string img = dir.file("d.iso");
   make_sparse_image(img, 1000);
-  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A.BIN", 300, 5000)}, 257, 1000, "My Disc"));
+  ASSERT_TRUE(quiet_udf(img, {ufile("", "A.BIN", 300, 5000)}, 257, 1000, "My Disc"));
   check_sequences(img);
 
   const uint8_t stamp[12] = {0x01, 0x08, 0xB2, 0x07, 1, 1, 0, 0, 0, 0, 0, 0};
@@ -320,20 +330,20 @@ TEST(UdfVolume, PartitionFrontClearing) {
   // A file at the partition start: nothing cleared, nothing said.
   fill_front();
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A", 257, 10)}, 257, 1000, "V"));
+  ASSERT_TRUE(quiet_udf(img, {ufile("", "A", 257, 10)}, 257, 1000, "V"));
   EXPECT_EQ(testing::internal::GetCapturedStdout().find("Cleared"), std::string::npos);
   for (uint32_t s = 257; s < 280; ++s) EXPECT_FALSE(all_zero(read_sector(img, s))) << s;
   // Files further on: 16 blocks cleared.
   fill_front();
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A", 400, 10)}, 257, 1000, "V"));
+  ASSERT_TRUE(quiet_udf(img, {ufile("", "A", 400, 10)}, 257, 1000, "V"));
   EXPECT_NE(testing::internal::GetCapturedStdout().find("  Cleared partition front: 16 blocks\n"), std::string::npos);
   for (uint32_t s = 257; s < 273; ++s) EXPECT_TRUE(all_zero(read_sector(img, s))) << s;
   EXPECT_FALSE(all_zero(read_sector(img, 273)));
   // A file inside the first 16 blocks keeps its data: clearing stops before it.
   fill_front();
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A", 262, 10)}, 257, 1000, "V"));
+  ASSERT_TRUE(quiet_udf(img, {ufile("", "A", 262, 10)}, 257, 1000, "V"));
   EXPECT_NE(testing::internal::GetCapturedStdout().find("  Cleared partition front: 5 blocks\n"), std::string::npos);
   for (uint32_t s = 257; s < 262; ++s) EXPECT_TRUE(all_zero(read_sector(img, s))) << s;
   EXPECT_EQ(read_bytes(img, 262 * kSector, 10), std::vector<uint8_t>({'f', 'r', 'o', 'n', 't', ' ', 'd', 'a', 't', 'a'}));
@@ -347,7 +357,7 @@ TEST(UdfVolume, LargeFileGetsSeveralShortAds) {
   const uint32_t n = uint32_t(lsn + size / kSector + 600);
   make_sparse_image(img, n);
   std::vector<varn::UdfFileEntry> files = {ufile("", "BIG.BIN", lsn, size), ufile("", "SMALL", 600, 1)};
-  ASSERT_TRUE(varn::write_udf_volume(img, files, 257, n, "V"));
+  ASSERT_TRUE(quiet_udf(img, files, 257, n, "V"));
   Volume v = check_sequences(img);
   uint32_t fe_block = v.B + 4;
   std::vector<uint8_t> fe = read_sector(img, 257 + fe_block);
@@ -429,7 +439,7 @@ TEST(UdfVolume, DirectoryDataAcrossBlocksTagsEachFidWithItsBlock) {
   std::vector<varn::UdfFileEntry> files;
   for (int i = 0; i < 100; ++i)
     files.push_back(ufile("D", "file-with-a-fairly-long-name-" + std::to_string(1000 + i) + ".dsf", 400 + i, 100));
-  ASSERT_TRUE(varn::write_udf_volume(img, files, 257, 3000, "V"));
+  ASSERT_TRUE(quiet_udf(img, files, 257, 3000, "V"));
   Volume v = check_sequences(img);
   // Directory data of D starts after the root's block; FIDs of 38 + 38 = 76
   // bytes make 40 + 7600 bytes, four blocks.
@@ -453,7 +463,7 @@ TEST(UdfVolume, NamesAndVolumeNameEncodings) {
   std::string img = dir.file("n.iso");
   make_sparse_image(img, 1000);
   const std::string name = "Caf\xc3\xa9";  // Café
-  ASSERT_TRUE(varn::write_udf_volume(img, {ufile(name, name + ".dsf", 400, 10)}, 257, 1000, name));
+  ASSERT_TRUE(quiet_udf(img, {ufile(name, name + ".dsf", 400, 10)}, 257, 1000, name));
   Volume v = check_sequences(img);
   const uint8_t ucs[12] = {16, 0, 'C', 0, 'a', 0, 'f', 0, 0xE9, 0, 0, 0};
   auto check = [&](uint32_t lsn, size_t at, size_t n) {
@@ -501,7 +511,7 @@ TEST(UdfVolume, ExtensionKeepsMetadataBehindFileDataAndAnchorsOffIt) {
   // Data up to LSN 1200 in an image said to have 1000 blocks.
   make_sparse_image(img, 1000);
   testing::internal::CaptureStdout();
-  ASSERT_TRUE(varn::write_udf_volume(img, {ufile("", "A", 1100, 100 * 2048)}, 257, 1000, "V"));
+  ASSERT_TRUE(quiet_udf(img, {ufile("", "A", 1100, 100 * 2048)}, 257, 1000, "V"));
   std::string out = testing::internal::GetCapturedStdout();
   // E = 943, Need = 1199, L = 742: +457 = 1457.
   EXPECT_NE(out.find("  Partition extended: 1000 +457 = 1457 blocks (audio data needs room)\n"), std::string::npos) << out;
@@ -514,7 +524,7 @@ TEST(UdfVolume, ExtensionKeepsMetadataBehindFileDataAndAnchorsOffIt) {
   std::vector<varn::UdfFileEntry> many;
   for (int i = 0; i < 400; ++i) many.push_back(ufile("", "F" + std::to_string(i), 400 + i, 2048));
   make_sparse_image(img, 2000);
-  ASSERT_TRUE(varn::write_udf_volume(img, many, 257, 2000, "V"));
+  ASSERT_TRUE(quiet_udf(img, many, 257, 2000, "V"));
   v = check_sequences(img);
   std::vector<uint32_t> a = anchors(img);
   EXPECT_EQ(a, (std::vector<uint32_t>{256, 1999}));
@@ -523,4 +533,26 @@ TEST(UdfVolume, ExtensionKeepsMetadataBehindFileDataAndAnchorsOffIt) {
     uint32_t block = v.B + 3 + 9 + uint32_t(i);
     ASSERT_EQ(check_tag(read_sector(img, 257 + block).data(), 261, block), "") << i;
   }
+}
+
+TEST(UdfRecognition, SequenceAndZeroSectors) {
+  ScratchDir dir;
+  std::string img = dir.file("r.iso");
+  make_sparse_image(img, 40);
+  for (uint32_t s = 16; s < 32; ++s) poke(img, uint64_t(s) * kSector + 100, "old");
+  ASSERT_TRUE(varn::write_udf_recognition(img, 16));
+  const char* ids[3] = {"BEA01", "NSR02", "TEA01"};
+  for (int i = 0; i < 3; ++i) {
+    std::vector<uint8_t> s = read_sector(img, 16 + i);
+    EXPECT_EQ(s[0], 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&s[1]), 5), ids[i]);
+    EXPECT_EQ(s[6], 1);
+    EXPECT_TRUE(all_zero(s, 7));
+  }
+  for (uint32_t s = 19; s < 30; ++s) EXPECT_TRUE(all_zero(read_sector(img, s))) << s;
+  EXPECT_FALSE(all_zero(read_sector(img, 30)));
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(varn::write_udf_recognition(dir.file("none.iso"), 16));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error: cannot open " + dir.file("none.iso") + " for UDF write\n");
 }
