@@ -46,11 +46,51 @@ void DstArithEncoder::flush_word() {
   const uint32_t word = static_cast<uint32_t>(low >> (pending - 32));
   pending -= 32;
   low &= (1ULL << pending) - 1;
-  // The write position is not byte aligned in general.
-  for (int i = 31; i >= 0; --i) {
-    if ((word >> i) & 1) buf[written >> 3] |= static_cast<uint8_t>(0x80u >> (written & 7));
-    ++written;
+  // Words are written whole, so `written` stays a multiple of 32 here.
+  uint8_t* d = buf + (written >> 3);
+  d[0] = static_cast<uint8_t>(word >> 24);
+  d[1] = static_cast<uint8_t>(word >> 16);
+  d[2] = static_cast<uint8_t>(word >> 8);
+  d[3] = static_cast<uint8_t>(word);
+  written += 32;
+}
+
+void DstArithEncoder::encode_channels(const uint8_t* const* bits, const uint8_t* const* probs,
+                                      int channels, size_t length) {
+  // The registers are kept in locals through the loop and stored back
+  // around each word flush.
+  uint64_t lo = low;
+  uint32_t a = range;
+  unsigned pend = pending;
+  for (size_t n = 0; n < length; ++n) {
+    for (int c = 0; c < channels; ++c) {
+      const uint32_t p = probs[c][n];
+      const uint32_t ap = ((a >> 8) | ((a >> 7) & 1)) * p;
+      const uint32_t rest = a - ap;
+      // Branch-free: residual ones are rare but unpredictable.
+      const uint32_t one = bits[c][n];
+      lo += rest & (0u - one);
+      a = one ? ap : rest;
+      const unsigned sh = static_cast<unsigned>(__builtin_clz(a)) - 20u;
+      a <<= sh;
+      lo <<= sh;
+      pend += sh;
+      if (pend >= 45) {
+        low = lo;
+        pending = pend;
+        flush_word();
+        lo = low;
+        pend = pending;
+        if (overflow) {
+          range = a;
+          return;
+        }
+      }
+    }
   }
+  low = lo;
+  range = a;
+  pending = pend;
 }
 
 size_t DstArithEncoder::finish() {
@@ -91,11 +131,17 @@ size_t DstArithEncoder::finish() {
 
 void DstArithDecoder::start(const uint8_t* data, size_t bit_offset, size_t total_bits) {
   buf = data;
-  size_bits = total_bits;
-  pos = bit_offset + 1;  // the integer bit
+  size_bytes = (total_bits + 7) / 8;
+  const size_t skip = bit_offset + 1;  // the integer bit
+  next_byte = skip / 8;
+  cache = 0;
+  cached = 0;
+  refill();
+  const unsigned drop = static_cast<unsigned>(skip % 8);
+  cache <<= drop;
+  cached -= drop;
   range = 4095;
-  code = 0;
-  for (int i = 0; i < 12; ++i) code = (code << 1) | next_bit();
+  code = take(12);
 }
 
 }  // namespace varn

@@ -23,6 +23,10 @@ struct DstArithEncoder {
 
   void start(uint8_t* out, size_t limit);
   inline void encode(uint32_t bit, uint32_t p);
+  // Codes `length` positions of `channels` interleaved channels: position n
+  // of channel 0, then of channel 1, and so on; stops early on overflow.
+  void encode_channels(const uint8_t* const* bits, const uint8_t* const* probs, int channels,
+                       size_t length);
   // Writes the shortest ending that a decoder reads back correctly, with
   // trailing zero bits dropped. Returns the code length in bits.
   size_t finish();
@@ -50,16 +54,29 @@ inline void DstArithEncoder::encode(uint32_t bit, uint32_t p) {
 // bit (the integer bit) is skipped.
 struct DstArithDecoder {
   const uint8_t* buf = nullptr;
-  size_t size_bits = 0;
-  size_t pos = 0;
+  size_t size_bytes = 0;
+  size_t next_byte = 0;
+  uint64_t cache = 0;     // upcoming bits, most significant first
+  unsigned cached = 0;    // number of valid bits in `cache`
   uint32_t range = 4095;
   uint32_t code = 0;
 
   void start(const uint8_t* data, size_t bit_offset, size_t total_bits);
-  inline uint32_t next_bit() {
-    uint32_t b = pos < size_bits ? (buf[pos >> 3] >> (7 - (pos & 7))) & 1u : 0u;
-    ++pos;
-    return b;
+  inline void refill() {
+    while (cached <= 56) {
+      const uint64_t b = next_byte < size_bytes ? buf[next_byte] : 0;
+      ++next_byte;
+      cache |= b << (56 - cached);
+      cached += 8;
+    }
+  }
+  inline uint32_t take(unsigned n) {  // n <= 32
+    if (n == 0) return 0;
+    if (cached < n) refill();
+    const uint32_t v = static_cast<uint32_t>(cache >> (64 - n));
+    cache <<= n;
+    cached -= n;
+    return v;
   }
   inline uint32_t decode(uint32_t p) {
     const uint32_t ap = ((range >> 8) | ((range >> 7) & 1)) * p;
@@ -73,10 +90,9 @@ struct DstArithDecoder {
       bit = 0;
       range = h;
     }
-    while (range < 2048) {
-      range <<= 1;
-      code = (code << 1) | next_bit();
-    }
+    const unsigned n = static_cast<unsigned>(__builtin_clz(range)) - 20u;
+    range <<= n;
+    code = (code << n) | take(n);
     return bit;
   }
 };

@@ -20,46 +20,58 @@ void dst_pack_bits(const uint8_t* bits, size_t length, uint64_t* words) {
 
 namespace {
 
-template <bool kHw>
-inline int popcount64(uint64_t x) {
-  return __builtin_popcountll(x);
-}
-
-// Disagreement count for lag k over positions [k, length).
-template <bool kHw>
-inline uint64_t disagreements(const uint64_t* w, size_t length, size_t nwords, int k) {
+// Disagreement count for lag k over positions [k, length). Inlined into
+// each variant, so that the popcount is compiled for that variant's target.
+__attribute__((always_inline)) inline uint64_t disagreements(const uint64_t* w, size_t length,
+                                                             size_t nwords, int k) {
   const size_t a = static_cast<size_t>(k) / 64;
   const unsigned sh = static_cast<unsigned>(k) % 64;
-  const size_t first = a;
   uint64_t count = 0;
-  for (size_t i = first; i < nwords; ++i) {
+  size_t i = a;
+  // First word: positions below k do not count.
+  {
     const uint64_t lag = sh ? (w[i - a] << sh) | (w[i - a - 1] >> (64 - sh)) : w[i - a];
-    uint64_t x = w[i] ^ lag;
-    if (i == first && sh) x &= ~0ULL << sh;
+    uint64_t x = (w[i] ^ lag) & (~0ULL << sh);
     if (i == nwords - 1 && (length & 63)) x &= (1ULL << (length & 63)) - 1;
-    count += static_cast<uint64_t>(popcount64<kHw>(x));
+    count += static_cast<uint64_t>(__builtin_popcountll(x));
+    ++i;
+  }
+  const size_t full_end = (length & 63) ? nwords - 1 : nwords;
+  if (sh) {
+    for (; i < full_end; ++i)
+      count += static_cast<uint64_t>(__builtin_popcountll(w[i] ^ ((w[i - a] << sh) | (w[i - a - 1] >> (64 - sh)))));
+  } else {
+    for (; i < full_end; ++i) count += static_cast<uint64_t>(__builtin_popcountll(w[i] ^ w[i - a]));
+  }
+  if (i < nwords) {
+    const uint64_t lag = sh ? (w[i - a] << sh) | (w[i - a - 1] >> (64 - sh)) : w[i - a];
+    count += static_cast<uint64_t>(__builtin_popcountll((w[i] ^ lag) & ((1ULL << (length & 63)) - 1)));
   }
   return count;
 }
 
-template <bool kHw>
-void autocorrelation_impl(const uint64_t* words, size_t length, int max_lag, int64_t* r) {
+__attribute__((always_inline)) inline void autocorrelation_impl(const uint64_t* words, size_t length,
+                                                                int max_lag, int64_t* r) {
   const size_t nwords = (length + 63) / 64;
   for (int k = 0; k <= max_lag; ++k) {
     if (static_cast<size_t>(k) >= length) {
       r[k] = 0;
       continue;
     }
-    const uint64_t d = disagreements<kHw>(words, length, nwords, k);
+    const uint64_t d = disagreements(words, length, nwords, k);
     r[k] = static_cast<int64_t>(length - static_cast<size_t>(k)) - 2 * static_cast<int64_t>(d);
   }
+}
+
+void autocorrelation_generic(const uint64_t* words, size_t length, int max_lag, int64_t* r) {
+  autocorrelation_impl(words, length, max_lag, r);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("popcnt"))) void autocorrelation_popcnt(const uint64_t* words,
                                                               size_t length, int max_lag,
                                                               int64_t* r) {
-  autocorrelation_impl<true>(words, length, max_lag, r);
+  autocorrelation_impl(words, length, max_lag, r);
 }
 #endif
 
@@ -72,7 +84,7 @@ void dst_autocorrelation(const uint64_t* words, size_t length, int max_lag, int6
     return;
   }
 #endif
-  autocorrelation_impl<false>(words, length, max_lag, r);
+  autocorrelation_generic(words, length, max_lag, r);
 }
 
 }  // namespace varn

@@ -256,28 +256,20 @@ bool dst_decoder_init(DstDecoder& d, int channels, size_t bytes_per_channel) {
 
 namespace {
 
-// Segment boundaries of one channel walked along the frame.
-struct SegmentCursor {
-  const std::vector<uint32_t>* lengths = nullptr;
-  const std::vector<unsigned>* table = nullptr;
-  size_t seg = 0;
-  size_t end = 0;  // first position of the next segment
-  unsigned current = 0;
-
-  void start(const std::vector<uint32_t>& l, const std::vector<unsigned>& t, size_t total) {
-    lengths = &l;
-    table = &t;
-    seg = 0;
-    current = t[0];
-    end = l.size() > 1 ? l[0] : total;
-  }
-  void advance(size_t n, size_t total) {
-    while (n >= end && seg + 1 < lengths->size()) {
-      ++seg;
-      current = (*table)[seg];
-      end = seg + 1 < lengths->size() ? end + (*lengths)[seg] : total;
-    }
-  }
+// One channel while decoding: its current filter and table (they change
+// at segment boundaries) and its last 128 bits (bit 0 of h0 the newest).
+struct ChannelCursor {
+  const std::vector<uint32_t>* flen = nullptr;
+  const std::vector<unsigned>* fmap = nullptr;
+  const std::vector<uint32_t>* plen = nullptr;
+  const std::vector<unsigned>* pmap = nullptr;
+  size_t fseg = 0, pseg = 0;
+  size_t fend = 0, pend = 0;  // first position of the next segment
+  const int16_t* filter = nullptr;
+  int groups = 0;
+  const uint8_t* table = nullptr;  // 64 entries, index already limited
+  size_t half_bits = 0;
+  uint64_t h0 = 0, h1 = 0;
 };
 
 }  // namespace
@@ -316,57 +308,78 @@ bool dst_decode_frame(DstDecoder& d, const uint8_t* frame, size_t size, uint8_t*
       }
     }
   }
+  // Probability of every table index, limited to the table's length.
+  const unsigned nt = h.table_seg.count;
+  d.table_lut.assign(static_cast<size_t>(nt) * 64, 0);
+  for (unsigned t = 0; t < nt; ++t)
+    for (int i = 0; i < 64; ++i)
+      d.table_lut[t * 64 + static_cast<unsigned>(i)] =
+          static_cast<uint8_t>(h.table_entry[t][static_cast<size_t>(std::min(i, h.table_length[t] - 1))]);
 
-  std::vector<SegmentCursor> fcur(static_cast<size_t>(C)), pcur(static_cast<size_t>(C));
-  size_t half_bits[64];
-  uint64_t h0[64], h1[64];
+  ChannelCursor cur[64];
   for (int c = 0; c < C; ++c) {
     const size_t ci = static_cast<size_t>(c);
-    fcur[ci].start(h.filter_seg.lengths[ci], h.filter_seg.table[ci], L);
-    pcur[ci].start(h.table_seg.lengths[ci], h.table_seg.table[ci], L);
-    half_bits[c] = h.half_prob[ci] ? static_cast<size_t>(h.filter_order[h.filter_seg.table[ci][0]]) : 0;
-    h0[c] = h1[c] = 0xAAAAAAAAAAAAAAAAULL;
+    ChannelCursor& k = cur[c];
+    k.flen = &h.filter_seg.lengths[ci];
+    k.fmap = &h.filter_seg.table[ci];
+    k.plen = &h.table_seg.lengths[ci];
+    k.pmap = &h.table_seg.table[ci];
+    const unsigned f0 = (*k.fmap)[0], t0 = (*k.pmap)[0];
+    k.filter = d.filter_tables.data() + static_cast<size_t>(f0) * 16 * 256;
+    k.groups = groups[f0];
+    k.table = d.table_lut.data() + static_cast<size_t>(t0) * 64;
+    k.fend = k.flen->size() > 1 ? (*k.flen)[0] : L;
+    k.pend = k.plen->size() > 1 ? (*k.plen)[0] : L;
+    k.half_bits = h.half_prob[ci] ? static_cast<size_t>(h.filter_order[f0]) : 0;
+    k.h0 = k.h1 = 0xAAAAAAAAAAAAAAAAULL;
   }
   std::memset(out, 0, frame_bytes);
 
   DstArithDecoder ac;
   ac.start(frame, h.header_bits, size * 8);
-  const unsigned x_prob = [&] {
+  unsigned x_prob = 0;
+  {
     const unsigned v = static_cast<unsigned>(h.coef[0][0]) & 127u;
-    unsigned r = 0;
-    for (int i = 0; i < 7; ++i) r |= ((v >> i) & 1u) << (6 - i);
-    return r + 1;
-  }();
+    for (int i = 0; i < 7; ++i) x_prob |= ((v >> i) & 1u) << (6 - i);
+    x_prob += 1;
+  }
   (void)ac.decode(x_prob);
 
   for (size_t n = 0; n < L; ++n) {
+    uint8_t* o = out + (n >> 3) * static_cast<size_t>(C);
+    const unsigned shift = 7 - static_cast<unsigned>(n & 7);
     for (int c = 0; c < C; ++c) {
-      SegmentCursor& fc = fcur[static_cast<size_t>(c)];
-      SegmentCursor& pc = pcur[static_cast<size_t>(c)];
-      if (n >= fc.end) fc.advance(n, L);
-      if (n >= pc.end) pc.advance(n, L);
-      const unsigned f = fc.current;
-      const int16_t* t = d.filter_tables.data() + static_cast<size_t>(f) * 16 * 256;
+      ChannelCursor& k = cur[c];
+      if (n == k.fend) {
+        ++k.fseg;
+        const unsigned f = (*k.fmap)[k.fseg];
+        k.filter = d.filter_tables.data() + static_cast<size_t>(f) * 16 * 256;
+        k.groups = groups[f];
+        k.fend = k.fseg + 1 < k.flen->size() ? k.fend + (*k.flen)[k.fseg] : L;
+      }
+      if (n == k.pend) {
+        ++k.pseg;
+        k.table = d.table_lut.data() + static_cast<size_t>((*k.pmap)[k.pseg]) * 64;
+        k.pend = k.pseg + 1 < k.plen->size() ? k.pend + (*k.plen)[k.pseg] : L;
+      }
+      const int16_t* t = k.filter;
+      const uint64_t a = k.h0, b = k.h1;
       int32_t sum = 0;
-      const int g = groups[f];
-      const uint64_t a = h0[c], b = h1[c];
-      for (int j = 0; j < g && j < 8; ++j) sum += t[j * 256 + ((a >> (8 * j)) & 255)];
+      const int g = k.groups;
+      const int g0 = g < 8 ? g : 8;
+      for (int j = 0; j < g0; ++j) sum += t[j * 256 + ((a >> (8 * j)) & 255)];
       for (int j = 8; j < g; ++j) sum += t[j * 256 + ((b >> (8 * (j - 8))) & 255)];
       const int16_t predict = static_cast<int16_t>(sum);
-      unsigned p;
-      if (n < half_bits[c]) {
-        p = 128;
-      } else {
-        const unsigned tn = pc.current;
-        const int len = h.table_length[tn];
-        const int mag = predict < 0 ? -static_cast<int>(predict) : predict;
-        p = static_cast<unsigned>(h.table_entry[tn][static_cast<size_t>(std::min(mag >> 3, len - 1))]);
+      unsigned p = 128;
+      if (n >= k.half_bits) {
+        const int mag = (predict < 0 ? -static_cast<int>(predict) : predict) >> 3;
+        p = k.table[mag < 63 ? mag : 63];
       }
       const uint32_t residual = ac.decode(p);
       const uint32_t bit = residual ^ (predict >= 0 ? 1u : 0u);
-      out[(n >> 3) * static_cast<size_t>(C) + static_cast<size_t>(c)] |= static_cast<uint8_t>(bit << (7 - (n & 7)));
-      h1[c] = (b << 1) | (a >> 63);
-      h0[c] = (a << 1) | bit;
+      o[c] = static_cast<uint8_t>(o[c] | (bit << shift));
+      k.h1 = (b << 1) | (a >> 63);
+      k.h0 = (a << 1) | bit;
     }
   }
   return true;

@@ -57,6 +57,7 @@ struct DstDecoder {
   size_t bytes_per_channel = 0;
   DstFrameHeader header;
   std::vector<int16_t> filter_tables;  // per filter: 16 x 256 partial sums
+  std::vector<uint8_t> table_lut;      // per table: probability of index 0..63
   std::string error;
 };
 

@@ -446,10 +446,7 @@ int dst_encode_frame(const uint8_t* frame, uint8_t* out, uint32_t& bits) {
     res[c] = s.residual + static_cast<size_t>(c) * L;
     pr[c] = s.prob + static_cast<size_t>(c) * L;
   }
-  for (size_t n = 0; n < L; ++n) {
-    for (int c = 0; c < C; ++c) ac.encode(res[c][n], pr[c][n]);
-    if ((n & 255) == 0 && ac.overflow) break;
-  }
+  ac.encode_channels(res, pr, C, L);
   const size_t code_bits = ac.overflow ? plain_bits : ac.finish();
 
   // 9. Assembly: the coded frame only when it is not longer than the plain one.
