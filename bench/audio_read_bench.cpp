@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "audio/dsdiff_reader.h"
+#include "audio/bit_reverse.h"
+#include "audio/deblock.h"
 #include "audio/dsf_reader.h"
 #include "dsdgen/dsdgen.h"
 
@@ -92,6 +94,21 @@ int main(int argc, char** argv) {
       ok = dsdgen::write_dsf(path, channels, rate, payload, d);
     }
     if (!ok) return 1;
+  }
+  {
+    // The interleaving loop alone, on memory that is already mapped.
+    const size_t n = 64u << 20, block = 4096;
+    std::vector<uint8_t> src(n * channels, 0x5A), dst(n * channels, 0);
+    const uint8_t* table = varn::bit_reverse_table();
+    auto t0 = std::chrono::steady_clock::now();
+    for (size_t k = 0; k < n; k += block)
+      varn::weave_channels(src.data() + k * channels, block, block, channels, table, dst.data() + k * channels);
+    const double s = seconds_since(t0);
+    std::printf("interleave %uch, bit-reversed: %.0f MB/s\n", channels, double(src.size()) / s / 1048576.0);
+    // The first touch of fresh memory, which every reader pays for its payload.
+    t0 = std::chrono::steady_clock::now();
+    std::vector<uint8_t> fresh(size_t(mb) << 20);
+    std::printf("first touch of %llu MB of fresh memory: %.2f s\n", (unsigned long long)mb, seconds_since(t0));
   }
   std::printf("%s %uch:\n", format.c_str(), channels);
   std::fflush(stdout);
