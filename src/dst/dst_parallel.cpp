@@ -30,6 +30,18 @@ std::vector<uint32_t> dst_split_frames(uint32_t frames, uint32_t workers) {
   return counts;
 }
 
+void dst_append_checked(DstDecoder& decoder, const uint8_t* coded, size_t coded_bytes,
+                        const uint8_t* input, size_t frame_bytes, uint32_t index,
+                        std::vector<DstFrame>& out, uint8_t* scratch) {
+  if (!dst_decode_frame(decoder, coded, coded_bytes, scratch) ||
+      std::memcmp(scratch, input, frame_bytes) != 0) {
+    std::fprintf(stderr, "  DST: frame %u failed its decode check, stored plain\n", index);
+    out.push_back(plain_frame(input, frame_bytes));
+    return;
+  }
+  out.emplace_back(coded, coded + coded_bytes);
+}
+
 void dst_worker(DstWorkerJob& job) {
   if (!Init(job.channels, job.rate_multiple, job.base_rate, job.order)) {
     std::fprintf(stderr, "  DST: thread Init(%d,%d,%d,%d) failed\n", job.channels, job.rate_multiple,
@@ -40,7 +52,7 @@ void dst_worker(DstWorkerJob& job) {
   const size_t bc = fb / static_cast<size_t>(job.channels);
   std::vector<uint8_t> input(fb), attempt(2 * fb + 64), best(2 * fb + 64), check(fb);
   DstDecoder decoder;
-  const bool can_check = dst_decoder_init(decoder, job.channels, bc);
+  dst_decoder_init(decoder, job.channels, bc);
 
   for (uint32_t f = job.first; f < job.last; ++f) {
     std::memcpy(input.data(), job.input + static_cast<size_t>(f) * fb, fb);
@@ -64,15 +76,9 @@ void dst_worker(DstWorkerJob& job) {
       job.result.push_back(plain_frame(input.data(), fb));
       continue;
     }
-    const size_t bytes = (static_cast<size_t>(best_bits) + 7) / 8;
     // Every frame is decoded back before it is kept.
-    if (!can_check || !dst_decode_frame(decoder, best.data(), bytes, check.data()) ||
-        std::memcmp(check.data(), input.data(), fb) != 0) {
-      std::fprintf(stderr, "  DST: frame %u failed its decode check, stored plain\n", f);
-      job.result.push_back(plain_frame(input.data(), fb));
-      continue;
-    }
-    job.result.emplace_back(best.begin(), best.begin() + static_cast<long>(bytes));
+    const size_t bytes = (static_cast<size_t>(best_bits) + 7) / 8;
+    dst_append_checked(decoder, best.data(), bytes, input.data(), fb, f, job.result, check.data());
   }
   dst_encoder_close();
 }

@@ -36,6 +36,15 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
 // Body of a worker thread.
 void dst_worker(DstWorkerJob& job);
 
+struct DstDecoder;
+
+// Appends a coded frame to `out` after decoding it back: a frame that does
+// not decode to `input` is reported and stored plain instead. `scratch`
+// holds at least frame_bytes bytes.
+void dst_append_checked(DstDecoder& decoder, const uint8_t* coded, size_t coded_bytes,
+                        const uint8_t* input, size_t frame_bytes, uint32_t index,
+                        std::vector<DstFrame>& out, uint8_t* scratch);
+
 // How dst_encode_parallel splits `frames` over `workers`: the frame count of
 // each worker in order.
 std::vector<uint32_t> dst_split_frames(uint32_t frames, uint32_t workers);
