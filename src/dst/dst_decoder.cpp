@@ -15,7 +15,7 @@ constexpr int kMinTableSegmentBits = 32;
 
 // Prediction coefficients of the coded forms (methods 0, 1, 2).
 constexpr int kFilterCodePred[3][3] = {{-8, 0, 0}, {-16, 8, 0}, {-9, -5, 6}};
-constexpr int kTableCodePred[3][3] = {{8, 0, 0}, {16, -8, 0}, {9, 5, -6}};
+constexpr int kTableCodePred[3][3] = {{-8, 0, 0}, {-16, 8, 0}, {-24, 24, -8}};
 
 // Bits needed for the value k: floor(log2(k)) + 1 (0 for k = 0).
 unsigned width_of(uint32_t k) {

@@ -137,7 +137,7 @@ inline size_t segment_at(const std::vector<uint32_t>& units, unsigned resolution
 // The whole frame for `audio` (channels x bc bytes, byte-interleaved).
 inline std::vector<uint8_t> write_frame(const FrameSpec& f, const uint8_t* audio) {
   static const int kFilterPred[3][3] = {{-8, 0, 0}, {-16, 8, 0}, {-9, -5, 6}};
-  static const int kTablePred[3][3] = {{8, 0, 0}, {16, -8, 0}, {9, 5, -6}};
+  static const int kTablePred[3][3] = {{-8, 0, 0}, {-16, 8, 0}, {-24, 24, -8}};
   BitSink s;
   s.put(1, 1);
   s.put(f.same_segmentation ? 1 : 0, 1);
