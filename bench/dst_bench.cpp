@@ -1,6 +1,7 @@
 // DST encoding speed and compression on music-like DSD64 from dsdgen.
 //
 //   dst_bench [--seconds S] [--threads N] [--no-simd] [--no-compare] [--only 6|2]
+//             [--amplitude A]
 //
 // For 6-channel and stereo material at prediction orders 128 and 32 it
 // prints frames per second, the real-time factor (audio seconds per wall
@@ -8,7 +9,9 @@
 // effective filter order and the mean number of filters per frame;
 // cpu/aud is the processor time spent per second of audio (all threads). Unless
 // --no-simd is given, the order-128 cases are repeated with the SIMD
-// switch off for comparison (not with --no-compare).
+// switch off for comparison (not with --no-compare). --amplitude sets the
+// modulator input peak (dsdgen's default otherwise), to see how the ratio
+// depends on the level of the material.
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -88,6 +91,7 @@ int main(int argc, char** argv) {
   bool simd = true;
   int only = 0;
   bool compare = true;
+  double amplitude = dsdgen::SignalOptions{}.amplitude;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
@@ -95,14 +99,15 @@ int main(int argc, char** argv) {
     else if (a == "--no-simd") simd = false;
     else if (a == "--only" && i + 1 < argc) only = std::atoi(argv[++i]);
     else if (a == "--no-compare") compare = false;
+    else if (a == "--amplitude" && i + 1 < argc) amplitude = std::atof(argv[++i]);
     else {
-      std::fprintf(stderr, "usage: dst_bench [--seconds S] [--threads N] [--no-simd] [--no-compare] [--only 6|2]\n");
+      std::fprintf(stderr, "usage: dst_bench [--seconds S] [--threads N] [--no-simd] [--no-compare] [--only 6|2] [--amplitude A]\n");
       return 2;
     }
   }
   const uint64_t samples = static_cast<uint64_t>(seconds * 75.0) * 37632;
-  std::printf("DST encoding of dsdgen Music, DSD64, %.2f s per case, %d threads, SIMD level %d\n",
-              static_cast<double>(samples) / 2822400.0, threads, varn::simd_level());
+  std::printf("DST encoding of dsdgen Music (amplitude %.2f), DSD64, %.2f s per case, %d threads, SIMD level %d\n",
+              amplitude, static_cast<double>(samples) / 2822400.0, threads, varn::simd_level());
   std::printf("%-10s %3s %5s  %-8s %8s %10s %8s %8s %9s %8s %6s\n", "case", "ch", "order", "kernel",
               "frames/s", "realtime", "cpu/aud", "ratio", "eff.ord", "filters", "plain");
 
@@ -113,6 +118,7 @@ int main(int argc, char** argv) {
     opt.channels = static_cast<uint32_t>(channels);
     opt.sample_rate = 2822400;
     opt.samples = samples;
+    opt.amplitude = amplitude;
     const std::vector<uint8_t> audio = dsdgen::generate(opt);
     for (int order : {128, 32}) {
       varn::set_simd_enabled(simd);

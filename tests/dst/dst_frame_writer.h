@@ -113,7 +113,10 @@ inline void put_values(BitSink& s, const std::vector<int>& v, int method, unsign
   s.put(1, 1);
   s.put(static_cast<uint32_t>(method), 2);
   const size_t order = static_cast<size_t>(method) + 1;
-  for (size_t i = 0; i < order; ++i) s.put(static_cast<uint32_t>(v[i] - offset) & ((1u << bits) - 1), bits);
+  // As many leading values as the method's predictor, even past the end
+  // (a decoder reads them all).
+  for (size_t i = 0; i < order; ++i)
+    s.put(static_cast<uint32_t>((i < v.size() ? v[i] : offset) - offset) & ((1u << bits) - 1), bits);
   s.put(rice, 3);
   for (size_t k = order; k < v.size(); ++k) {
     int x = 0;
