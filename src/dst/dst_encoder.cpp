@@ -98,9 +98,9 @@ void release(DstEncoderState* s) {
   delete s;
 }
 
-// Unpacks the frame into masks and packed words and computes the
-// per-channel autocorrelations up to `lags`.
-void prepare_frame(DstEncoderState& s, const uint8_t* frame, int lags) {
+// Unpacks the frame into masks and packed words and forgets everything
+// kept from the previous frame.
+void prepare_frame(DstEncoderState& s, const uint8_t* frame) {
   const int C = s.channels;
   const size_t bc = s.bc;
   for (int c = 0; c < C; ++c) {
@@ -128,7 +128,6 @@ void prepare_frame(DstEncoderState& s, const uint8_t* frame, int lags) {
   s.acorr_lags = -1;
   for (int c = 0; c < C; ++c) s.channel_valid[c] = false;
   s.previous_count = 0;
-  (void)lags;
 }
 
 void ensure_autocorrelation(DstEncoderState& s, int lags) {
@@ -326,7 +325,7 @@ int dst_encode_frame(const uint8_t* frame, uint8_t* out, uint32_t& bits) {
   // 1. Unpack (and keep what belongs to the frame while it stays the same).
   if (!s.frame_valid || std::memcmp(frame, s.frame_copy, frame_bytes) != 0) {
     std::memcpy(s.frame_copy, frame, frame_bytes);
-    prepare_frame(s, frame, 0);
+    prepare_frame(s, frame);
   }
 
   // 2. Autocorrelation per channel; the filter sums are formed in step 3.

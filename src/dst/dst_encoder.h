@@ -13,7 +13,10 @@ constexpr int DSDFRAMESIZE = 20480;
 
 // Sets up the calling thread's state: `channels` 1..64, `rate_multiple` 64,
 // 128 or 256, `base_rate` 44100 or 48000, `prediction_order` clamped to
-// 1..128. One filter and one probability table per channel.
+// 1..128. One filter and one probability table per channel. Refuses
+// silently other channel counts and rate multiples (and a base rate that
+// gives no frame or one above DSDFRAMESIZE bytes per channel); prints
+// "Init: malloc failed" when the state cannot be allocated.
 bool Init(int channels, int rate_multiple, int base_rate, int prediction_order);
 
 // N filters and tables shared by the channels: channel c uses number c mod N.
