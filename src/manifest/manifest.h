@@ -1,0 +1,56 @@
+// The delivery manifest beside an SACD image: image size and SHA-256, the
+// audio areas, and per track its sector range, frame count, digest and
+// title; and the verification of an image against it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/input_track.h"
+#include "sacd/disc_layout.h"
+
+namespace varn {
+
+struct ManifestArea {
+  std::string name;  // "2ch" or "mch"
+  uint32_t dsd_rate = 64;
+  uint32_t base_rate = 44100;
+  int dst = 0;
+  uint32_t start_lsn = 0;
+  uint32_t total_sectors = 0;
+};
+
+struct ManifestTrack {
+  std::string area;
+  int number = 0;  // within the area, from 1
+  uint32_t start_lsn = 0;
+  uint32_t sectors = 0;
+  uint64_t frames = 0;
+  std::string sha256;  // empty when the range could not be hashed
+  std::string title;
+};
+
+// "<image>.delivery.txt".
+std::string manifest_path_for(const std::string& image_path);
+
+// Tabs, carriage returns and line feeds become spaces.
+std::string manifest_text(const std::string& text);
+
+// The area and track entries of a layout (digests left empty). A track
+// belongs to the 2-channel area when it has exactly 2 channels, as the
+// packing driver assigns them.
+void manifest_entries(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
+                      std::vector<ManifestArea>& areas, std::vector<ManifestTrack>& entries);
+
+// Hashes the image and every track range and writes the manifest (through
+// a temporary file renamed into place). 0 on success, 2 on any failure.
+int write_delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
+                            const std::string& image_path);
+
+// Checks an image against its manifest (manifest_path_for(image) when
+// `manifest_path` is empty). 0 all checks passed, 1 a check failed,
+// 2 the manifest or the image cannot be read.
+int verify_delivery(const std::string& image_path, const std::string& manifest_path);
+
+}  // namespace varn

@@ -1,0 +1,201 @@
+// Checking an image against its delivery manifest.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "audio/open_input_file.h"
+#include "manifest/manifest.h"
+#include "manifest/sha256.h"
+#include "platform/platform.h"
+
+namespace varn {
+
+namespace {
+
+struct ExpectedTrack {
+  std::string area;
+  int number = 0;
+  uint64_t start_lsn = 0;
+  uint64_t sectors = 0;
+  std::string sha256;
+  std::string title;
+};
+
+struct Expected {
+  bool have_bytes = false;
+  uint64_t bytes = 0;
+  bool have_sha = false;
+  std::string sha256;
+  std::vector<ExpectedTrack> tracks;
+};
+
+bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+uint64_t parse_unsigned(const std::string& text) {
+  return std::strtoull(text.c_str(), nullptr, 10);
+}
+
+// Reads one line of any length; false at the end of the file.
+bool read_line(FILE* f, std::string& line) {
+  line.clear();
+  int c;
+  bool any = false;
+  while ((c = std::fgetc(f)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    line.push_back(static_cast<char>(c));
+  }
+  return any;
+}
+
+// "track=<area> <number> key=value ... title=<rest of line>"
+bool parse_track_line(const std::string& rest, ExpectedTrack& t) {
+  const size_t sp1 = rest.find(' ');
+  if (sp1 == std::string::npos) return false;
+  const size_t sp2 = rest.find(' ', sp1 + 1);
+  if (sp2 == std::string::npos) return false;
+  t.area = rest.substr(0, sp1);
+  t.number = std::atoi(rest.substr(sp1 + 1, sp2 - sp1 - 1).c_str());
+  size_t pos = sp2;
+  while (pos < rest.size()) {
+    while (pos < rest.size() && rest[pos] == ' ') ++pos;
+    if (pos >= rest.size()) break;
+    const size_t eq = rest.find('=', pos);
+    size_t end = rest.find(' ', pos);
+    if (end == std::string::npos) end = rest.size();
+    if (eq == std::string::npos || eq > end) {  // a word without a value
+      pos = end;
+      continue;
+    }
+    const std::string key = rest.substr(pos, eq - pos);
+    if (key == "title") {
+      t.title = rest.substr(eq + 1);
+      break;
+    }
+    const std::string value = rest.substr(eq + 1, end - eq - 1);
+    if (key == "start_lsn") t.start_lsn = parse_unsigned(value);
+    else if (key == "sectors") t.sectors = parse_unsigned(value);
+    else if (key == "sha256") t.sha256 = value;
+    pos = end;
+  }
+  return true;
+}
+
+bool read_manifest(FILE* f, Expected& e) {
+  std::string line;
+  while (read_line(f, line)) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    if (starts_with(line, "iso_bytes=")) {
+      e.have_bytes = true;
+      e.bytes = parse_unsigned(line.substr(10));
+    } else if (starts_with(line, "iso_sha256=")) {
+      e.have_sha = true;
+      e.sha256 = line.substr(11);
+    } else if (starts_with(line, "track=")) {
+      ExpectedTrack t;
+      if (parse_track_line(line.substr(6), t)) e.tracks.push_back(std::move(t));
+    }
+  }
+  return std::ferror(f) == 0;
+}
+
+bool track_checked(const ExpectedTrack& t) { return !t.sha256.empty() && t.sha256 != "-" && t.sectors != 0; }
+
+// True when [start_lsn, start_lsn + sectors) in sectors lies within `size` bytes.
+bool range_within(uint64_t start_lsn, uint64_t sectors, uint64_t size) {
+  const uint64_t size_sectors = size / 2048;
+  if (start_lsn > size_sectors || sectors > size_sectors) return false;
+  return start_lsn + sectors <= size_sectors;
+}
+
+}  // namespace
+
+int verify_delivery(const std::string& image_path, const std::string& manifest_path) {
+  if (image_path.empty()) return 2;
+  const std::string path = manifest_path.empty() ? manifest_path_for(image_path) : manifest_path;
+  FILE* mf = platform_fopen(path, "rb");
+  if (!mf) {
+    std::fprintf(stderr, "[verify] manifest not found: %s\n", path.c_str());
+    return 2;
+  }
+  Expected e;
+  const bool read_ok = read_manifest(mf, e);
+  std::fclose(mf);
+  if (!read_ok) {
+    std::fprintf(stderr, "[verify] cannot read the manifest: %s\n", path.c_str());
+    return 2;
+  }
+  // A file without a single checkable entry is not a manifest of this
+  // image; passing it would report success without checking anything.
+  bool anything = (e.have_bytes && e.bytes != 0) || e.have_sha;
+  for (const ExpectedTrack& t : e.tracks) anything = anything || track_checked(t);
+  if (!anything) {
+    std::fprintf(stderr, "[verify] manifest holds nothing to check: %s\n", path.c_str());
+    return 2;
+  }
+
+  FILE* image = open_input_file(image_path, "rb");
+  if (!image) {
+    std::fprintf(stderr, "[verify] cannot open ISO: %s\n", image_path.c_str());
+    return 2;
+  }
+  const int64_t size_signed = platform_file_size(image);
+  if (size_signed < 0) {
+    std::fclose(image);
+    std::fprintf(stderr, "[verify] cannot get the ISO size: %s\n", image_path.c_str());
+    return 2;
+  }
+  const uint64_t size = static_cast<uint64_t>(size_signed);
+
+  int mismatches = 0;
+  if (e.have_bytes && e.bytes != 0 && e.bytes != size) {
+    std::fprintf(stderr, "[verify] size mismatch: manifest %llu / actual %llu\n",
+                 static_cast<unsigned long long>(e.bytes), static_cast<unsigned long long>(size));
+    ++mismatches;
+  }
+  if (e.have_sha) {
+    std::string actual;
+    if (!sha256_file_range(image, 0, size, actual)) {
+      std::fclose(image);
+      std::fprintf(stderr, "[verify] cannot read the ISO: %s\n", image_path.c_str());
+      return 2;
+    }
+    if (actual == e.sha256) {
+      std::printf("[verify] whole-image SHA256 OK  %s\n", actual.c_str());
+    } else {
+      std::fprintf(stderr, "[verify] whole-image hash mismatch: manifest %s / actual %s\n", e.sha256.c_str(),
+                   actual.c_str());
+      ++mismatches;
+    }
+  }
+  for (const ExpectedTrack& t : e.tracks) {
+    if (!track_checked(t)) continue;
+    if (!range_within(t.start_lsn, t.sectors, size)) {
+      std::fprintf(stderr, "[verify] track %s%d range out of bounds\n", t.area.c_str(), t.number);
+      ++mismatches;
+      continue;
+    }
+    std::string actual;
+    if (!sha256_file_range(image, t.start_lsn * 2048, t.sectors * 2048, actual)) {
+      std::fclose(image);
+      std::fprintf(stderr, "[verify] cannot read the ISO: %s\n", image_path.c_str());
+      return 2;
+    }
+    if (actual != t.sha256) {
+      std::fprintf(stderr, "[verify] track %s%d hash mismatch: manifest %s / actual %s (%s)\n", t.area.c_str(),
+                   t.number, t.sha256.c_str(), actual.c_str(), t.title.c_str());
+      ++mismatches;
+    }
+  }
+  std::fclose(image);
+  if (mismatches > 0) {
+    std::fprintf(stderr, "[verify] %d mismatch(es)\n", mismatches);
+    return 1;
+  }
+  std::printf("[verify] all checks passed (%zu tracks)\n", e.tracks.size());
+  return 0;
+}
+
+}  // namespace varn
