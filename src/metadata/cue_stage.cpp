@@ -1,10 +1,69 @@
+// The CUE sheet stages of the packing driver: import and album merge (A),
+// per-track title, performer (D) and ISRC (E), export beside the image (J).
+#include <cstdio>
+
 #include "frontend/stages.h"
+#include "metadata/codes.h"
+#include "metadata/cue_export.h"
+#include "metadata/cue_import.h"
 
 namespace varn {
 
-StageResult stage_cue_import(PackRun&) { return std::nullopt; }
-void stage_cue_track_text(PackRun&, InputTrack&, size_t, bool) {}
-void stage_cue_track_isrc(PackRun&, InputTrack&, size_t) {}
-void stage_cue_export(PackRun&) {}
+StageResult stage_cue_import(PackRun& run) {
+  PackJob& job = run.job;
+  if (job.cue_path.empty()) return std::nullopt;
+  std::string error;
+  if (!import_cue_sheet(job.cue_path, run.cue, error)) {
+    std::fprintf(stderr, "Failed to parse CUE file '%s': %s\n", job.cue_path.c_str(), error.c_str());
+    return 1;
+  }
+  run.have_cue = true;
+  if (job.album.empty()) job.album = run.cue.title;
+  if (job.artist.empty()) job.artist = run.cue.performer;
+  std::fprintf(stderr, "Loaded %zu tracks from CUE: '%s'\n", run.cue.tracks.size(), run.cue.title.c_str());
+  if (run.cue.tracks.size() != job.inputs.size())
+    std::fprintf(stderr, "Warning: CUE has %zu tracks but %zu input files\n", run.cue.tracks.size(),
+                 job.inputs.size());
+  return std::nullopt;
+}
+
+void stage_cue_track_text(PackRun& run, InputTrack& track, size_t p, bool title_from_tag) {
+  if (!run.have_cue || p >= run.cue.tracks.size()) return;
+  const CueTrack& cue = run.cue.tracks[p];
+  if (!title_from_tag && !cue.title.empty()) track.title = cue.title;
+  if (track.artist.empty()) track.artist = cue.performer;
+}
+
+void stage_cue_track_isrc(PackRun& run, InputTrack&, size_t p) {
+  if (!run.have_cue || p >= run.cue.tracks.size()) return;
+  const int32_t key = static_cast<int32_t>(p);
+  if (run.job.track_isrcs.count(key) != 0) return;
+  const std::string& written = run.cue.tracks[p].isrc;
+  if (written.empty()) return;
+  const std::string code = normalize_isrc(written);
+  if (isrc_shape_ok(code)) {
+    run.job.track_isrcs[key] = code;
+    std::printf("  [CUE] track %d ISRC: %s\n", static_cast<int>(p + 1), code.c_str());
+  } else {
+    std::fprintf(stderr,
+                 "  [ISRC] CUE track %d: '%s' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), ignored\n",
+                 static_cast<int>(p + 1), written.c_str());
+  }
+}
+
+void stage_cue_export(PackRun& run) {
+  const std::string& image = run.layout.output_path.empty() ? run.job.output_path : run.layout.output_path;
+  if (image.empty()) return;
+  const PackJob& job = run.job;
+  const std::map<int32_t, std::string>& isrcs =
+      run.layout.isrc_by_track.empty() ? job.track_isrcs : run.layout.isrc_by_track;
+  const std::string cue_path = cue_path_for_image(image);
+  const std::string& catalog = job.barcode.empty() ? job.catalog : job.barcode;
+  if (export_cue_sheet(cue_path, run.tracks, job.album, job.artist, job.genre, job.year, catalog, isrcs,
+                       cue_image_file_name(image)))
+    std::printf("  [CUE] %s\n", cue_path.c_str());
+  else
+    std::fprintf(stderr, "  \xE2\x9A\xA0 [CUE] cannot write the CUE sheet: %s\n", cue_path.c_str());
+}
 
 }  // namespace varn

@@ -1,0 +1,91 @@
+// CUE sheet export beside a finished image. Lines end with CR LF on every
+// platform, as CUE sheets traditionally do.
+#include "metadata/cue_export.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace varn {
+
+namespace {
+
+struct CueWriter {
+  FILE* f;
+  bool ok = true;
+  // One formatted line followed by CR LF.
+  __attribute__((format(printf, 2, 3))) void line(const char* format, ...) {
+    if (!ok) return;
+    va_list args;
+    va_start(args, format);
+    ok = std::vfprintf(f, format, args) >= 0 && std::fputs("\r\n", f) >= 0;
+    va_end(args);
+  }
+};
+
+}  // namespace
+
+std::string cue_quoted_value(const std::string& value) {
+  std::string out = value;
+  for (char& c : out)
+    if (c == '"') c = '\'';
+  return out;
+}
+
+std::string cue_path_for_image(const std::string& image_path) {
+  const size_t dot = image_path.rfind('.');
+  const size_t slash = image_path.rfind('/');
+  // A dot inside a directory name is not the image's extension.
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return image_path + ".cue";
+  return image_path.substr(0, dot) + ".cue";
+}
+
+std::string cue_image_file_name(const std::string& image_path) {
+  const size_t slash = image_path.rfind('/');
+  return slash == std::string::npos ? image_path : image_path.substr(slash + 1);
+}
+
+uint64_t cue_track_frames(const InputTrack& track) {
+  const uint32_t rate = track.sample_rate;
+  const bool family_441 = rate % 44100 == 0;
+  const uint64_t multiple = family_441 ? rate / 44100 : rate / 48000;
+  const uint64_t per_frame = (family_441 ? 588 : 640) * multiple;
+  if (per_frame == 0) return 0;
+  return (track.sample_count + per_frame - 1) / per_frame;
+}
+
+bool export_cue_sheet(const std::string& cue_path, const std::vector<InputTrack>& tracks,
+                      const std::string& album, const std::string& artist, const std::string& genre,
+                      const std::string& year, const std::string& catalog_text,
+                      const std::map<int32_t, std::string>& isrcs, const std::string& image_file_name) {
+  FILE* f = platform_fopen(cue_path, "wb");
+  if (!f) return false;
+  CueWriter w{f};
+  if (!genre.empty()) w.line("REM GENRE \"%s\"", cue_quoted_value(genre).c_str());
+  if (!year.empty()) w.line("REM DATE \"%s\"", cue_quoted_value(year).c_str());
+  if (!artist.empty()) w.line("PERFORMER \"%s\"", cue_quoted_value(artist).c_str());
+  if (!album.empty()) w.line("TITLE \"%s\"", cue_quoted_value(album).c_str());
+  if (!catalog_text.empty()) w.line("CATALOG %s", catalog_text.c_str());
+  w.line("FILE \"%s\" WAVE",
+         image_file_name.empty() ? "SACD.iso" : cue_quoted_value(image_file_name).c_str());
+
+  uint64_t position = 0;  // SACD frames from the start of the image's audio
+  for (size_t k = 1; k <= tracks.size(); ++k) {
+    const InputTrack& t = tracks[k - 1];
+    w.line("  TRACK %02zu AUDIO", k);
+    if (!t.artist.empty()) w.line("    PERFORMER \"%s\"", cue_quoted_value(t.artist).c_str());
+    if (!t.title.empty()) w.line("    TITLE \"%s\"", cue_quoted_value(t.title).c_str());
+    auto isrc = isrcs.find(static_cast<int32_t>(k - 1));
+    if (isrc != isrcs.end() && !isrc->second.empty()) w.line("    ISRC %s", isrc->second.c_str());
+    w.line("    INDEX 01 %02u:%02u:%02u", static_cast<unsigned>(position / 75 / 60),
+           static_cast<unsigned>((position / 75) % 60), static_cast<unsigned>(position % 75));
+    position += t.pause_frames + cue_track_frames(t);
+  }
+  w.ok = std::fflush(f) == 0 && std::ferror(f) == 0 && w.ok;
+  w.ok = std::fclose(f) == 0 && w.ok;
+  if (!w.ok) std::remove(cue_path.c_str());
+  return w.ok;
+}
+
+}  // namespace varn

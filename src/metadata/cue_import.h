@@ -1,0 +1,26 @@
+// Reading a CUE sheet: byte decoding (BOM, UTF-8 check, code page 936
+// fallback) and the line parser.
+#pragma once
+
+#include <string>
+
+#include "metadata/cue_sheet.h"
+
+namespace varn {
+
+// Reads and parses the sheet at `path` (UTF-8 name). False with `error` set
+// ("Cannot open file: <path>") when the file cannot be opened or read; the
+// syntax itself never fails.
+bool import_cue_sheet(const std::string& path, CueSheet& sheet, std::string& error);
+
+// UTF-8 validity as the importer checks it (no overlong or surrogate test).
+bool cue_text_is_utf8(const std::string& bytes);
+
+// CR bytes removed, BOM dropped, invalid UTF-8 converted from code page 936
+// (`converted` set then, also when the conversion gives nothing).
+std::string decode_cue_bytes(const std::string& bytes, bool& converted);
+
+// Parses decoded text into `sheet` (fields appended/overwritten).
+void parse_cue_text(const std::string& text, CueSheet& sheet);
+
+}  // namespace varn

@@ -1,0 +1,219 @@
+// Metadata pre-flight checks.
+#include "metadata/preflight.h"
+
+#include <cstdio>
+#include <map>
+
+#include "metadata/codes.h"
+
+namespace varn {
+
+namespace {
+
+constexpr size_t kTitleLimit = 200;
+constexpr uint32_t kReplacement = 0xFFFD;
+
+// Next code point of UTF-8 text; a bad lead byte, a missing continuation
+// byte or a sequence cut short decodes as U+FFFD.
+uint32_t next_code_point(const std::string& s, size_t& i) {
+  const unsigned char c = static_cast<unsigned char>(s[i++]);
+  if (c < 0x80) return c;
+  size_t follow;
+  uint32_t cp;
+  if ((c & 0xE0) == 0xC0) { follow = 1; cp = c & 0x1F; }
+  else if ((c & 0xF0) == 0xE0) { follow = 2; cp = c & 0x0F; }
+  else if ((c & 0xF8) == 0xF0) { follow = 3; cp = c & 0x07; }
+  else return kReplacement;
+  for (size_t k = 0; k < follow; ++k) {
+    if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return kReplacement;
+    cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
+  }
+  return cp;
+}
+
+bool representable(uint32_t cp) {
+  if (cp < 0x20) return false;
+  if (cp >= 0x7F && cp <= 0x9F) return false;
+  if (cp > 0xFFFF) return false;  // also covers U+1F000..U+1FAFF
+  return cp != kReplacement;
+}
+
+std::string track_subject(int32_t number) { return "track " + std::to_string(number); }
+
+// Decimal digits only, non-empty, within 32 bits.
+bool read_positive_count(const std::string& text, uint32_t& value) {
+  if (text.empty()) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+    if (v > UINT32_MAX) return false;
+  }
+  value = static_cast<uint32_t>(v);
+  return v >= 1;
+}
+
+bool four_digits(const std::string& s) {
+  if (s.size() != 4) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+void add(std::vector<MetaIssue>& out, uint32_t severity, const std::string& subject, const std::string& message) {
+  out.push_back(MetaIssue{severity, subject, message});
+}
+
+}  // namespace
+
+bool find_unencodable(const std::string& text, std::string& code_point) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const uint32_t cp = next_code_point(text, i);
+    if (!representable(cp)) {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+      code_point = buf;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<MetaIssue> preflight_album(const AlbumMeta& album) {
+  std::vector<MetaIssue> issues;
+
+  // 1. ISRCs: shape and uniqueness across the disc.
+  std::map<std::string, int32_t> first_with_code;
+  for (const TrackMeta& t : album.tracks) {
+    if (t.isrc.empty()) continue;
+    const std::string subject = track_subject(t.number);
+    const std::string code = normalize_isrc(t.isrc);
+    if (!isrc_shape_ok(code)) {
+      add(issues, 2, subject,
+          "invalid ISRC format: \"" + t.isrc +
+              "\" (expected CC-XXX-YY-NNNNN, 12 chars: 2-letter country + 3 alnum registrant + 2-digit year + "
+              "5-digit designation)");
+      continue;
+    }
+    auto seen = first_with_code.find(code);
+    if (seen != first_with_code.end()) {
+      add(issues, 2, subject,
+          "duplicate ISRC: " + code + " is the same as track " + std::to_string(seen->second) +
+              " (every track on a disc must be unique, otherwise the pressing plant rejects it)");
+    } else {
+      first_with_code.emplace(code, t.number);
+    }
+  }
+
+  // 2, 3. The track list and each track's number, title and artist.
+  if (album.tracks.empty()) add(issues, 2, "album", "album has no tracks");
+  for (size_t i = 0; i < album.tracks.size(); ++i) {
+    const TrackMeta& t = album.tracks[i];
+    const int32_t position = static_cast<int32_t>(i + 1);
+    const std::string subject = track_subject(t.number >= 1 ? t.number : position);
+    if (t.number != position)
+      add(issues, 1, subject,
+          "track numbers are not consecutive (position " + std::to_string(position) + " carries number " +
+              std::to_string(t.number) + ")");
+    if (t.title.size() > kTitleLimit)
+      add(issues, 1, subject,
+          "title is too long (" + std::to_string(t.title.size()) +
+              " bytes): the SACD text area stores it as a single entry and will truncate it");
+    std::string cp;
+    if (!t.title.empty() && find_unencodable(t.title, cp))
+      add(issues, 2, subject,
+          "title contains characters the encoder cannot represent (" + cp +
+              ": control characters / emoji outside the BMP) -- they are silently written as '?' on disc; use "
+              "encodable characters or Latin/CJK text");
+    if (t.title.empty()) add(issues, 1, subject, "title is empty (players will show the file name or blank)");
+    if (!t.artist.empty() && find_unencodable(t.artist, cp))
+      add(issues, 2, subject,
+          "artist contains characters the encoder cannot represent (" + cp +
+              ": control characters / emoji outside the BMP) -- they are silently written as '?' on disc; use "
+              "encodable characters or Latin/CJK text");
+  }
+
+  // 4. Album title and artist.
+  std::string cp;
+  if (!album.album.empty() && find_unencodable(album.album, cp))
+    add(issues, 2, "album", "album title contains characters the encoder cannot represent (" + cp + ")");
+  if (album.album.empty()) add(issues, 1, "album", "album title is empty (the ISO volume label degrades to SACD_ISO)");
+  if (!album.artist.empty() && find_unencodable(album.artist, cp))
+    add(issues, 2, "album", "album artist contains characters the encoder cannot represent (" + cp + ")");
+
+  // 5. Year.
+  if (!album.year.empty() && !four_digits(album.year))
+    add(issues, 1, "album", "year is not 4 digits: \"" + album.year + "\" (the SACD text area stores 4 digits)");
+
+  // 6. Disc number and total.
+  if (!album.disc_number.empty() || !album.disc_total.empty()) {
+    uint32_t total = 0, number = 0;
+    const bool total_ok = read_positive_count(album.disc_total, total);
+    if (!album.disc_total.empty() && !total_ok)
+      add(issues, 1, "disc", "total discs is not a positive integer: \"" + album.disc_total + "\"");
+    const bool number_ok = read_positive_count(album.disc_number, number);
+    if (!album.disc_number.empty() && !number_ok) {
+      add(issues, 1, "disc", "disc number is not a positive integer: \"" + album.disc_number + "\"");
+    } else if (number_ok && total_ok && number > total) {
+      add(issues, 2, "disc",
+          "disc number " + std::to_string(number) + " is greater than the total discs " + std::to_string(total));
+    }
+  }
+  return issues;
+}
+
+int count_issues(const std::vector<MetaIssue>& issues, uint32_t severity) {
+  int n = 0;
+  for (const MetaIssue& i : issues)
+    if (i.severity == severity) ++n;
+  return n;
+}
+
+AlbumMeta album_meta_for_run(const PackRun& run) {
+  const PackJob& job = run.job;
+  AlbumMeta a;
+  // The disc text falls back to the first track's tags when the options
+  // give no album or artist; check what will be written.
+  a.album = !job.album.empty() || run.tracks.empty() ? job.album : run.tracks[0].album;
+  a.artist = !job.artist.empty() || run.tracks.empty() ? job.artist : run.tracks[0].artist;
+  a.genre = job.genre;
+  a.year = job.year;
+  a.date = job.date;
+  a.catalog = job.catalog;
+  a.barcode = job.barcode;
+  a.copyright = job.copyright;
+  a.label = job.label;
+  a.composer = job.composer;
+  a.conductor = job.conductor;
+  a.orchestra = job.orchestra;
+  a.disc_number = job.disc_number;
+  a.disc_total = job.disc_total;
+  a.cover_path = job.cover_path;
+  for (size_t i = 0; i < run.tracks.size(); ++i) {
+    TrackMeta t;
+    t.number = static_cast<int32_t>(i + 1);
+    t.title = run.tracks[i].title;
+    t.artist = run.tracks[i].artist;
+    auto isrc = job.track_isrcs.find(static_cast<int32_t>(i));
+    if (isrc != job.track_isrcs.end()) t.isrc = isrc->second;
+    a.tracks.push_back(std::move(t));
+  }
+  return a;
+}
+
+void print_meta_issues(const std::vector<MetaIssue>& issues) {
+  for (const MetaIssue& i : issues) {
+    if (i.severity >= 2)
+      std::fprintf(stderr, "  \xE2\x9D\x8C [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
+    else if (i.severity == 1)
+      std::printf("  \xE2\x9A\xA0 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
+    else
+      std::printf("  \xC2\xB7 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
+  }
+  const int errors = count_issues(issues, 2), warnings = count_issues(issues, 1);
+  if (errors > 0 || warnings > 0)
+    std::printf("  [meta] pre-flight: %d error(s), %d warning(s)\n", errors, warnings);
+}
+
+}  // namespace varn
