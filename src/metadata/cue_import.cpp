@@ -205,6 +205,12 @@ void parse_cue_text(const std::string& text, CueSheet& sheet) {
       file_name = read_value(line, 4);
       const size_t last_space = line.rfind(' ');
       file_type = last_space == std::string::npos ? std::string() : upper(line.substr(last_space + 1));
+      // An unquoted name ends before the type word.
+      const std::string rest = trim(line.substr(4));
+      if (!rest.empty() && rest[0] != '"') {
+        const size_t space = rest.rfind(' ');
+        if (space != std::string::npos) file_name = trim(rest.substr(0, space));
+      }
     } else if (keyword == "TRACK") {
       flush();
       current = CueTrack();

@@ -1,0 +1,242 @@
+// Metadata pre-flight: each check, the encodability test, the printed
+// issues and the refusal to pack.
+#include <gtest/gtest.h>
+
+#include "frontend/stages.h"
+#include "metadata/preflight.h"
+#include "metadata_test_util.h"
+
+using namespace varn;
+using metatest::capture;
+using metatest::contains;
+
+namespace {
+
+AlbumMeta album_with_titles(const std::vector<std::string>& titles) {
+  AlbumMeta a;
+  a.album = "Album";
+  for (size_t i = 0; i < titles.size(); ++i) {
+    TrackMeta t;
+    t.number = static_cast<int32_t>(i + 1);
+    t.title = titles[i];
+    a.tracks.push_back(t);
+  }
+  return a;
+}
+
+std::vector<std::string> messages(const std::vector<MetaIssue>& issues) {
+  std::vector<std::string> out;
+  for (const MetaIssue& i : issues)
+    out.push_back(std::to_string(i.severity) + " " + i.subject + ": " + i.message);
+  return out;
+}
+
+}  // namespace
+
+TEST(Encodability, FirstUnrepresentableCharacter) {
+  std::string cp;
+  EXPECT_FALSE(find_unencodable("Plain caf\xC3\xA9 \xE4\xB8\xAD\xE6\x96\x87 ~", cp));
+  EXPECT_TRUE(find_unencodable("bell\x07", cp));
+  EXPECT_EQ(cp, "U+0007");
+  EXPECT_TRUE(find_unencodable("note \xF0\x9F\x8E\xB5 and \x01", cp));
+  EXPECT_EQ(cp, "U+1F3B5");
+  EXPECT_TRUE(find_unencodable("del\x7F", cp));
+  EXPECT_EQ(cp, "U+007F");
+  EXPECT_TRUE(find_unencodable("c1 \xC2\x85", cp));
+  EXPECT_EQ(cp, "U+0085");
+  EXPECT_FALSE(find_unencodable("\xC2\xA0 nbsp", cp));
+  EXPECT_TRUE(find_unencodable("cut \xE4\xB8", cp));  // cut short by the end
+  EXPECT_EQ(cp, "U+FFFD");
+  EXPECT_TRUE(find_unencodable("latin1 \xE9t\xE9", cp));  // not UTF-8
+  EXPECT_EQ(cp, "U+FFFD");
+  EXPECT_TRUE(find_unencodable("\xEF\xBF\xBD", cp));
+  EXPECT_EQ(cp, "U+FFFD");
+  EXPECT_TRUE(find_unencodable("tab\there", cp));
+  EXPECT_EQ(cp, "U+0009");
+}
+
+TEST(Preflight, CleanAlbumHasNoIssues) {
+  AlbumMeta a = album_with_titles({"One", "Two"});
+  a.year = "1999";
+  a.disc_number = "1";
+  a.disc_total = "2";
+  a.tracks[0].isrc = "USABC2400001";
+  EXPECT_TRUE(preflight_album(a).empty());
+}
+
+TEST(Preflight, IsrcShapeAndDuplicates) {
+  AlbumMeta a = album_with_titles({"A", "B", "C", "D"});
+  a.tracks[0].isrc = "us-abc-24-00001";
+  a.tracks[1].isrc = "USABC2400001";
+  a.tracks[2].isrc = "US-AB1-24-0001";
+  a.tracks[3].isrc = "US ABC 24 00001";
+  EXPECT_EQ(messages(preflight_album(a)),
+            (std::vector<std::string>{
+                "2 track 2: duplicate ISRC: USABC2400001 is the same as track 1 (every track on a disc must be "
+                "unique, otherwise the pressing plant rejects it)",
+                "2 track 3: invalid ISRC format: \"US-AB1-24-0001\" (expected CC-XXX-YY-NNNNN, 12 chars: 2-letter "
+                "country + 3 alnum registrant + 2-digit year + 5-digit designation)",
+                "2 track 4: duplicate ISRC: USABC2400001 is the same as track 1 (every track on a disc must be "
+                "unique, otherwise the pressing plant rejects it)"}));
+}
+
+TEST(Preflight, TitleLengthEmptinessAndNumbering) {
+  const std::string t200(200, 'x'), t201(201, 'y');
+  std::string cjk;
+  for (int i = 0; i < 80; ++i) cjk += "\xE4\xB8\xAD";
+  AlbumMeta a = album_with_titles({t200, t201, cjk, ""});
+  a.tracks[3].number = 0;
+  const auto m = messages(preflight_album(a));
+  EXPECT_EQ(m, (std::vector<std::string>{
+                   "1 track 2: title is too long (201 bytes): the SACD text area stores it as a single entry and "
+                   "will truncate it",
+                   "1 track 3: title is too long (240 bytes): the SACD text area stores it as a single entry and "
+                   "will truncate it",
+                   "1 track 4: track numbers are not consecutive (position 4 carries number 0)",
+                   "1 track 4: title is empty (players will show the file name or blank)"}));
+  a.tracks[3].number = 9;
+  EXPECT_EQ(messages(preflight_album(a))[2],
+            "1 track 9: track numbers are not consecutive (position 4 carries number 9)");
+}
+
+TEST(Preflight, UnencodableTitlesAndArtists) {
+  AlbumMeta a = album_with_titles({"ring\x07", "song \xF0\x9F\x8E\xB5", "caf\xC3\xA9", "\xE4\xB8\xAD"});
+  a.tracks[2].artist = "DJ \xF0\x9F\x94\xA5";
+  a.album = "Best \xF0\x9F\x8E\xB5";
+  a.artist = "Band\x1B";
+  const auto m = messages(preflight_album(a));
+  EXPECT_EQ(m, (std::vector<std::string>{
+                   "2 track 1: title contains characters the encoder cannot represent (U+0007: control characters "
+                   "/ emoji outside the BMP) -- they are silently written as '?' on disc; use encodable characters "
+                   "or Latin/CJK text",
+                   "2 track 2: title contains characters the encoder cannot represent (U+1F3B5: control "
+                   "characters / emoji outside the BMP) -- they are silently written as '?' on disc; use "
+                   "encodable characters or Latin/CJK text",
+                   "2 track 3: artist contains characters the encoder cannot represent (U+1F525: control "
+                   "characters / emoji outside the BMP) -- they are silently written as '?' on disc; use "
+                   "encodable characters or Latin/CJK text",
+                   "2 album: album title contains characters the encoder cannot represent (U+1F3B5)",
+                   "2 album: album artist contains characters the encoder cannot represent (U+001B)"}));
+}
+
+TEST(Preflight, AlbumTitleYearAndEmptyTrackList) {
+  AlbumMeta a;
+  a.year = "87";
+  EXPECT_EQ(messages(preflight_album(a)),
+            (std::vector<std::string>{
+                "2 album: album has no tracks",
+                "1 album: album title is empty (the ISO volume label degrades to SACD_ISO)",
+                "1 album: year is not 4 digits: \"87\" (the SACD text area stores 4 digits)"}));
+  a = album_with_titles({"x"});
+  a.year = "1987a";
+  EXPECT_EQ(messages(preflight_album(a)),
+            (std::vector<std::string>{"1 album: year is not 4 digits: \"1987a\" (the SACD text area stores 4 digits)"}));
+  a.year = "";
+  EXPECT_TRUE(preflight_album(a).empty());
+}
+
+TEST(Preflight, DiscNumberRules) {
+  auto disc = [](const std::string& number, const std::string& total) {
+    AlbumMeta a = album_with_titles({"x"});
+    a.disc_number = number;
+    a.disc_total = total;
+    return messages(preflight_album(a));
+  };
+  EXPECT_EQ(disc("2", "1"), (std::vector<std::string>{"2 disc: disc number 2 is greater than the total discs 1"}));
+  EXPECT_EQ(disc("0", "1"), (std::vector<std::string>{"1 disc: disc number is not a positive integer: \"0\""}));
+  EXPECT_EQ(disc("0", "0"), (std::vector<std::string>{"1 disc: total discs is not a positive integer: \"0\"",
+                                                      "1 disc: disc number is not a positive integer: \"0\""}));
+  EXPECT_EQ(disc("2", "x"), (std::vector<std::string>{"1 disc: total discs is not a positive integer: \"x\""}));
+  EXPECT_EQ(disc("", "3"), std::vector<std::string>{});
+  EXPECT_EQ(disc("3", ""), std::vector<std::string>{});
+  EXPECT_EQ(disc("2", "2"), std::vector<std::string>{});
+  EXPECT_EQ(disc("+1", "2"), (std::vector<std::string>{"1 disc: disc number is not a positive integer: \"+1\""}));
+  // A number beyond 32 bits is not taken as a wrapped small one.
+  EXPECT_EQ(disc("4294967298", "3"),
+            (std::vector<std::string>{"1 disc: disc number is not a positive integer: \"4294967298\""}));
+}
+
+TEST(Preflight, AlbumFromTheRun) {
+  PackRun run;
+  run.job.artist = "Band";
+  run.job.year = "2001";
+  run.job.disc_number = "1";
+  run.job.track_isrcs = {{1, "USABC2400001"}, {5, "USABC2400009"}};
+  InputTrack a, b;
+  a.title = "One";
+  a.album = "Tag Album";
+  a.artist = "Singer";
+  b.title = "Two";
+  run.tracks = {a, b};
+  AlbumMeta m = album_meta_for_run(run);
+  EXPECT_EQ(m.album, "Tag Album");  // what the disc text will carry
+  EXPECT_EQ(m.artist, "Band");
+  EXPECT_EQ(m.year, "2001");
+  EXPECT_EQ(m.disc_number, "1");
+  ASSERT_EQ(m.tracks.size(), 2u);
+  EXPECT_EQ(m.tracks[0].number, 1);
+  EXPECT_EQ(m.tracks[0].title, "One");
+  EXPECT_EQ(m.tracks[0].artist, "Singer");
+  EXPECT_EQ(m.tracks[0].isrc, "");
+  EXPECT_EQ(m.tracks[1].number, 2);
+  EXPECT_EQ(m.tracks[1].isrc, "USABC2400001");
+  run.job.album = "Job Album";
+  EXPECT_EQ(album_meta_for_run(run).album, "Job Album");
+}
+
+TEST(PreflightStage, PrintsIssuesAndRefusesOnErrors) {
+  PackRun run;
+  run.job.album = "Album";
+  run.job.year = "87";
+  InputTrack a, b;
+  a.title = "One";
+  b.title = "Two";
+  run.tracks = {a, b};
+  run.job.track_isrcs = {{0, "USABC2400001"}, {1, "USABC2400001"}};
+  StageResult r;
+  auto s = capture([&] { r = stage_preflight(run); });
+  EXPECT_EQ(r, std::optional<int>(1));
+  EXPECT_EQ(s.out,
+            "  \xE2\x9A\xA0 [meta] album: year is not 4 digits: \"87\" (the SACD text area stores 4 digits)\n"
+            "  [meta] pre-flight: 1 error(s), 1 warning(s)\n");
+  EXPECT_EQ(s.err,
+            "  \xE2\x9D\x8C [meta] track 2: duplicate ISRC: USABC2400001 is the same as track 1 (every track on a "
+            "disc must be unique, otherwise the pressing plant rejects it)\n"
+            "\n\xE2\x9D\x8C Metadata pre-flight failed (1 error(s)) -- packing stopped: a disc with wrong metadata "
+            "costs more than no disc at all.\n   Fix the metadata and re-run; to pack with errors deliberately, add "
+            "--allow-meta-errors.\n");
+
+  run.job.allow_meta_errors = true;
+  s = capture([&] { r = stage_preflight(run); });
+  EXPECT_EQ(r, std::nullopt);
+  EXPECT_TRUE(contains(s.out, "[meta] pre-flight: 1 error(s), 1 warning(s)"));
+  EXPECT_FALSE(contains(s.err, "Metadata pre-flight failed"));
+}
+
+TEST(PreflightStage, WarningsAloneDoNotStop) {
+  PackRun run;
+  InputTrack a;
+  run.tracks = {a};
+  StageResult r;
+  auto s = capture([&] { r = stage_preflight(run); });
+  EXPECT_EQ(r, std::nullopt);
+  EXPECT_EQ(s.err, "");
+  EXPECT_EQ(s.out,
+            "  \xE2\x9A\xA0 [meta] track 1: title is empty (players will show the file name or blank)\n"
+            "  \xE2\x9A\xA0 [meta] album: album title is empty (the ISO volume label degrades to SACD_ISO)\n"
+            "  [meta] pre-flight: 0 error(s), 2 warning(s)\n");
+
+  run.job.album = "A";
+  run.tracks[0].title = "T";
+  s = capture([&] { r = stage_preflight(run); });
+  EXPECT_EQ(r, std::nullopt);
+  EXPECT_EQ(s.out, "");
+  EXPECT_EQ(s.err, "");
+}
+
+TEST(PreflightStage, NotesArePrintedWithTheirMark) {
+  std::vector<MetaIssue> issues = {{0, "album", "fine print"}};
+  auto s = capture([&] { print_meta_issues(issues); });
+  EXPECT_EQ(s.out, "  \xC2\xB7 [meta] album: fine print\n");  // no summary for notes alone
+  EXPECT_EQ(s.err, "");
+}
