@@ -368,3 +368,28 @@ TEST(Verify, StageGivesZeroForAMatch) {
   capture([&] { code = stage_verify(run); return 0; });
   EXPECT_EQ(code, std::optional<int>(0));
 }
+
+TEST(Verify, GarbageManifestsNeverCrash) {
+  FakeDisc disc;
+  const std::string manifest = disc.dir.file("garbage.txt");
+  std::mt19937 gen(5);
+  const std::string alphabet = "track=2ch mch 0123456789 start_lsn= sectors= sha256=- title=\n\r\t iso_bytes= iso_sha256=";
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    const size_t n = std::uniform_int_distribution<size_t>(0, 400)(gen);
+    for (size_t i = 0; i < n; ++i) {
+      text.push_back(round % 2 ? static_cast<char>(gen())
+                               : alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(gen)]);
+    }
+    write_text(manifest, text);
+    Captured c = capture([&] { return verify_delivery(disc.image, manifest); });
+    EXPECT_TRUE(c.result == 0 || c.result == 1 || c.result == 2);
+  }
+  // Huge sector numbers are out of bounds, not wrapped into the image.
+  write_text(manifest, "track=2ch 1 start_lsn=18446744073709551615 sectors=2 sha256=" + disc.range_sha(0, 1) +
+                           " title=x\ntrack=2ch 2 start_lsn=1 sectors=9007199254740993 sha256=ab title=y\n");
+  Captured c = capture([&] { return verify_delivery(disc.image, manifest); });
+  EXPECT_EQ(c.result, 1);
+  EXPECT_TRUE(contains(c.err, "[verify] track 2ch1 range out of bounds\n"));
+  EXPECT_TRUE(contains(c.err, "[verify] track 2ch2 range out of bounds\n"));
+}

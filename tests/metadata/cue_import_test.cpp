@@ -1,6 +1,9 @@
 // CUE import: byte decoding and the line parser.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <random>
+
 #include "metadata/cue_import.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -179,4 +182,32 @@ TEST(CueParse, FileLinesIndexesAndIgnoredLines) {
   EXPECT_FALSE(b.has_index0);
   EXPECT_EQ(b.index1[0], 0);
   EXPECT_EQ(b.index1[1], 0);
+}
+
+TEST(CueParse, DamagedSheetsNeverCrash) {
+  const std::string sheet =
+      "\xEF\xBB\xBFREM GENRE \"x\"\nTITLE \"A\"\nFILE \"a.wav\" WAVE\nTRACK 01 AUDIO\n  TITLE \"T\"\n"
+      "  INDEX 00 00:00:00\n  INDEX 01 00:02:00\nTRACK 02 AUDIO\n  ISRC X\n  INDEX 01 03:00:00\n";
+  std::mt19937 gen(11);
+  for (size_t cut = 0; cut <= sheet.size(); ++cut) {
+    bool converted = false;
+    CueSheet s;
+    parse_cue_text(decode_cue_bytes(sheet.substr(0, cut), converted), s);
+    EXPECT_LE(s.tracks.size(), 2u);
+  }
+  for (int round = 0; round < 500; ++round) {
+    std::string m = sheet;
+    for (int k = 0; k < 8; ++k) m[std::uniform_int_distribution<size_t>(0, m.size() - 1)(gen)] = static_cast<char>(gen());
+    bool converted = false;
+    CueSheet s;
+    parse_cue_text(decode_cue_bytes(m, converted), s);
+    for (const CueTrack& t : s.tracks) EXPECT_GE(t.number, 1);
+  }
+  CueSheet big;
+  parse_cue_text("TRACK 99999999999999999999 AUDIO\nINDEX 01 99999999999:-5:+7\n", big);
+  ASSERT_EQ(big.tracks.size(), 1u);
+  EXPECT_EQ(big.tracks[0].number, INT32_MAX);
+  EXPECT_EQ(big.tracks[0].index1[0], INT32_MAX);
+  EXPECT_EQ(big.tracks[0].index1[1], -5);
+  EXPECT_EQ(big.tracks[0].index1[2], 7);
 }
