@@ -26,7 +26,9 @@ inline uint32_t load_be32(const uint8_t* p) {
 void sha256_compress_scalar(uint32_t state[8], const uint8_t* data, size_t blocks) {
   uint32_t w[64];
   for (; blocks > 0; --blocks, data += 64) {
+#pragma GCC unroll 16
     for (int t = 0; t < 16; ++t) w[t] = load_be32(data + 4 * t);
+#pragma GCC unroll 48
     for (int t = 16; t < 64; ++t) {
       const uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
       const uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
@@ -34,12 +36,13 @@ void sha256_compress_scalar(uint32_t state[8], const uint8_t* data, size_t block
     }
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+#pragma GCC unroll 64
     for (int t = 0; t < 64; ++t) {
       const uint32_t S1 = rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25);
-      const uint32_t ch = (e & f) ^ (~e & g);
+      const uint32_t ch = g ^ (e & (f ^ g));
       const uint32_t t1 = h + S1 + ch + kSha256RoundConstants[t] + w[t];
       const uint32_t S0 = rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22);
-      const uint32_t maj = (a & b) ^ (a & c) ^ (b & c);
+      const uint32_t maj = (a & b) | (c & (a | b));
       const uint32_t t2 = S0 + maj;
       h = g;
       g = f;
