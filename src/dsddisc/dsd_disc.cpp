@@ -1,0 +1,119 @@
+// Writing a planned DSD Disc: the ISO 9660 bridge (or the bare UDF
+// recognition sequence), the file data from sector 257, the UDF volume, and
+// the summary.
+#include "dsddisc/dsd_disc.h"
+
+#include <cstdio>
+
+#include "audio/open_input_file.h"
+#include "dsddisc/dsd_disc_copy.h"
+#include "dsddisc/dsd_disc_plan.h"
+#include "fs/iso9660.h"
+#include "fs/udf.h"
+#include "platform/platform.h"
+
+namespace varn {
+
+namespace {
+
+// A half-written image would still mount and look like a disc; it goes.
+bool discard_image(const std::string& path) {
+  std::remove(path.c_str());
+  return false;
+}
+
+bool write_file_data(const std::string& path, const DsdDiscPlan& plan) {
+  FILE* image = open_input_file(path, "r+b");
+  if (!image) {
+    std::fprintf(stderr, "Error: cannot reopen %s\n", path.c_str());
+    return false;
+  }
+  std::vector<uint8_t> buffer;
+  for (const DsdDiscFile& f : plan.tracks) {
+    if (!copy_file_into_image(image, f.lsn, f.source_path, f.size, buffer)) {
+      std::fclose(image);
+      return false;
+    }
+  }
+  for (const DsdDiscFile& p : plan.playlists) {
+    if (!write_bytes_into_image(image, p.lsn, p.text)) {
+      std::fclose(image);
+      return false;
+    }
+  }
+  if (std::fclose(image) != 0) {
+    std::fprintf(stderr, "Error: cannot write %s\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The volumes and the data are written with unchecked seeks and writes in
+// places; the finished image must at least have its full length.
+bool image_complete(const std::string& path, uint32_t blocks) {
+  int64_t expected = int64_t(blocks) * 2048;
+  int64_t size = -1;
+  if (FILE* f = open_input_file(path, "rb")) {
+    size = platform_file_size(f);
+    std::fclose(f);
+  }
+  if (size < expected) {
+    std::fprintf(stderr, "Error: image %s is incomplete (%lld of %lld bytes)\n", path.c_str(),
+                 static_cast<long long>(size < 0 ? 0 : size), static_cast<long long>(expected));
+    return false;
+  }
+  return true;
+}
+
+void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
+  std::fprintf(stdout, "\n✓ Varn DSD Disc created: %s\n", job.image_path.c_str());
+  std::fprintf(stdout, "  Files:  %zu DSF in %zu album(s)\n", plan.tracks.size(),
+               plan.albums.size());
+  for (const DsdDiscAlbum& a : plan.albums)
+    std::fprintf(stdout, "          /DSD_DISC/%s/ — %zu track(s)\n", a.name.c_str(),
+                 a.tracks.size());
+  std::fprintf(stdout, "  Title:  %s\n", job.title.empty() ? "(none)" : job.title.c_str());
+  if (job.playlists)
+    std::fprintf(stdout, "  Playlist: auto-generated (%zu .ddp)\n", plan.playlists.size());
+  std::fprintf(stdout, "  Format: DSD Disc v1.00 (UDF 1.02 %s)\n",
+               job.iso_bridge ? "with ISO 9660 Bridge" : "without ISO 9660 (Pure UDF)");
+}
+
+}  // namespace
+
+bool write_dsd_disc(const DsdDiscJob& job, const DsdDiscPlan& plan) {
+  const std::string& path = job.image_path;
+  FILE* created = open_input_file(path, "wb");
+  if (!created) {
+    std::fprintf(stderr, "Error: cannot create %s\n", path.c_str());
+    return false;
+  }
+  std::fclose(created);
+
+  const uint32_t blocks = plan.block_count();
+  if (job.iso_bridge) {
+    std::vector<IsoFileEntry> no_files;
+    if (!write_iso9660_volume(path, blocks, no_files, plan.label, EmbedWindow{289, 510, 0}))
+      return discard_image(path);
+  } else if (!write_udf_recognition(path, 16)) {
+    return discard_image(path);
+  }
+
+  if (!write_file_data(path, plan)) return discard_image(path);
+
+  if (!write_udf_volume(path, dsd_disc_udf_entries(plan), kDsdDiscFirstSector, blocks,
+                        plan.label))
+    return discard_image(path);
+  if (!image_complete(path, blocks)) return discard_image(path);
+
+  print_summary(job, plan);
+  return true;
+}
+
+bool build_dsd_disc(const DsdDiscJob& job) {
+  DsdDiscPlan plan;
+  if (!plan_dsd_disc(job, plan)) return false;
+  return write_dsd_disc(job, plan);
+}
+
+}  // namespace varn

@@ -1,0 +1,82 @@
+// Block-wise copy of input files into the image.
+#include "dsddisc/dsd_disc_copy.h"
+
+#include "audio/open_input_file.h"
+#include "platform/platform.h"
+
+namespace varn {
+
+namespace {
+
+constexpr size_t kCopyBlock = 4u << 20;  // 4 MiB per read
+constexpr size_t kSector = 2048;
+
+bool seek_sector(FILE* image, uint32_t lsn) {
+  return platform_fseek64(image, int64_t(lsn) * int64_t(kSector), SEEK_SET) == 0;
+}
+
+bool pad_sector(FILE* image, uint64_t written) {
+  static const uint8_t zeros[kSector] = {};
+  size_t pad = size_t((kSector - written % kSector) % kSector);
+  return pad == 0 || std::fwrite(zeros, 1, pad, image) == pad;
+}
+
+}  // namespace
+
+bool copy_file_into_image(FILE* image, uint32_t lsn, const std::string& source, uint64_t size,
+                          std::vector<uint8_t>& buffer) {
+  FILE* in = open_input_file(source, "rb");
+  if (!in) {
+    std::fprintf(stderr, "Error: cannot open %s\n", source.c_str());
+    return false;
+  }
+  if (buffer.size() < kCopyBlock) buffer.resize(kCopyBlock);
+  if (!seek_sector(image, lsn)) {
+    std::fclose(in);
+    std::fprintf(stderr, "Error: write failed at LSN %u\n", lsn);
+    return false;
+  }
+  uint64_t done = 0;
+  while (done < size) {
+    size_t want = size - done < buffer.size() ? size_t(size - done) : buffer.size();
+    size_t got = std::fread(buffer.data(), 1, want, in);
+    if (got > 0 && std::fwrite(buffer.data(), 1, got, image) != got) {
+      std::fclose(in);
+      std::fprintf(stderr, "Error: write failed at LSN %u\n", lsn);
+      return false;
+    }
+    done += got;
+    if (got < want) {
+      std::fclose(in);
+      std::fprintf(stderr, "Error: short read from %s (%zu of %lld)\n", source.c_str(),
+                   size_t(done), static_cast<long long>(size));
+      return false;
+    }
+  }
+  // The file must end where it ended when it was measured.
+  uint8_t extra;
+  bool grew = std::fread(&extra, 1, 1, in) == 1;
+  std::fclose(in);
+  if (grew) {
+    std::fprintf(stderr, "Error: %s grew while it was copied (more than %lld bytes)\n",
+                 source.c_str(), static_cast<long long>(size));
+    return false;
+  }
+  if (!pad_sector(image, size)) {
+    std::fprintf(stderr, "Error: write failed at LSN %u\n", lsn);
+    return false;
+  }
+  return true;
+}
+
+bool write_bytes_into_image(FILE* image, uint32_t lsn, const std::string& bytes) {
+  if (!seek_sector(image, lsn) ||
+      std::fwrite(bytes.data(), 1, bytes.size(), image) != bytes.size() ||
+      !pad_sector(image, bytes.size())) {
+    std::fprintf(stderr, "Error: write failed at LSN %u\n", lsn);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace varn

@@ -1,0 +1,184 @@
+// Planning a DSD Disc: every check that can refuse the job runs here, before
+// the image is touched.
+#include <cstdio>
+#include <filesystem>
+#include <map>
+
+#include "audio/open_input_file.h"
+#include "dsddisc/dsd_disc_plan.h"
+#include "platform/platform.h"
+
+namespace varn {
+
+namespace {
+
+constexpr size_t kPlaylistSuffix = 4;  // ".ddp"
+constexpr size_t kProbeBytes = 64 * 1024;
+
+// Size of an input file; the first bytes are read once so that a file that
+// opens but cannot be read is refused now rather than half-way through the
+// image.
+bool measure_input(const std::string& path, uint64_t& size) {
+  if (platform_is_directory(path)) {
+    std::fprintf(stderr, "Error: cannot open %s\n", path.c_str());
+    return false;
+  }
+  FILE* f = open_input_file(path, "rb");
+  if (!f) {
+    std::fprintf(stderr, "Error: cannot open %s\n", path.c_str());
+    return false;
+  }
+  int64_t bytes = platform_file_size(f);
+  if (bytes < 0) {
+    std::fclose(f);
+    std::fprintf(stderr, "Error: cannot read the size of %s\n", path.c_str());
+    return false;
+  }
+  if (bytes == 0) {
+    std::fclose(f);
+    std::fprintf(stderr, "Error: %s is empty\n", path.c_str());
+    return false;
+  }
+  std::vector<uint8_t> probe(bytes < int64_t(kProbeBytes) ? size_t(bytes) : kProbeBytes);
+  size_t got = std::fread(probe.data(), 1, probe.size(), f);
+  std::fclose(f);
+  if (got < probe.size()) {
+    std::fprintf(stderr, "Error: short read from %s (%zu of %lld)\n", path.c_str(), got,
+                 static_cast<long long>(bytes));
+    return false;
+  }
+  size = uint64_t(bytes);
+  return true;
+}
+
+bool check_album(const std::string& album, bool playlists) {
+  if (!check_dsd_name(album, "album name")) return false;
+  // The folder name, and with playlists the playlist name, must fit the
+  // disc's name limit.
+  size_t limit = playlists ? kDsdDiscMaxName - kPlaylistSuffix : kDsdDiscMaxName;
+  if (album.size() > limit) {
+    std::fprintf(stderr, "Error: album name is longer than %zu bytes: '%s'\n", limit,
+                 album.c_str());
+    return false;
+  }
+  return true;
+}
+
+uint64_t sectors_of(uint64_t bytes) { return (bytes + 2047) / 2048; }
+
+}  // namespace
+
+bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
+  plan = DsdDiscPlan{};
+  if (job.tracks.empty()) {
+    std::fprintf(stderr, "Error: no tracks provided\n");
+    return false;
+  }
+
+  std::map<std::string, std::vector<size_t>> albums;  // byte-wise order
+  for (size_t i = 0; i < job.tracks.size(); ++i) {
+    if (!check_album(job.tracks[i].album_folder, job.playlists)) return false;
+    albums[job.tracks[i].album_folder].push_back(i);
+  }
+
+  plan.tracks.resize(job.tracks.size());
+  for (size_t i = 0; i < job.tracks.size(); ++i) {
+    const DsdDiscTrack& t = job.tracks[i];
+    DsdDiscFile& f = plan.tracks[i];
+    f.source_path = t.source_path;
+    if (!measure_input(t.source_path, f.size)) return false;
+    // Creating the image truncates it: it must not be one of the inputs.
+    std::error_code ec;
+    if (std::filesystem::equivalent(job.image_path, t.source_path, ec) && !ec) {
+      std::fprintf(stderr, "Error: the image %s would overwrite the input file %s\n",
+                   job.image_path.c_str(), t.source_path.c_str());
+      return false;
+    }
+    f.name = disc_file_name(t.source_path);
+    if (!check_dsd_name(f.name, "file name")) return false;
+    f.dir_path = "DSD_DISC/" + t.album_folder;
+    // One folder cannot hold two files of one name: the second would hide
+    // the first.
+    for (size_t j : albums[t.album_folder]) {
+      if (j >= i) break;
+      if (plan.tracks[j].name == f.name) {
+        std::fprintf(stderr, "Error: duplicate file name '%s' in album '%s'\n", f.name.c_str(),
+                     t.album_folder.c_str());
+        return false;
+      }
+    }
+  }
+
+  for (const auto& [name, positions] : albums) plan.albums.push_back(DsdDiscAlbum{name, positions});
+
+  if (job.playlists) {
+    for (const DsdDiscAlbum& a : plan.albums) {
+      DsdDiscFile p;
+      p.name = a.name + ".ddp";
+      // A playlist shares DSD_DISC with the album folders.
+      if (albums.count(p.name)) {
+        std::fprintf(stderr, "Error: album folder '%s' has the name of the playlist of album '%s'\n",
+                     p.name.c_str(), a.name.c_str());
+        return false;
+      }
+      std::vector<std::string> names;
+      for (size_t i : a.tracks) names.push_back(plan.tracks[i].name);
+      p.text = playlist_text(a.name, names);
+      p.size = p.text.size();
+      p.dir_path = "DSD_DISC";
+      plan.playlists.push_back(std::move(p));
+    }
+  }
+
+  // Sectors from the first partition block on: tracks, then playlists.
+  uint64_t next = kDsdDiscFirstSector;
+  const uint64_t last_usable = uint64_t(UINT32_MAX) - kDsdDiscTailSectors;
+  auto place = [&](DsdDiscFile& f) {
+    if (next > last_usable) return false;
+    f.lsn = uint32_t(next);
+    next += sectors_of(f.size);
+    return next <= last_usable;
+  };
+  for (DsdDiscFile& f : plan.tracks) {
+    if (!place(f)) {
+      std::fprintf(stderr, "Error: the files do not fit a 32-bit sector count (at %s)\n",
+                   f.source_path.c_str());
+      return false;
+    }
+  }
+  for (DsdDiscFile& f : plan.playlists) {
+    if (!place(f)) {
+      std::fprintf(stderr, "Error: the files do not fit a 32-bit sector count (at %s)\n",
+                   f.name.c_str());
+      return false;
+    }
+  }
+  plan.data_end = uint32_t(next);
+
+  plan.label = job.title.empty() ? std::string("DSD_DISC") : job.title.substr(0, 32);
+  return true;
+}
+
+std::vector<UdfFileEntry> dsd_disc_udf_entries(const DsdDiscPlan& plan) {
+  std::vector<UdfFileEntry> entries;
+  UdfFileEntry top;
+  top.name = "DSD_DISC";
+  top.is_directory = true;
+  entries.push_back(top);
+  for (const DsdDiscAlbum& a : plan.albums) {
+    UdfFileEntry dir;
+    dir.name = a.name;
+    dir.dir_path = "DSD_DISC";
+    dir.is_directory = true;
+    entries.push_back(dir);
+    for (size_t i : a.tracks) {
+      const DsdDiscFile& f = plan.tracks[i];
+      entries.push_back(UdfFileEntry{f.name, f.dir_path, f.lsn, f.size, false});
+    }
+  }
+  for (const DsdDiscFile& p : plan.playlists)
+    entries.push_back(UdfFileEntry{p.name, p.dir_path, p.lsn, p.size, false});
+  return entries;
+}
+
+}  // namespace varn

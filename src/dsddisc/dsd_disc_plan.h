@@ -1,0 +1,65 @@
+// The plan of a DSD Disc image: every file with its disc name, folder, size
+// and first sector, the albums in byte-wise order and the playlists.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dsddisc/dsd_disc.h"
+#include "fs/udf.h"
+
+namespace varn {
+
+constexpr uint32_t kDsdDiscFirstSector = 257;  // first partition block
+constexpr uint32_t kDsdDiscTailSectors = 512;  // UDF metadata and last anchors
+constexpr size_t kDsdDiscMaxName = 250;        // bytes of a name on the disc
+
+// One file of the disc: a track (copied from `source_path`) or a playlist
+// (its bytes in `text`).
+struct DsdDiscFile {
+  std::string source_path;
+  std::string text;
+  std::string name;      // file name on the disc
+  std::string dir_path;  // its UDF folder
+  uint64_t size = 0;
+  uint32_t lsn = 0;
+};
+
+struct DsdDiscAlbum {
+  std::string name;
+  std::vector<size_t> tracks;  // positions in the job, job order
+};
+
+struct DsdDiscPlan {
+  std::vector<DsdDiscFile> tracks;     // job order
+  std::vector<DsdDiscAlbum> albums;    // byte-wise ascending names
+  std::vector<DsdDiscFile> playlists;  // album order (empty when off)
+  uint32_t data_end = kDsdDiscFirstSector;  // sector after the last file
+  std::string label;                        // volume label, at most 32 bytes
+  uint32_t block_count() const { return data_end + kDsdDiscTailSectors; }
+};
+
+// Name rule for album (and file) names; `subject` names the thing checked.
+bool check_dsd_name(const std::string& name, const char* subject);
+
+// The name a track's file gets on the disc: the part of the path after its
+// last separator, cut to 250 bytes keeping the extension.
+std::string disc_file_name(const std::string& source_path);
+
+// The text of an album's playlist.
+std::string playlist_text(const std::string& album, const std::vector<std::string>& names);
+
+// Steps before anything is written: checks every name and input file, takes
+// the file sizes and plans the sectors. False after printing why.
+bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan);
+
+// The UDF entry list of a planned disc: DSD_DISC, each album folder with its
+// tracks, then the playlists.
+std::vector<UdfFileEntry> dsd_disc_udf_entries(const DsdDiscPlan& plan);
+
+// Writes the planned image (volumes, data, UDF) and prints the summary.
+// On failure after the image was created, the image is removed.
+bool write_dsd_disc(const DsdDiscJob& job, const DsdDiscPlan& plan);
+
+}  // namespace varn

@@ -1,0 +1,241 @@
+#include <gtest/gtest.h>
+
+#include "dsd_disc_test_util.h"
+#include "dsddisc/dsd_disc_plan.h"
+
+using dsdtest::track;
+using testsupport::ScratchDir;
+using testsupport::file_exists;
+using testsupport::write_text;
+
+namespace {
+
+// A plain file of `n` bytes: the builder does not look inside the files.
+std::string bytes_file(const ScratchDir& dir, const std::string& name, size_t n) {
+  std::string path = dir.file(name);
+  write_text(path, std::string(n, 'd'));
+  return path;
+}
+
+}  // namespace
+
+TEST(DsdDiscPlan, SectorsFrom257TracksThenPlaylists) {
+  ScratchDir dir;
+  varn::DsdDiscJob job;
+  job.image_path = dir.file("disc.iso");
+  job.tracks = {track(bytes_file(dir, "a.dsf", 1), "ALBUM"),
+                track(bytes_file(dir, "b.dsf", 2048), "Live"),
+                track(bytes_file(dir, "c.dsf", 2049), "ALBUM")};
+  varn::DsdDiscPlan plan;
+  ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
+
+  ASSERT_EQ(plan.tracks.size(), 3u);
+  EXPECT_EQ(plan.tracks[0].lsn, 257u);
+  EXPECT_EQ(plan.tracks[1].lsn, 258u);
+  EXPECT_EQ(plan.tracks[2].lsn, 259u);
+  EXPECT_EQ(plan.tracks[2].size, 2049u);
+  EXPECT_EQ(plan.tracks[0].dir_path, "DSD_DISC/ALBUM");
+  EXPECT_EQ(plan.tracks[1].dir_path, "DSD_DISC/Live");
+
+  ASSERT_EQ(plan.albums.size(), 2u);
+  EXPECT_EQ(plan.albums[0].name, "ALBUM");
+  EXPECT_EQ(plan.albums[0].tracks, (std::vector<size_t>{0, 2}));
+  EXPECT_EQ(plan.albums[1].name, "Live");
+
+  ASSERT_EQ(plan.playlists.size(), 2u);
+  EXPECT_EQ(plan.playlists[0].name, "ALBUM.ddp");
+  EXPECT_EQ(plan.playlists[0].dir_path, "DSD_DISC");
+  EXPECT_EQ(plan.playlists[0].text, "#Playlist ALBUM.ddp\n./ALBUM/a.dsf\n./ALBUM/c.dsf\n");
+  EXPECT_EQ(plan.playlists[0].lsn, 261u);
+  EXPECT_EQ(plan.playlists[1].text, "#Playlist Live.ddp\n./Live/b.dsf\n");
+  EXPECT_EQ(plan.playlists[1].lsn, 262u);
+  EXPECT_EQ(plan.data_end, 263u);
+  EXPECT_EQ(plan.block_count(), 263u + 512u);
+  EXPECT_EQ(plan.label, "DSD_DISC");
+
+  std::vector<varn::UdfFileEntry> e = varn::dsd_disc_udf_entries(plan);
+  ASSERT_EQ(e.size(), 8u);
+  EXPECT_TRUE(e[0].is_directory);
+  EXPECT_EQ(e[0].name, "DSD_DISC");
+  EXPECT_EQ(e[0].dir_path, "");
+  EXPECT_TRUE(e[1].is_directory);
+  EXPECT_EQ(e[1].name, "ALBUM");
+  EXPECT_EQ(e[1].dir_path, "DSD_DISC");
+  EXPECT_EQ(e[2].name, "a.dsf");
+  EXPECT_EQ(e[2].lsn, 257u);
+  EXPECT_EQ(e[3].name, "c.dsf");
+  EXPECT_EQ(e[3].size, 2049u);
+  EXPECT_TRUE(e[4].is_directory);
+  EXPECT_EQ(e[4].name, "Live");
+  EXPECT_EQ(e[5].name, "b.dsf");
+  EXPECT_EQ(e[5].dir_path, "DSD_DISC/Live");
+  EXPECT_EQ(e[6].name, "ALBUM.ddp");
+  EXPECT_EQ(e[6].dir_path, "DSD_DISC");
+  EXPECT_EQ(e[6].lsn, 261u);
+  EXPECT_EQ(e[7].name, "Live.ddp");
+  EXPECT_FALSE(e[7].is_directory);
+}
+
+TEST(DsdDiscPlan, AlbumsInByteOrderWhateverTheJobOrder) {
+  ScratchDir dir;
+  varn::DsdDiscJob job;
+  job.image_path = dir.file("disc.iso");
+  job.playlists = false;
+  job.tracks = {track(bytes_file(dir, "1.dsf", 10), "\xC3\x84rger"),
+                track(bytes_file(dir, "2.dsf", 10), "alpha"),
+                track(bytes_file(dir, "3.dsf", 10), "Zed"),
+                track(bytes_file(dir, "4.dsf", 10), "alpha")};
+  varn::DsdDiscPlan plan;
+  ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
+  ASSERT_EQ(plan.albums.size(), 3u);
+  EXPECT_EQ(plan.albums[0].name, "Zed");
+  EXPECT_EQ(plan.albums[1].name, "alpha");
+  EXPECT_EQ(plan.albums[1].tracks, (std::vector<size_t>{1, 3}));
+  EXPECT_EQ(plan.albums[2].name, "\xC3\x84rger");
+  EXPECT_TRUE(plan.playlists.empty());
+  EXPECT_EQ(plan.data_end, 261u);
+}
+
+TEST(DsdDiscPlan, LabelIsTitleCutTo32Bytes) {
+  ScratchDir dir;
+  varn::DsdDiscJob job;
+  job.image_path = dir.file("disc.iso");
+  job.tracks = {track(bytes_file(dir, "a.dsf", 10), "ALBUM")};
+  job.title = std::string(40, 'T');
+  varn::DsdDiscPlan plan;
+  ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
+  EXPECT_EQ(plan.label, std::string(32, 'T'));
+  job.title = "Live at Home";
+  ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
+  EXPECT_EQ(plan.label, "Live at Home");
+}
+
+TEST(DsdDiscPlan, SameFileNameInTwoAlbumsIsFine) {
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.file("x"));
+  std::filesystem::create_directories(dir.file("y"));
+  varn::DsdDiscJob job;
+  job.image_path = dir.file("disc.iso");
+  job.tracks = {track(bytes_file(dir, "x/01.dsf", 10), "One"),
+                track(bytes_file(dir, "y/01.dsf", 10), "Two")};
+  varn::DsdDiscPlan plan;
+  EXPECT_TRUE(varn::plan_dsd_disc(job, plan));
+}
+
+// Every refusal happens before the image is touched: no image appears, and
+// a file already at the image path keeps its bytes.
+class DsdDiscRefusal : public testing::Test {
+ protected:
+  ScratchDir dir;
+  varn::DsdDiscJob job;
+  void SetUp() override {
+    job.image_path = dir.file("disc.iso");
+    job.tracks = {track(bytes_file(dir, "a.dsf", 3000), "ALBUM"),
+                  track(bytes_file(dir, "b.dsf", 3000), "ALBUM")};
+  }
+  std::string refuse() {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    bool ok = varn::build_dsd_disc(job);
+    std::string err = testing::internal::GetCapturedStderr();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(out, "");
+    EXPECT_FALSE(file_exists(job.image_path));
+    return err;
+  }
+};
+
+TEST_F(DsdDiscRefusal, NoTracks) {
+  job.tracks.clear();
+  EXPECT_EQ(refuse(), "Error: no tracks provided\n");
+}
+
+TEST_F(DsdDiscRefusal, BadAlbumNamesBeforeAnyFileIsRead) {
+  // The missing file of track 1 is never looked at: the album of track 2 is
+  // checked first.
+  job.tracks[0].source_path = dir.file("missing.dsf");
+  job.tracks[1].album_folder = "";
+  EXPECT_EQ(refuse(), "Error: album name is empty\n");
+  job.tracks[1].album_folder = "a/b";
+  EXPECT_EQ(refuse(), "Error: album name must not contain path separators: 'a/b'\n");
+  job.tracks[1].album_folder = "a\\b";
+  EXPECT_EQ(refuse(), "Error: album name must not contain path separators: 'a\\b'\n");
+  job.tracks[1].album_folder = ".";
+  EXPECT_EQ(refuse(), "Error: reserved album name: '.'\n");
+  job.tracks[1].album_folder = "..";
+  EXPECT_EQ(refuse(), "Error: reserved album name: '..'\n");
+}
+
+TEST_F(DsdDiscRefusal, AlbumNameMustLeaveRoomForItsPlaylist) {
+  job.tracks[1].album_folder = std::string(247, 'a');
+  EXPECT_EQ(refuse(), "Error: album name is longer than 246 bytes: '" + std::string(247, 'a') + "'\n");
+  job.playlists = false;
+  job.tracks[1].album_folder = std::string(251, 'a');
+  EXPECT_EQ(refuse(), "Error: album name is longer than 250 bytes: '" + std::string(251, 'a') + "'\n");
+}
+
+TEST_F(DsdDiscRefusal, AlbumFolderNamedLikeAPlaylist) {
+  job.tracks[1].album_folder = "ALBUM.ddp";
+  EXPECT_EQ(refuse(),
+            "Error: album folder 'ALBUM.ddp' has the name of the playlist of album 'ALBUM'\n");
+  job.playlists = false;
+  varn::DsdDiscPlan plan;
+  EXPECT_TRUE(varn::plan_dsd_disc(job, plan));
+}
+
+TEST_F(DsdDiscRefusal, DuplicateFileNameInOneAlbum) {
+  std::filesystem::create_directories(dir.file("other"));
+  job.tracks.push_back(track(bytes_file(dir, "other/a.dsf", 100), "ALBUM"));
+  EXPECT_EQ(refuse(), "Error: duplicate file name 'a.dsf' in album 'ALBUM'\n");
+}
+
+TEST_F(DsdDiscRefusal, DuplicateAfterTheLengthCut) {
+  std::string stem(247, 'n');  // names of 253 bytes, within the host limit
+  job.tracks = {track(bytes_file(dir, stem + "1.dsf", 10), "ALBUM"),
+                track(bytes_file(dir, stem + "2.dsf", 10), "ALBUM")};
+  std::string cut = std::string(246, 'n') + ".dsf";
+  EXPECT_EQ(refuse(), "Error: duplicate file name '" + cut + "' in album 'ALBUM'\n");
+}
+
+TEST_F(DsdDiscRefusal, UnreadableInputs) {
+  std::string missing = dir.file("missing.dsf");
+  job.tracks[1].source_path = missing;
+  EXPECT_EQ(refuse(), "Error: cannot open " + missing + "\n");
+
+  std::filesystem::create_directories(dir.file("folder.dsf"));
+  job.tracks[1].source_path = dir.file("folder.dsf");
+  EXPECT_EQ(refuse(), "Error: cannot open " + dir.file("folder.dsf") + "\n");
+
+  job.tracks[1].source_path = dir.file("folder.dsf") + "/";
+  EXPECT_EQ(refuse(), "Error: cannot open " + dir.file("folder.dsf") + "/\n");
+}
+
+TEST_F(DsdDiscRefusal, EmptyFile) {
+  job.tracks[1].source_path = bytes_file(dir, "empty.dsf", 0);
+  EXPECT_EQ(refuse(), "Error: " + dir.file("empty.dsf") + " is empty\n");
+}
+
+TEST_F(DsdDiscRefusal, ExistingImageIsLeftAloneOnRefusal) {
+  write_text(job.image_path, "previous disc");
+  job.tracks[1].album_folder = "..";
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(varn::build_dsd_disc(job));
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(testsupport::read_text(job.image_path), "previous disc");
+}
+
+TEST_F(DsdDiscRefusal, ImageMustNotBeAnInput) {
+  std::string input = job.tracks[1].source_path;
+  job.image_path = input;
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(varn::build_dsd_disc(job));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error: the image " + input + " would overwrite the input file " + input + "\n");
+  EXPECT_EQ(testsupport::read_text(input), std::string(3000, 'd'));
+}
+
+TEST_F(DsdDiscRefusal, ImageCannotBeCreated) {
+  job.image_path = dir.file("no/such/dir/disc.iso");
+  EXPECT_EQ(refuse(), "Error: cannot create " + job.image_path + "\n");
+}
