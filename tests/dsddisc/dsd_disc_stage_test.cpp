@@ -79,3 +79,34 @@ TEST(DsdDiscStage, DefaultImageNameAndFailure) {
   run.job.inputs.clear();
   EXPECT_EQ(run_stage(run), 1);
 }
+
+TEST(DsdDiscStage, ConsoleProgram) {
+  ScratchDir dir;
+  std::vector<std::string> args = {"-o", dir.file("disc.iso"), "--dsd-disc", "--track-album=2:Live",
+                                   "--title=Live"};
+  std::vector<std::vector<uint8_t>> data;
+  for (const char* n : {"a.dsf", "b.dsf", "c.dsf"}) {
+    data.push_back(dsdtest::make_dsf(dir.file(n), 30000 + 8000 * data.size(), data.size() + 1));
+    args.push_back(dir.file(n));
+  }
+  testsupport::RunResult r = testsupport::run_varntessel(args);
+  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("\n✓ Varn DSD Disc created: " + dir.file("disc.iso") + "\n"), std::string::npos);
+  if (testsupport::have_program("7z")) {
+    std::string x = dir.file("x");
+    r = testsupport::run_program("7z", {"x", "-tudf", "-y", "-o" + x, dir.file("disc.iso")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(testsupport::read_file(x + "/DSD_DISC/ALBUM/a.dsf"), data[0]);
+    EXPECT_EQ(testsupport::read_file(x + "/DSD_DISC/Live/b.dsf"), data[1]);
+    EXPECT_EQ(testsupport::read_file(x + "/DSD_DISC/ALBUM/c.dsf"), data[2]);
+    EXPECT_TRUE(file_exists(x + "/DSD_DISC/Live.ddp"));
+  }
+
+  // A refused job exits with 1 and leaves no image.
+  std::remove(dir.file("disc.iso").c_str());
+  args[3] = "--track-album=2:..";
+  r = testsupport::run_varntessel(args);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("Error: reserved album name: '..'\n"), std::string::npos) << r.err;
+  EXPECT_FALSE(file_exists(dir.file("disc.iso")));
+}
