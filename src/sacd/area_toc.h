@@ -73,8 +73,7 @@ AreaTocShape area_toc_shape(const std::vector<InputTrack>& tracks,
                             const std::map<int32_t, std::string>& isrc_by_track, uint8_t charset);
 
 // The sectors of a block.
-Sector build_area_toc_sector(const DiscLayout& layout, const AreaDesc& area, uint8_t charset,
-                             uint32_t text_sectors);
+Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, uint32_t text_sectors);
 Sector build_track_list1(const AreaDesc& area);
 Sector build_track_list2(const AreaDesc& area);
 

@@ -23,6 +23,7 @@ struct SectorSink {
   size_t used = 0;          // sectors in the buffer
   uint64_t sectors = 0;     // sectors handed out in all
   size_t capacity = 1024;   // sectors per buffer (2 MiB)
+  bool failed = false;      // a write to the file came up short
 };
 // A zeroed 2048-byte slot for the next sector.
 uint8_t* sink_next(SectorSink& sink);
@@ -54,7 +55,7 @@ uint8_t dst_frame_info_byte(uint32_t channels, uint32_t sectors);
 Sector run_out_sector();
 
 // Writes both areas from audio_start_lsn on. False, after a message, when
-// an area's written sector count differs from the plan.
+// an area's written sector count differs from the plan or a write fails.
 bool write_audio_area(FILE* image, const DiscLayout& layout);
 
 }  // namespace varn

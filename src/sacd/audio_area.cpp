@@ -1,0 +1,274 @@
+#include "sacd/audio_area.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "sacd/layout.h"
+
+namespace varn {
+
+uint8_t* sink_next(SectorSink& sink) {
+  if (sink.capacity == 0) sink.capacity = 1;
+  if (sink.buffer.size() < sink.capacity * kSectorBytes) sink.buffer.resize(sink.capacity * kSectorBytes);
+  if (sink.used == sink.capacity) sink_flush(sink);
+  uint8_t* slot = sink.buffer.data() + sink.used * kSectorBytes;
+  std::memset(slot, 0, kSectorBytes);
+  ++sink.used;
+  ++sink.sectors;
+  return slot;
+}
+
+void sink_flush(SectorSink& sink) {
+  if (sink.used == 0) return;
+  if (sink.file) {
+    if (std::fwrite(sink.buffer.data(), kSectorBytes, sink.used, sink.file) != sink.used) sink.failed = true;
+    if (std::fflush(sink.file) != 0) sink.failed = true;
+  } else if (sink.memory) {
+    sink.memory->insert(sink.memory->end(), sink.buffer.data(),
+                        sink.buffer.data() + sink.used * kSectorBytes);
+  }
+  sink.used = 0;
+}
+
+namespace {
+
+constexpr uint8_t kTypeAudio = 2;
+constexpr uint8_t kTypeFiller = 3;
+
+void put_packet(uint8_t* p, bool frame_start, uint8_t type, uint32_t length) {
+  p[0] = uint8_t((frame_start ? 0x80 : 0) | (type << 3) | ((length >> 8) & 7));
+  p[1] = uint8_t(length);
+}
+
+// Bytes [pos, pos + n) of a stream whose first `length` bytes are `data`
+// and whose remaining bytes are `fill`.
+void copy_stream(uint8_t* dst, const uint8_t* data, uint64_t length, uint8_t fill, uint64_t pos,
+                 uint64_t n) {
+  uint64_t from_data = 0;
+  if (pos < length) from_data = (length - pos) < n ? (length - pos) : n;
+  if (from_data) std::memcpy(dst, data + pos, size_t(from_data));
+  if (n > from_data) std::memset(dst + from_data, fill, size_t(n - from_data));
+}
+
+}  // namespace
+
+void pack_plain_stream(SectorSink& sink, const uint8_t* data, uint64_t length, uint64_t total,
+                       uint8_t fill, uint64_t frame_bytes, uint64_t first_frame) {
+  if (frame_bytes == 0) return;
+  if (!data) length = 0;
+  uint64_t p = 0;
+  while (p < total) {
+    const uint64_t k = p / frame_bytes;
+    const uint64_t o = p % frame_bytes;
+    const uint64_t a = frame_bytes - o;
+    const uint64_t left = total - p;
+    uint8_t* s = sink_next(sink);
+    if (o == 0) {
+      // A frame starts with this sector.
+      const uint32_t n = uint32_t(left < kPlainPieceBytes ? left : kPlainPieceBytes);
+      const uint32_t filler = 2040 - n;
+      s[0] = 0x44;
+      put_packet(s + 1, false, kTypeFiller, filler);
+      put_packet(s + 3, true, kTypeAudio, n);
+      put_time_code(s + 5, first_frame + k);
+      copy_stream(s + 8 + filler, data, length, fill, p, n);
+      p += n;
+    } else if (a > kPlainPieceBytes) {
+      // Inside a frame.
+      const uint32_t n = uint32_t(left < kPlainPieceBytes ? left : kPlainPieceBytes);
+      const uint32_t filler = 2043 - n;
+      s[0] = 0x40;
+      put_packet(s + 1, false, kTypeFiller, filler);
+      put_packet(s + 3, false, kTypeAudio, n);
+      copy_stream(s + 5 + filler, data, length, fill, p, n);
+      p += n;
+    } else {
+      const uint64_t tail = a < left ? a : left;
+      const uint64_t after = left - tail;
+      const uint64_t room = kPlainPieceBytes - tail;
+      const uint32_t b = uint32_t(after < room ? after : room);
+      const uint32_t ta = uint32_t(tail);
+      if (b > 0) {
+        // End of the current frame and start of the next one.
+        const uint32_t filler = 2038 - ta - b;
+        s[0] = 0x64;
+        put_packet(s + 1, false, kTypeFiller, filler);
+        put_packet(s + 3, false, kTypeAudio, ta);
+        put_packet(s + 5, true, kTypeAudio, b);
+        put_time_code(s + 7, first_frame + k + 1);
+        copy_stream(s + 10 + filler, data, length, fill, p, ta + b);
+        p += ta + b;
+      } else {
+        // Last sector of the stream.
+        const uint32_t filler = 2043 - ta;
+        s[0] = 0x40;
+        put_packet(s + 1, false, kTypeFiller, filler);
+        put_packet(s + 3, false, kTypeAudio, ta);
+        copy_stream(s + 5 + filler, data, length, fill, p, ta);
+        p += ta;
+      }
+    }
+  }
+}
+
+std::vector<uint8_t> pack_plain_dsd(const uint8_t* data, size_t length, uint32_t channels,
+                                    uint32_t rate_multiple, uint64_t first_frame,
+                                    uint32_t base_rate) {
+  std::vector<uint8_t> out;
+  const uint64_t frame = uint64_t(base_rate / 75 * rate_multiple / 8) * channels;
+  if (frame == 0) return out;
+  const uint64_t total = (length + frame - 1) / frame * frame;
+  SectorSink sink;
+  sink.memory = &out;
+  sink.capacity = 64;
+  out.reserve(size_t(plain_stream_sectors(total) * kSectorBytes));
+  pack_plain_stream(sink, data, length, total, 0x69, frame, first_frame);
+  sink_flush(sink);
+  return out;
+}
+
+uint8_t dst_frame_info_byte(uint32_t channels, uint32_t sectors) {
+  return uint8_t((channels >= 5 ? 0x80 : 0) | ((sectors & 0x1F) << 2) | (channels == 6 ? 2 : 0) |
+                 (channels == 5 ? 1 : 0));
+}
+
+void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frames,
+                     uint32_t channels, uint64_t first_frame) {
+  uint32_t c = 0;
+  const size_t count = frames.size();
+  for (size_t i = 0; i < count; ++i) {
+    const DstFrame& f = *frames[i];
+    const uint32_t length = uint32_t(f.size());
+    const DstFrameSpan span = dst_frame_span(length, c);
+    const bool has_next = i + 1 < count;
+    const uint32_t next_length = has_next ? uint32_t(frames[i + 1]->size()) : 0;
+    const uint32_t h = has_next ? dst_next_carry(span, next_length) : 0;
+    if (span.sectors == 0) {
+      c = 0;
+      continue;
+    }
+    // First sector of the frame.
+    const uint32_t rest = length - c;
+    const uint32_t n = rest < kDstFirstRoom ? rest : kDstFirstRoom;
+    uint8_t* s = sink_next(sink);
+    s[0] = 0x25;
+    put_packet(s + 1, c == 0, kTypeAudio, n);
+    put_time_code(s + 3, first_frame + i);
+    s[6] = dst_frame_info_byte(channels, span.sectors);
+    std::memcpy(s + 7, f.data() + c, n);
+    uint32_t off = c + n;
+    uint32_t r = rest - n;
+    while (r > kDstLastRoom) {
+      const uint32_t m = r < kDstMiddleRoom ? r : kDstMiddleRoom;
+      s = sink_next(sink);
+      s[0] = 0x21;
+      put_packet(s + 1, false, kTypeAudio, m);
+      std::memcpy(s + 3, f.data() + off, m);
+      off += m;
+      r -= m;
+    }
+    if (r == 0) {
+      c = 0;
+      continue;
+    }
+    // Last sector: the end of this frame and the head of the next.
+    s = sink_next(sink);
+    s[0] = 0x45;
+    put_packet(s + 1, false, kTypeAudio, r);
+    put_packet(s + 3, h >= 1, kTypeAudio, h);
+    const uint32_t next_sectors = h > 0 ? dst_frame_span(next_length, h).sectors : 0;
+    if (h > 0 && next_sectors > 0) {
+      put_time_code(s + 5, first_frame + i + 1);
+      s[8] = dst_frame_info_byte(channels, next_sectors);
+    } else {
+      s[8] = dst_frame_info_byte(channels, 0);
+    }
+    std::memcpy(s + 9, f.data() + off, r);
+    if (h) std::memcpy(s + 9 + r, frames[i + 1]->data(), h);
+    c = h;
+  }
+}
+
+std::vector<uint8_t> pack_dst(const std::vector<DstFrame>& frames, uint32_t channels,
+                              uint64_t first_frame) {
+  std::vector<uint8_t> out;
+  std::vector<const DstFrame*> ptrs;
+  ptrs.reserve(frames.size());
+  for (const DstFrame& f : frames) ptrs.push_back(&f);
+  SectorSink sink;
+  sink.memory = &out;
+  sink.capacity = 64;
+  pack_dst_frames(sink, ptrs, channels, first_frame);
+  sink_flush(sink);
+  return out;
+}
+
+Sector run_out_sector() {
+  Sector s;
+  s.fill(0x55);
+  s[0] = 0x20;
+  s[1] = 0x04;
+  s[2] = 0x00;
+  return s;
+}
+
+bool write_audio_area(FILE* image, const DiscLayout& layout) {
+  if (!image || !layout.tracks) return false;
+  const std::vector<InputTrack>& tracks = *layout.tracks;
+  bool ok = true;
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool mch = pass == 1;
+    const std::vector<size_t> area = area_track_positions(tracks, mch);
+    if (area.empty()) continue;
+    platform_fseek64(image, int64_t(area_start_lsn(layout, mch)) * kSectorBytes, SEEK_SET);
+    SectorSink sink;
+    sink.file = image;
+
+    std::vector<const DstFrame*> frames;
+    uint32_t dst_channels = 0;
+    for (size_t pos : area) {
+      const InputTrack& t = tracks[pos];
+      if (!t.is_dst) continue;
+      if (dst_channels == 0) dst_channels = t.channels;
+      for (const DstFrame& f : t.dst_frames) frames.push_back(&f);
+    }
+    pack_dst_frames(sink, frames, dst_channels, 0);
+    std::vector<const DstFrame*>().swap(frames);
+
+    uint64_t counter = 0;
+    bool plain_written = false;
+    for (size_t pos : area) {
+      const InputTrack& t = tracks[pos];
+      if (t.is_dst) continue;
+      const uint64_t frame = plain_frame_bytes(t);
+      if (counter != 0 && t.pause_frames != 0) {
+        pack_plain_stream(sink, nullptr, 0, plain_pause_bytes(t), 0x55, frame, counter);
+        counter += t.pause_frames;
+        plain_written = true;
+      }
+      const uint64_t total = plain_stream_bytes(t);
+      pack_plain_stream(sink, t.audio.data(), t.audio.size(), total, 0x69, frame, counter);
+      counter += track_frame_count(t);
+      if (total) plain_written = true;
+    }
+    const uint64_t audio_sectors = sink.sectors;
+    if (plain_written) {
+      const Sector run_out = run_out_sector();
+      for (int k = 0; k < 2; ++k) std::memcpy(sink_next(sink), run_out.data(), kSectorBytes);
+    }
+    sink_flush(sink);
+    const AreaPlan& plan = mch ? layout.multi : layout.stereo;
+    if (audio_sectors != plan.total_sectors) {
+      std::fprintf(stderr, "Error: the %s audio area took %llu sectors, but the layout planned %u\n",
+                   mch ? "multichannel" : "2ch", (unsigned long long)audio_sectors, plan.total_sectors);
+      ok = false;
+    }
+    if (sink.failed) {
+      std::fprintf(stderr, "Error: writing the %s audio area failed\n", mch ? "multichannel" : "2ch");
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+}  // namespace varn

@@ -1,0 +1,189 @@
+#include "sacd/master_toc.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "sacd/text_encoding.h"
+
+namespace varn {
+
+namespace {
+
+const char kPublisher[] = "VarnEngine";
+const char kEngineVersion[] = "6.76.9";
+
+// Year of the year text as a standard string-to-int conversion reads it
+// (leading blanks, sign, digits); false when it holds no number in range.
+bool read_year(const std::string& text, long& year) {
+  const char* s = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(s, &end, 10);
+  if (end == s || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+  year = v;
+  return true;
+}
+
+}  // namespace
+
+Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& clock) {
+  Sector s{};
+  uint8_t* p = s.data();
+  std::memcpy(p, "SACDMTOC", 8);
+  p[8] = 0x01;
+  p[9] = 0x14;
+  put_be16(p + 16, 1);
+  put_be16(p + 18, 1);
+  char catalog[17];
+  std::snprintf(catalog, sizeof catalog, "%-16.16s",
+                l.catalog.empty() ? "0000000000000000" : l.catalog.c_str());
+  std::memcpy(p + 24, catalog, 16);
+  std::memcpy(p + 88, catalog, 16);
+  put_be32(p + 64, l.area1_toc_lsn);
+  put_be16(p + 84, l.area1_toc_sectors);
+  put_be32(p + 72, l.area2_toc_lsn);
+  put_be16(p + 86, l.area2_toc_sectors);
+  uint32_t year = uint32_t(clock.year);
+  if (!l.year.empty()) {
+    long v = 0;
+    if (read_year(l.year, v)) {
+      year = uint32_t(v);
+    } else {
+      std::fprintf(stderr, "Warning: invalid year '%s', using current\n", l.year.c_str());
+    }
+  }
+  put_be16(p + 120, year & 0xFFFF);
+  p[122] = uint8_t(clock.month);
+  p[123] = uint8_t(clock.day);
+  p[128] = uint8_t(l.master_text_copies);
+  p[136] = 'e';
+  p[137] = 'n';
+  p[138] = charset;
+  return s;
+}
+
+void write_master_toc(FILE* image, const DiscLayout& l) {
+  const Sector s = build_master_toc(l, current_charset(), civil_time_local(volume_time()));
+  for (uint32_t k = 0; k < 3; ++k) write_sectors_at(image, l.master_toc_lsn + 10 * k, s.data(), 1);
+}
+
+MasterTexts master_texts(const DiscLayout& l) {
+  MasterTexts t;
+  const InputTrack* first = (l.tracks && !l.tracks->empty()) ? &(*l.tracks)[0] : nullptr;
+  t.album_title = !l.album.empty() ? l.album : first ? first->album : std::string();
+  t.album_artist = !l.artist.empty() ? l.artist : first ? first->artist : std::string();
+  t.album_publisher = kPublisher;
+  t.album_copyright = l.copyright;
+  if (!l.disc_number.empty()) {
+    t.disc_title = "Disc " + l.disc_number;
+    if (!l.disc_total.empty()) t.disc_title += " of " + l.disc_total;
+  }
+  t.disc_artist = l.artist;
+  if ((l.artist.empty() || !l.track_artists.empty()) && first) t.disc_artist = first->artist;
+  t.disc_copyright = l.copyright;
+  return t;
+}
+
+namespace {
+
+// The texts in data-area order, each with the offset of its position field.
+struct TextSlot {
+  const std::string* text;
+  size_t field;
+};
+
+std::vector<TextSlot> text_slots(const MasterTexts& t) {
+  return {{&t.album_title, 16},    {&t.album_artist, 18}, {&t.album_publisher, 20},
+          {&t.album_copyright, 22}, {&t.disc_title, 32},   {&t.disc_artist, 34},
+          {&t.disc_copyright, 38}};
+}
+
+}  // namespace
+
+size_t master_text_bytes(const DiscLayout& l, uint8_t charset) {
+  const MasterTexts t = master_texts(l);
+  size_t n = 0;
+  for (const TextSlot& slot : text_slots(t))
+    if (!slot.text->empty()) n += encode_text_as(charset, *slot.text).size() + 1;
+  return n;
+}
+
+bool master_text_fits(const DiscLayout& l, uint8_t charset) {
+  return master_text_bytes(l, charset) <= kMasterTextRoom;
+}
+
+Sector build_master_text(const DiscLayout& l, uint8_t charset) {
+  Sector s{};
+  uint8_t* p = s.data();
+  std::memcpy(p, "SACDText", 8);
+  const MasterTexts t = master_texts(l);
+  size_t pos = 48;
+  for (const TextSlot& slot : text_slots(t)) {
+    if (slot.text->empty()) continue;
+    std::string bytes = encode_text_as(charset, *slot.text);
+    const size_t room = kSectorBytes - pos;  // terminator included
+    if (room < 2) continue;
+    if (bytes.size() + 1 > room) bytes = cut_encoded(charset, bytes, room - 1);
+    if (bytes.empty()) continue;
+    put_be16(p + slot.field, uint32_t(pos));
+    std::memcpy(p + pos, bytes.data(), bytes.size());
+    pos += bytes.size() + 1;
+  }
+  // The disc publisher is the album publisher.
+  p[36] = p[20];
+  p[37] = p[21];
+  return s;
+}
+
+void write_master_text(FILE* image, const DiscLayout& l, uint32_t first_lsn, uint32_t copies) {
+  const Sector s = build_master_text(l, current_charset());
+  for (uint32_t k = 0; k < copies; ++k) write_sectors_at(image, first_lsn + k, s.data(), 1);
+}
+
+std::string manufacturer_text(const DiscLayout& l) {
+  std::string out;
+  auto line = [&out](const char* key, const std::string& value) {
+    if (value.empty()) return;
+    out += key;
+    out += ": ";
+    out += value;
+    out += "\r\n";
+  };
+  line("Manufacturer", kPublisher);
+  line("Encoder", std::string("VarnEngine V") + kEngineVersion);
+  line("Album", l.album);
+  line("Artist", l.artist);
+  line("Genre", l.genre);
+  line("Catalog", l.catalog);
+  line("Year", l.year);
+  line("Label", l.label);
+  line("Composer", l.composer);
+  line("Conductor", l.conductor);
+  line("Orchestra", l.orchestra);
+  line("Barcode", l.barcode);
+  line("Date", l.date);
+  if (!l.disc_number.empty()) {
+    out += "Disc: " + l.disc_number;
+    if (!l.disc_total.empty()) out += " of " + l.disc_total;
+    out += "\r\n";
+  }
+  return out;
+}
+
+Sector build_manufacturer(const DiscLayout& l) {
+  Sector s{};
+  std::memcpy(s.data(), "SACD_Man", 8);
+  const std::string text = manufacturer_text(l);
+  const size_t n = text.size() < kSectorBytes - 8 ? text.size() : kSectorBytes - 8;
+  std::memcpy(s.data() + 8, text.data(), n);
+  return s;
+}
+
+void write_manufacturer(FILE* image, const DiscLayout& l, uint32_t lsn) {
+  const Sector s = build_manufacturer(l);
+  write_sectors_at(image, lsn, s.data(), 1);
+}
+
+}  // namespace varn

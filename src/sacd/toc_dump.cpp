@@ -1,0 +1,404 @@
+#include "sacd/toc_dump.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "sacd/area_toc.h"
+#include "sacd/layout.h"
+#include "sacd/sector.h"
+#include "sacd/text_encoding.h"
+
+namespace varn {
+
+namespace {
+
+void appendf(std::string& out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void appendf(std::string& out, const char* fmt, ...) {
+  char buf[1024];
+  va_list ap;
+  va_start(ap, fmt);
+  const int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  if (size_t(n) < sizeof buf) {
+    out.append(buf, size_t(n));
+    return;
+  }
+  std::string big(size_t(n) + 1, '\0');
+  va_start(ap, fmt);
+  std::vsnprintf(big.data(), big.size(), fmt, ap);
+  va_end(ap);
+  out.append(big.data(), size_t(n));
+}
+
+const std::vector<InputTrack>& tracks_of(const DiscLayout& l) {
+  static const std::vector<InputTrack> kNone;
+  return l.tracks ? *l.tracks : kNone;
+}
+
+// Label of an area in the dump: the multichannel area is Area 1 when it is
+// the only one.
+const char* area_label(const DiscLayout& l, bool multichannel) {
+  if (!multichannel) return "Area 1 (2ch)";
+  return area_exists(l, false) ? "Area 2 (Mch)" : "Area 1 (Mch)";
+}
+
+uint32_t text_sectors_of(const DiscLayout& l, bool multichannel) {
+  const std::vector<InputTrack>& tracks = tracks_of(l);
+  const uint8_t charset = choose_charset(disc_charset_texts(l.album, l.artist, tracks));
+  return area_toc_shape(tracks, area_track_positions(tracks, multichannel), l.isrc_by_track, charset)
+      .text_sectors;
+}
+
+void area_block(std::string& out, const DiscLayout& l, bool multichannel) {
+  const AreaPlan& plan = multichannel ? l.multi : l.stereo;
+  if (plan.total_sectors == 0) return;
+  const uint32_t sectors = area_toc_sectors(l, multichannel);
+  appendf(out, "%-22s LSN %u (%u sector%s)\n", area_label(l, multichannel),
+          area_toc_lsn(l, multichannel), sectors, sectors == 1 ? "" : "s");
+  appendf(out, "  Audio sectors: %u  Tracks: %zu\n", plan.total_sectors, plan.track_start.size());
+  for (size_t i = 0; i < plan.track_start.size(); ++i)
+    appendf(out, "  Track %-3zu    offset %u, %u frames\n", i + 1, plan.track_start[i],
+            i < plan.track_frames.size() ? plan.track_frames[i] : 0);
+}
+
+// Byte readers that see zeros beyond the end of a short buffer.
+uint32_t byte_at(const std::vector<uint8_t>& b, size_t i) { return i < b.size() ? b[i] : 0; }
+uint32_t be16_at(const std::vector<uint8_t>& b, size_t i) { return (byte_at(b, i) << 8) | byte_at(b, i + 1); }
+uint32_t be32_at(const std::vector<uint8_t>& b, size_t i) {
+  return (be16_at(b, i) << 16) | be16_at(b, i + 2);
+}
+std::string chars_at(const std::vector<uint8_t>& b, size_t i, size_t n) {
+  std::string s;
+  for (size_t k = 0; k < n; ++k) {
+    const uint32_t c = byte_at(b, i + k);
+    if (c == 0) break;
+    s += char(c);
+  }
+  return s;
+}
+// Zero-terminated text at a position, bounded by the buffer.
+std::string text_at(const std::vector<uint8_t>& b, size_t pos) {
+  std::string s;
+  for (size_t i = pos; i < b.size() && b[i]; ++i) s += char(b[i]);
+  return s;
+}
+
+const char* frequency_name(uint32_t code) {
+  switch (code) {
+    case 4: return "64x44.1kHz (DSD64)";
+    case 5: return "128x44.1kHz (DSD128)";
+    case 6: return "256x44.1kHz (DSD256)";
+    case 7: return "512x44.1kHz (DSD512)";
+    case 8: return "64x44.1kHz (DST64)";
+    case 9: return "128x44.1kHz (DST128)";
+    case 10: return "256x44.1kHz (DST256)";
+    case 11: return "64x48kHz (DST64/48)";
+    case 12: return "128x48kHz (DST128/48)";
+    case 13: return "256x48kHz (DST256/48)";
+    case 14: return "64x48kHz (DSD64/48)";
+    case 15: return "128x48kHz (DSD128/48)";
+    case 16: return "256x48kHz (DSD256/48)";
+    default: return "?";
+  }
+}
+
+const char* frame_format_name(uint32_t v) {
+  switch (v) {
+    case 0: return "DST";
+    case 2: return "DSD 3:14";
+    case 3: return "DSD 3:16";
+    default: return "?";
+  }
+}
+
+const char* speaker_name(uint32_t v) {
+  switch (v) {
+    case 0: return "stereo";
+    case 3: return "5.0";
+    case 4: return "6.0";
+    default: return "?";
+  }
+}
+
+void detail_master_toc(std::string& out, const std::vector<uint8_t>& m) {
+  appendf(out, "%-30s %s\n", "id", chars_at(m, 0, 8).c_str());
+  appendf(out, "%-30s %u.%02u\n", "version", byte_at(m, 8), byte_at(m, 9));
+  appendf(out, "%-30s %u\n", "album_set_size", be16_at(m, 16));
+  appendf(out, "%-30s %u\n", "album_sequence_number", be16_at(m, 18));
+  appendf(out, "%-30s %.16s\n", "album_catalog_number", chars_at(m, 24, 16).c_str());
+  for (int i = 0; i < 4; ++i)
+    appendf(out, "album_genre[%d]      category=%u genre=%u\n", i, byte_at(m, 40 + 4 * i),
+            byte_at(m, 43 + 4 * i));
+  appendf(out, "%-30s LSN %u\n", "area_1_toc_1_start", be32_at(m, 64));
+  appendf(out, "%-30s LSN %u\n", "area_1_toc_2_start", be32_at(m, 68));
+  appendf(out, "%-30s LSN %u\n", "area_2_toc_1_start", be32_at(m, 72));
+  appendf(out, "%-30s LSN %u\n", "area_2_toc_2_start", be32_at(m, 76));
+  appendf(out, "%-30s %s\n", "disc_type", (byte_at(m, 80) & 0x80) ? "hybrid" : "SACD only");
+  appendf(out, "%-30s %u sectors\n", "area_1_toc_size", be16_at(m, 84));
+  appendf(out, "%-30s %u sectors\n", "area_2_toc_size", be16_at(m, 86));
+  appendf(out, "%-30s %.16s\n", "disc_catalog_number", chars_at(m, 88, 16).c_str());
+  for (int i = 0; i < 4; ++i)
+    appendf(out, "disc_genre[%d]        category=%u genre=%u\n", i, byte_at(m, 104 + 4 * i),
+            byte_at(m, 107 + 4 * i));
+  appendf(out, "%-30s %04u-%02u-%02u\n", "disc_date", be16_at(m, 120), byte_at(m, 122), byte_at(m, 123));
+  appendf(out, "%-30s %u\n", "text_area_count", byte_at(m, 128));
+  for (int i = 0; i < 8; ++i) {
+    const size_t at = 136 + 4 * size_t(i);
+    if (byte_at(m, at) == 0 && byte_at(m, at + 1) == 0) continue;
+    appendf(out, "locale[%d]            lang=%.2s charset=%u\n", i, chars_at(m, at, 2).c_str(),
+            byte_at(m, at + 2));
+  }
+}
+
+void detail_area_toc(std::string& out, const char* label, const std::vector<uint8_t>& a) {
+  appendf(out, "\n--- %s ---\n", label);
+  appendf(out, "%-28s %s\n", "id", chars_at(a, 0, 8).c_str());
+  appendf(out, "%-28s %u.%02u\n", "version", byte_at(a, 8), byte_at(a, 9));
+  const uint32_t size = be16_at(a, 10);
+  appendf(out, "%-28s %u sector%s\n", "size", size, size == 1 ? "" : "s");
+  appendf(out, "%-28s %u\n", "max_byte_rate", be32_at(a, 16));
+  appendf(out, "%-28s %u (%s)\n", "sample_frequency", byte_at(a, 20), frequency_name(byte_at(a, 20)));
+  const uint32_t format = byte_at(a, 21) & 0x0F;
+  appendf(out, "%-28s %u (%s)\n", "frame_format", format, frame_format_name(format));
+  appendf(out, "%-28s %u\n", "channel_count", byte_at(a, 32));
+  const uint32_t speakers = byte_at(a, 33) & 0x1F;
+  appendf(out, "%-28s %u (%s)\n", "loudspeaker_config", speakers, speaker_name(speakers));
+  appendf(out, "%-28s %u\n", "track_attribute", byte_at(a, 48) >> 4);
+  const uint32_t mm = byte_at(a, 64), ss = byte_at(a, 65), ff = byte_at(a, 66);
+  appendf(out, "%-28s %02u:%02u:%02u (%u frames)\n", "total_playtime", mm / 60, mm % 60, ss,
+          (mm * 60 + ss) * 75 + ff);
+  appendf(out, "%-28s %u\n", "track_offset", byte_at(a, 68));
+  appendf(out, "%-28s %u\n", "track_count", byte_at(a, 69));
+  appendf(out, "%-28s LSN %u\n", "track_start", be32_at(a, 72));
+  appendf(out, "%-28s LSN %u\n", "track_end", be32_at(a, 76));
+  appendf(out, "%-28s %u\n", "text_area_count", byte_at(a, 80));
+  for (int i = 0; i < 10; ++i) {
+    const size_t at = 88 + 4 * size_t(i);
+    if (byte_at(a, at) == 0 && byte_at(a, at + 1) == 0) break;
+    appendf(out, "language[%d]          lang=%.2s charset=%u\n", i, chars_at(a, at, 2).c_str(),
+            byte_at(a, at + 2));
+  }
+  appendf(out, "%-28s LSN offset %u\n", "track_text_offset", be16_at(a, 128));
+  appendf(out, "%-28s LSN offset %u\n", "index_list_offset", be16_at(a, 130));
+  appendf(out, "%-28s LSN offset %u\n", "access_list_offset", be16_at(a, 132));
+  appendf(out, "%-28s LSN offset %u\n", "area_description_offset", be16_at(a, 144));
+  appendf(out, "%-28s LSN offset %u\n", "copyright_offset", be16_at(a, 146));
+}
+
+void detail_master_text(std::string& out, const std::vector<uint8_t>& t) {
+  out += "\n--- SACD Text ---\n";
+  appendf(out, "%-28s %s\n", "id", chars_at(t, 0, 8).c_str());
+  static const std::pair<const char*, size_t> kFields[] = {
+      {"album_title", 16}, {"album_artist", 18}, {"album_publisher", 20}, {"album_copyright", 22},
+      {"disc_title", 32},  {"disc_artist", 34},  {"disc_publisher", 36},  {"disc_copyright", 38}};
+  for (const auto& f : kFields) {
+    const uint32_t pos = be16_at(t, f.second);
+    if (pos == 0 || pos >= t.size()) continue;
+    appendf(out, "%-28s %s\n", f.first, text_at(t, pos).c_str());
+  }
+}
+
+void detail_tracks(std::string& out, const std::vector<InputTrack>& tracks) {
+  out += "\n--- Tracks ---\n";
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    const InputTrack& t = tracks[i];
+    const uint32_t frames = track_frame_count(t);
+    appendf(out, "Track %zu:\n", i + 1);
+    appendf(out, "  %-22s %u\n", "channels", t.channels);
+    appendf(out, "  %-22s %u\n", "DSD rate", t.rate_multiple);
+    appendf(out, "  %-22s %llu\n", "samples", (unsigned long long)t.sample_count);
+    appendf(out, "  %-22s %u\n", "frames", frames);
+    appendf(out, "  %-22s %zu bytes\n", "data size", t.audio.size());
+    appendf(out, "  %-22s %u sectors\n", "DSD sectors",
+            uint32_t(plain_stream_sectors(uint64_t(frames) * plain_frame_bytes(t))));
+    appendf(out, "  %-22s %u frames (%.1f sec)\n", "pause", t.pause_frames, t.pause_frames / 75.0);
+    if (!t.title.empty()) appendf(out, "  %-22s %s\n", "title", t.title.c_str());
+    if (!t.artist.empty()) appendf(out, "  %-22s %s\n", "performer", t.artist.c_str());
+    if (!t.album.empty()) appendf(out, "  %-22s %s\n", "album", t.album.c_str());
+  }
+}
+
+bool write_whole(const std::string& path, const void* data, size_t n) {
+  FILE* f = platform_fopen(path, "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(data, 1, n, f) == n;
+  return (std::fclose(f) == 0) && ok;
+}
+
+std::vector<uint8_t> read_whole(const std::string& path) {
+  std::vector<uint8_t> out;
+  FILE* f = platform_fopen(path, "rb");
+  if (!f) return out;
+  uint8_t buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+  std::fclose(f);
+  return out;
+}
+
+}  // namespace
+
+std::string dump_toc_text(const DiscLayout& l) {
+  std::string out = "SACD ISO Layout\n===============\n";
+  appendf(out, "%-22s LSN %u (0..%u = padding)\n", "Master TOC", l.master_toc_lsn,
+          l.master_toc_lsn ? l.master_toc_lsn - 1 : 0);
+  area_block(out, l, false);
+  area_block(out, l, true);
+  appendf(out, "%-22s LSN %u\n", "SACD Text", l.master_text_lsn);
+  appendf(out, "%-22s LSN %u\n", "SACD_Man", l.manufacturer_lsn);
+  const bool first_is_mch = !area_exists(l, false) && area_exists(l, true);
+  const uint32_t k = (area_exists(l, false) || first_is_mch) ? text_sectors_of(l, first_is_mch) : 1;
+  appendf(out, "%-22s LSN %u (blocks: SACDTTxt@+1, SACDTRL1@+%u, SACDTRL2@+%u, SACD_IGL@+%u)\n",
+          "Area Data", l.area1_toc_lsn, 1 + k, 2 + k, 3 + k);
+  appendf(out, "%-22s LSN %u\n", "Audio Start", l.audio_start_lsn);
+  const uint32_t total = l.audio_start_lsn + l.stereo.total_sectors + l.multi.total_sectors - 510;
+  appendf(out, "\nTotal sectors: %u (~%u MB)\n", total, total / 512);
+  return out;
+}
+
+std::string dump_tracks_text(const std::vector<InputTrack>& tracks) {
+  std::string out;
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    const InputTrack& t = tracks[i];
+    appendf(out, "Track %zu\n  Channels: %u  Samples: %llu  Frames: %u\n", i + 1, t.channels,
+            (unsigned long long)t.sample_count, track_frame_count(t));
+    if (!t.title.empty()) appendf(out, "  Title: %s\n", t.title.c_str());
+    if (!t.artist.empty()) appendf(out, "  Performer: %s\n", t.artist.c_str());
+    if (!t.album.empty()) appendf(out, "  Album: %s\n", t.album.c_str());
+    out += "\n";
+  }
+  return out;
+}
+
+std::vector<uint8_t> dump_master_toc(const DiscLayout& l, const CivilTime& today) {
+  std::vector<uint8_t> m(168, 0);
+  uint8_t* p = m.data();
+  std::memcpy(p, "SACDMTOC", 8);
+  p[8] = 0x01;
+  p[9] = 0x14;
+  put_be16(p + 16, 1);
+  put_be16(p + 18, 1);
+  std::memcpy(p + 24, "0000000000000000", 16);
+  std::memcpy(p + 88, "0000000000000000", 16);
+  // The areas as the image's Master TOC gives them: Area 1 is the first
+  // area that exists.
+  put_be32(p + 64, l.area1_toc_lsn);
+  put_be16(p + 84, l.area1_toc_sectors);
+  put_be32(p + 72, l.area2_toc_lsn);
+  put_be16(p + 86, l.area2_toc_sectors);
+  put_be16(p + 120, uint32_t(today.year) & 0xFFFF);
+  p[122] = uint8_t(today.month);
+  p[123] = uint8_t(today.day);
+  p[128] = 8;
+  p[136] = 'e';
+  p[137] = 'n';
+  p[138] = 2;
+  return m;
+}
+
+std::vector<uint8_t> dump_area_toc(const DiscLayout& l, bool multichannel) {
+  std::vector<uint8_t> s(kSectorBytes, 0);
+  const AreaDesc area = describe_area(l, multichannel);
+  uint8_t* p = s.data();
+  std::memcpy(p, multichannel ? "MULCHTOC" : "TWOCHTOC", 8);
+  p[8] = 0x01;
+  p[9] = 0x14;
+  put_be16(p + 10, area_toc_sectors(l, multichannel));
+  p[20] = 4;
+  p[21] = 2;
+  p[32] = uint8_t(area.channels);
+  p[33] = area.channels == 2 ? 0 : area.channels == 5 ? 3 : 4;
+  uint64_t frames = 0;
+  for (uint32_t f : area.plan->track_frames) frames += f;
+  put_time_code(p + 64, frames);
+  p[69] = uint8_t(area.tracks.size());
+  put_be32(p + 72, area.start_lsn);
+  put_be32(p + 76, area.start_lsn + area.plan->total_sectors - 1);
+  p[80] = 1;
+  p[128] = 8;
+  return s;
+}
+
+std::vector<uint8_t> dump_master_text(const std::vector<InputTrack>& tracks) {
+  std::vector<uint8_t> s(kSectorBytes, 0);
+  std::memcpy(s.data(), "SACDText", 8);
+  auto ascii = [](std::string t) {
+    for (char& c : t)
+      if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    return t;
+  };
+  std::string title = ascii(!tracks.empty() && !tracks[0].album.empty() ? tracks[0].album : "Unknown Album");
+  std::string artist = ascii(!tracks.empty() && !tracks[0].artist.empty() ? tracks[0].artist : "Unknown Artist");
+  // Both texts stay inside the sector: the title takes at most half of it.
+  if (title.size() > 999) title.resize(999);
+  const size_t artist_pos = 48 + title.size() + 1;
+  if (artist.size() > kSectorBytes - artist_pos - 1) artist.resize(kSectorBytes - artist_pos - 1);
+  put_be16(s.data() + 16, 48);
+  put_be16(s.data() + 32, 48);
+  put_be16(s.data() + 18, uint32_t(artist_pos));
+  put_be16(s.data() + 34, uint32_t(artist_pos));
+  std::memcpy(s.data() + 48, title.data(), title.size());
+  std::memcpy(s.data() + artist_pos, artist.data(), artist.size());
+  return s;
+}
+
+std::string dump_detail_text(const std::vector<uint8_t>& master_toc,
+                             const std::vector<uint8_t>& area_2ch,
+                             const std::vector<uint8_t>& area_mch,
+                             const std::vector<uint8_t>& master_text,
+                             const std::vector<InputTrack>& tracks) {
+  std::string out;
+  if (!master_toc.empty()) detail_master_toc(out, master_toc);
+  if (!area_2ch.empty()) detail_area_toc(out, "Area 1 (2ch)", area_2ch);
+  if (!area_mch.empty()) detail_area_toc(out, area_2ch.empty() ? "Area 1 (Mch)" : "Area 2 (Mch)", area_mch);
+  if (!master_text.empty()) detail_master_text(out, master_text);
+  detail_tracks(out, tracks);
+  return out;
+}
+
+int write_toc_dump(const std::string& dir, const DiscLayout& layout) {
+  std::error_code ec;
+  if (!dir.empty()) std::filesystem::create_directories(dir, ec);
+  int result = 0;
+  const std::string base = dir.empty() ? std::string(".") : dir;
+  auto path_of = [&base](const char* name) { return base + "/" + name; };
+  auto text_file = [&](const char* name, const std::string& text) {
+    const std::string path = path_of(name);
+    if (write_whole(path, text.data(), text.size())) {
+      std::printf("  ok %s\n", path.c_str());
+    } else {
+      std::fprintf(stderr, "  Error: cannot write %s\n", path.c_str());
+      result = 1;
+    }
+  };
+  auto sector_file = [&](const char* name, const std::vector<uint8_t>& bytes) {
+    const std::string path = path_of(name);
+    if (write_whole(path, bytes.data(), bytes.size())) {
+      std::printf("  ok %s (%zu bytes)\n", path.c_str(), bytes.size());
+    } else {
+      std::fprintf(stderr, "  Error: cannot write %s\n", path.c_str());
+      result = 1;
+    }
+  };
+  const std::vector<InputTrack>& tracks = tracks_of(layout);
+  text_file("toc.txt", dump_toc_text(layout));
+  text_file("tracks.txt", dump_tracks_text(tracks));
+  sector_file("master_toc.bin", dump_master_toc(layout, civil_time_local(int64_t(std::time(nullptr)))));
+  const bool two = area_exists(layout, false);
+  const bool mch = area_exists(layout, true);
+  if (two) sector_file("area_toc_2ch.bin", dump_area_toc(layout, false));
+  if (mch) sector_file("area_toc_mch.bin", dump_area_toc(layout, true));
+  sector_file("sacd_text.bin", dump_master_text(tracks));
+  const std::string detail = dump_detail_text(
+      read_whole(path_of("master_toc.bin")), two ? read_whole(path_of("area_toc_2ch.bin")) : std::vector<uint8_t>(),
+      mch ? read_whole(path_of("area_toc_mch.bin")) : std::vector<uint8_t>(),
+      read_whole(path_of("sacd_text.bin")), tracks);
+  text_file("toc_detail.txt", detail);
+  return result;
+}
+
+}  // namespace varn
