@@ -1,0 +1,173 @@
+// Helpers of the SACD structure tests: track records built in the test,
+// a reader of audio sectors that takes headers and packets apart, and
+// stdout/stderr capture around in-process stages.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "audio/input_track.h"
+#include "dsdgen/dsdgen.h"
+#include "sacd/disc_layout.h"
+
+namespace sacdtest {
+
+// A plain DSD track of `frames` SACD frames of modulator output.
+inline varn::InputTrack plain_track(uint32_t channels, uint32_t sample_rate, uint32_t frames,
+                                    uint64_t seed = 1) {
+  varn::InputTrack t;
+  t.channels = channels;
+  t.sample_rate = sample_rate;
+  t.rate_multiple = sample_rate / varn::base_rate_of(sample_rate);
+  dsdgen::SignalOptions o;
+  o.channels = channels;
+  o.sample_rate = sample_rate;
+  o.samples = uint64_t(sample_rate / 75) * frames;
+  o.seed = seed;
+  t.audio = dsdgen::generate_repeated(o, 4096);
+  t.sample_count = o.samples;
+  return t;
+}
+
+// A plain track of counting bytes: cheap when only sizes matter.
+inline varn::InputTrack pattern_track(uint32_t channels, uint32_t sample_rate, uint32_t frames) {
+  varn::InputTrack t;
+  t.channels = channels;
+  t.sample_rate = sample_rate;
+  t.rate_multiple = sample_rate / varn::base_rate_of(sample_rate);
+  t.audio.resize(size_t(sample_rate / 600) * channels * frames);
+  for (size_t i = 0; i < t.audio.size(); ++i) t.audio[i] = uint8_t(i * 131 + 7);
+  t.sample_count = uint64_t(sample_rate / 75) * frames;
+  return t;
+}
+
+// A DST-coded track whose frames have the given lengths (random bytes, the
+// first bit set as in coded frames).
+inline varn::InputTrack dst_track(uint32_t channels, uint32_t sample_rate,
+                                  const std::vector<uint32_t>& lengths, uint64_t seed = 7) {
+  varn::InputTrack t;
+  t.channels = channels;
+  t.sample_rate = sample_rate;
+  t.rate_multiple = sample_rate / varn::base_rate_of(sample_rate);
+  t.is_dst = true;
+  std::mt19937_64 rng(seed);
+  for (uint32_t len : lengths) {
+    varn::DstFrame f(len);
+    for (auto& b : f) b = uint8_t(rng());
+    if (len) f[0] |= 0x80;
+    t.dst_frames.push_back(std::move(f));
+  }
+  t.sample_count = uint64_t(lengths.size()) * (sample_rate / 75);
+  return t;
+}
+
+// One audio sector taken apart.
+struct Packet {
+  bool frame_start = false;
+  uint32_t type = 0;
+  uint32_t length = 0;
+  std::vector<uint8_t> data;
+};
+struct AudioSector {
+  uint32_t header = 0;
+  bool dst = false;
+  std::vector<Packet> packets;
+  std::vector<std::vector<uint8_t>> frame_infos;
+  bool ok = true;  // lengths add up to at most the sector
+};
+
+inline AudioSector parse_audio_sector(const uint8_t* s) {
+  AudioSector a;
+  a.header = s[0];
+  const uint32_t packets = s[0] >> 5;
+  const uint32_t infos = (s[0] >> 2) & 7;
+  a.dst = s[0] & 1;
+  size_t at = 1;
+  for (uint32_t i = 0; i < packets; ++i) {
+    Packet p;
+    p.frame_start = s[at] & 0x80;
+    p.type = (s[at] >> 3) & 7;
+    p.length = (uint32_t(s[at] & 7) << 8) | s[at + 1];
+    a.packets.push_back(p);
+    at += 2;
+  }
+  const size_t info_len = a.dst ? 4 : 3;
+  for (uint32_t i = 0; i < infos; ++i) {
+    a.frame_infos.emplace_back(s + at, s + at + info_len);
+    at += info_len;
+  }
+  for (Packet& p : a.packets) {
+    if (at + p.length > 2048) {
+      a.ok = false;
+      break;
+    }
+    p.data.assign(s + at, s + at + p.length);
+    at += p.length;
+  }
+  return a;
+}
+
+inline uint64_t time_code_frames(const std::vector<uint8_t>& info) {
+  return uint64_t(info[0]) * 4500 + uint64_t(info[1]) * 75 + info[2];
+}
+
+// Audio bytes of consecutive sectors, cut into frames at every frame start
+// (bytes before the first frame start go into a leading partial entry).
+struct Reassembly {
+  std::vector<std::vector<uint8_t>> frames;
+  std::vector<uint8_t> stream;      // all audio packet bytes in order
+  std::vector<uint64_t> frame_time; // time code at each frame start, where one is given
+  bool ok = true;
+};
+inline Reassembly reassemble(const uint8_t* sectors, size_t count) {
+  Reassembly r;
+  for (size_t i = 0; i < count; ++i) {
+    const AudioSector a = parse_audio_sector(sectors + i * 2048);
+    if (!a.ok) r.ok = false;
+    for (const Packet& p : a.packets) {
+      if (p.type != 2) continue;
+      if (p.frame_start || r.frames.empty()) r.frames.emplace_back();
+      r.frames.back().insert(r.frames.back().end(), p.data.begin(), p.data.end());
+      r.stream.insert(r.stream.end(), p.data.begin(), p.data.end());
+    }
+  }
+  return r;
+}
+
+// Captures what a piece of code prints to stdout and stderr.
+struct Capture {
+  std::string out, err;
+};
+template <typename F>
+Capture capture_output(F&& f) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  FILE* o = std::tmpfile();
+  FILE* e = std::tmpfile();
+  const int saved_out = dup(1), saved_err = dup(2);
+  dup2(fileno(o), 1);
+  dup2(fileno(e), 2);
+  f();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  dup2(saved_out, 1);
+  dup2(saved_err, 2);
+  close(saved_out);
+  close(saved_err);
+  Capture c;
+  for (auto [file, dst] : {std::pair{o, &c.out}, std::pair{e, &c.err}}) {
+    std::rewind(file);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) dst->append(buf, n);
+    std::fclose(file);
+  }
+  return c;
+}
+
+}  // namespace sacdtest
