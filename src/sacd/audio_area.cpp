@@ -213,7 +213,10 @@ Sector run_out_sector() {
 }
 
 bool write_audio_area(FILE* image, const DiscLayout& layout) {
-  if (!image || !layout.tracks) return false;
+  if (!image || !layout.tracks) {
+    std::fprintf(stderr, "Error: the audio area has no image or no track list to write\n");
+    return false;
+  }
   const std::vector<InputTrack>& tracks = *layout.tracks;
   bool ok = true;
   for (int pass = 0; pass < 2; ++pass) {
