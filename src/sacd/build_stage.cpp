@@ -1,15 +1,28 @@
 #include <cstdio>
+#include <exception>
 
 #include "frontend/stages.h"
+#include "sacd/capacity_report.h"
+#include "sacd/image_builder.h"
+#include "sacd/layout.h"
 
 namespace varn {
 
-// The image builder is not part of this build yet: say so and fail rather
-// than end a packing run with success and no image.
 StageResult stage_build_image(PackRun& run) {
-  std::fprintf(stderr, "Error: writing the SACD image is not available in this build (%s not written)\n",
-               run.job.output_path.c_str());
-  return 1;
+  try {
+    DiscLayout& layout = run.layout;
+    layout.tracks = &run.tracks;
+    layout.stereo = run.stereo;
+    layout.multi = run.multi;
+    copy_album_fields(run.job, layout);
+    if (!build_sacd_image(layout)) return 1;
+    stage_cue_export(run);
+    print_capacity_report(layout.output_path);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Error: %s\n", e.what());
+    return 1;
+  }
+  return std::nullopt;
 }
 
 }  // namespace varn
