@@ -23,6 +23,12 @@ bool contains(const std::string& hay, const std::string& needle) {
   return hay.find(needle) != std::string::npos;
 }
 
+size_t count_of(const std::string& hay, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
+  return n;
+}
+
 void gen(const ScratchDir& dir, const std::string& name, std::vector<std::string> args) {
   args.push_back(dir.file(name));
   RunResult r = testsupport::run_program(VARN_TEST_DSDGEN, args);
@@ -170,6 +176,13 @@ TEST(ImageBuilder, MultichannelOnlyDiscShowsNoStereoFiles) {
   for (const auto& [name, e] : iso) EXPECT_EQ(name.find("2CH"), std::string::npos) << name;
   // The second Area TOC file shows the multichannel block at 540.
   EXPECT_EQ(iso["/2C_AUDIO/2C_AREA2.TOC"].lsn, 540u);
+  // The area is DST-coded, and the coder's notes come once for both tracks.
+  const std::vector<uint8_t> img = read_file(a.image);
+  ASSERT_GT(img.size(), 540u * 2048 + 64);
+  EXPECT_EQ(std::string(img.begin() + 540 * 2048, img.begin() + 540 * 2048 + 8), "MULCHTOC");
+  EXPECT_EQ(img[540 * 2048 + 21], 0) << "frame format DST";
+  EXPECT_EQ(count_of(a.pack.err, "[DST] encode SIMD: "), 1u) << a.pack.err;
+  EXPECT_EQ(count_of(a.pack.err, "[DST] encoding threads "), 1u) << a.pack.err;
   EXPECT_FALSE(testsupport::file_exists(a.image + ".delivery.txt"));
 }
 
