@@ -65,9 +65,12 @@ bool take_in_cover(const std::string& path, CoverFile& out) {
                  static_cast<long long>(n), got);
     return false;
   }
+  // The extension is looked for in the file name only: a dot in a folder
+  // name must not put a path into the volume's file name.
   std::string ext = ".JPG";
+  const size_t slash = path.find_last_of("/\\");
   size_t dot = path.rfind('.');
-  if (dot != std::string::npos) {
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
     ext = path.substr(dot);
     for (char& c : ext)
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
