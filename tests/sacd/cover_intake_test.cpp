@@ -15,7 +15,7 @@ std::vector<uint8_t> png_header(uint32_t w, uint32_t h) {
   std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
   for (uint32_t v : {w, h})
     for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
-  b.resize(40, 0);
+  while (b.size() < 40) b.push_back(0);
   return b;
 }
 
@@ -24,7 +24,7 @@ std::vector<uint8_t> jpeg(uint16_t w, uint16_t h) {
   std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0,
                             0xFF, 0xDB, 0x00, 0x05, 1, 2, 3,
                             0xFF, 0xC0, 0x00, 0x11, 0x08, uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w), 3};
-  b.resize(b.size() + 40, 0);
+  for (int i = 0; i < 40; ++i) b.push_back(0);
   return b;
 }
 
