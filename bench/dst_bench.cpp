@@ -1,7 +1,7 @@
 // DST encoding speed and compression on music-like DSD64 from dsdgen.
 //
 //   dst_bench [--seconds S] [--threads N] [--no-simd] [--no-compare] [--only 6|2]
-//             [--amplitude A]
+//             [--amplitude A] [--kind music|noise|tone|chirp|silence]
 //
 // For 6-channel and stereo material at prediction orders 128 and 32 it
 // prints frames per second, the real-time factor (audio seconds per wall
@@ -11,7 +11,8 @@
 // --no-simd is given, the order-128 cases are repeated with the SIMD
 // switch off for comparison (not with --no-compare). --amplitude sets the
 // modulator input peak (dsdgen's default otherwise), to see how the ratio
-// depends on the level of the material.
+// depends on the level of the material; --kind picks another dsdgen signal
+// (music by default), to see how it depends on the kind of material.
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -83,6 +84,26 @@ void print_row(const char* label, int channels, int order, bool simd, const Resu
   std::fflush(stdout);
 }
 
+bool parse_kind(const std::string& name, dsdgen::SignalKind& kind, std::string& label) {
+  static const struct {
+    const char* name;
+    dsdgen::SignalKind kind;
+    const char* label;
+  } kinds[] = {{"music", dsdgen::SignalKind::Music, "Music"},
+               {"noise", dsdgen::SignalKind::Noise, "Noise"},
+               {"tone", dsdgen::SignalKind::Tone, "Tone"},
+               {"chirp", dsdgen::SignalKind::Chirp, "Chirp"},
+               {"silence", dsdgen::SignalKind::Silence, "Silence"}};
+  for (const auto& k : kinds) {
+    if (name == k.name) {
+      kind = k.kind;
+      label = k.label;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +113,8 @@ int main(int argc, char** argv) {
   int only = 0;
   bool compare = true;
   double amplitude = dsdgen::SignalOptions{}.amplitude;
+  dsdgen::SignalKind kind = dsdgen::SignalKind::Music;
+  std::string kind_name = "Music";
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
@@ -100,21 +123,24 @@ int main(int argc, char** argv) {
     else if (a == "--only" && i + 1 < argc) only = std::atoi(argv[++i]);
     else if (a == "--no-compare") compare = false;
     else if (a == "--amplitude" && i + 1 < argc) amplitude = std::atof(argv[++i]);
+    else if (a == "--kind" && i + 1 < argc && parse_kind(argv[i + 1], kind, kind_name)) ++i;
     else {
-      std::fprintf(stderr, "usage: dst_bench [--seconds S] [--threads N] [--no-simd] [--no-compare] [--only 6|2] [--amplitude A]\n");
+      std::fprintf(stderr,
+                   "usage: dst_bench [--seconds S] [--threads N] [--no-simd] [--no-compare] [--only 6|2] [--amplitude A]"
+                   " [--kind music|noise|tone|chirp|silence]\n");
       return 2;
     }
   }
   const uint64_t samples = static_cast<uint64_t>(seconds * 75.0) * 37632;
-  std::printf("DST encoding of dsdgen Music (amplitude %.2f), DSD64, %.2f s per case, %d threads, SIMD level %d\n",
-              amplitude, static_cast<double>(samples) / 2822400.0, threads, varn::simd_level());
+  std::printf("DST encoding of dsdgen %s (amplitude %.2f), DSD64, %.2f s per case, %d threads, SIMD level %d\n",
+              kind_name.c_str(), amplitude, static_cast<double>(samples) / 2822400.0, threads, varn::simd_level());
   std::printf("%-10s %3s %5s  %-8s %8s %10s %8s %8s %9s %8s %6s\n", "case", "ch", "order", "kernel",
               "frames/s", "realtime", "cpu/aud", "ratio", "eff.ord", "filters", "plain");
 
   for (int channels : {6, 2}) {
     if (only && only != channels) continue;
     dsdgen::SignalOptions opt;
-    opt.kind = dsdgen::SignalKind::Music;
+    opt.kind = kind;
     opt.channels = static_cast<uint32_t>(channels);
     opt.sample_rate = 2822400;
     opt.samples = samples;
