@@ -12,8 +12,7 @@ namespace varn {
 // would carry them cut.
 std::vector<MetaIssue> preflight_layout_checks(const PackRun& run, const AlbumMeta&) {
   std::vector<MetaIssue> issues;
-  DiscLayout layout = run.layout;
-  layout.tracks = const_cast<std::vector<InputTrack>*>(&run.tracks);
+  DiscLayout layout = run.layout;  // planned with the run's tracks
   copy_album_fields(run.job, layout);
   const uint8_t charset = choose_charset(disc_charset_texts(layout.album, layout.artist, run.tracks));
   if (!master_text_fits(layout, charset)) {

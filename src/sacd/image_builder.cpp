@@ -1,7 +1,6 @@
 #include "sacd/image_builder.h"
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "fs/iso9660.h"
@@ -14,23 +13,25 @@
 #include "sacd/cover_intake.h"
 #include "sacd/image_files.h"
 #include "sacd/master_toc.h"
+#include "sacd/sector.h"
 #include "sacd/text_encoding.h"
 
 namespace varn {
 
 namespace {
 
-constexpr uint64_t kSector = 2048;
+constexpr uint64_t kSector = kSectorBytes;
 
 uint32_t sectors_in(FILE* f) {
   const int64_t bytes = platform_file_size(f);
   return bytes <= 0 ? 0 : uint32_t((uint64_t(bytes) + kSector - 1) / kSector);
 }
 
-bool read_at(FILE* f, uint64_t offset, std::vector<uint8_t>& out, size_t n) {
-  out.assign(n, 0);
-  if (platform_fseek64(f, int64_t(offset), SEEK_SET) != 0) return false;
-  return std::fread(out.data(), 1, n, f) == n;
+// Whether an embedded file's bytes still lie at its sector.
+bool intact(FILE* f, const IsoFileEntry& e, std::vector<uint8_t>& back) {
+  back.assign(e.content.size(), 0);
+  if (platform_fseek64(f, int64_t(uint64_t(e.lsn) * kSector), SEEK_SET) != 0) return false;
+  return std::fread(back.data(), 1, back.size(), f) == back.size() && back == e.content;
 }
 
 // Closes the image and says whether every write since it was opened
@@ -90,13 +91,12 @@ bool move_overwritten(const std::string& path, std::vector<IsoFileEntry>& files)
   std::vector<uint8_t> back;
   for (IsoFileEntry& e : files) {
     if (e.content.empty() || e.lsn == 0) continue;
-    if (read_at(f, uint64_t(e.lsn) * kSector, back, e.content.size()) && back == e.content) continue;
+    if (intact(f, e, back)) continue;
     const uint32_t lsn = sectors_in(f);
     platform_fseek64(f, int64_t(uint64_t(lsn) * kSector), SEEK_SET);
     std::fwrite(e.content.data(), 1, e.content.size(), f);
-    const size_t tail = (kSector - e.content.size() % kSector) % kSector;
-    const std::vector<uint8_t> zeros(tail, 0);
-    if (tail) std::fwrite(zeros.data(), 1, tail, f);
+    std::fflush(f);
+    pad_to_sector(f);
     std::fprintf(stdout,
                  "  [Embed] %s: original LSN %u would be overwritten (audio/structures are written "
                  "after it) => moved to the end of the file at LSN %u\n",
@@ -125,7 +125,7 @@ bool self_check(const std::string& path, const std::vector<IsoFileEntry>& files)
   std::vector<uint8_t> back;
   for (const IsoFileEntry& e : files) {
     if (e.content.empty() || e.lsn == 0) continue;
-    if (read_at(f, uint64_t(e.lsn) * kSector, back, e.content.size()) && back == e.content) {
+    if (intact(f, e, back)) {
       std::fprintf(stdout, "  [Embed] self-check \u2713 %s @ LSN %u (%zu bytes, byte-identical after write)\n",
                    e.path.c_str(), e.lsn, e.content.size());
     } else {
@@ -143,11 +143,10 @@ bool self_check(const std::string& path, const std::vector<IsoFileEntry>& files)
 
 bool build_image_file(const DiscLayout& l) {
   const std::string& path = l.output_path;
-  std::vector<IsoFileEntry> files =
-      sacd_image_files(l, nullptr, album_info_text(l, encode_disc_text));
   CoverFile cover;
-  if (!l.cover_path.empty() && take_in_cover(l.cover_path, cover))
-    files = sacd_image_files(l, &cover, album_info_text(l, encode_disc_text));
+  const bool have_cover = !l.cover_path.empty() && take_in_cover(l.cover_path, cover);
+  std::vector<IsoFileEntry> files =
+      sacd_image_files(l, have_cover ? &cover : nullptr, album_info_text(l, encode_disc_text));
   const SacdPlacement place = sacd_placement(l, files);
 
   // The volume writer updates the file in place: an older, longer image of

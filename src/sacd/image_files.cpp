@@ -4,12 +4,13 @@
 #include <cstdio>
 
 #include "sacd/layout.h"
+#include "sacd/sector.h"
 
 namespace varn {
 
 namespace {
 
-constexpr uint32_t kSector = 2048;
+constexpr uint32_t kSector = kSectorBytes;
 constexpr uint32_t kFrontGapFirst = 289;
 constexpr uint32_t kFrontGapLimit = 510;
 
@@ -90,8 +91,11 @@ std::vector<IsoFileEntry> sacd_image_files(const DiscLayout& l, const CoverFile*
 
 SacdPlacement sacd_placement(const DiscLayout& l, const std::vector<IsoFileEntry>& files) {
   SacdPlacement p;
+  // The smallest volume holds the SACD data and 64 sectors behind it; the
+  // tail slot starts there at the earliest.
+  const uint64_t minimum = uint64_t(sacd_end_lsn(l)) + 64;
   uint32_t gap_end = kFrontGapLimit;
-  uint64_t tail = uint64_t(sacd_end_lsn(l)) + 64;
+  uint64_t tail = minimum;
   uint64_t embedded = 0;
   for (const IsoFileEntry& e : files) {
     if (!e.content.empty()) {
@@ -101,7 +105,6 @@ SacdPlacement sacd_placement(const DiscLayout& l, const std::vector<IsoFileEntry
     if (e.lsn > kFrontGapFirst) gap_end = std::min(gap_end, e.lsn);
     if (e.lsn != 0) tail = std::max(tail, uint64_t(e.lsn) + sectors_of(e.size));
   }
-  const uint64_t minimum = uint64_t(sacd_end_lsn(l)) + 64;
   uint64_t volume = minimum;
   if (embedded > uint64_t(gap_end - kFrontGapFirst) * kSector)
     volume = std::max(minimum, sectors_of(embedded) + 16 + tail);
