@@ -11,14 +11,6 @@ using testsupport::ScratchDir;
 
 namespace {
 
-std::vector<uint8_t> png_header(uint32_t w, uint32_t h) {
-  std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
-  for (uint32_t v : {w, h})
-    for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
-  while (b.size() < 40) b.push_back(0);
-  return b;
-}
-
 // A JPEG with an APP0 segment, a DQT segment and a baseline frame header.
 std::vector<uint8_t> jpeg(uint16_t w, uint16_t h) {
   std::vector<uint8_t> b = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0,
@@ -46,7 +38,7 @@ Taken take(const std::string& path) {
 
 TEST(CoverIntake, SixteenMebibytesIsTheLimit) {
   ScratchDir dir;
-  std::vector<uint8_t> big = png_header(300, 300);
+  std::vector<uint8_t> big = sacdtest::png_picture(300, 300, 40);
   big.resize(16777216, 7);
   testsupport::write_file(dir.file("max.png"), big);
   Taken t = take(dir.file("max.png"));
@@ -80,8 +72,8 @@ TEST(CoverIntake, NameComesFromTheFileNamesExtension) {
 TEST(CoverIntake, PictureSizeNotes) {
   ScratchDir dir;
   testsupport::write_file(dir.file("large.jpg"), jpeg(1600, 1200));
-  testsupport::write_file(dir.file("fit.png"), png_header(300, 300));
-  testsupport::write_file(dir.file("small.png"), png_header(200, 400));
+  testsupport::write_file(dir.file("fit.png"), sacdtest::png_picture(300, 300, 40));
+  testsupport::write_file(dir.file("small.png"), sacdtest::png_picture(200, 400, 40));
   Taken t = take(dir.file("large.jpg"));
   EXPECT_TRUE(t.ok);
   EXPECT_NE(t.out.find("  [Cover] size 1600x1200 is large -- 300x300 recommended (600x600 max);\n"), std::string::npos);

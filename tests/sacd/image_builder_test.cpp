@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "sacd_test_util.h"
 #include "support/test_support.h"
 
 using testsupport::have_program;
@@ -33,15 +34,6 @@ void gen(const ScratchDir& dir, const std::string& name, std::vector<std::string
   args.push_back(dir.file(name));
   RunResult r = testsupport::run_program(VARN_TEST_DSDGEN, args);
   ASSERT_EQ(r.exit_code, 0) << r.err;
-}
-
-// A PNG header of the given size followed by filler bytes.
-std::vector<uint8_t> png(uint32_t w, uint32_t h, size_t total) {
-  std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
-  for (uint32_t v : {w, h})
-    for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
-  while (b.size() < total) b.push_back(uint8_t(b.size() * 131 + 7));
-  return b;
 }
 
 struct Listed {
@@ -103,7 +95,7 @@ TEST(ImageBuilder, TwoAreaAlbumReadByIsoAndUdfReaders) {
   gen(a.dir, "t1.dsf", {"--seconds", "1", "--title", "First", "--track", "1"});
   gen(a.dir, "t2.dsf", {"--seconds", "1", "--signal", "tone", "--title", "Second", "--track", "2"});
   gen(a.dir, "m1.dff", {"--channels", "6", "--seconds", "1"});
-  testsupport::write_file(a.dir.file("front.png"), png(300, 300, 5000));
+  testsupport::write_file(a.dir.file("front.png"), sacdtest::png_picture(300, 300, 5000));
   pack_album(a, {"--cover", a.dir.file("front.png")}, {"t1.dsf", "t2.dsf", "m1.dff"});
   ASSERT_EQ(a.pack.exit_code, 0) << a.pack.err;
   EXPECT_TRUE(contains(a.pack.out, "\n\xE2\x9C\x93 SACD ISO created: " + a.image + "\n"));
@@ -190,7 +182,7 @@ TEST(ImageBuilder, CoverTooLargeForTheFrontGapMovesBehindTheAudio) {
   if (!have_program("7z")) GTEST_SKIP() << "7z not installed";
   Album a;
   gen(a.dir, "t1.dsf", {"--seconds", "1"});
-  const std::vector<uint8_t> cover = png(1600, 1200, 700000);
+  const std::vector<uint8_t> cover = sacdtest::png_picture(1600, 1200, 700000);
   testsupport::write_file(a.dir.file("big.png"), cover);
   pack_album(a, {"--no-manifest", "--cover", a.dir.file("big.png")}, {"t1.dsf"});
   ASSERT_EQ(a.pack.exit_code, 0) << a.pack.err;

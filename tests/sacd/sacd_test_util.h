@@ -17,6 +17,15 @@
 
 namespace sacdtest {
 
+// A PNG header of the given size followed by filler bytes.
+inline std::vector<uint8_t> png_picture(uint32_t w, uint32_t h, size_t total) {
+  std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  for (uint32_t v : {w, h})
+    for (int s = 24; s >= 0; s -= 8) b.push_back(uint8_t(v >> s));
+  while (b.size() < total) b.push_back(uint8_t(b.size() * 131 + 7));
+  return b;
+}
+
 // A plain DSD track of `frames` SACD frames of modulator output.
 inline varn::InputTrack plain_track(uint32_t channels, uint32_t sample_rate, uint32_t frames,
                                     uint64_t seed = 1) {
