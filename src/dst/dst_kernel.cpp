@@ -1,6 +1,8 @@
 // Scalar prediction kernel and the run-time choice of variant.
 #include "dst/dst_kernel.h"
 
+#include <atomic>
+
 #include "dst/dst_encoder.h"
 #include "platform/cpu_features.h"
 
@@ -15,6 +17,14 @@ void dst_predict_scalar(const int16_t* coef, int order, const int16_t* mask, int
     out[n] = static_cast<int16_t>(p);
   }
 }
+
+namespace {
+
+std::atomic<DstKernel> g_kernel_ceiling{DstKernel::Avx512};
+
+}  // namespace
+
+void dst_limit_kernel(DstKernel highest) { g_kernel_ceiling.store(highest, std::memory_order_relaxed); }
 
 bool dst_kernel_available(DstKernel kernel) {
 #if defined(__x86_64__)
@@ -32,9 +42,9 @@ bool dst_kernel_available(DstKernel kernel) {
 
 DstKernel dst_kernel_for(int order) {
   if (!simd_enabled() || order < 8) return DstKernel::Scalar;
-  if (dst_kernel_available(DstKernel::Avx512)) return DstKernel::Avx512;
-  if (dst_kernel_available(DstKernel::Avx2)) return DstKernel::Avx2;
-  if (dst_kernel_available(DstKernel::Sse41)) return DstKernel::Sse41;
+  const DstKernel ceiling = g_kernel_ceiling.load(std::memory_order_relaxed);
+  for (DstKernel k : {DstKernel::Avx512, DstKernel::Avx2, DstKernel::Sse41})
+    if (k <= ceiling && dst_kernel_available(k)) return k;
   return DstKernel::Scalar;
 }
 

@@ -20,6 +20,10 @@ DstKernel dst_kernel_for(int order);
 // True when the processor can run the variant.
 bool dst_kernel_available(DstKernel kernel);
 
+// Process-wide ceiling on the variant dst_kernel_for chooses (Avx512, that
+// is none, at start): lets one process compare every variant it can run.
+void dst_limit_kernel(DstKernel highest);
+
 // out[n] for n in [0, count). `mask` points at position 0.
 void dst_predict(DstKernel kernel, const int16_t* coef, int order, const int16_t* mask,
                  int16_t* out, size_t count);
