@@ -1,5 +1,6 @@
 // DSDIFF reader: FRM8/"DSD " form, PROP/"SND " properties, plain "DSD " or
-// DST-coded "DST " sound data, DIIN/DIDX and COMT texts, trailing "ID3 ".
+// DST-coded "DST " sound data, DIIN texts (DIDX, DITI, DIAR), COMT and an
+// "ID3 " chunk.
 #include "audio/dsdiff_reader.h"
 
 #include <algorithm>
@@ -17,6 +18,9 @@ namespace {
 // Beyond this the zero stand-in of a DST track's plain audio would be larger
 // than twice a dual-layer disc: no real file comes near it.
 constexpr uint64_t kMaxDstPlainBytes = uint64_t(1) << 34;
+
+// An "ID3 " chunk may hold pictures; past this it is not read.
+constexpr uint64_t kMaxId3Chunk = uint64_t(64) << 20;
 
 struct ChunkHeader {
   char id[4];
@@ -45,8 +49,9 @@ struct DffScan {
   bool prop_seen = false;
   bool cmpr_dst = false;
   bool have_dsd = false, have_dst = false;
-  ChunkHeader dsd, dst;
-  uint64_t diin_end = 0;
+  bool have_id3 = false;
+  ChunkHeader dsd, dst, id3;
+  std::string diti, diar;  // DIIN title and artist
 };
 
 // Title and artist from DIDX text: title, a zero, artist, a zero. Text in
@@ -65,7 +70,26 @@ void apply_didx(const std::vector<uint8_t>& d, InputTrack& track) {
   if (track.artist.empty()) track.artist = text.substr(z1 + 1, z2 - z1 - 1);
 }
 
+// True when the comments follow the DSDIFF layout exactly: a count, then
+// per comment a time stamp (6 bytes), type, reference, a 4-byte length and
+// the text with its pad byte. None of its comment types is a genre or date.
+bool is_standard_comt(const std::vector<uint8_t>& d) {
+  if (d.size() < 2) return false;
+  size_t pos = 2;
+  for (uint32_t left = get_be16(d.data()); left > 0; --left) {
+    if (d.size() - pos < 14) return false;
+    const uint64_t n = get_be32(d.data() + pos + 10);
+    if (n > d.size() - pos - 14) return false;
+    pos += 14 + size_t(n);
+    if (n & 1) pos = std::min(pos + 1, d.size());
+  }
+  return pos == d.size();
+}
+
+// Genre (type 3) and date (type 4) from comments written as type, 16-bit
+// length and text.
 void apply_comt(const std::vector<uint8_t>& d, InputTrack& track) {
+  if (is_standard_comt(d)) return;
   size_t pos = 0;
   while (d.size() - pos >= 4) {
     const uint16_t type = get_be16(d.data() + pos);
@@ -121,9 +145,17 @@ bool read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop, 
   return true;
 }
 
+// DITI/DIAR text: a 4-byte length, then the text; trailing zeros dropped.
+std::string counted_text(const std::vector<uint8_t>& d) {
+  if (d.size() < 4) return std::string();
+  const size_t n = size_t(std::min<uint64_t>(get_be32(d.data()), d.size() - 4));
+  std::string text(reinterpret_cast<const char*>(d.data() + 4), n);
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
 void read_diin(InputFile& in, const ChunkHeader& diin, InputTrack& track, DffScan& scan) {
   const uint64_t end = end_of(diin);
-  scan.diin_end = std::max(scan.diin_end, end);
   uint64_t at = diin.data;
   ChunkHeader sub;
   while (at <= end && end - at >= 12 && read_chunk_header(in, at, sub)) {
@@ -131,6 +163,10 @@ void read_diin(InputFile& in, const ChunkHeader& diin, InputTrack& track, DffSca
     if (is_id(sub, "DIDX") && sub.size >= 1 && sub.size <= 65535) {
       std::vector<uint8_t> d;
       if (read_chunk_data(in, sub, d)) apply_didx(d, track);
+    } else if ((is_id(sub, "DITI") || is_id(sub, "DIAR")) && sub.size <= 65535) {
+      std::vector<uint8_t> d;
+      std::string& text = is_id(sub, "DITI") ? scan.diti : scan.diar;
+      if (text.empty() && read_chunk_data(in, sub, d)) text = counted_text(d);
     }
     at = next_after(sub);
   }
@@ -161,20 +197,12 @@ bool read_dst_frames(InputFile& in, const ChunkHeader& dst, InputTrack& track) {
   return true;
 }
 
-// The "ID3 " chunk after the sound data, when title and artist are empty.
-void read_trailing_tag(InputFile& in, uint64_t from, uint64_t frm8_end, InputTrack& track) {
-  uint64_t at = add_sat(from, from & 1);
-  ChunkHeader ch;
-  while (at <= frm8_end && frm8_end - at >= 12 && read_chunk_header(in, at, ch)) {
-    if (is_id(ch, "ID3 ") || is_id(ch, "id3 ")) {
-      std::vector<uint8_t> tag;
-      if (ch.size < 65536 && read_chunk_data(in, ch, tag) && tag.size() >= 11 &&
-          std::memcmp(tag.data(), "ID3", 3) == 0)
-        apply_id3_texts(tag.data(), tag.size(), track);
-      return;
-    }
-    at = next_after(ch);
-  }
+// Texts from the first "ID3 " chunk.
+void read_id3_chunk(InputFile& in, const ChunkHeader& ch, InputTrack& track) {
+  std::vector<uint8_t> tag;
+  if (ch.size <= kMaxId3Chunk && read_chunk_data(in, ch, tag) && tag.size() >= 11 &&
+      std::memcmp(tag.data(), "ID3", 3) == 0)
+    apply_id3_texts(parse_id3(tag.data(), tag.size()), track);
 }
 
 bool fail(InputFile& in, InputTrack& track) {
@@ -221,6 +249,12 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
       scan.dst = ch;
     } else if (is_id(ch, "DIIN")) {
       read_diin(in, ch, track, scan);
+    } else if (is_id(ch, "ID3 ") || is_id(ch, "id3 ")) {
+      // Only a chunk whose header lies inside the form counts.
+      if (!scan.have_id3 && ch.data <= frm8_end) {
+        scan.have_id3 = true;
+        scan.id3 = ch;
+      }
     } else if (is_id(ch, "COMT")) {
       std::vector<uint8_t> d;
       if (ch.size >= 1 && ch.size <= 65535 && read_chunk_data(in, ch, d)) apply_comt(d, track);
@@ -246,7 +280,6 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
     return fail(in, track);
   }
 
-  uint64_t sound_end;
   if (scan.have_dst) {
     track.is_dst = true;
     if (!read_dst_frames(in, scan.dst, track)) {
@@ -263,7 +296,6 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
       return fail(in, track);
     }
     track.audio.assign(size_t(plain), 0);
-    sound_end = end_of(scan.dst);
   } else {
     if (scan.cmpr_dst)
       std::fprintf(stderr,
@@ -284,11 +316,14 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
     track.sample_count = dsd.size * 8 / track.channels;
     // Whole SACD frames, like DSF input: the audio writer takes frames only.
     pad_to_sacd_frames(track);
-    sound_end = end_of(dsd);
   }
 
-  if (track.title.empty() && track.artist.empty())
-    read_trailing_tag(in, std::max(sound_end, scan.diin_end), frm8_end, track);
+  // The tag, with its complete texts, ranks above DITI/DIAR, which many
+  // writers fill with plain ASCII only.
+  if (track.title.empty() && track.artist.empty() && scan.have_id3)
+    read_id3_chunk(in, scan.id3, track);
+  if (track.title.empty()) track.title = scan.diti;
+  if (track.artist.empty()) track.artist = scan.diar;
 
   in.close();
   std::printf("  [DFF] %s  %uch  %llu samples  %s - %s\n", p, track.channels,

@@ -70,8 +70,9 @@ bool read_tag(InputFile& in, uint64_t pointer, InputTrack& track) {
   std::vector<uint8_t> tag(10 + body);
   std::memcpy(tag.data(), head, 10);
   if (read_at(in, pointer + 10, tag.data() + 10, size_t(body)) != body) return false;
-  apply_id3_texts(tag.data(), tag.size(), track);
-  track.cover = find_id3_picture(tag.data(), tag.size());
+  const Id3Tag parsed = parse_id3(tag.data(), tag.size());
+  apply_id3_texts(parsed, track);
+  track.cover = id3_picture(parsed);
   return true;
 }
 

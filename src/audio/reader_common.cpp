@@ -44,13 +44,14 @@ void pad_to_sacd_frames(InputTrack& track) {
   std::fprintf(stderr, "  Pad SACD frames: +%zu bytes\n", padded - len);
 }
 
-void apply_id3_texts(const uint8_t* tag, size_t tag_size, InputTrack& track) {
-  track.title = find_id3_text(tag, tag_size, "TIT2");
-  track.artist = find_id3_text(tag, tag_size, "TPE1");
-  track.album = find_id3_text(tag, tag_size, "TALB");
-  track.genre = find_id3_text(tag, tag_size, "TCON");
-  track.date = find_id3_text(tag, tag_size, "TDRC");
-  const std::string trck = find_id3_text(tag, tag_size, "TRCK");
+void apply_id3_texts(const Id3Tag& tag, InputTrack& track) {
+  track.title = id3_text(tag, "TIT2");
+  track.artist = id3_text(tag, "TPE1");
+  track.album = id3_text(tag, "TALB");
+  track.genre = id3_text(tag, "TCON");
+  track.date = id3_text(tag, "TDRC");
+  if (track.date.empty()) track.date = id3_text(tag, "TYER");  // the year frame before ID3v2.4
+  const std::string trck = id3_text(tag, "TRCK");
   if (!trck.empty()) track.track_number = uint32_t(std::atoi(trck.c_str()));
 }
 

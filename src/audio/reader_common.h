@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "audio/id3.h"
 #include "audio/input_track.h"
 
 namespace varn {
@@ -50,8 +51,8 @@ void pad_to_sacd_frames(InputTrack& track);
 uint64_t padded_to_sacd_frames(uint64_t length, uint32_t channels, uint32_t sample_rate);
 
 // Title, artist, album, genre, date (each replaced, empty when absent) and
-// a non-empty TRCK's leading number from a whole ID3v2 tag.
-void apply_id3_texts(const uint8_t* tag, size_t tag_size, InputTrack& track);
+// a non-empty TRCK's leading number from an ID3v2 tag.
+void apply_id3_texts(const Id3Tag& tag, InputTrack& track);
 
 // What a failed read leaves behind.
 void clear_failed_track(InputTrack& track);

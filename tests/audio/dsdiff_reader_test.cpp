@@ -1,5 +1,5 @@
-// DSDIFF reader: plain and DST-coded sound data, properties, DIIN/DIDX,
-// COMT, the trailing ID3 chunk, and the faults and messages of each.
+// DSDIFF reader: plain and DST-coded sound data, properties, DIIN texts,
+// COMT, the ID3 chunk, and the faults and messages of each.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -323,6 +323,73 @@ TEST(DsdiffReader, TrailingId3Chunk) {
   InputTrack v;
   ASSERT_TRUE(run_dff(dir.file("outside.dff"), v).ok);
   EXPECT_EQ(v.title, "");
+}
+
+namespace {
+
+// A sub-chunk: id, 64-bit size, data and its pad byte.
+std::vector<uint8_t> chunk(const char* id, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> c(id, id + 4);
+  for (int i = 7; i >= 0; --i) c.push_back(uint8_t(uint64_t(data.size()) >> (8 * i)));
+  c.insert(c.end(), data.begin(), data.end());
+  if (data.size() & 1) c.push_back(0);
+  return c;
+}
+
+std::vector<uint8_t> cat(const std::vector<std::vector<uint8_t>>& parts) {
+  std::vector<uint8_t> out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+}  // namespace
+
+// The layout a ripper writes: DIIN with EMID, MARK, DIAR and DITI (a 4-byte
+// count, then the text), a COMT in the standard layout, an ID3v2.4 chunk.
+TEST(DsdiffReader, ChunksAsOtherWritersLayThemOut) {
+  ScratchDir dir;
+  std::vector<uint8_t> payload(2 * 4704, 0x69);
+  const std::vector<uint8_t> mark(22, 0);
+  dsdgen::DffOptions o;
+  o.extra_chunks.push_back({"DIIN", cat({chunk("EMID", {}), chunk("MARK", mark), chunk("MARK", mark),
+                                         chunk("DIAR", bytes(std::string("\0\0\0\3Art\0", 8))),
+                                         chunk("DITI", bytes(std::string("\0\0\0\x09Title", 9)))})});
+  // Three comments: time stamp, type, reference, 4-byte count, text, pad.
+  // Read as type/length/text they would make 2026 bytes of it the genre.
+  o.extra_chunks.push_back(
+      {"COMT", cat({{0, 3}, {0x07, 0xEA, 12, 6, 0, 0, 0, 3, 0, 0, 0, 0, 0, 6}, bytes("Ripped"),
+                    {0x07, 0xEA, 11, 6, 23, 21, 0, 4, 0, 2, 0, 0, 0, 3}, bytes("abc"), {0},
+                    {0x07, 0xEA, 11, 6, 23, 21, 0, 0, 0, 0, 0, 0, 0x08, 0x34}, std::vector<uint8_t>(2100, 'x')})});
+  o.tags.version = 4;
+  o.tags.raw_frames.push_back({"TIT2", bytes(std::string("\3Sakura \xE6\x97\xA5\0", 12))});
+  o.tags.raw_frames.push_back({"TPE1", bytes(std::string("\3A\0B\0", 5))});
+  o.tags.padding = 70000;  // a tag past 64 KiB is still read
+  InputTrack t;
+  ReadResult run = run_dff(dff(dir, "rip.dff", 2, 2822400, payload, o), t);
+  ASSERT_TRUE(run.ok) << run.err;
+  EXPECT_EQ(t.title, "Sakura \xE6\x97\xA5");  // the tag outranks DITI
+  EXPECT_EQ(t.artist, "A / B");
+  EXPECT_EQ(t.genre, "");
+  EXPECT_EQ(t.date, "");
+
+  // The same tag before the sound data is found as well.
+  std::vector<uint8_t> f = read_file(dir.file("rip.dff"));
+  const size_t id3 = top_chunk(f, "ID3 ");
+  std::vector<uint8_t> tag(f.begin() + id3, f.end());
+  f.erase(f.begin() + id3, f.end());
+  f.insert(f.begin() + 32, tag.begin(), tag.end());  // after FVER
+  write_file(dir.file("front.dff"), f);
+  InputTrack u;
+  ASSERT_TRUE(run_dff(dir.file("front.dff"), u).ok);
+  EXPECT_EQ(u.artist, "A / B");
+
+  // Without a tag DITI and DIAR give the texts; a count past the chunk is clipped.
+  o.tags = {};
+  InputTrack v;
+  ASSERT_TRUE(run_dff(dff(dir, "diin.dff", 2, 2822400, payload, o), v).ok);
+  EXPECT_EQ(v.title, "Title");
+  EXPECT_EQ(v.artist, "Art");
+  EXPECT_EQ(v.genre, "");
 }
 
 TEST(DsdiffReader, PropertyEdgeCases) {

@@ -7,6 +7,7 @@
 
 #include "audio/bit_reverse.h"
 #include "audio/id3.h"
+#include "audio/reader_common.h"
 #include "dsdgen/dsdgen.h"
 
 using varn::find_id3_picture;
@@ -19,12 +20,13 @@ std::string text(const std::vector<uint8_t>& tag, const char* id) {
   return find_id3_text(tag.data(), tag.size(), id);
 }
 
-// A tag of the given version holding the frames as given.
-std::vector<uint8_t> tag_of(int version, const std::vector<std::vector<uint8_t>>& frames) {
+// A tag of the given version and header flags holding the frames as given.
+std::vector<uint8_t> tag_of(int version, const std::vector<std::vector<uint8_t>>& frames,
+                            uint8_t flags = 0) {
   std::vector<uint8_t> body;
   for (const auto& f : frames) body.insert(body.end(), f.begin(), f.end());
   std::vector<uint8_t> t(10 + body.size());
-  const uint8_t head[10] = {'I', 'D', '3', uint8_t(version), 0, 0,
+  const uint8_t head[10] = {'I', 'D', '3', uint8_t(version), 0, flags,
                             uint8_t((body.size() >> 21) & 0x7F), uint8_t((body.size() >> 14) & 0x7F),
                             uint8_t((body.size() >> 7) & 0x7F), uint8_t(body.size() & 0x7F)};
   std::copy(head, head + 10, t.begin());
@@ -32,14 +34,15 @@ std::vector<uint8_t> tag_of(int version, const std::vector<std::vector<uint8_t>>
   return t;
 }
 
-std::vector<uint8_t> frame(const char* id, uint32_t size_field, const std::vector<uint8_t>& body) {
+std::vector<uint8_t> frame(const char* id, uint32_t size_field, const std::vector<uint8_t>& body,
+                           uint8_t flags = 0) {
   std::vector<uint8_t> f(id, id + 4);
   f.push_back(uint8_t(size_field >> 24));
   f.push_back(uint8_t(size_field >> 16));
   f.push_back(uint8_t(size_field >> 8));
   f.push_back(uint8_t(size_field));
   f.push_back(0);
-  f.push_back(0);
+  f.push_back(flags);
   f.insert(f.end(), body.begin(), body.end());
   return f;
 }
@@ -86,10 +89,12 @@ TEST(Utf16ToUtf8, StopsAtZeroUnitAndOddTail) {
   EXPECT_EQ(utf16_to_utf8(odd, 2), "");  // the mark alone
 }
 
-TEST(Utf16ToUtf8, SurrogateHalvesStaySeparate) {
-  // U+1F600 as D83D DE00: each half becomes its own three-byte sequence.
+TEST(Utf16ToUtf8, SurrogatePairsAndLoneHalves) {
+  // U+1F600 as D83D DE00: one four-byte sequence; a lone half is U+FFFD.
   const uint8_t s[] = {0xFF, 0xFE, 0x3D, 0xD8, 0x00, 0xDE};
-  EXPECT_EQ(utf16_to_utf8(s, sizeof s), "\xED\xA0\xBD\xED\xB8\x80");
+  EXPECT_EQ(utf16_to_utf8(s, sizeof s), "\xF0\x9F\x98\x80");
+  const uint8_t lone[] = {0xFF, 0xFE, 0x00, 0xDE, 'a', 0, 0x3D, 0xD8};
+  EXPECT_EQ(utf16_to_utf8(lone, sizeof lone), "\xEF\xBF\xBD" "a" "\xEF\xBF\xBD");
   const uint8_t two[] = {0xFF, 0xFE, 0xFF, 0x07};  // U+07FF: last two-byte unit
   EXPECT_EQ(utf16_to_utf8(two, sizeof two), "\xDF\xBF");
 }
@@ -166,7 +171,7 @@ TEST(Id3Text, Utf16WithMarksOverridesEncodingDefault) {
 TEST(Id3Text, EncodingsAndZeroSizedFrames) {
   std::vector<uint8_t> tag = tag_of(3, {frame("TIT2", 0, {}), frame("TIT2", 4, {3, 'a', 'b', 0}),
                                         frame("TPE1", 3, {9, 'x', 'y'}), frame("TALB", 1, {0})});
-  EXPECT_EQ(text(tag, "TIT2"), std::string("ab\0", 3));  // the terminator stays
+  EXPECT_EQ(text(tag, "TIT2"), "ab");
   EXPECT_EQ(text(tag, "TPE1"), "");                      // unknown encoding
   EXPECT_EQ(text(tag, "TALB"), "");
   // Only the first frame with a non-zero size counts.
@@ -246,4 +251,92 @@ TEST(Id3Picture, FramePastTheTagIsNotRead) {
   tag = tag_of(3, {frame("TIT2", 0xFFFFFFFFu, latin("x")), frame("APIC", 5, good)});
   EXPECT_TRUE(find_id3_picture(tag.data(), tag.size()).empty());
   EXPECT_TRUE(find_id3_picture(tag.data(), 19).empty());
+}
+
+namespace {
+
+std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+// An ID3v2.2 frame: three-letter id, 24-bit size, no flags.
+std::vector<uint8_t> frame22(const char* id, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> f(id, id + 3);
+  for (int s : {16, 8, 0}) f.push_back(uint8_t(body.size() >> s));
+  f.insert(f.end(), body.begin(), body.end());
+  return f;
+}
+
+std::vector<uint8_t> sized(const char* id, const std::vector<uint8_t>& body, uint8_t flags = 0) {
+  return frame(id, uint32_t(body.size()), body, flags);
+}
+
+}  // namespace
+
+// Text frames in the forms other taggers write: each row a whole tag, the
+// frame looked up and the UTF-8 text expected.
+TEST(Id3Text, FramesAsOtherTaggersWriteThem) {
+  const std::vector<uint8_t> dli = {0, 0, 0, 4};  // data-length indicator
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> tag;
+    const char* id;
+    std::string expected;
+  };
+  const std::vector<Row> rows = {
+      {"ISO-8859-1 with terminator", tag_of(3, {sized("TPE1", bytes(std::string("\0Villaz\xF3n\0", 10)))}),
+       "TPE1", "Villaz\xC3\xB3n"},
+      {"UTF-8 declared as ISO-8859-1", tag_of(3, {sized("TIT2", bytes(std::string("\0Caf\xC3\xA9", 6)))}),
+       "TIT2", "Caf\xC3\xA9"},
+      {"v2.4 UTF-8 values", tag_of(4, {sized("TPE1", bytes(std::string("\3A\0B\0", 5)))}), "TPE1", "A / B"},
+      {"v2.4 Latin-1 values", tag_of(4, {sized("TPE1", bytes(std::string("\0A\0\xC9", 4)))}), "TPE1",
+       "A / \xC3\x89"},
+      {"v2.4 UTF-16 values, each with its mark",
+       tag_of(4, {sized("TPE1", {1, 0xFF, 0xFE, 'A', 0, 0, 0, 0xFF, 0xFE, 'B', 0, 0, 0})}), "TPE1", "A / B"},
+      {"v2.4 UTF-16 values, the second without a mark",
+       tag_of(4, {sized("TPE1", {1, 0xFF, 0xFE, 'A', 0, 0, 0, 'B', 0})}), "TPE1", "A / B"},
+      {"v2.4 UTF-16BE values", tag_of(4, {sized("TPE1", {2, 0, 'A', 0, 0, 0, 'B', 0, 0})}), "TPE1", "A / B"},
+      {"UTF-16 emoji pair", tag_of(3, {sized("TIT2", {1, 0xFF, 0xFE, 0x3D, 0xD8, 0x00, 0xDE, 0, 0})}), "TIT2",
+       "\xF0\x9F\x98\x80"},
+      {"v2.4 frame unsynchronised, with data length",
+       tag_of(4, {sized("TIT2", {0, 0, 0, 4, 0, 'x', 0xFF, 0x00, 'y'}, 0x03), sized("TPE1", {0, 'z'})}), "TIT2",
+       "x\xC3\xBFy"},
+      {"v2.4 grouping byte and data length",
+       tag_of(4, {sized("TIT2", {7, dli[0], dli[1], dli[2], dli[3], 3, 'g', 'r', 'p'}, 0x41)}), "TIT2", "grp"},
+      {"v2.4 tag flag unsynchronises every frame",
+       tag_of(4, {sized("TIT2", {0, 0xFF, 0x00, 'a'}), sized("TPE1", {0, 'b'})}, 0x80), "TIT2", "\xC3\xBF" "a"},
+      {"v2.3 whole tag unsynchronised",
+       tag_of(3, {frame("TIT2", 4, {0, 'a', 0xFF, 0x00, 0xE0}), sized("TPE1", {0, 'b'})}, 0x80), "TPE1", "b"},
+      {"v2.3 extended header", tag_of(3, {{0, 0, 0, 6, 0, 0, 0, 0, 0, 0}, sized("TIT2", {0, 'e'})}, 0x40), "TIT2",
+       "e"},
+      {"v2.4 extended header", tag_of(4, {{0, 0, 0, 6, 1, 0}, sized("TIT2", {0, 'e'})}, 0x40), "TIT2", "e"},
+      {"v2.2 title", tag_of(2, {frame22("TAL", {0, 'a', 'l'}), frame22("TT2", {0, 't', 0})}), "TIT2", "t"},
+      {"v2.2 artist in UTF-16", tag_of(2, {frame22("TP1", {1, 0xFF, 0xFE, 'p', 0})}), "TPE1", "p"},
+      {"v2.2 year, track, genre", tag_of(2, {frame22("TYE", {0, '1', '9'}), frame22("TRK", {0, '5'})}), "TRCK",
+       "5"},
+      {"v2.3 compressed frame skipped",
+       tag_of(3, {sized("TIT2", {0, 0, 0, 9, 'z', 'z'}, 0x80), sized("TIT2", {0, 'p'})}), "TIT2", "p"},
+      {"v2.4 encrypted frame skipped", tag_of(4, {sized("TIT2", {1, 0, 'z'}, 0x04), sized("TIT2", {0, 'p'})}),
+       "TIT2", "p"},
+      {"v2.2 compressed tag", tag_of(2, {frame22("TT2", {0, 't'})}, 0x40), "TIT2", ""},
+      {"extended header past the tag", tag_of(4, {{0, 0, 1, 0}, sized("TIT2", {0, 'e'})}, 0x40), "TIT2", ""},
+  };
+  for (const Row& r : rows) EXPECT_EQ(text(r.tag, r.id), r.expected) << r.what;
+}
+
+TEST(Id3Picture, VersionTwoPictureAndUnsynchronisedFrame) {
+  // PIC: encoding, three-letter format, type, description, data.
+  std::vector<uint8_t> tag = tag_of(2, {frame22("PIC", {0, 'P', 'N', 'G', 3, 'd', 0, 0x89, 'P'})});
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), (std::vector<uint8_t>{0x89, 'P'}));
+  tag = tag_of(4, {sized("APIC", {0, 0, 0, 7, 0, 'i', 0, 3, 0, 0xFF, 0x00, 0xD8, 0xFF}, 0x03)});
+  EXPECT_EQ(find_id3_picture(tag.data(), tag.size()), (std::vector<uint8_t>{0xFF, 0xD8, 0xFF}));
+}
+
+TEST(Id3Text, YearFrameStandsInForTheDate) {
+  varn::InputTrack t;
+  std::vector<uint8_t> tag = tag_of(3, {sized("TYER", {0, '1', '9', '8', '7'}), sized("TRCK", {0, '4', '/', '9'})});
+  varn::apply_id3_texts(varn::parse_id3(tag.data(), tag.size()), t);
+  EXPECT_EQ(t.date, "1987");
+  EXPECT_EQ(t.track_number, 4u);
+  tag = tag_of(4, {sized("TYER", {0, '1', '9'}), sized("TDRC", {0, '2', '0'})});
+  varn::apply_id3_texts(varn::parse_id3(tag.data(), tag.size()), t);
+  EXPECT_EQ(t.date, "20");
 }
