@@ -10,14 +10,11 @@
 
 #include "audio/id3.h"
 #include "audio/reader_common.h"
+#include "dst/dst_frame_check.h"
 
 namespace varn {
 
 namespace {
-
-// Beyond this the zero stand-in of a DST track's plain audio would be larger
-// than twice a dual-layer disc: no real file comes near it.
-constexpr uint64_t kMaxDstPlainBytes = uint64_t(1) << 34;
 
 // An "ID3 " chunk may hold pictures; past this it is not read.
 constexpr uint64_t kMaxId3Chunk = uint64_t(64) << 20;
@@ -40,6 +37,14 @@ bool read_chunk_header(InputFile& in, uint64_t at, ChunkHeader& ch) {
 }
 
 bool is_id(const ChunkHeader& ch, const char* id) { return std::memcmp(ch.id, id, 4) == 0; }
+
+// A chunk id for messages: bytes outside printable ASCII shown as '?'.
+std::string printable_id(const ChunkHeader& ch) {
+  std::string id(ch.id, 4);
+  for (char& c : id)
+    if (c < 0x20 || c > 0x7E) c = '?';
+  return id;
+}
 
 // The end of a chunk's data and, for an odd size, its pad byte.
 uint64_t end_of(const ChunkHeader& ch) { return add_sat(ch.data, ch.size); }
@@ -134,6 +139,14 @@ bool read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop, 
           std::fprintf(stderr, "  Error: %s: unsupported channels %u\n", path.c_str(), channels);
           return false;
         }
+        // The count is followed by one 4-byte id per channel.
+        if (sub.size != 2 + 4 * uint64_t(channels)) {
+          std::fprintf(stderr,
+                       "  Error: %s: CHNL declares %u channels but holds %llu bytes of channel "
+                       "ids (%u expected) => corrupt header, refusing to process\n",
+                       path.c_str(), channels, (unsigned long long)(sub.size - 2), 4 * channels);
+          return false;
+        }
         track.channels = channels;
       }
     } else if (is_id(sub, "CMPR") && sub.size >= 4 && read_at(in, sub.data, v, 4) == 4) {
@@ -172,29 +185,79 @@ void read_diin(InputFile& in, const ChunkHeader& diin, InputTrack& track, DffSca
   }
 }
 
-// The DST frames of the "DST " chunk, each copied unchanged. False when the
-// data cannot be read.
-bool read_dst_frames(InputFile& in, const ChunkHeader& dst, InputTrack& track) {
-  if (dst.size > bytes_after(in, dst.data)) return false;
+// The DST frames of the "DST " chunk, each copied unchanged; FRTE (frame
+// count) and DSTC (per-frame CRC) chunks and any other chunk between the
+// frames are skipped. False after the message when the chunk is cut short
+// or its frames contradict FRTE. Memory grows with the frames actually held
+// in the file, never with a declared count.
+bool read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, InputTrack& track) {
+  using ull = unsigned long long;
   const uint64_t end = dst.data + dst.size;
   uint64_t at = dst.data;
+  bool have_frte = false;
+  uint32_t frte_frames = 0;
   ChunkHeader sub;
   while (end - at >= 12) {
-    if (!read_chunk_header(in, at, sub)) return false;
-    if (sub.size > end - sub.data) break;  // a frame cut off by the chunk's end is not read
+    if (!read_chunk_header(in, at, sub)) {
+      std::fprintf(stderr, "  Error: %s: failed to read DST data\n", p);
+      return false;
+    }
+    if (sub.size > end - sub.data) {
+      std::fprintf(stderr,
+                   "  Error: %s: DST chunk entry '%s' at byte %llu (after frame %zu) declares %llu "
+                   "bytes, more than the DST chunk holds => truncated or corrupt file\n",
+                   p, printable_id(sub).c_str(), (ull)at, track.dst_frames.size(), (ull)sub.size);
+      return false;
+    }
     if (is_id(sub, "DSTF")) {
       DstFrame frame(size_t(sub.size));
-      if (read_at(in, sub.data, frame.data(), frame.size()) != frame.size()) return false;
+      if (read_at(in, sub.data, frame.data(), frame.size()) != frame.size()) {
+        std::fprintf(stderr, "  Error: %s: failed to read DST data\n", p);
+        return false;
+      }
       track.dst_frames.push_back(std::move(frame));
-      at = sub.data + sub.size + (sub.size & 1);
-    } else if (is_id(sub, "FRTE")) {
-      at = sub.data + sub.size;
-    } else {
-      break;
+    } else if (is_id(sub, "FRTE") && sub.size >= 4) {
+      uint8_t v[4];
+      if (read_at(in, sub.data, v, 4) == 4) {
+        have_frte = true;
+        frte_frames = get_be32(v);
+      }
     }
-    if (at > end) break;
+    at = next_after(sub);
+    if (at >= end) break;
+  }
+  if (track.dst_frames.empty()) {
+    std::fprintf(stderr, "  Error: %s: the DST chunk holds no frames\n", p);
+    return false;
+  }
+  if (have_frte && frte_frames != track.dst_frames.size()) {
+    std::fprintf(stderr,
+                 "  Error: %s: FRTE declares %u DST frames, but the DST chunk holds %zu => "
+                 "truncated file or header mismatch, refusing to process\n",
+                 p, frte_frames, track.dst_frames.size());
+    return false;
   }
   return true;
+}
+
+// Every frame decodes with the track's channel count and frame size.
+bool check_dst_frames(const char* p, const InputTrack& track) {
+  const uint32_t m = track.rate_multiple;
+  if ((m != 64 && m != 128 && m != 256) || track.sample_rate != m * base_rate_of(track.sample_rate)) {
+    std::fprintf(stderr,
+                 "  Error: %s: DST-coded audio at %u Hz cannot be decoded (64, 128 or 256 times "
+                 "44100 or 48000 Hz only)\n",
+                 p, track.sample_rate);
+    return false;
+  }
+  DstFrameFault fault;
+  if (dst_check_frames(track.dst_frames, int(track.channels), track.sample_rate / 600, 0, fault))
+    return true;
+  std::fprintf(stderr,
+               "  Error: %s: DST frame %zu of %zu cannot be used (%s) => corrupt file or wrong "
+               "channel count, refusing to process\n",
+               p, fault.index + 1, track.dst_frames.size(), fault.error.c_str());
+  return false;
 }
 
 // Texts from the first "ID3 " chunk.
@@ -203,6 +266,16 @@ void read_id3_chunk(InputFile& in, const ChunkHeader& ch, InputTrack& track) {
   if (ch.size <= kMaxId3Chunk && read_chunk_data(in, ch, tag) && tag.size() >= 11 &&
       std::memcmp(tag.data(), "ID3", 3) == 0)
     apply_id3_texts(parse_id3(tag.data(), tag.size()), track);
+}
+
+// Plain DSD data holds one byte per channel for every 8 samples.
+bool dsd_size_fits(const char* p, const ChunkHeader& dsd, uint32_t channels) {
+  if (dsd.size != 0 && dsd.size % channels == 0) return true;
+  std::fprintf(stderr,
+               "  Error: %s: the DSD chunk holds %llu bytes, not a whole number of samples for %u "
+               "channels => corrupt header, refusing to process\n",
+               p, (unsigned long long)dsd.size, channels);
+  return false;
 }
 
 bool fail(InputFile& in, InputTrack& track) {
@@ -227,6 +300,13 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
     return fail(in, track);
   }
   const uint64_t frm8_end = add_sat(get_be64(form + 4), 12);
+  if (frm8_end > in.size) {
+    std::fprintf(stderr,
+                 "  Error: %s: FRM8 declares %llu bytes, but the file holds only %llu => truncated "
+                 "file, refusing to process\n",
+                 p, (unsigned long long)frm8_end, (unsigned long long)in.size);
+    return fail(in, track);
+  }
 
   DffScan scan;
   ChunkHeader ch;
@@ -235,6 +315,17 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
     return fail(in, track);
   }
   for (;;) {
+    // Every chunk of the form lies inside it: a chunk that claims more is
+    // cut short or not a chunk at all (a size field that does not describe
+    // its data).
+    if (end_of(ch) > frm8_end) {
+      std::fprintf(stderr,
+                   "  Error: %s: chunk '%s' at byte %llu declares %llu bytes, more than the FRM8 "
+                   "form holds => truncated or corrupt file, refusing to process\n",
+                   p, printable_id(ch).c_str(), (unsigned long long)(ch.data - 12),
+                   (unsigned long long)ch.size);
+      return fail(in, track);
+    }
     uint64_t next = next_after(ch);
     if (is_id(ch, "PROP")) {
       bool snd = false;
@@ -242,6 +333,9 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
       if (!snd) break;
       next = end_of(ch);
     } else if (is_id(ch, "DSD ")) {
+      // Checked at once: a wrong size would make the audio bytes after it
+      // look like chunks.
+      if (track.channels != 0 && !dsd_size_fits(p, ch, track.channels)) return fail(in, track);
       scan.have_dsd = true;
       scan.dsd = ch;
     } else if (is_id(ch, "DST ")) {
@@ -259,7 +353,7 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
       std::vector<uint8_t> d;
       if (ch.size >= 1 && ch.size <= 65535 && read_chunk_data(in, ch, d)) apply_comt(d, track);
     }
-    if (!read_chunk_header(in, next, ch)) {
+    if (next >= frm8_end || frm8_end - next < 12 || !read_chunk_header(in, next, ch)) {
       if (scan.prop_seen) break;
       std::fprintf(stderr, "  Error: %s: PROP/SND chunk not found\n", p);
       return fail(in, track);
@@ -282,20 +376,10 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
 
   if (scan.have_dst) {
     track.is_dst = true;
-    if (!read_dst_frames(in, scan.dst, track)) {
-      std::fprintf(stderr, "  Error: %s: failed to read DST data\n", p);
+    if (!read_dst_frames(p, in, scan.dst, track) || !check_dst_frames(p, track))
       return fail(in, track);
-    }
+    // The frames are the audio: no plain stand-in is kept.
     track.sample_count = uint64_t(track.dst_frames.size()) * (track.sample_rate / 75);
-    const uint64_t plain = track.channels * (track.sample_count / 8);
-    if (plain > kMaxDstPlainBytes) {
-      std::fprintf(stderr,
-                   "  Error: %s: %zu DST frames at %u Hz stand for %llu bytes of audio, more than "
-                   "any disc holds\n",
-                   p, track.dst_frames.size(), track.sample_rate, (unsigned long long)plain);
-      return fail(in, track);
-    }
-    track.audio.assign(size_t(plain), 0);
   } else {
     if (scan.cmpr_dst)
       std::fprintf(stderr,
@@ -307,6 +391,7 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
       std::fprintf(stderr, "  Error: %s: failed to read DSD data\n", p);
       return fail(in, track);
     }
+    if (!dsd_size_fits(p, dsd, track.channels)) return fail(in, track);
     track.audio.reserve(size_t(padded_to_sacd_frames(dsd.size, track.channels, track.sample_rate)));
     track.audio.resize(size_t(dsd.size));
     if (read_at(in, dsd.data, track.audio.data(), track.audio.size()) != track.audio.size()) {

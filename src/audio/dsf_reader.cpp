@@ -18,6 +18,7 @@ namespace varn {
 namespace {
 
 struct DsfHeader {
+  uint64_t file_size = 0;  // as the DSD chunk declares it
   uint64_t metadata_pointer = 0;
   uint32_t channels = 0;
   uint32_t sample_rate = 0;
@@ -25,6 +26,7 @@ struct DsfHeader {
   uint64_t sample_count = 0;
   uint32_t block_size = 0;
   uint64_t audio_start = 0;  // first byte after the data chunk header
+  uint64_t data_size = 0;    // the data chunk's size field (header included)
 };
 
 bool read_header(InputFile& in, DsfHeader& h) {
@@ -32,6 +34,7 @@ bool read_header(InputFile& in, DsfHeader& h) {
   if (read_at(in, 0, dsd, 28) != 28 || std::memcmp(dsd, "DSD ", 4) != 0) return false;
   const uint64_t dsd_size = get_le64(dsd + 4);
   if (dsd_size < 28 || dsd_size > in.size) return false;
+  h.file_size = get_le64(dsd + 12);
   h.metadata_pointer = get_le64(dsd + 20);
 
   uint8_t fmt[12 + 64];
@@ -50,6 +53,7 @@ bool read_header(InputFile& in, DsfHeader& h) {
   uint8_t data[12];
   if (read_at(in, data_at, data, 12) != 12 || std::memcmp(data, "data", 4) != 0) return false;
   h.audio_start = data_at + 12;
+  h.data_size = get_le64(data + 4);
   return true;
 }
 
@@ -59,17 +63,97 @@ bool fail(InputFile& in, InputTrack& track) {
   return false;
 }
 
+// The sizes of the header against the file and against each other: the
+// file must hold all it declares, the audio lies within the data chunk and
+// holds exactly the block rows the sample count needs, and the tag lies
+// after the audio. False after the message.
+bool check_sizes(const char* p, const InputFile& in, const DsfHeader& h) {
+  using ull = unsigned long long;
+  if (h.file_size > in.size) {
+    std::fprintf(stderr,
+                 "  Error: %s: the header declares a file of %llu bytes, but the file holds only "
+                 "%llu => truncated file, refusing to process\n",
+                 p, ull(h.file_size), ull(in.size));
+    return false;
+  }
+  if (h.data_size < 12) {
+    std::fprintf(stderr, "  Error: %s: bad data chunk size %llu (corrupt DSF header)\n", p,
+                 ull(h.data_size));
+    return false;
+  }
+  const uint64_t payload = h.data_size - 12;
+  if (payload > bytes_after(in, h.audio_start)) {
+    std::fprintf(stderr,
+                 "  Error: %s: the data chunk declares %llu bytes of audio, but the file holds "
+                 "only %llu => truncated file, refusing to process\n",
+                 p, ull(payload), ull(bytes_after(in, h.audio_start)));
+    return false;
+  }
+  if (payload == 0) {
+    std::fprintf(stderr, "  Error: %s: no DSD data\n", p);
+    return false;
+  }
+  if (h.sample_count == 0) {
+    std::fprintf(stderr, "  Error: %s: sample_count is 0 (bad header field)\n", p);
+    return false;
+  }
+  // Channels are stored in rows of one block per channel; the last row is
+  // filled up to whole blocks. The last sample of the last channel must lie
+  // inside the data, and no whole row may lie beyond what the samples need.
+  const uint64_t C = h.channels;
+  const uint64_t bpc = h.sample_count / 8;
+  const uint64_t block = h.block_size ? h.block_size : bpc;
+  uint64_t extent = 0, rows_end = 0;
+  if (bpc <= payload / C && block != 0) {
+    const uint64_t rows = bpc / block + (bpc % block != 0);
+    extent = (rows - 1) * C * block + (C - 1) * block + (bpc - (rows - 1) * block);
+    rows_end = rows * C * block;
+  }
+  if (bpc > payload / C || extent > payload) {
+    std::fprintf(stderr,
+                 "  Error: %s: header declares %llu samples (%zu bytes/ch x %u ch = %zu bytes), "
+                 "but the file holds only %zu bytes of audio => truncated file or header mismatch, "
+                 "refusing to process\n",
+                 p, ull(h.sample_count), size_t(bpc), h.channels, size_t(bpc * C), size_t(payload));
+    return false;
+  }
+  if (payload >= rows_end + C * block) {
+    std::fprintf(stderr,
+                 "  Error: %s: header declares %llu samples, but the data chunk holds %llu bytes "
+                 "of audio (%llu would do) => header mismatch, refusing to process\n",
+                 p, ull(h.sample_count), ull(payload), ull(rows_end));
+    return false;
+  }
+  const uint64_t audio_end = h.audio_start + payload;
+  if (h.metadata_pointer != 0 && (h.metadata_pointer < audio_end || h.metadata_pointer >= in.size)) {
+    std::fprintf(stderr,
+                 "  Error: %s: metadata pointer %llu lies outside the tag area (audio ends at "
+                 "%llu, file size %llu) => truncated file or header mismatch, refusing to process\n",
+                 p, ull(h.metadata_pointer), ull(audio_end), ull(in.size));
+    return false;
+  }
+  return true;
+}
+
 // Reads the tag at the metadata pointer into the record. False only when a
 // tag header was found but its body is cut short.
-bool read_tag(InputFile& in, uint64_t pointer, InputTrack& track) {
+bool read_tag(const std::string& path, InputFile& in, uint64_t pointer, InputTrack& track) {
   uint8_t head[10];
   if (read_at(in, pointer, head, 10) != 10 || std::memcmp(head, "ID3", 3) != 0) return true;
   const uint64_t body = (uint64_t(head[6] & 0x7F) << 21) | (uint64_t(head[7] & 0x7F) << 14) |
                         (uint64_t(head[8] & 0x7F) << 7) | uint64_t(head[9] & 0x7F);
-  if (body > bytes_after(in, pointer + 10)) return false;
+  if (body > bytes_after(in, pointer + 10)) {
+    std::fprintf(stderr, "  Error: %s: the ID3v2 tag at %llu runs past the end of the file => truncated file\n",
+                 path.c_str(), (unsigned long long)pointer);
+    return false;
+  }
   std::vector<uint8_t> tag(10 + body);
   std::memcpy(tag.data(), head, 10);
-  if (read_at(in, pointer + 10, tag.data() + 10, size_t(body)) != body) return false;
+  if (read_at(in, pointer + 10, tag.data() + 10, size_t(body)) != body) {
+    std::fprintf(stderr, "  Error: %s: cannot read the ID3v2 tag at %llu\n", path.c_str(),
+                 (unsigned long long)pointer);
+    return false;
+  }
   const Id3Tag parsed = parse_id3(tag.data(), tag.size());
   apply_id3_texts(parsed, track);
   track.cover = id3_picture(parsed);
@@ -102,49 +186,31 @@ bool read_dsf(const std::string& path, InputTrack& track) {
     std::fprintf(stderr, "  Error: %s: bad sample rate %u\n", p, h.sample_rate);
     return fail(in, track);
   }
+  if (h.bits_per_sample != 1 && h.bits_per_sample != 8) {
+    std::fprintf(stderr, "  Error: %s: unsupported bits per sample %u (1 or 8)\n", p,
+                 h.bits_per_sample);
+    return fail(in, track);
+  }
+  if (!check_sizes(p, in, h)) return fail(in, track);
 
-  // The audio region runs to the end of the file, a trailing tag included.
-  const uint64_t region = bytes_after(in, h.audio_start);
-  if (region == 0) {
-    std::fprintf(stderr, "  Error: %s: no DSD data\n", p);
-    return fail(in, track);
-  }
-  if (h.sample_count == 0) {
-    std::fprintf(stderr, "  Error: %s: sample_count is 0 (bad header field)\n", p);
-    return fail(in, track);
-  }
   const uint64_t bpc = h.sample_count / 8;
-  auto truncated = [&](uint64_t held) {
-    std::fprintf(stderr,
-                 "  Error: %s: header declares %llu samples (%zu bytes/ch x %u ch = %zu bytes), "
-                 "but the file holds only %zu bytes of audio => truncated file or header mismatch, "
-                 "refusing to process\n",
-                 p, (unsigned long long)h.sample_count, size_t(bpc), h.channels,
-                 size_t(bpc * h.channels), size_t(held));
-  };
-  if (bpc > region / h.channels) {
-    truncated(region);
-    return fail(in, track);
-  }
-
-  // Room for the padded payload at once, so padding never moves it.
   const uint64_t length = bpc * h.channels;
+  // Room for the padded payload at once, so padding never moves it.
   const uint64_t padded = padded_to_sacd_frames(length, h.channels, h.sample_rate);
   track.audio.reserve(size_t(padded));
   track.audio.resize(size_t(length));
-  DeblockSource src{&in, h.audio_start, region};
+  DeblockSource src{&in, h.audio_start, h.data_size - 12};
   const uint8_t* table = h.bits_per_sample == 1 ? bit_reverse_table() : nullptr;
   if (!deblock_dsf(src, h.channels, bpc, h.block_size ? h.block_size : bpc, table,
                    track.audio.data())) {
-    // The file ended early while being read.
-    if (length > src.region) {
-      truncated(src.region);
-      return fail(in, track);
-    }
+    std::fprintf(stderr, "  Error: %s: read error in the audio data at byte %llu\n", p,
+                 (unsigned long long)(h.audio_start + src.region));
+    return fail(in, track);
   }
   pad_to_sacd_frames(track);
 
-  if (h.metadata_pointer != 0 && !read_tag(in, h.metadata_pointer, track)) return fail(in, track);
+  if (h.metadata_pointer != 0 && !read_tag(path, in, h.metadata_pointer, track))
+    return fail(in, track);
 
   in.close();
   std::printf("  [DSF] %s  %uch %uHz  %llu samples  %s - %s\n", p, track.channels,

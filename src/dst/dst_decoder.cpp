@@ -281,6 +281,7 @@ bool dst_decode_frame(DstDecoder& d, const uint8_t* frame, size_t size, uint8_t*
   DstFrameHeader& h = d.header;
   if (!dst_parse_frame_header(frame, size, C, bc, h, d.error)) return false;
   if (!h.dst_coded) {
+    d.bits_read = (1 + frame_bytes) * 8;
     std::memcpy(out, frame + 1, frame_bytes);
     return true;
   }
@@ -382,6 +383,7 @@ bool dst_decode_frame(DstDecoder& d, const uint8_t* frame, size_t size, uint8_t*
       k.h0 = (a << 1) | bit;
     }
   }
+  d.bits_read = ac.next_byte * 8 - ac.cached;
   return true;
 }
 

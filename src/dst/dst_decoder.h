@@ -59,6 +59,10 @@ struct DstDecoder {
   std::vector<int16_t> filter_tables;  // per filter: 16 x 256 partial sums
   std::vector<uint8_t> table_lut;      // per table: probability of index 0..63
   std::string error;
+  // After a decoded coded frame: how far into the frame the arithmetic
+  // decoder has read, in bits (it may read a little past the end, where
+  // the coder dropped trailing zero bits).
+  size_t bits_read = 0;
 };
 
 bool dst_decoder_init(DstDecoder& d, int channels, size_t bytes_per_channel);

@@ -13,6 +13,7 @@
 #include "audio/dsf_reader.h"
 #include "audio/input_track.h"
 #include "dsdgen/dsdgen.h"
+#include "dst/dst_parallel.h"
 
 namespace audiotest {
 
@@ -26,6 +27,12 @@ inline std::vector<uint8_t> signal(uint32_t channels, uint32_t rate, uint64_t sa
   o.samples = samples;
   o.seed = seed;
   return dsdgen::generate_repeated(o, period);
+}
+
+// n DST-coded frames of a DSD64 signal (a low prediction order: fast).
+inline std::vector<std::vector<uint8_t>> coded_frames(uint32_t channels, size_t n, uint64_t seed = 1) {
+  const std::vector<uint8_t> pcm = signal(channels, 2822400, n * 4704 * 8, seed);
+  return varn::dst_encode_track(pcm.data(), pcm.size(), int(channels), 64, 44100, 8, 1);
 }
 
 // What a reader hands on: the payload padded with 0x69 to whole SACD frames.

@@ -24,18 +24,6 @@ std::string dff(const ScratchDir& dir, const std::string& name, uint32_t channel
   return path;
 }
 
-// Frames of distinct lengths and contents, some odd-sized.
-std::vector<std::vector<uint8_t>> frames(size_t n) {
-  std::vector<std::vector<uint8_t>> out;
-  for (size_t i = 0; i < n; ++i) {
-    std::vector<uint8_t> f(100 + (i * 37) % 211);
-    for (size_t k = 0; k < f.size(); ++k) f[k] = uint8_t(i * 7 + k);
-    f[0] |= 0x80;
-    out.push_back(f);
-  }
-  return out;
-}
-
 std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 }  // namespace
@@ -76,17 +64,17 @@ TEST(DsdiffReader, WholeFramesAndOddSizedData) {
   EXPECT_TRUE(t.audio == whole);
   EXPECT_EQ(run.err, "");
 
-  // An odd data size (not even a whole number of channel bytes) with its
+  // An odd data size (a whole number of 5-channel sample bytes) with its
   // pad byte, and a chunk after it.
-  std::vector<uint8_t> odd(2 * 1000 + 1, 0x33);
+  std::vector<uint8_t> odd(5 * 1001, 0x33);
   dsdgen::DffOptions o;
   o.didx_title = "After";
   o.didx_artist = "Odd";
   InputTrack u;
-  run = run_dff(dff(dir, "o.dff", 2, 2822400, odd, o), u);
+  run = run_dff(dff(dir, "o.dff", 5, 2822400, odd, o), u);
   ASSERT_TRUE(run.ok) << run.err;
-  EXPECT_EQ(u.sample_count, 8004u);  // size x 8 / channels
-  EXPECT_EQ(u.audio.size(), 2u * 4704);
+  EXPECT_EQ(u.sample_count, 8008u);  // size x 8 / channels
+  EXPECT_EQ(u.audio.size(), 5u * 4704);
   EXPECT_TRUE(std::equal(odd.begin(), odd.end(), u.audio.begin()));
   EXPECT_EQ(u.audio[odd.size()], 0x69);
   EXPECT_EQ(u.title, "After");
@@ -123,64 +111,24 @@ TEST(DsdiffReader, WriterLayout) {
 TEST(DsdiffReader, DstFramesAreKeptUnchanged) {
   ScratchDir dir;
   dsdgen::DffOptions o;
-  o.dst_frames = frames(10);
-  const std::string path = dff(dir, "d.dff", 6, 2822400, {}, o);
-  std::vector<uint8_t> f = read_file(path);
-  const size_t cmpr = find_id(f, "CMPR");
-  EXPECT_EQ(std::string(f.begin() + cmpr + 12, f.begin() + cmpr + 16), "DST ");
-  InputTrack t;
-  ReadResult run = run_dff(path, t);
-  ASSERT_TRUE(run.ok) << run.err;
-  EXPECT_TRUE(t.is_dst);
-  EXPECT_EQ(t.dst_frames, o.dst_frames);
-  EXPECT_EQ(t.sample_count, 10u * 37632);
-  EXPECT_EQ(t.audio, std::vector<uint8_t>(6 * 10 * 4704, 0));
-  EXPECT_EQ(run.err, "");
-}
-
-TEST(DsdiffReader, SevenThousandFiveHundredFrames) {
-  ScratchDir dir;
-  dsdgen::DffOptions o;
-  for (int i = 0; i < 7500; ++i) o.dst_frames.push_back({uint8_t(0x80 | (i & 0x7F)), uint8_t(i), uint8_t(i >> 8)});
-  InputTrack t;
-  ReadResult run = run_dff(dff(dir, "n.dff", 2, 2822400, {}, o), t);
-  ASSERT_TRUE(run.ok) << run.err;
-  EXPECT_EQ(t.dst_frames.size(), 7500u);
-  EXPECT_EQ(t.dst_frames[7499], o.dst_frames[7499]);
-  EXPECT_EQ(t.sample_count, 282240000u);
-  EXPECT_EQ(t.audio.size(), 2u * 35280000);
-}
-
-TEST(DsdiffReader, ChecksumChunkEndsTheFrameWalk) {
-  ScratchDir dir;
-  dsdgen::DffOptions o;
-  o.dst_frames = frames(4);
-  o.dst_checksums = true;
-  InputTrack t;
-  ASSERT_TRUE(run_dff(dff(dir, "c.dff", 2, 2822400, {}, o), t).ok);
-  ASSERT_EQ(t.dst_frames.size(), 1u);
-  EXPECT_EQ(t.dst_frames[0], o.dst_frames[0]);
-  EXPECT_EQ(t.sample_count, 37632u);
-}
-
-TEST(DsdiffReader, FramePastTheDstChunkIsNotRead) {
-  ScratchDir dir;
-  dsdgen::DffOptions o;
-  o.dst_frames = frames(3);
-  o.tags.title = "after";
-  std::vector<uint8_t> f = read_file(dff(dir, "x.dff", 2, 2822400, {}, o));
-  // Grow the third frame's declared size past the end of the DST chunk.
-  size_t at = find_id(f, "DSTF");
-  at = find_id(f, "DSTF", at + 1);
-  at = find_id(f, "DSTF", at + 1);
-  put_be64(f, at + 4, 5000);
-  write_file(dir.file("x.dff"), f);
-  InputTrack t;
-  ReadResult run = run_dff(dir.file("x.dff"), t);
-  ASSERT_TRUE(run.ok) << run.err;
-  ASSERT_EQ(t.dst_frames.size(), 2u);
-  EXPECT_EQ(t.dst_frames[1], o.dst_frames[1]);
-  EXPECT_EQ(t.title, "after");
+  o.dst_frames = coded_frames(6, 3);
+  // A frame repeated decodes as well: 40 frames of 1/75 s.
+  while (o.dst_frames.size() < 40) o.dst_frames.push_back(o.dst_frames[o.dst_frames.size() % 3]);
+  for (bool checksums : {false, true}) {
+    o.dst_checksums = checksums;  // DSTC chunks between the frames are skipped
+    const std::string path = dff(dir, "d.dff", 6, 2822400, {}, o);
+    std::vector<uint8_t> f = read_file(path);
+    const size_t cmpr = find_id(f, "CMPR");
+    EXPECT_EQ(std::string(f.begin() + cmpr + 12, f.begin() + cmpr + 16), "DST ");
+    InputTrack t;
+    ReadResult run = run_dff(path, t);
+    ASSERT_TRUE(run.ok) << run.err;
+    EXPECT_TRUE(t.is_dst);
+    EXPECT_EQ(t.dst_frames, o.dst_frames);
+    EXPECT_EQ(t.sample_count, 40u * 37632);
+    EXPECT_TRUE(t.audio.empty());  // the frames are the audio
+    EXPECT_EQ(run.err, "");
+  }
 }
 
 TEST(DsdiffReader, CmprDstWithPlainDataIsReadAsPlain) {
@@ -281,7 +229,7 @@ TEST(DsdiffReader, CommentsGiveGenreAndDate) {
 
 TEST(DsdiffReader, TrailingId3Chunk) {
   ScratchDir dir;
-  std::vector<uint8_t> payload(2 * 4704 + 1, 0x69);
+  std::vector<uint8_t> payload(6 * 4704 + 6 * 3, 0x69);  // odd size: a pad byte follows
   dsdgen::DffOptions o;
   o.tags.version = 4;
   o.tags.title = "T";
@@ -296,7 +244,7 @@ TEST(DsdiffReader, TrailingId3Chunk) {
   o.extra_chunks.push_back({"MANF", std::vector<uint8_t>(4, 1)});
   InputTrack t;
   t.album = "Preset album";
-  ReadResult run = run_dff(dff(dir, "t.dff", 2, 2822400, payload, o), t);
+  ReadResult run = run_dff(dff(dir, "t.dff", 6, 2822400, payload, o), t);
   ASSERT_TRUE(run.ok) << run.err;
   EXPECT_EQ(t.title, "T");
   EXPECT_EQ(t.artist, "A");
@@ -421,19 +369,31 @@ TEST(DsdiffReader, PropertyEdgeCases) {
 TEST(DsdiffReader, StructuralFaultsAndTheirMessages) {
   ScratchDir dir;
   const std::string p = dir.file("f.dff");
+  // Each case: the file, and the start of the message after "Error: <path>: ".
   auto check = [&](const std::vector<uint8_t>& f, const std::string& message) {
+    SCOPED_TRACE(message);
     write_file(p, f);
     InputTrack t;
     t.genre = "g";
     ReadResult run = run_dff(p, t);
     EXPECT_FALSE(run.ok);
-    EXPECT_EQ(run.err, "  Error: " + p + ": " + message + "\n");
+    const std::string head = "  Error: " + p + ": " + message;
+    EXPECT_EQ(run.err.compare(run.err.rfind("  Error: "), head.size(), head), 0) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(t.audio.empty());
+    EXPECT_TRUE(t.dst_frames.empty());
     EXPECT_TRUE(t.genre.empty());
+  };
+  auto cut = [](const std::vector<uint8_t>& f, size_t n) { return std::vector<uint8_t>(f.begin(), f.begin() + n); };
+  auto with_size = [](std::vector<uint8_t> f, size_t at, uint64_t size) {
+    put_be64(f, at + 4, size);
+    return f;
   };
   std::vector<uint8_t> payload(2 * 4704, 0x69);
   const std::vector<uint8_t> good = dsdgen::build_dsdiff(2, 2822400, payload, {});
+  const size_t dsd = top_chunk(good, "DSD ");
+  const size_t prop = top_chunk(good, "PROP");
+  ASSERT_NE(dsd, std::string::npos);
 
   std::vector<uint8_t> f = good;
   f[0] = 'X';
@@ -441,57 +401,56 @@ TEST(DsdiffReader, StructuralFaultsAndTheirMessages) {
   f = good;
   f[15] = 'X';
   check(f, "not a DSDIFF file (bad FRM8 magic or form type)");
-  check(std::vector<uint8_t>(good.begin(), good.begin() + 16), "PROP/SND chunk not found");
-  check(std::vector<uint8_t>(good.begin(), good.begin() + 28), "PROP/SND chunk not found");  // FVER only
-
+  // A file shorter than its FRM8 size is cut short, wherever the cut lies.
+  for (size_t n : {size_t(16), size_t(28), dsd, good.size() - 1})
+    check(cut(good, n), "FRM8 declares " + std::to_string(good.size()) + " bytes, but the file holds only " +
+                            std::to_string(n) + " => truncated file");
+  // The same cuts with the FRM8 size made to fit.
+  check(with_size(cut(good, 16), 0, 4), "PROP/SND chunk not found");
+  check(with_size(cut(good, dsd), 0, dsd - 12), "DSD/DST data chunk not found");
+  // Sizes that do not describe the data.
+  check(with_size(good, dsd, ~uint64_t(0)), "chunk 'DSD ' at byte " + std::to_string(dsd) + " declares");
+  check(with_size(good, dsd, 1), "the DSD chunk holds 1 bytes, not a whole number of samples for 2 channels");
+  check(with_size(good, dsd, 0), "the DSD chunk holds 0 bytes");
   dsdgen::DffOptions o;
   o.write_chnl = false;
   check(dsdgen::build_dsdiff(2, 2822400, payload, o), "malformed DSDIFF (no CHNL channel info)");
-  o = {};
-  write_file(p, dsdgen::build_dsdiff(2, 500, payload, o));
-  {
-    InputTrack t;
-    ReadResult run = run_dff(p, t);
-    EXPECT_FALSE(run.ok);
-    EXPECT_EQ(run.err, "  Warning: " + p + ": unsupported DSD rate 500\n  Error: " + p +
-                           ": malformed DSDIFF (bad FS sample rate 500)\n");
-  }
-  // No sound chunk: cut right after the PROP chunk.
-  const size_t dsd = top_chunk(good, "DSD ");
-  ASSERT_NE(dsd, std::string::npos);
-  check(std::vector<uint8_t>(good.begin(), good.begin() + dsd), "DSD/DST data chunk not found");
-  // DSD chunk declaring more than the file holds.
-  check(std::vector<uint8_t>(good.begin(), good.end() - 1), "failed to read DSD data");
-  f = good;
-  put_be64(f, dsd + 4, ~uint64_t(0));
-  check(f, "failed to read DSD data");
-  // DST chunk cut short.
-  o = {};
-  o.dst_frames = frames(3);
-  f = dsdgen::build_dsdiff(2, 2822400, {}, o);
-  check(std::vector<uint8_t>(f.begin(), f.end() - 5), "failed to read DST data");
-
+  // Six channel ids under a count of 5.
+  f = dsdgen::build_dsdiff(6, 2822400, std::vector<uint8_t>(6 * 4704), {});
+  f[find_id(f, "CHNL") + 13] = 5;
+  check(f, "CHNL declares 5 channels but holds 24 bytes of channel ids (20 expected)");
   // A PROP whose type is not "SND " ends the walk.
   f = good;
-  const size_t prop = top_chunk(good, "PROP");
   f[prop + 12] = 'X';
   check(f, "DSD/DST data chunk not found");
+
+  // DST-coded data: every frame must decode with the file's channel count.
+  o = {};
+  o.dst_frames = coded_frames(2, 3);
+  const std::vector<uint8_t> dst = dsdgen::build_dsdiff(2, 2822400, {}, o);
+  const size_t second = find_id(dst, "DSTF", find_id(dst, "DSTF") + 1);
+  f = dst;
+  f[second + 12] ^= 0x40;  // the second frame's header no longer parses
+  check(f, "DST frame 2 of 3 cannot be used (");
+  check(with_size(dst, find_id(dst, "DSTF", second + 1), uint64_t(1) << 40), "DST chunk entry 'DSTF' at byte ");
+  auto dst_with = [&](std::vector<std::vector<uint8_t>> frames, uint32_t channels, uint32_t rate = 2822400) {
+    dsdgen::DffOptions d;
+    d.dst_frames = std::move(frames);
+    return dsdgen::build_dsdiff(channels, rate, {}, d);
+  };
+  check(dst_with({o.dst_frames[0], {}, o.dst_frames[1]}, 2), "DST frame 2 of 3 cannot be used (empty frame)");
+  check(dst_with({o.dst_frames[0], std::vector<uint8_t>(2 * 4704 + 2, 0)}, 2),
+        "DST frame 2 of 2 cannot be used (larger than the plain frame)");
+  check(dst_with({coded_frames(6, 1)[0]}, 5), "DST frame 1 of 1 cannot be used (");
+  // 150 empty frames at an absurd rate: refused before any frame is decoded.
+  check(dst_with(std::vector<std::vector<uint8_t>>(150), 2, 0xFFFFFFFFu),
+        "DST-coded audio at 4294967295 Hz cannot be decoded");
+  f = dst;
+  f[find_id(f, "FRTE") + 15] = 4;  // the frame count
+  check(f, "FRTE declares 4 DST frames, but the DST chunk holds 3");
 
   InputTrack t;
   ReadResult run = run_dff(dir.file("none.dff"), t);
   EXPECT_FALSE(run.ok);
   EXPECT_EQ(run.err, "  Error: cannot open " + dir.file("none.dff") + "\n");
-}
-
-TEST(DsdiffReader, ImplausibleDstRateIsRefusedNotAllocated) {
-  ScratchDir dir;
-  dsdgen::DffOptions o;
-  for (int i = 0; i < 3000; ++i) o.dst_frames.push_back({0x80});
-  const std::string path = dff(dir, "big.dff", 6, 4000000000u, {}, o);
-  InputTrack t;
-  ReadResult run = run_dff(path, t);
-  EXPECT_FALSE(run.ok);
-  EXPECT_NE(run.err.find("more than any disc holds"), std::string::npos) << run.err;
-  EXPECT_TRUE(t.audio.empty());
-  EXPECT_TRUE(t.dst_frames.empty());
 }
