@@ -3,24 +3,22 @@
 // the summary.
 #include "dsddisc/dsd_disc.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "audio/open_input_file.h"
 #include "dsddisc/dsd_disc_copy.h"
 #include "dsddisc/dsd_disc_plan.h"
 #include "fs/iso9660.h"
+#include "fs/sector_io.h"
 #include "fs/udf.h"
 #include "platform/platform.h"
+#include "platform/staged_output.h"
 
 namespace varn {
 
 namespace {
-
-// A half-written image would still mount and look like a disc; it goes.
-bool discard_image(const std::string& path) {
-  std::remove(path.c_str());
-  return false;
-}
 
 bool write_file_data(const std::string& path, const DsdDiscPlan& plan) {
   FILE* image = open_input_file(path, "r+b");
@@ -41,8 +39,8 @@ bool write_file_data(const std::string& path, const DsdDiscPlan& plan) {
       return false;
     }
   }
-  if (std::fclose(image) != 0) {
-    std::fprintf(stderr, "Error: cannot write %s\n", path.c_str());
+  if (!close_written_file(image)) {
+    std::fprintf(stderr, "Error: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
   return true;
@@ -79,33 +77,39 @@ void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
                job.iso_bridge ? "with ISO 9660 Bridge" : "without ISO 9660 (Pure UDF)");
 }
 
+// Writes the image under a temporary name beside its target; only a
+// complete image is renamed into place.
+bool write_image(const DsdDiscJob& job, const DsdDiscPlan& plan, const std::string& path) {
+  const uint32_t blocks = plan.block_count();
+  uint64_t free_bytes = 0;
+  if (free_bytes_at(path, free_bytes) && free_bytes < uint64_t(blocks) * 2048) {
+    std::fprintf(stderr, "Error: the image %s needs %llu bytes, but its file system has only %llu bytes free\n",
+                 job.image_path.c_str(), static_cast<unsigned long long>(uint64_t(blocks) * 2048),
+                 static_cast<unsigned long long>(free_bytes));
+    return false;
+  }
+  if (job.iso_bridge) {
+    std::vector<IsoFileEntry> no_files;
+    if (!write_iso9660_volume(path, blocks, no_files, plan.label, EmbedWindow{289, 510, 0})) return false;
+  } else if (!write_udf_recognition(path, 16)) {
+    return false;
+  }
+  return write_file_data(path, plan) &&
+         write_udf_volume(path, dsd_disc_udf_entries(plan), kDsdDiscFirstSector, blocks, plan.label) &&
+         image_complete(path, blocks);
+}
+
 }  // namespace
 
 bool write_dsd_disc(const DsdDiscJob& job, const DsdDiscPlan& plan) {
-  const std::string& path = job.image_path;
-  FILE* created = open_input_file(path, "wb");
-  if (!created) {
-    std::fprintf(stderr, "Error: cannot create %s\n", path.c_str());
+  OutputSet outputs;
+  const std::string temp = stage_output(outputs, job.image_path);
+  if (temp.empty()) return false;
+  if (!write_image(job, plan, temp) || !commit_outputs(outputs)) {
+    discard_outputs(outputs);
+    std::fprintf(stderr, "  (the incomplete image was removed; %s is as it was)\n", job.image_path.c_str());
     return false;
   }
-  std::fclose(created);
-
-  const uint32_t blocks = plan.block_count();
-  if (job.iso_bridge) {
-    std::vector<IsoFileEntry> no_files;
-    if (!write_iso9660_volume(path, blocks, no_files, plan.label, EmbedWindow{289, 510, 0}))
-      return discard_image(path);
-  } else if (!write_udf_recognition(path, 16)) {
-    return discard_image(path);
-  }
-
-  if (!write_file_data(path, plan)) return discard_image(path);
-
-  if (!write_udf_volume(path, dsd_disc_udf_entries(plan), kDsdDiscFirstSector, blocks,
-                        plan.label))
-    return discard_image(path);
-  if (!image_complete(path, blocks)) return discard_image(path);
-
   print_summary(job, plan);
   return true;
 }

@@ -73,6 +73,9 @@ int pack(PackRun& run) {
     std::fprintf(stderr, "No input files\n");
     return 1;
   }
+  if (!job.inspect_dir) {
+    if (auto r = stage_check_outputs(run, sacd_image_name(job.output_path))) return *r;
+  }
   for (const std::string& name : job.inputs) {
     if (auto r = read_one_input(run, name)) return *r;
   }

@@ -8,6 +8,7 @@
 #include "audio/input_track.h"
 #include "frontend/pack_job.h"
 #include "metadata/cue_sheet.h"
+#include "platform/exit_cleanup.h"
 #include "sacd/disc_layout.h"
 
 namespace varn {
@@ -27,6 +28,7 @@ struct PackRun {
   AreaPlan multi;
   DiscLayout layout;  // fixed positions filled after planning
   int dst_order = 128;  // prediction order chosen at stage F for the track
+  ScratchFile cover_scratch;  // the first track's picture, when extracted
 };
 
 // A stage either lets the run go on (nullopt) or ends it with an exit code.

@@ -4,7 +4,10 @@
 
 #include <cstddef>
 
+#include <string>
+
 #include "frontend/pack_run.h"
+#include "platform/staged_output.h"
 
 namespace varn {
 
@@ -28,10 +31,15 @@ void stage_dst_encode(PackRun& run, InputTrack& track);
 StageResult stage_toc_dump(PackRun& run);
 // I: metadata pre-flight (metadata); may end the run.
 StageResult stage_preflight(PackRun& run);
+// Before the inputs are read (sacd): none of the outputs of the image
+// `image` (the image, its manifest, its CUE sheet) may be one of the inputs.
+StageResult stage_check_outputs(const PackRun& run, const std::string& image);
 // J: image build and capacity report (sacd); calls the CUE export.
 StageResult stage_build_image(PackRun& run);
-// Part of J, after a successful build: the CUE sheet beside the image.
-void stage_cue_export(PackRun& run);
+// Part of J, after a successful build: stages the CUE sheet beside the
+// image into the run's outputs; `report` receives its line for after the
+// commit. False after printing why.
+bool stage_cue_export(PackRun& run, OutputSet& outputs, std::string& report);
 
 }  // namespace varn
 

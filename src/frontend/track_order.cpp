@@ -1,9 +1,12 @@
 #include "frontend/track_order.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <numeric>
 
+#include "platform/exit_cleanup.h"
 #include "platform/platform.h"
 
 namespace varn {
@@ -52,33 +55,17 @@ void extract_cover(PackRun& run) {
   if (cover.size() >= 4 && cover[0] == 0xFF && cover[1] == 0xD8) ext = ".jpg";
   else if (cover.size() >= 8 && std::equal(png_magic, png_magic + 8, cover.begin())) ext = ".png";
 
-  std::string name;
-  if (!job.output_path.empty() && !job.inspect_dir) {
-    size_t dot = job.output_path.rfind('.');
-    name = (dot == std::string::npos ? job.output_path : job.output_path.substr(0, dot)) + "_cover" + ext;
-  } else {
-    char pattern[512];
-    std::snprintf(pattern, sizeof pattern, "%.460s/VarnPack_cover_XXXXXX", platform_temp_dir());
-    int fd = platform_make_unique_file(pattern);
-    if (fd >= 0) {
-      platform_close_fd(fd);
-      std::remove(pattern);
-      name = std::string(pattern) + ext;
-    } else {
-      name = std::string("/tmp/VarnPack_cover") + ext;
-    }
-  }
-  FILE* f = platform_fopen(name, "wb");
-  if (!f) return;
-  size_t written = std::fwrite(cover.data(), 1, cover.size(), f);
-  bool ok = std::fclose(f) == 0 && written == cover.size();
-  if (!ok) {
-    // A cover file cut short would be embedded as a broken picture.
-    std::remove(name.c_str());
+  // A private temporary file, never a name beside the image: that could
+  // be a file of the user's, and the picture is only needed for this run.
+  char pattern[512];
+  std::snprintf(pattern, sizeof pattern, "%.460s/VarnPack_cover_XXXXXX%s", platform_temp_dir(), ext);
+  if (!make_scratch_file(run.cover_scratch, pattern, cover)) {
+    std::fprintf(stderr, "  \u26a0 [Cover] cannot extract the picture of the first track to %s: %s (the ISO will carry no cover)\n",
+                 platform_temp_dir(), std::strerror(errno));
     return;
   }
-  job.cover_path = name;
-  std::printf("  [Cover] auto-extracted to %s (%zu bytes)\n", name.c_str(), cover.size());
+  job.cover_path = run.cover_scratch.path;
+  std::printf("  [Cover] auto-extracted to %s (%zu bytes)\n", job.cover_path.c_str(), cover.size());
 }
 
 }  // namespace varn

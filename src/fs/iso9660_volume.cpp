@@ -1,6 +1,7 @@
 // The ISO 9660 volume: system area, volume descriptors, path tables,
 // directories and embedded file data.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -186,7 +187,11 @@ bool write_iso9660_volume(const std::string& image_path, uint32_t block_count,
     }
     write_zero_sectors(f, uint32_t(from), kIsoMinimumBlocks - uint32_t(from));
   }
-  std::fclose(f);
+  if (!close_written_file(f)) {
+    std::fprintf(stderr, "Error: writing the ISO 9660 volume to %s failed: %s\n", image_path.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "fs/sector_io.h"
 
+#include <cerrno>
+
 #include "platform/platform.h"
 
 namespace varn {
@@ -23,6 +25,14 @@ bool write_zero_sectors_here(FILE* f, uint32_t count) {
 bool write_zero_sectors(FILE* f, uint32_t lsn, uint32_t count) {
   if (!seek_to(f, uint64_t(lsn) * kSectorSize)) return false;
   return write_zero_sectors_here(f, count);
+}
+
+bool close_written_file(FILE* f) {
+  const bool failed = std::ferror(f) != 0;
+  const int error = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (failed && closed) errno = error ? error : EIO;
+  return closed && !failed;
 }
 
 bool read_at(FILE* f, uint64_t byte_offset, void* data, size_t n) {

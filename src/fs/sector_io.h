@@ -21,6 +21,10 @@ bool write_zero_sectors(FILE* f, uint32_t lsn, uint32_t count);
 // Writes `count` zero sectors at the current position.
 bool write_zero_sectors_here(FILE* f, uint32_t count);
 
+// Closes a file that was written; false when any write since it was
+// opened, the flush or the close failed (errno says why).
+bool close_written_file(FILE* f);
+
 // Reads `n` bytes at the byte offset; false on a failed seek or short read.
 bool read_at(FILE* f, uint64_t byte_offset, void* data, size_t n);
 

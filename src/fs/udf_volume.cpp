@@ -2,6 +2,7 @@
 // metadata (File Set Descriptor, directories, File Entries) at the tail of
 // the partition behind the file data.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -260,7 +261,11 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
     static const uint8_t zero[kSectorSize] = {};
     std::fwrite(zero, 1, size_t(kSectorSize - pos % kSectorSize), f);
   }
-  std::fclose(f);
+  if (!close_written_file(f)) {
+    std::fprintf(stderr, "Error: writing the UDF volume to %s failed: %s\n", image_path.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
   return true;
 }
 

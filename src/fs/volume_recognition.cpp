@@ -33,7 +33,7 @@ bool write_udf_recognition(const std::string& image_path, uint32_t first_sector)
   }
   bool ok = write_recognition_sequence(f, first_sector) &&
             write_zero_sectors(f, first_sector + 3, 11);
-  std::fclose(f);
+  ok = close_written_file(f) && ok;
   if (!ok) std::fprintf(stderr, "Error: cannot write the UDF recognition sequence to %s\n", image_path.c_str());
   return ok;
 }

@@ -43,8 +43,23 @@ std::string manifest_text(const std::string& text);
 void manifest_entries(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
                       std::vector<ManifestArea>& areas, std::vector<ManifestTrack>& entries);
 
-// Hashes the image and every track range and writes the manifest (through
-// a temporary file renamed into place). 0 on success, 2 on any failure.
+// A manifest made but not yet written: its file name, its lines and the
+// line that reports it.
+struct DeliveryManifest {
+  std::string path;
+  std::string text;
+  std::string summary;
+};
+
+// Hashes the image held in `image_file` (which is to become `image_path`)
+// and every track range, and makes the manifest of `image_path`. 0 on
+// success, 2 after printing why.
+int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
+                      const std::string& image_file, const std::string& image_path, DeliveryManifest& out);
+
+// The same for an image already in place, writing the manifest beside it
+// (whole or not at all) and printing its line. 0 on success, 2 on any
+// failure.
 int write_delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
                             const std::string& image_path);
 

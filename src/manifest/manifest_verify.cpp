@@ -22,13 +22,35 @@ struct ExpectedTrack {
   std::string title;
 };
 
+struct ExpectedArea {
+  std::string name;
+  uint64_t start_lsn = 0;
+  uint64_t total_sectors = 0;
+};
+
 struct Expected {
   bool have_bytes = false;
   uint64_t bytes = 0;
   bool have_sha = false;
   std::string sha256;
+  std::vector<ExpectedArea> areas;
   std::vector<ExpectedTrack> tracks;
+  bool ends_with_line_feed = false;
 };
+
+// Digests compare in lower case, however the manifest spells them.
+std::string lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+bool is_digest(const std::string& text) {
+  if (text.size() != 64) return false;
+  for (char c : text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
 
 bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
@@ -36,17 +58,28 @@ uint64_t parse_unsigned(const std::string& text) {
   return std::strtoull(text.c_str(), nullptr, 10);
 }
 
-// Reads one line of any length; false at the end of the file.
-bool read_line(FILE* f, std::string& line) {
+// Reads one line of any length; false at the end of the file. `complete`
+// says whether a line feed ended it.
+bool read_line(FILE* f, std::string& line, bool& complete) {
   line.clear();
+  complete = false;
   int c;
   bool any = false;
   while ((c = std::fgetc(f)) != EOF) {
     any = true;
-    if (c == '\n') break;
+    if (c == '\n') {
+      complete = true;
+      break;
+    }
     line.push_back(static_cast<char>(c));
   }
   return any;
+}
+
+// The value of `key=` among the space-separated words of an area line.
+uint64_t word_value(const std::string& line, const std::string& key) {
+  const size_t at = line.find(" " + key + "=");
+  return at == std::string::npos ? 0 : parse_unsigned(line.substr(at + key.size() + 2));
 }
 
 // "track=<area> <number> key=value ... title=<rest of line>"
@@ -76,7 +109,7 @@ bool parse_track_line(const std::string& rest, ExpectedTrack& t) {
     const std::string value = rest.substr(eq + 1, end - eq - 1);
     if (key == "start_lsn") t.start_lsn = parse_unsigned(value);
     else if (key == "sectors") t.sectors = parse_unsigned(value);
-    else if (key == "sha256") t.sha256 = value;
+    else if (key == "sha256") t.sha256 = lower(value);
     pos = end;
   }
   return true;
@@ -84,21 +117,44 @@ bool parse_track_line(const std::string& rest, ExpectedTrack& t) {
 
 bool read_manifest(FILE* f, Expected& e) {
   std::string line;
-  while (read_line(f, line)) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  bool complete = false;
+  while (read_line(f, line, complete)) {
+    e.ends_with_line_feed = complete;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     if (starts_with(line, "iso_bytes=")) {
       e.have_bytes = true;
       e.bytes = parse_unsigned(line.substr(10));
     } else if (starts_with(line, "iso_sha256=")) {
-      e.have_sha = true;
-      e.sha256 = line.substr(11);
+      e.sha256 = lower(line.substr(11));
+      e.have_sha = is_digest(e.sha256);
+    } else if (starts_with(line, "area=")) {
+      const size_t space = line.find(' ');
+      e.areas.push_back(ExpectedArea{line.substr(5, space == std::string::npos ? std::string::npos : space - 5),
+                                     word_value(line, "start_lsn"), word_value(line, "total_sectors")});
     } else if (starts_with(line, "track=")) {
       ExpectedTrack t;
       if (parse_track_line(line.substr(6), t)) e.tracks.push_back(std::move(t));
     }
   }
   return std::ferror(f) == 0;
+}
+
+// A manifest cut short loses its last lines: every area must still end
+// with its last track, numbered on from 1, and the file with a line feed.
+bool complete(const Expected& e) {
+  if (!e.ends_with_line_feed) return false;
+  for (const ExpectedArea& a : e.areas) {
+    int number = 0;
+    uint64_t end = 0;
+    for (const ExpectedTrack& t : e.tracks) {
+      if (t.area != a.name) continue;
+      if (t.number != ++number) return false;
+      end = t.start_lsn + t.sectors;
+    }
+    if (number == 0 || end != a.start_lsn + a.total_sectors) return false;
+  }
+  return true;
 }
 
 bool track_checked(const ExpectedTrack& t) { return !t.sha256.empty() && t.sha256 != "-" && t.sectors != 0; }
@@ -127,12 +183,14 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
     std::fprintf(stderr, "[verify] cannot read the manifest: %s\n", path.c_str());
     return 2;
   }
-  // A file without a single checkable entry is not a manifest of this
-  // image; passing it would report success without checking anything.
-  bool anything = (e.have_bytes && e.bytes != 0) || e.have_sha;
-  for (const ExpectedTrack& t : e.tracks) anything = anything || track_checked(t);
-  if (!anything) {
-    std::fprintf(stderr, "[verify] manifest holds nothing to check: %s\n", path.c_str());
+  // Passing a manifest that lost its digest, its tracks or its end would
+  // report success for checks never made.
+  const char* missing = !e.have_sha         ? "lacks its whole-image hash"
+                        : e.tracks.empty()  ? "lacks its track lines"
+                        : !complete(e)      ? "is cut short"
+                                            : nullptr;
+  if (missing) {
+    std::fprintf(stderr, "[verify] manifest %s: %s\n", missing, path.c_str());
     return 2;
   }
 

@@ -7,6 +7,7 @@
 #include "manifest/manifest.h"
 #include "manifest/sha256.h"
 #include "platform/platform.h"
+#include "platform/staged_output.h"
 
 namespace varn {
 
@@ -46,31 +47,30 @@ void add_area(const char* name, bool multichannel, const AreaPlan& plan, uint32_
   }
 }
 
-// Writes every line; false as soon as one write fails.
-bool write_lines(FILE* f, const std::string& image_path, uint64_t image_bytes, uint32_t image_sectors,
-                 const std::string& image_sha, const std::vector<ManifestArea>& areas,
-                 const std::vector<ManifestTrack>& entries) {
-  bool ok = std::fprintf(f, "# VarnTessel delivery manifest v1\ntool=VarnTessel\nversion=%d.%d.%d\n",
-                         kVersionMajor, kVersionMinor, kVersionPatch) > 0;
-  ok = ok && std::fprintf(f, "generated=%lld\n", static_cast<long long>(volume_time())) > 0;
-  ok = ok && std::fprintf(f, "iso=%s\n", manifest_text(base_name(image_path)).c_str()) > 0;
-  ok = ok && std::fprintf(f, "iso_bytes=%llu\niso_sectors=%u\niso_sha256=%s\n",
-                          static_cast<unsigned long long>(image_bytes), image_sectors,
-                          image_sha.c_str()) > 0;
-  for (const ManifestArea& a : areas) {
-    if (!ok) break;
-    ok = std::fprintf(f, "area=%s dsd_rate=%d base_rate=%u dst=%d start_lsn=%u total_sectors=%u\n",
-                      a.name.c_str(), static_cast<int>(a.dsd_rate), a.base_rate, a.dst, a.start_lsn,
-                      a.total_sectors) > 0;
-  }
-  for (const ManifestTrack& t : entries) {
-    if (!ok) break;
-    ok = std::fprintf(f, "track=%s %d start_lsn=%u sectors=%u frames=%llu sha256=%s title=%s\n",
-                      t.area.c_str(), t.number, t.start_lsn, t.sectors,
-                      static_cast<unsigned long long>(t.frames),
-                      t.sha256.empty() ? "-" : t.sha256.c_str(), manifest_text(t.title).c_str()) > 0;
-  }
-  return ok;
+std::string manifest_lines(const std::string& image_path, uint64_t image_bytes, const std::string& image_sha,
+                           const std::vector<ManifestArea>& areas, const std::vector<ManifestTrack>& entries) {
+  std::string text;
+  auto line = [&text](const char* format, auto... values) {
+    const int n = std::snprintf(nullptr, 0, format, values...);
+    const size_t at = text.size();
+    text.resize(at + size_t(n) + 1);
+    std::snprintf(text.data() + at, size_t(n) + 1, format, values...);
+    text.resize(at + size_t(n));
+  };
+  line("# VarnTessel delivery manifest v1\ntool=VarnTessel\nversion=%d.%d.%d\n", kVersionMajor, kVersionMinor,
+       kVersionPatch);
+  line("generated=%lld\n", static_cast<long long>(volume_time()));
+  line("iso=%s\n", manifest_text(base_name(image_path)).c_str());
+  line("iso_bytes=%llu\niso_sectors=%u\niso_sha256=%s\n", static_cast<unsigned long long>(image_bytes),
+       static_cast<uint32_t>((image_bytes + 2047) / 2048), image_sha.c_str());
+  for (const ManifestArea& a : areas)
+    line("area=%s dsd_rate=%d base_rate=%u dst=%d start_lsn=%u total_sectors=%u\n", a.name.c_str(),
+         static_cast<int>(a.dsd_rate), a.base_rate, a.dst, a.start_lsn, a.total_sectors);
+  for (const ManifestTrack& t : entries)
+    line("track=%s %d start_lsn=%u sectors=%u frames=%llu sha256=%s title=%s\n", t.area.c_str(), t.number,
+         t.start_lsn, t.sectors, static_cast<unsigned long long>(t.frames),
+         t.sha256.empty() ? "-" : t.sha256.c_str(), manifest_text(t.title).c_str());
+  return text;
 }
 
 }  // namespace
@@ -95,10 +95,10 @@ void manifest_entries(const std::vector<InputTrack>& tracks, const DiscLayout& l
            entries);
 }
 
-int write_delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
-                            const std::string& image_path) {
-  if (image_path.empty()) return 2;
-  FILE* image = open_input_file(image_path, "rb");
+int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
+                      const std::string& image_file, const std::string& image_path, DeliveryManifest& out) {
+  if (image_file.empty() || image_path.empty()) return 2;
+  FILE* image = open_input_file(image_file, "rb");
   if (!image) {
     std::fprintf(stderr, "[manifest] cannot open ISO: %s\n", image_path.c_str());
     return 2;
@@ -138,27 +138,26 @@ int write_delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLay
   }
   std::fclose(image);
 
-  // The lines go to a temporary file first; only a complete manifest is
-  // renamed into place.
-  const std::string path = manifest_path_for(image_path);
-  const std::string temp = path + ".tmp";
-  FILE* out = platform_fopen(temp, "wb");
-  if (!out) {
-    std::fprintf(stderr, "[manifest] cannot write the manifest: %s\n", path.c_str());
+  out.path = manifest_path_for(image_path);
+  out.text = manifest_lines(image_path, image_bytes, image_sha, areas, entries);
+  char line[256];
+  std::snprintf(line, sizeof line, " (%llu bytes, %u sectors, %zu tracks)\n",
+                static_cast<unsigned long long>(image_bytes), static_cast<uint32_t>((image_bytes + 2047) / 2048),
+                entries.size());
+  out.summary = "[manifest] " + out.path + line;
+  return 0;
+}
+
+int write_delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
+                            const std::string& image_path) {
+  DeliveryManifest m;
+  if (const int r = delivery_manifest(tracks, layout, image_path, image_path, m)) return r;
+  OutputSet out;
+  if (!stage_output_bytes(out, m.path, m.text) || !commit_outputs(out)) {
+    std::fprintf(stderr, "[manifest] cannot write the manifest: %s\n", m.path.c_str());
     return 2;
   }
-  const uint32_t image_sectors = static_cast<uint32_t>((image_bytes + 2047) / 2048);
-  bool ok = write_lines(out, image_path, image_bytes, image_sectors, image_sha, areas, entries);
-  ok = (std::fflush(out) == 0) && ok;
-  ok = (std::ferror(out) == 0) && ok;
-  ok = (std::fclose(out) == 0) && ok;
-  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    std::fprintf(stderr, "[manifest] cannot write the manifest: %s\n", path.c_str());
-    return 2;
-  }
-  std::printf("[manifest] %s (%llu bytes, %u sectors, %zu tracks)\n", path.c_str(),
-              static_cast<unsigned long long>(image_bytes), image_sectors, entries.size());
+  std::fputs(m.summary.c_str(), stdout);
   return 0;
 }
 

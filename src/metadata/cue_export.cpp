@@ -5,25 +5,32 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "platform/staged_output.h"
 
 namespace varn {
 
 namespace {
 
 struct CueWriter {
-  FILE* f;
-  bool ok = true;
+  std::string text;
   // One formatted line followed by CR LF.
   __attribute__((format(printf, 2, 3))) void line(const char* format, ...) {
-    if (!ok) return;
     va_list args;
     va_start(args, format);
-    ok = std::vfprintf(f, format, args) >= 0 && std::fputs("\r\n", f) >= 0;
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
+    if (n > 0) {
+      const size_t at = text.size();
+      text.resize(at + size_t(n) + 1);
+      std::vsnprintf(text.data() + at, size_t(n) + 1, format, again);
+      text.resize(at + size_t(n));
+    }
+    va_end(again);
+    text += "\r\n";
   }
 };
-
 }  // namespace
 
 std::string cue_quoted_value(const std::string& value) {
@@ -55,13 +62,11 @@ uint64_t cue_track_frames(const InputTrack& track) {
   return (track.sample_count + per_frame - 1) / per_frame;
 }
 
-bool export_cue_sheet(const std::string& cue_path, const std::vector<InputTrack>& tracks,
-                      const std::string& album, const std::string& artist, const std::string& genre,
-                      const std::string& year, const std::string& catalog_text,
-                      const std::map<int32_t, std::string>& isrcs, const std::string& image_file_name) {
-  FILE* f = platform_fopen(cue_path, "wb");
-  if (!f) return false;
-  CueWriter w{f};
+std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const std::string& album,
+                           const std::string& artist, const std::string& genre, const std::string& year,
+                           const std::string& catalog_text, const std::map<int32_t, std::string>& isrcs,
+                           const std::string& image_file_name) {
+  CueWriter w;
   if (!genre.empty()) w.line("REM GENRE \"%s\"", cue_quoted_value(genre).c_str());
   if (!year.empty()) w.line("REM DATE \"%s\"", cue_quoted_value(year).c_str());
   if (!artist.empty()) w.line("PERFORMER \"%s\"", cue_quoted_value(artist).c_str());
@@ -82,10 +87,18 @@ bool export_cue_sheet(const std::string& cue_path, const std::vector<InputTrack>
            static_cast<unsigned>((position / 75) % 60), static_cast<unsigned>(position % 75));
     position += t.pause_frames + cue_track_frames(t);
   }
-  w.ok = std::fflush(f) == 0 && std::ferror(f) == 0 && w.ok;
-  w.ok = std::fclose(f) == 0 && w.ok;
-  if (!w.ok) std::remove(cue_path.c_str());
-  return w.ok;
+  return w.text;
+}
+
+bool export_cue_sheet(const std::string& cue_path, const std::vector<InputTrack>& tracks,
+                      const std::string& album, const std::string& artist, const std::string& genre,
+                      const std::string& year, const std::string& catalog_text,
+                      const std::map<int32_t, std::string>& isrcs, const std::string& image_file_name) {
+  OutputSet out;
+  return stage_output_bytes(out, cue_path,
+                            cue_sheet_text(tracks, album, artist, genre, year, catalog_text, isrcs,
+                                           image_file_name)) &&
+         commit_outputs(out);
 }
 
 }  // namespace varn

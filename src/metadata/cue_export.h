@@ -10,9 +10,15 @@
 
 namespace varn {
 
-// Writes the sheet (CR LF line ends). `isrcs` maps 0-based track positions
-// to codes. False when the file cannot be created or written (nothing is
-// left behind then).
+// The sheet's text (CR LF line ends). `isrcs` maps 0-based track positions
+// to codes.
+std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const std::string& album,
+                           const std::string& artist, const std::string& genre, const std::string& year,
+                           const std::string& catalog_text, const std::map<int32_t, std::string>& isrcs,
+                           const std::string& image_file_name);
+
+// Writes the sheet to `cue_path`, replacing the file whole or not at all.
+// False after printing why.
 bool export_cue_sheet(const std::string& cue_path, const std::vector<InputTrack>& tracks,
                       const std::string& album, const std::string& artist, const std::string& genre,
                       const std::string& year, const std::string& catalog_text,

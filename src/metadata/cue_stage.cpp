@@ -51,19 +51,19 @@ void stage_cue_track_isrc(PackRun& run, InputTrack&, size_t p) {
   }
 }
 
-void stage_cue_export(PackRun& run) {
+bool stage_cue_export(PackRun& run, OutputSet& outputs, std::string& report) {
   const std::string& image = run.layout.output_path.empty() ? run.job.output_path : run.layout.output_path;
-  if (image.empty()) return;
+  if (image.empty()) return true;
   const PackJob& job = run.job;
   const std::map<int32_t, std::string>& isrcs =
       run.layout.isrc_by_track.empty() ? job.track_isrcs : run.layout.isrc_by_track;
   const std::string cue_path = cue_path_for_image(image);
   const std::string& catalog = job.barcode.empty() ? job.catalog : job.barcode;
-  if (export_cue_sheet(cue_path, run.tracks, job.album, job.artist, job.genre, job.year, catalog, isrcs,
-                       cue_image_file_name(image)))
-    std::printf("  [CUE] %s\n", cue_path.c_str());
-  else
-    std::fprintf(stderr, "  \xE2\x9A\xA0 [CUE] cannot write the CUE sheet: %s\n", cue_path.c_str());
+  const std::string text =
+      cue_sheet_text(run.tracks, job.album, job.artist, job.genre, job.year, catalog, isrcs, cue_image_file_name(image));
+  if (!stage_output_bytes(outputs, cue_path, text)) return false;
+  report = "  [CUE] " + cue_path + "\n";
+  return true;
 }
 
 }  // namespace varn

@@ -1,5 +1,6 @@
 #include "sacd/audio_area.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -21,8 +22,11 @@ uint8_t* sink_next(SectorSink& sink) {
 void sink_flush(SectorSink& sink) {
   if (sink.used == 0) return;
   if (sink.file) {
-    if (std::fwrite(sink.buffer.data(), kSectorBytes, sink.used, sink.file) != sink.used) sink.failed = true;
-    if (std::fflush(sink.file) != 0) sink.failed = true;
+    if (!sink.failed && (std::fwrite(sink.buffer.data(), kSectorBytes, sink.used, sink.file) != sink.used ||
+                         std::fflush(sink.file) != 0)) {
+      sink.failed = true;
+      sink.error = errno;
+    }
   } else if (sink.memory) {
     sink.memory->insert(sink.memory->end(), sink.buffer.data(),
                         sink.buffer.data() + sink.used * kSectorBytes);
@@ -57,7 +61,7 @@ void pack_plain_stream(SectorSink& sink, const uint8_t* data, uint64_t length, u
   if (frame_bytes == 0) return;
   if (!data) length = 0;
   uint64_t p = 0;
-  while (p < total) {
+  while (p < total && !sink.failed) {
     const uint64_t k = p / frame_bytes;
     const uint64_t o = p % frame_bytes;
     const uint64_t a = frame_bytes - o;
@@ -136,7 +140,8 @@ void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frame
                      uint32_t channels, uint64_t first_frame) {
   uint32_t c = 0;
   const size_t count = frames.size();
-  for (size_t i = 0; i < count; ++i) {
+  // A failed write ends the packing: nothing after it would reach the file.
+  for (size_t i = 0; i < count && !sink.failed; ++i) {
     const DstFrame& f = *frames[i];
     const uint32_t length = uint32_t(f.size());
     const DstFrameSpan span = dst_frame_span(length, c);
@@ -261,13 +266,14 @@ bool write_audio_area(FILE* image, const DiscLayout& layout) {
     }
     sink_flush(sink);
     const AreaPlan& plan = mch ? layout.multi : layout.stereo;
+    if (sink.failed) {
+      std::fprintf(stderr, "Error: writing the %s audio area failed: %s\n", mch ? "multichannel" : "2ch",
+                   std::strerror(sink.error));
+      return false;
+    }
     if (audio_sectors != plan.total_sectors) {
       std::fprintf(stderr, "Error: the %s audio area took %llu sectors, but the layout planned %u\n",
                    mch ? "multichannel" : "2ch", (unsigned long long)audio_sectors, plan.total_sectors);
-      ok = false;
-    }
-    if (sink.failed) {
-      std::fprintf(stderr, "Error: writing the %s audio area failed\n", mch ? "multichannel" : "2ch");
       ok = false;
     }
   }

@@ -24,6 +24,7 @@ struct SectorSink {
   uint64_t sectors = 0;     // sectors handed out in all
   size_t capacity = 1024;   // sectors per buffer (2 MiB)
   bool failed = false;      // a write to the file came up short
+  int error = 0;            // errno of that write
 };
 // A zeroed 2048-byte slot for the next sector.
 uint8_t* sink_next(SectorSink& sink);

@@ -1,17 +1,23 @@
 #include "sacd/image_builder.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "fs/iso9660.h"
+#include "fs/sector_io.h"
 #include "fs/udf.h"
 #include "manifest/manifest.h"
 #include "platform/platform.h"
+#include "platform/staged_output.h"
 #include "sacd/album_info.h"
 #include "sacd/area_toc.h"
 #include "sacd/audio_area.h"
 #include "sacd/cover_intake.h"
 #include "sacd/image_files.h"
+#include "sacd/image_size.h"
 #include "sacd/master_toc.h"
 #include "sacd/sector.h"
 #include "sacd/text_encoding.h"
@@ -37,9 +43,8 @@ bool intact(FILE* f, const IsoFileEntry& e, std::vector<uint8_t>& back) {
 // Closes the image and says whether every write since it was opened
 // reached the file.
 bool close_image(FILE* f, const std::string& path) {
-  const bool failed = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || failed) {
-    std::fprintf(stderr, "Error: writing %s failed (disk full?)\n", path.c_str());
+  if (!close_written_file(f)) {
+    std::fprintf(stderr, "Error: writing %s failed: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
   return true;
@@ -61,8 +66,8 @@ void pad_to_sector(FILE* f) {
 }
 
 // The SACD structures and the audio, then the ISO 9660 fix-ups.
-bool write_sacd_part(const DiscLayout& l) {
-  FILE* f = reopen(l.output_path);
+bool write_sacd_part(const DiscLayout& l, const std::string& path) {
+  FILE* f = reopen(path);
   if (!f) return false;
   write_master_toc(f, l);
   if (!write_area_toc(f, l, false) || !write_area_toc(f, l, true)) {
@@ -80,7 +85,7 @@ bool write_sacd_part(const DiscLayout& l) {
   reassert_iso_directory_lsns(f);
   write_iso_volume_size(f, sectors);
   pad_to_sector(f);
-  return close_image(f, l.output_path);
+  return close_image(f, path);
 }
 
 // An embedded file whose sectors were taken by a later structure moves to
@@ -141,24 +146,11 @@ bool self_check(const std::string& path, const std::vector<IsoFileEntry>& files)
   return ok;
 }
 
-bool build_image_file(const DiscLayout& l) {
-  const std::string& path = l.output_path;
-  CoverFile cover;
-  const bool have_cover = !l.cover_path.empty() && take_in_cover(l.cover_path, cover);
-  std::vector<IsoFileEntry> files =
-      sacd_image_files(l, have_cover ? &cover : nullptr, album_info_text(l, encode_disc_text));
-  const SacdPlacement place = sacd_placement(l, files);
-
-  // The volume writer updates the file in place: an older, longer image of
-  // the same name would leave its tail inside the new one.
-  if (FILE* f = platform_fopen(path, "wb")) {
-    std::fclose(f);
-  } else {
-    std::fprintf(stderr, "Error: cannot create %s\n", path.c_str());
-    return false;
-  }
+bool build_image_file(const DiscLayout& l, const std::string& path, const std::vector<IsoFileEntry>& listed,
+                      const SacdPlacement& place) {
+  std::vector<IsoFileEntry> files = listed;
   if (!write_iso9660_volume(path, place.volume_sectors, files, "DISC1", place.window)) return false;
-  if (!write_sacd_part(l)) return false;
+  if (!write_sacd_part(l, path)) return false;
   if (!move_overwritten(path, files)) return false;
 
   uint32_t sectors = 0;
@@ -172,20 +164,67 @@ bool build_image_file(const DiscLayout& l) {
   return self_check(path, files);
 }
 
+// An image no disc can hold is refused before anything is written; a long
+// pause between tracks is the usual way to ask for one.
+bool fits_largest_disc(const DiscLayout& l) {
+  const uint64_t bytes = sacd_part_bytes(l);
+  if (bytes <= kLargestDiscBytes) return true;
+  uint32_t pause = 0;
+  for (const InputTrack& t : *l.tracks) pause = std::max(pause, t.pause_frames);
+  if (pause != 0) {
+    std::fprintf(stderr,
+                 "Error: with a pause of %u frames between tracks the image would take %llu bytes, more than "
+                 "the largest disc it could be burnt to holds (BD-R XL, %llu bytes); choose a shorter --pause\n",
+                 pause, static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(kLargestDiscBytes));
+  } else {
+    std::fprintf(stderr,
+                 "Error: the image would take %llu bytes, more than the largest disc it could be burnt to holds "
+                 "(BD-R XL, %llu bytes)\n",
+                 static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(kLargestDiscBytes));
+  }
+  return false;
+}
+
+bool room_for(const std::string& temp, uint64_t needed, const std::string& path) {
+  uint64_t free_bytes = 0;
+  if (!free_bytes_at(temp, free_bytes) || free_bytes >= needed) return true;
+  std::fprintf(stderr, "Error: the image %s needs %llu bytes, but its file system has only %llu bytes free\n",
+               path.c_str(), static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free_bytes));
+  return false;
+}
+
 }  // namespace
 
-bool build_sacd_image(const DiscLayout& l) {
+bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& report) {
+  if (!fits_largest_disc(l)) return false;
   select_charset(choose_charset(disc_charset_texts(l.album, l.artist, *l.tracks)));
-  if (!build_image_file(l)) {
-    if (std::remove(l.output_path.c_str()) == 0)
-      std::fprintf(stderr, "  (the incomplete image %s was removed)\n", l.output_path.c_str());
+  CoverFile cover;
+  const bool have_cover = !l.cover_path.empty() && take_in_cover(l.cover_path, cover);
+  const std::vector<IsoFileEntry> files =
+      sacd_image_files(l, have_cover ? &cover : nullptr, album_info_text(l, encode_disc_text));
+  const SacdPlacement place = sacd_placement(l, files);
+
+  const std::string temp = stage_output(outputs, l.output_path);
+  if (temp.empty()) return false;
+  if (!room_for(temp, planned_image_bytes(l, files, place), l.output_path) ||
+      !build_image_file(l, temp, files, place)) {
+    discard_outputs(outputs);
+    std::fprintf(stderr, "  (the incomplete image was removed; %s is as it was)\n", l.output_path.c_str());
     return false;
   }
-  std::fprintf(stdout, "\n\u2713 SACD ISO created: %s\n", l.output_path.c_str());
-  if (!l.no_manifest && write_delivery_manifest(*l.tracks, l, l.output_path) != 0)
+  report = "\n\u2713 SACD ISO created: " + l.output_path + "\n";
+  if (l.no_manifest) return true;
+  DeliveryManifest manifest;
+  if (delivery_manifest(*l.tracks, l, temp, l.output_path, manifest) != 0 ||
+      !stage_output_bytes(outputs, manifest.path, manifest.text)) {
+    discard_outputs(outputs);
     std::fprintf(stderr,
-                 "  \u26a0 [manifest] delivery manifest not written (the ISO itself is fine, but "
-                 "clients will have nothing to check it against)\n");
+                 "Error: the delivery manifest of %s could not be written, so neither is the image "
+                 "(--no-manifest builds it without one)\n",
+                 l.output_path.c_str());
+    return false;
+  }
+  report += manifest.summary;
   return true;
 }
 

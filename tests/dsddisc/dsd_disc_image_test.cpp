@@ -245,12 +245,13 @@ TEST(DsdDiscImage, FileChangedBeforeTheCopy) {
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(ok);
     std::string path = t.job.tracks[1].source_path;
+    const std::string removed = "  (the incomplete image was removed; " + t.job.image_path + " is as it was)\n";
     if (shrink)
       EXPECT_EQ(err, "Error: short read from " + path + " (" + std::to_string(changed.size()) +
-                         " of " + std::to_string(t.data[1].size()) + ")\n");
+                         " of " + std::to_string(t.data[1].size()) + ")\n" + removed);
     else
       EXPECT_EQ(err, "Error: " + path + " grew while it was copied (more than " +
-                         std::to_string(t.data[1].size()) + " bytes)\n");
+                         std::to_string(t.data[1].size()) + " bytes)\n" + removed);
     EXPECT_FALSE(file_exists(t.job.image_path));
   }
 }
@@ -264,7 +265,8 @@ TEST(DsdDiscImage, InputRemovedBeforeTheCopy) {
   testing::internal::CaptureStderr();
   EXPECT_FALSE(varn::write_dsd_disc(t.job, plan));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Error: cannot open " + t.job.tracks[2].source_path + "\n");
+            "Error: cannot open " + t.job.tracks[2].source_path + "\n  (the incomplete image was removed; " +
+                t.job.image_path + " is as it was)\n");
   testing::internal::GetCapturedStdout();
   EXPECT_FALSE(file_exists(t.job.image_path));
 }

@@ -237,5 +237,5 @@ TEST_F(DsdDiscRefusal, ImageMustNotBeAnInput) {
 
 TEST_F(DsdDiscRefusal, ImageCannotBeCreated) {
   job.image_path = dir.file("no/such/dir/disc.iso");
-  EXPECT_EQ(refuse(), "Error: cannot create " + job.image_path + "\n");
+  EXPECT_EQ(refuse(), "Error: cannot create a file beside " + job.image_path + ": No such file or directory\n");
 }

@@ -62,34 +62,32 @@ TEST(Sort, StaysInInputOrderWhenATrackHasNoNumber) {
   EXPECT_EQ(equal.tracks[2].title, "t2");
 }
 
-TEST(Cover, ExtractedBesideTheImageWithItsType) {
+// The picture goes to a private temporary file of its type, never beside
+// the image (that name may be a file of the user's), and is gone when the
+// run ends; a cover given by option wins.
+TEST(Cover, ExtractedToAPrivateTemporaryFile) {
   testsupport::ScratchDir dir;
-  PackRun run = run_with_numbers({0});
-  run.tracks[0].cover = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 1, 2, 3};
-  run.job.output_path = dir.file("disc.v1.iso");
-  testing::internal::CaptureStdout();
-  extract_cover(run);
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(run.job.cover_path, dir.file("disc.v1_cover.png"));
-  EXPECT_EQ(testsupport::read_file(run.job.cover_path), run.tracks[0].cover);
-  EXPECT_EQ(out, "  [Cover] auto-extracted to " + dir.file("disc.v1_cover.png") + " (11 bytes)\n");
+  std::string extracted;
+  {
+    PackRun run = run_with_numbers({0});
+    run.tracks[0].cover = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 1, 2, 3};
+    run.job.output_path = dir.file("disc.v1.iso");
+    testsupport::write_text(dir.file("disc.v1_cover.png"), "mine");
+    testing::internal::CaptureStdout();
+    extract_cover(run);
+    const std::string out = testing::internal::GetCapturedStdout();
+    extracted = run.job.cover_path;
+    EXPECT_NE(extracted.find("VarnPack_cover_"), std::string::npos);
+    EXPECT_EQ(extracted.substr(extracted.size() - 4), ".png");
+    EXPECT_EQ(testsupport::read_file(extracted), run.tracks[0].cover);
+    EXPECT_EQ(out, "  [Cover] auto-extracted to " + extracted + " (11 bytes)\n");
+    EXPECT_EQ(testsupport::read_text(dir.file("disc.v1_cover.png")), "mine");
+  }
+  EXPECT_FALSE(testsupport::file_exists(extracted));
 
   PackRun given = run_with_numbers({0});
   given.tracks[0].cover = {0xFF, 0xD8, 0xFF, 0xE0};
   given.job.cover_path = "mine.jpg";
   extract_cover(given);
   EXPECT_EQ(given.job.cover_path, "mine.jpg");
-}
-
-TEST(Cover, TemporaryNameWithoutAnOutputPath) {
-  PackRun run = run_with_numbers({0});
-  run.tracks[0].cover = {1, 2, 3};
-  testing::internal::CaptureStdout();
-  extract_cover(run);
-  testing::internal::GetCapturedStdout();
-  ASSERT_FALSE(run.job.cover_path.empty());
-  EXPECT_NE(run.job.cover_path.find("VarnPack_cover_"), std::string::npos);
-  EXPECT_EQ(run.job.cover_path.substr(run.job.cover_path.size() - 4), ".jpg");
-  EXPECT_EQ(testsupport::read_file(run.job.cover_path), run.tracks[0].cover);
-  std::remove(run.job.cover_path.c_str());
 }

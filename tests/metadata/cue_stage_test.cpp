@@ -148,7 +148,12 @@ TEST(CueStages, ExportBesideTheImage) {
   run.tracks = {t, t};
   run.layout.output_path = dir.file("Album.iso");
   run.layout.isrc_by_track = {{1, "USABC2400001"}};
-  auto s = capture([&] { stage_cue_export(run); });
+  const auto export_now = [&] {
+    OutputSet out;
+    std::string report;
+    if (stage_cue_export(run, out, report) && commit_outputs(out)) std::fputs(report.c_str(), stdout);
+  };
+  auto s = capture(export_now);
   EXPECT_EQ(s.out, "  [CUE] " + dir.file("Album.cue") + "\n");
   EXPECT_EQ(read_text(dir.file("Album.cue")),
             "REM DATE \"2024\"\r\nPERFORMER \"Band\"\r\nTITLE \"Album\"\r\nCATALOG 0036000291452\r\n"
@@ -160,14 +165,14 @@ TEST(CueStages, ExportBesideTheImage) {
   run.job.barcode.clear();
   run.layout.isrc_by_track.clear();
   run.job.track_isrcs = {{0, "GBXYZ0100001"}};
-  capture([&] { stage_cue_export(run); });
+  capture(export_now);
   const std::string text = read_text(dir.file("Album.cue"));
   EXPECT_TRUE(contains(text, "CATALOG CAT-1\r\n"));
   EXPECT_TRUE(contains(text, "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    ISRC GBXYZ0100001\r\n"));
 
   // A sheet that cannot be written is reported, not announced.
   run.layout.output_path = dir.file("no/such/dir/Album.iso");
-  s = capture([&] { stage_cue_export(run); });
+  s = capture(export_now);
   EXPECT_EQ(s.out, "");
-  EXPECT_TRUE(contains(s.err, "[CUE] cannot write the CUE sheet: " + dir.file("no/such/dir/Album.cue")));
+  EXPECT_TRUE(contains(s.err, "Error: cannot create a file beside " + dir.file("no/such/dir/Album.cue")));
 }
