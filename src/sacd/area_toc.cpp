@@ -98,10 +98,18 @@ AreaTocShape area_toc_shape(const std::vector<uint8_t>& text_block,
   shape.text_sectors = uint32_t(text_block.size() / kSectorBytes);
   if (shape.text_sectors == 0) shape.text_sectors = 1;
   shape.block_sectors = 5 + shape.text_sectors;
+  if (shape.text_sectors > 1) {
+    shape.trl1_at = 1;
+    shape.trl2_at = 2;
+    shape.igl_at = 3;
+    shape.text_at = 5;
+    shape.reserved = shape.block_sectors;
+    return shape;
+  }
   bool second_used = false;
   for (size_t i = kSectorBytes; i < isrc_list.size(); ++i)
     if (isrc_list[i]) second_used = true;
-  shape.reserved = (second_used ? 5 : 4) + shape.text_sectors;
+  shape.reserved = second_used ? 6 : 5;
   return shape;
 }
 
@@ -112,13 +120,13 @@ AreaTocShape area_toc_shape(const std::vector<InputTrack>& tracks,
                         build_isrc_list(isrc_by_track, area_tracks));
 }
 
-Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, uint32_t text_sectors) {
+Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, const AreaTocShape& shape) {
   Sector s{};
   uint8_t* p = s.data();
   std::memcpy(p, area.multichannel ? "MULCHTOC" : "TWOCHTOC", 8);
   p[8] = 0x01;
   p[9] = 0x14;
-  put_be16(p + 10, 5 + text_sectors);
+  put_be16(p + 10, shape.block_sectors);
   p[20] = sample_frequency_code(area.rate_multiple, area.base_rate, area.is_dst);
   p[21] = area.is_dst ? 0 : 2;
   p[32] = uint8_t(area.channels);
@@ -126,7 +134,7 @@ Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, uint32_t tex
   uint64_t frames = 0;
   uint32_t total = 0;
   if (area.plan) {
-    for (uint32_t f : area.plan->track_frames) frames += f;
+    frames = area_play_frames(*area.plan);
     total = area.plan->total_sectors;
   }
   put_time_code(p + 64, frames);
@@ -138,9 +146,9 @@ Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, uint32_t tex
   p[89] = 'n';
   p[90] = charset;
   // Byte offsets of the lists from the TOC sector.
-  put_be16(p + 128, kSectorBytes);
-  put_be16(p + 130, (1 + text_sectors) * kSectorBytes);
-  put_be16(p + 132, (2 + text_sectors) * kSectorBytes);
+  put_be16(p + 128, shape.text_at * kSectorBytes);
+  put_be16(p + 130, shape.trl1_at * kSectorBytes);
+  put_be16(p + 132, shape.trl2_at * kSectorBytes);
   return s;
 }
 
@@ -163,7 +171,7 @@ Sector build_track_list2(const AreaDesc& area) {
   const AreaPlan& plan = *area.plan;
   uint64_t start = 0;
   for (size_t i = 0; i < area.tracks.size() && i < kMaxAreaTracks && i < plan.track_frames.size(); ++i) {
-    put_time_code(s.data() + 8 + 4 * i, start);
+    put_time_code(s.data() + 8 + 4 * i, i < plan.track_time.size() ? plan.track_time[i] : start);
     put_time_code(s.data() + 1028 + 4 * i, plan.track_frames[i]);
     start += plan.track_frames[i];
   }
@@ -178,16 +186,18 @@ AreaTocBlock build_area_toc_block(const DiscLayout& layout, bool multichannel, u
   const std::vector<uint8_t> isrc = build_isrc_list(layout.isrc_by_track, area.tracks);
   AreaTocBlock block;
   block.shape = area_toc_shape(text, isrc);
-  block.bytes.reserve(size_t(block.shape.block_sectors) * kSectorBytes);
-  const Sector toc = build_area_toc_sector(area, charset, block.shape.text_sectors);
+  block.bytes.assign(size_t(block.shape.block_sectors) * kSectorBytes, 0);
+  const Sector toc = build_area_toc_sector(area, charset, block.shape);
   const Sector trl1 = build_track_list1(area);
   const Sector trl2 = build_track_list2(area);
-  block.bytes.insert(block.bytes.end(), toc.begin(), toc.end());
-  block.bytes.insert(block.bytes.end(), text.begin(), text.end());
-  block.bytes.insert(block.bytes.end(), trl1.begin(), trl1.end());
-  block.bytes.insert(block.bytes.end(), trl2.begin(), trl2.end());
-  block.bytes.insert(block.bytes.end(), isrc.begin(), isrc.end());
-  block.bytes.resize(size_t(block.shape.block_sectors) * kSectorBytes, 0);
+  auto put = [&block](uint32_t at, const uint8_t* bytes, size_t n) {
+    std::memcpy(block.bytes.data() + size_t(at) * kSectorBytes, bytes, n);
+  };
+  put(0, toc.data(), toc.size());
+  put(block.shape.text_at, text.data(), text.size());
+  put(block.shape.trl1_at, trl1.data(), trl1.size());
+  put(block.shape.trl2_at, trl2.data(), trl2.size());
+  put(block.shape.igl_at, isrc.data(), isrc.size());
   return block;
 }
 

@@ -2,16 +2,21 @@
 // the track text (SACDTTxt, one or more sectors), the track lists SACDTRL1
 // and SACDTRL2 and the ISRC list SACD_IGL (two sectors).
 //
-// Block of k text sectors, relative to the Area TOC LSN N:
+// Block of k text sectors, relative to the Area TOC LSN N. With one text
+// sector (k = 1):
 //   N          TOC sector
-//   N+1..N+k   track text
-//   N+1+k      SACDTRL1
-//   N+2+k      SACDTRL2
-//   N+3+k      SACD_IGL, first sector
-//   N+4+k      SACD_IGL, second sector (zeros unless an area has ISRCs
+//   N+1        track text
+//   N+2        SACDTRL1
+//   N+3        SACDTRL2
+//   N+4, N+5   SACD_IGL (its second sector zeros unless the area has ISRCs
 //              beyond its 170th track)
-// The TOC's size field says 5 + k; the layout reserves 4 + k sectors when
-// the last one is all zeros (the next structure may take it), else 5 + k.
+// The TOC's size field says 6; the layout reserves 5 sectors when the last
+// one is all zeros (the next structure may take it), else 6.
+// With more text sectors the lists come first, so that a reader walking the
+// block sector by sector by signature meets them before the text's
+// continuation sectors, and nothing overlaps:
+//   N, N+1 SACDTRL1, N+2 SACDTRL2, N+3..N+4 SACD_IGL, N+5..N+4+k track text
+// The size field and the reservation then both say 5 + k.
 #pragma once
 
 #include <cstdint>
@@ -60,11 +65,15 @@ std::vector<uint8_t> build_track_text_block(const std::vector<InputTrack>& track
 std::vector<uint8_t> build_isrc_list(const std::map<int32_t, std::string>& isrc_by_track,
                                      const std::vector<size_t>& area_tracks);
 
-// Sector counts of a block.
+// Sector counts of a block and where its parts lie (sectors from N).
 struct AreaTocShape {
   uint32_t text_sectors = 1;    // k
-  uint32_t block_sectors = 6;   // 5 + k: the size field
+  uint32_t block_sectors = 6;   // the size field
   uint32_t reserved = 5;        // sectors the layout keeps for the block
+  uint32_t text_at = 1;
+  uint32_t trl1_at = 2;
+  uint32_t trl2_at = 3;
+  uint32_t igl_at = 4;
 };
 AreaTocShape area_toc_shape(const std::vector<uint8_t>& text_block,
                             const std::vector<uint8_t>& isrc_list);
@@ -73,11 +82,11 @@ AreaTocShape area_toc_shape(const std::vector<InputTrack>& tracks,
                             const std::map<int32_t, std::string>& isrc_by_track, uint8_t charset);
 
 // The sectors of a block.
-Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, uint32_t text_sectors);
+Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, const AreaTocShape& shape);
 Sector build_track_list1(const AreaDesc& area);
 Sector build_track_list2(const AreaDesc& area);
 
-// The whole block (5 + k sectors) with texts in `charset`.
+// The whole block (its size field's sectors) with texts in `charset`.
 struct AreaTocBlock {
   std::vector<uint8_t> bytes;
   AreaTocShape shape;

@@ -137,18 +137,21 @@ uint8_t dst_frame_info_byte(uint32_t channels, uint32_t sectors) {
 }
 
 void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frames,
-                     uint32_t channels, uint64_t first_frame) {
+                     uint32_t channels, uint64_t first_frame, const std::vector<bool>& track_ends) {
+  std::vector<uint32_t> lengths;
+  lengths.reserve(frames.size());
+  for (const DstFrame* f : frames) lengths.push_back(uint32_t(f->size()));
+  const std::vector<DstFramePack> table = dst_packing_table(lengths, track_ends);
+  // A frame-info byte counts every sector holding bytes of its frame: the
+  // frame's own sectors and the one where its head rides behind the frame
+  // before.
   uint32_t c = 0;
-  const size_t count = frames.size();
   // A failed write ends the packing: nothing after it would reach the file.
-  for (size_t i = 0; i < count && !sink.failed; ++i) {
+  for (size_t i = 0; i < frames.size() && !sink.failed; ++i) {
     const DstFrame& f = *frames[i];
-    const uint32_t length = uint32_t(f.size());
-    const DstFrameSpan span = dst_frame_span(length, c);
-    const bool has_next = i + 1 < count;
-    const uint32_t next_length = has_next ? uint32_t(frames[i + 1]->size()) : 0;
-    const uint32_t h = has_next ? dst_next_carry(span, next_length) : 0;
-    if (span.sectors == 0) {
+    const uint32_t length = lengths[i];
+    const uint32_t h = table[i].head;
+    if (table[i].sectors == 0) {
       c = 0;
       continue;
     }
@@ -159,7 +162,7 @@ void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frame
     s[0] = 0x25;
     put_packet(s + 1, c == 0, kTypeAudio, n);
     put_time_code(s + 3, first_frame + i);
-    s[6] = dst_frame_info_byte(channels, span.sectors);
+    s[6] = dst_frame_info_byte(channels, table[i].sectors + (c > 0 ? 1 : 0));
     std::memcpy(s + 7, f.data() + c, n);
     uint32_t off = c + n;
     uint32_t r = rest - n;
@@ -172,25 +175,24 @@ void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frame
       off += m;
       r -= m;
     }
-    if (r == 0) {
-      c = 0;
+    c = h;
+    if (r == 0) continue;
+    s = sink_next(sink);
+    if (h == 0) {
+      // Last sector of the frame, nothing of the next frame in it.
+      s[0] = 0x21;
+      put_packet(s + 1, false, kTypeAudio, r);
+      std::memcpy(s + 3, f.data() + off, r);
       continue;
     }
     // Last sector: the end of this frame and the head of the next.
-    s = sink_next(sink);
     s[0] = 0x45;
     put_packet(s + 1, false, kTypeAudio, r);
-    put_packet(s + 3, h >= 1, kTypeAudio, h);
-    const uint32_t next_sectors = h > 0 ? dst_frame_span(next_length, h).sectors : 0;
-    if (h > 0 && next_sectors > 0) {
-      put_time_code(s + 5, first_frame + i + 1);
-      s[8] = dst_frame_info_byte(channels, next_sectors);
-    } else {
-      s[8] = dst_frame_info_byte(channels, 0);
-    }
+    put_packet(s + 3, true, kTypeAudio, h);
+    put_time_code(s + 5, first_frame + i + 1);
+    s[8] = dst_frame_info_byte(channels, table[i + 1].sectors + 1);
     std::memcpy(s + 9, f.data() + off, r);
-    if (h) std::memcpy(s + 9 + r, frames[i + 1]->data(), h);
-    c = h;
+    std::memcpy(s + 9 + r, frames[i + 1]->data(), h);
   }
 }
 
@@ -233,14 +235,19 @@ bool write_audio_area(FILE* image, const DiscLayout& layout) {
     sink.file = image;
 
     std::vector<const DstFrame*> frames;
+    std::vector<bool> ends;
     uint32_t dst_channels = 0;
     for (size_t pos : area) {
       const InputTrack& t = tracks[pos];
       if (!t.is_dst) continue;
       if (dst_channels == 0) dst_channels = t.channels;
-      for (const DstFrame& f : t.dst_frames) frames.push_back(&f);
+      for (const DstFrame& f : t.dst_frames) {
+        frames.push_back(&f);
+        ends.push_back(false);
+      }
+      if (!t.dst_frames.empty()) ends.back() = true;
     }
-    pack_dst_frames(sink, frames, dst_channels, 0);
+    pack_dst_frames(sink, frames, dst_channels, 0, ends);
     std::vector<const DstFrame*>().swap(frames);
 
     uint64_t counter = 0;

@@ -43,13 +43,16 @@ std::vector<uint8_t> pack_plain_dsd(const uint8_t* data, size_t length, uint32_t
                                     uint32_t rate_multiple, uint64_t first_frame,
                                     uint32_t base_rate);
 
-// The sectors of a DST frame sequence, frame time codes from `first_frame`.
+// The sectors of a DST frame sequence, frame time codes from `first_frame`;
+// `track_ends` as for dst_packing_table.
 void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frames,
-                     uint32_t channels, uint64_t first_frame);
+                     uint32_t channels, uint64_t first_frame,
+                     const std::vector<bool>& track_ends = {});
 std::vector<uint8_t> pack_dst(const std::vector<DstFrame>& frames, uint32_t channels,
                               uint64_t first_frame = 0);
 
-// Frame-info byte of a DST frame start.
+// Frame-info byte of a DST frame start; `sectors` counts every sector that
+// holds bytes of the frame.
 uint8_t dst_frame_info_byte(uint32_t channels, uint32_t sectors);
 
 // Run-out sector: 0x20 0x04 0x00 then 2045 bytes 0x55.

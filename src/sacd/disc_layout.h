@@ -13,8 +13,13 @@ namespace varn {
 struct AreaPlan {
   std::vector<uint32_t> track_start;    // first sector, from the area start
   std::vector<uint32_t> track_frames;   // length in frames (pause excluded)
+  // Time code of each track's first frame, counted from the area's first
+  // frame; the pauses written before plain tracks count, as the audio
+  // sectors' own time codes do.
+  std::vector<uint32_t> track_time;
   std::vector<uint32_t> track_sectors;  // sectors of the track's own audio
   uint32_t total_sectors = 0;           // all tracks and pauses of the area
+  uint32_t total_frames = 0;            // play time: all tracks and pauses
 };
 
 // The planned sector layout of one SACD image; read-only for the writers.

@@ -46,13 +46,15 @@ DstFrameSpan dst_frame_span(uint32_t length, uint32_t carry) {
   return span;
 }
 
-std::vector<DstFramePack> dst_packing_table(const std::vector<uint32_t>& lengths) {
+std::vector<DstFramePack> dst_packing_table(const std::vector<uint32_t>& lengths,
+                                            const std::vector<bool>& track_ends) {
   std::vector<DstFramePack> table(lengths.size());
   uint32_t carry = 0;
   for (size_t i = 0; i < lengths.size(); ++i) {
     const DstFrameSpan span = dst_frame_span(lengths[i], carry);
+    const bool ends_track = i < track_ends.size() && track_ends[i];
     table[i].sectors = span.sectors;
-    table[i].head = i + 1 < lengths.size() ? dst_next_carry(span, lengths[i + 1]) : 0;
+    table[i].head = i + 1 < lengths.size() && !ends_track ? dst_next_carry(span, lengths[i + 1]) : 0;
     carry = table[i].head;
   }
   return table;
@@ -64,37 +66,47 @@ AreaPlan plan_area(const std::vector<InputTrack>& tracks, const std::vector<uint
   plan.track_start.assign(n, 0);
   plan.track_frames.assign(n, 0);
   plan.track_sectors.assign(n, 0);
+  plan.track_time.assign(n, 0);
 
   // The DST frames of the area form one sequence whose frames may share
   // sectors across track boundaries.
   std::vector<uint32_t> lengths;
+  std::vector<bool> ends;
   std::vector<size_t> owner;
   for (size_t i = 0; i < n; ++i) {
     const InputTrack& t = tracks[area[i]];
     if (!t.is_dst) continue;
     for (const DstFrame& f : t.dst_frames) {
       lengths.push_back(clamp32(f.size()));
+      ends.push_back(false);
       owner.push_back(i);
     }
+    if (!t.dst_frames.empty()) ends.back() = true;
   }
-  const std::vector<DstFramePack> table = dst_packing_table(lengths);
+  const std::vector<DstFramePack> table = dst_packing_table(lengths, ends);
   std::vector<uint64_t> dst_sectors(n, 0);
   for (size_t k = 0; k < table.size(); ++k) dst_sectors[owner[k]] += table[k].sectors;
 
+  // Time codes: the DST frames run from 0 in sequence, the plain tracks from
+  // 0 with the pauses between them (an area holds one coding only).
   uint64_t s = 0;
-  uint64_t plain_frames = 0;  // time-code counter of the plain tracks
+  uint64_t dst_frames = 0;
+  uint64_t plain_frames = 0;
   for (size_t i = 0; i < n; ++i) {
     const InputTrack& t = tracks[area[i]];
     plan.track_frames[i] = track_frame_count(t);
     uint64_t own;
     if (t.is_dst) {
       own = dst_sectors[i];
+      plan.track_time[i] = clamp32(dst_frames);
+      dst_frames += plan.track_frames[i];
     } else {
       if (plain_frames != 0 && t.pause_frames != 0) {
         s += plain_stream_sectors(plain_pause_bytes(t));
         plain_frames += t.pause_frames;
       }
       own = plain_stream_sectors(plain_stream_bytes(t));
+      plan.track_time[i] = clamp32(plain_frames);
       plain_frames += plan.track_frames[i];
     }
     plan.track_start[i] = clamp32(s);
@@ -102,6 +114,7 @@ AreaPlan plan_area(const std::vector<InputTrack>& tracks, const std::vector<uint
     s += own;
   }
   plan.total_sectors = clamp32(s);
+  plan.total_frames = clamp32(dst_frames + plain_frames);
   return plan;
 }
 

@@ -55,11 +55,24 @@ inline uint32_t dst_next_carry(const DstFrameSpan& span, uint32_t next_length) {
 
 // Packing table of a frame sequence: per frame its sector count and the
 // number of leading bytes of the next frame placed in its last sector.
+// `track_ends` (empty: one track) marks the last frame of each track: its
+// last sector takes no head of the next track's first frame, so that every
+// track begins in a sector of its own, where a reader starting at the
+// track's first sector finds the whole first frame.
 struct DstFramePack {
   uint32_t sectors = 0;
   uint32_t head = 0;
 };
-std::vector<DstFramePack> dst_packing_table(const std::vector<uint32_t>& lengths);
+std::vector<DstFramePack> dst_packing_table(const std::vector<uint32_t>& lengths,
+                                            const std::vector<bool>& track_ends = {});
+
+// Play time of an area in frames: its tracks and the pauses between them
+// (the sum of the track lengths for a plan made without time codes).
+inline uint64_t area_play_frames(const AreaPlan& plan) {
+  uint64_t sum = 0;
+  for (uint32_t f : plan.track_frames) sum += f;
+  return plan.total_frames > sum ? plan.total_frames : sum;
+}
 
 // Plans one area from its ordered track positions.
 AreaPlan plan_area(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& area);

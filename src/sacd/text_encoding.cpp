@@ -50,6 +50,46 @@ Script script_of(const std::string& s) {
   return Script::Other;
 }
 
+// Typographic punctuation that Latin text often carries but ISO-8859-1
+// lacks, written with its plain look-alike: dashes, curly quotes, the
+// ellipsis.
+std::string fold_typographic(const std::string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char b = static_cast<unsigned char>(s[i]);
+    if (b == 0xE2 && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0x80) {
+      const unsigned char c = static_cast<unsigned char>(s[i + 2]);
+      const char* plain = nullptr;
+      if (c >= 0x90 && c <= 0x95) plain = "-";        // U+2010..U+2015
+      else if (c >= 0x98 && c <= 0x9B) plain = "'";   // U+2018..U+201B
+      else if (c >= 0x9C && c <= 0x9F) plain = "\"";  // U+201C..U+201F
+      else if (c == 0xA6) plain = "...";              // U+2026
+      if (plain) {
+        out += plain;
+        i += 2;
+        continue;
+      }
+    }
+    out += char(b);
+  }
+  return out;
+}
+
+// True when every character of the UTF-8 text lies in U+0000..U+00FF, so
+// that ISO-8859-1 holds it unchanged.
+bool fits_latin1(const std::string& s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) continue;
+    if ((b != 0xC2 && b != 0xC3) || i + 1 >= s.size() ||
+        (static_cast<unsigned char>(s[i + 1]) & 0xC0) != 0x80)
+      return false;
+    ++i;
+  }
+  return true;
+}
+
 bool is_cont(const std::string& s, size_t i) {
   return i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80;
 }
@@ -121,9 +161,11 @@ const char* charset_name_of_code(uint8_t code) {
 uint8_t choose_charset(const std::vector<std::string>& texts) {
   unsigned japanese = 0, korean = 0, other = 0;
   bool any = false;
+  bool latin1 = true;  // every non-ASCII text fits ISO-8859-1
   for (const std::string& t : texts) {
     if (all_ascii(t)) continue;
     any = true;
+    if (!fits_latin1(fold_typographic(t))) latin1 = false;
     switch (script_of(t)) {
       case Script::Japanese: ++japanese; break;
       case Script::Korean: ++korean; break;
@@ -131,6 +173,8 @@ uint8_t choose_charset(const std::vector<std::string>& texts) {
     }
   }
   if (!any) return 0;
+  // Accented Latin text: GBK lacks most of these letters.
+  if (latin1 && japanese == 0 && korean == 0) return 2;
   if (other > japanese && other > korean) return 5;
   if (korean > japanese) return 4;
   return 3;
@@ -164,6 +208,7 @@ std::string encode_text_as(uint8_t code, const std::string& text) {
   }
   const char* name = charset_name_of_code(code);
   if (!name) return text;
+  if (code == 2 || code == 7) return convert_disc_text(fold_typographic(text), name);
   return convert_disc_text(text, name);
 }
 

@@ -15,7 +15,7 @@
 
 namespace varn {
 
-// Character set code for a list of UTF-8 texts (0, 3, 4 or 5).
+// Character set code for a list of UTF-8 texts (0, 2, 3, 4 or 5).
 uint8_t choose_charset(const std::vector<std::string>& texts);
 
 // The texts the choice looks at: album, artist, then every track's title

@@ -46,11 +46,10 @@ const char* area_label(const DiscLayout& l, bool multichannel) {
   return area_exists(l, false) ? "Area 2 (Mch)" : "Area 1 (Mch)";
 }
 
-uint32_t text_sectors_of(const DiscLayout& l, bool multichannel) {
+AreaTocShape toc_shape_of(const DiscLayout& l, bool multichannel) {
   const std::vector<InputTrack>& tracks = tracks_of(l);
   const uint8_t charset = choose_charset(disc_charset_texts(l.album, l.artist, tracks));
-  return area_toc_shape(tracks, area_track_positions(tracks, multichannel), l.isrc_by_track, charset)
-      .text_sectors;
+  return area_toc_shape(tracks, area_track_positions(tracks, multichannel), l.isrc_by_track, charset);
 }
 
 void area_block(std::string& out, const DiscLayout& l, bool multichannel) {
@@ -251,9 +250,10 @@ std::string dump_toc_text(const DiscLayout& l) {
   appendf(out, "%-22s LSN %u\n", "SACD Text", l.master_text_lsn);
   appendf(out, "%-22s LSN %u\n", "SACD_Man", l.manufacturer_lsn);
   const bool first_is_mch = !area_exists(l, false) && area_exists(l, true);
-  const uint32_t k = (area_exists(l, false) || first_is_mch) ? text_sectors_of(l, first_is_mch) : 1;
-  appendf(out, "%-22s LSN %u (blocks: SACDTTxt@+1, SACDTRL1@+%u, SACDTRL2@+%u, SACD_IGL@+%u)\n",
-          "Area Data", l.area1_toc_lsn, 1 + k, 2 + k, 3 + k);
+  const AreaTocShape shape =
+      (area_exists(l, false) || first_is_mch) ? toc_shape_of(l, first_is_mch) : AreaTocShape{};
+  appendf(out, "%-22s LSN %u (blocks: SACDTTxt@+%u, SACDTRL1@+%u, SACDTRL2@+%u, SACD_IGL@+%u)\n",
+          "Area Data", l.area1_toc_lsn, shape.text_at, shape.trl1_at, shape.trl2_at, shape.igl_at);
   appendf(out, "%-22s LSN %u\n", "Audio Start", l.audio_start_lsn);
   const uint32_t total = l.audio_start_lsn + l.stereo.total_sectors + l.multi.total_sectors - 510;
   appendf(out, "\nTotal sectors: %u (~%u MB)\n", total, total / 512);
@@ -312,9 +312,7 @@ std::vector<uint8_t> dump_area_toc(const DiscLayout& l, bool multichannel) {
   p[21] = 2;
   p[32] = uint8_t(area.channels);
   p[33] = area.channels == 2 ? 0 : area.channels == 5 ? 3 : 4;
-  uint64_t frames = 0;
-  for (uint32_t f : area.plan->track_frames) frames += f;
-  put_time_code(p + 64, frames);
+  put_time_code(p + 64, area_play_frames(*area.plan));
   p[69] = uint8_t(area.tracks.size());
   put_be32(p + 72, area.start_lsn);
   put_be32(p + 76, area.start_lsn + area.plan->total_sectors - 1);

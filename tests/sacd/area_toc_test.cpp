@@ -44,7 +44,7 @@ TEST(AreaToc, StereoSectorByteExact) {
   std::memcpy(want.data(), "TWOCHTOC", 8);
   want[8] = 0x01, want[9] = 0x14, want[10] = 0, want[11] = 6;
   want[20] = 4, want[21] = 2, want[32] = 2, want[33] = 0;
-  want[64] = 0, want[65] = 2, want[66] = 3;  // 153 frames
+  want[64] = 0, want[65] = 6, want[66] = 3;  // 153 frames and two pauses of 150
   want[69] = 3;
   put32(want, 72, 545);
   put32(want, 76, 545 + 2114 - 1);
@@ -60,7 +60,8 @@ TEST(AreaToc, StereoSectorByteExact) {
   EXPECT_TRUE(std::equal(trl1.begin(), trl1.end(), b.bytes.begin() + 2 * 2048));
   Sector trl2{};
   std::memcpy(trl2.data(), "SACDTRL2", 8);
-  const uint8_t starts[3][3] = {{0, 0, 0}, {0, 1, 0}, {0, 2, 0}};
+  // Start times count the pauses, as the audio sectors' time codes do.
+  const uint8_t starts[3][3] = {{0, 0, 0}, {0, 3, 0}, {0, 6, 0}};
   const uint8_t durations[3][3] = {{0, 1, 0}, {0, 1, 0}, {0, 0, 3}};
   for (int i = 0; i < 3; ++i) {
     std::memcpy(trl2.data() + 8 + 4 * i, starts[i], 3);
@@ -187,28 +188,30 @@ TEST(AreaToc, GrownTextBlockPlacement) {
   }
   DiscLayout l;
   plan(l, tracks);
-  ASSERT_EQ(l.area1_toc_sectors, 6u);
-  ASSERT_EQ(l.audio_start_lsn, 546u);
+  // Lists first, text last; the Master TOC, the size field and the
+  // reservation agree on 7 sectors.
+  ASSERT_EQ(l.area1_toc_sectors, 7u);
+  ASSERT_EQ(l.audio_start_lsn, 547u);
   select_charset(0);
   const std::string path = dir.file("g.img");
   FILE* f = std::fopen(path.c_str(), "w+b");
   ASSERT_TRUE(write_area_toc(f, l, false));
   std::fclose(f);
   const std::vector<uint8_t> img = testsupport::read_file(path);
-  ASSERT_EQ(img.size(), 546u * 2048);
+  ASSERT_EQ(img.size(), 547u * 2048);
   const uint8_t* toc = img.data() + 540 * 2048;
   EXPECT_EQ(testsupport::be16(toc + 10), 7u);
-  EXPECT_EQ(testsupport::be16(toc + 128), 0x0800u);
-  EXPECT_EQ(testsupport::be16(toc + 130), 0x1800u);
-  EXPECT_EQ(testsupport::be16(toc + 132), 0x2000u);
+  EXPECT_EQ(testsupport::be16(toc + 128), 0x2800u);
+  EXPECT_EQ(testsupport::be16(toc + 130), 0x0800u);
+  EXPECT_EQ(testsupport::be16(toc + 132), 0x1000u);
   auto sig = [&](uint32_t lsn) { return std::string(img.begin() + lsn * 2048, img.begin() + lsn * 2048 + 8); };
-  EXPECT_EQ(sig(541), "SACDTTxt");
-  EXPECT_EQ(std::string(img.begin() + 542 * 2048, img.begin() + 542 * 2048 + 4), "eeee");
-  EXPECT_EQ(sig(543), "SACDTRL1");
-  EXPECT_EQ(sig(544), "SACDTRL2");
-  EXPECT_EQ(sig(545), "SACD_IGL");
+  EXPECT_EQ(sig(541), "SACDTRL1");
+  EXPECT_EQ(sig(542), "SACDTRL2");
+  EXPECT_EQ(sig(543), "SACD_IGL");
+  EXPECT_EQ(sig(545), "SACDTTxt");
+  EXPECT_EQ(std::string(img.begin() + 546 * 2048, img.begin() + 546 * 2048 + 4), "eeee");
   // The last record is intact and lies in the second text sector.
-  const uint8_t* text = img.data() + 541 * 2048;
+  const uint8_t* text = img.data() + 545 * 2048;
   const uint32_t last = testsupport::be16(text + 8 + 2 * 5);
   EXPECT_GT(last, 2048u);
   EXPECT_EQ(text[last + 6], 'f');

@@ -161,14 +161,14 @@ TEST(DstSectors, FirstMiddleLastByteExact) {
   EXPECT_TRUE(std::equal(f0.begin() + 2041, f0.begin() + 4086, b + 3));
   const uint8_t* c = s.data() + 2 * 2048;
   // 914 = 0x392, 1125 = 0x465 with frame start; time code of frame 1 and
-  // its sector count 1.
+  // its sector count 2: every sector holding bytes of it.
   EXPECT_EQ(std::vector<uint8_t>(c, c + 9),
-            (std::vector<uint8_t>{0x45, 0x13, 0x92, 0x94, 0x65, 0, 0, 1, 0x80 | (1 << 2) | 2}));
+            (std::vector<uint8_t>{0x45, 0x13, 0x92, 0x94, 0x65, 0, 0, 1, 0x80 | (2 << 2) | 2}));
   EXPECT_TRUE(std::equal(f0.begin() + 4086, f0.end(), c + 9));
   EXPECT_TRUE(std::equal(f1.begin(), f1.begin() + 1125, c + 9 + 914));
   const uint8_t* d = s.data() + 3 * 2048;
   // The rest of frame 1, no frame start.
-  EXPECT_EQ(std::vector<uint8_t>(d, d + 7), (std::vector<uint8_t>{0x25, 0x17, 0x53, 0, 0, 1, 0x80 | (1 << 2) | 2}));
+  EXPECT_EQ(std::vector<uint8_t>(d, d + 7), (std::vector<uint8_t>{0x25, 0x17, 0x53, 0, 0, 1, 0x80 | (2 << 2) | 2}));
   EXPECT_TRUE(std::equal(f1.begin() + 1125, f1.end(), d + 7));
 }
 
@@ -180,14 +180,21 @@ TEST(DstSectors, FrameInfoChannelBits) {
 }
 
 TEST(DstSectors, WholeFrameInPreviousSector) {
-  // Frame 1 (500 bytes) lies whole in frame 0's last sector: the time code
-  // there is zero and its sector count 0; frame 2 starts afresh.
+  // Frame 1 (500 bytes) lies whole in frame 0's last sector: its frame
+  // info there has its time code and sector count 1; frame 2 starts afresh.
   const InputTrack t = dst_track(2, 2822400, {3000, 500, 100});
   const std::vector<uint8_t> s = pack_dst(t.dst_frames, 2);
   ASSERT_EQ(s.size(), 3u * 2048);
   const uint8_t* last = s.data() + 2048;
   EXPECT_EQ(std::vector<uint8_t>(last, last + 9),
-            (std::vector<uint8_t>{0x45, 0x13, 0xBF, 0x91, 0xF4, 0, 0, 0, 0}));
+            (std::vector<uint8_t>{0x45, 0x13, 0xBF, 0x91, 0xF4, 0, 0, 1, 0x04}));
+  // A last sector without a next frame's head holds one packet and no
+  // frame info (959 = 0x3BF bytes of frame 0).
+  const std::vector<uint8_t> alone = pack_dst({t.dst_frames[0]}, 2);
+  ASSERT_EQ(alone.size(), 2u * 2048);
+  EXPECT_EQ(std::vector<uint8_t>(alone.begin() + 2048, alone.begin() + 2051),
+            (std::vector<uint8_t>{0x21, 0x13, 0xBF}));
+  EXPECT_TRUE(std::equal(t.dst_frames[0].begin() + 2041, t.dst_frames[0].end(), alone.begin() + 2051));
   const uint8_t* third = s.data() + 2 * 2048;
   EXPECT_EQ(std::vector<uint8_t>(third, third + 7), (std::vector<uint8_t>{0x25, 0x90, 100, 0, 0, 2, 0x04}));
 }
@@ -255,15 +262,17 @@ TEST(AudioWriter, BothAreasWithPauseAndRunOut) {
   for (size_t i = 0; i < 4; ++i) EXPECT_EQ(m.frames[i], tracks[1].dst_frames[i]);
   EXPECT_EQ(m.frames[4], tracks[3].dst_frames[0]);
   EXPECT_EQ(m.frames[5], tracks[3].dst_frames[1]);
-  // Track 2 of the multichannel area starts where the plan says: its
-  // first frame begins in the last sector of track 1 and continues in the
-  // track's first own sector.
+  // Track 2 of the multichannel area starts where the plan says, with the
+  // start of its first frame: the last sector of track 1 holds only the
+  // end of track 1.
   const size_t t2 = size_t(mch_start + l.multi.track_start[1]) * 2048;
-  EXPECT_EQ(img[t2 - 2048], 0x45);
-  EXPECT_EQ(img[t2 - 2048 + 3] & 0x80, 0x80);
+  EXPECT_EQ(img[t2 - 2048], 0x21);
   EXPECT_EQ(img[t2], 0x25);
-  EXPECT_EQ(img[t2 + 1] & 0x80, 0);
-  EXPECT_EQ(l.multi.track_sectors, (std::vector<uint32_t>{10, 2}));
+  EXPECT_EQ(img[t2 + 1] & 0x80, 0x80);
+  EXPECT_EQ(l.multi.track_sectors, (std::vector<uint32_t>{10, 3}));
+  // Start times: the plain tracks' count the pause, the DST tracks' run on.
+  EXPECT_EQ(l.stereo.track_time, (std::vector<uint32_t>{0, 6}));
+  EXPECT_EQ(l.multi.track_time, (std::vector<uint32_t>{0, 4}));
 }
 
 TEST(AudioWriter, RunOutAfterThePlainArea) {

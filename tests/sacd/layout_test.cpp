@@ -110,7 +110,7 @@ TEST(DstPlan, FrameInsidePreviousSectorTakesNoSector) {
   EXPECT_EQ(full[1].sectors, 1u);
 }
 
-TEST(DstPlan, SequenceCarriesAcrossTracks) {
+TEST(DstPlan, EveryTrackStartsInASectorOfItsOwn) {
   std::vector<InputTrack> tracks = {dst_track(6, 2822400, {5000, 3000}),
                                     dst_track(6, 2822400, {2000, 100, 4086})};
   tracks[1].pause_frames = 150;  // no pause before DST tracks
@@ -121,11 +121,15 @@ TEST(DstPlan, SequenceCarriesAcrossTracks) {
   EXPECT_EQ(p.track_frames, (std::vector<uint32_t>{2, 3}));
   EXPECT_EQ(p.total_sectors, 8u);
 
-  // A head that crosses the track boundary counts for the next track only
-  // with what lies in its own sectors.
+  // The last sector of a track takes no head of the next track's first
+  // frame, even where that frame would fit in it whole.
   std::vector<InputTrack> t2 = {dst_track(2, 2822400, {5000}), dst_track(2, 2822400, {1125, 50})};
   const AreaPlan q = plan_area(t2, {0, 1});
-  EXPECT_EQ(q.track_sectors, (std::vector<uint32_t>{3, 1}));
+  EXPECT_EQ(q.track_sectors, (std::vector<uint32_t>{3, 2}));
+  EXPECT_EQ(q.track_time, (std::vector<uint32_t>{0, 1}));
+  const std::vector<DstFramePack> t = dst_packing_table({5000, 1125, 50}, {true, false, true});
+  EXPECT_EQ(t[0].head, 0u);
+  EXPECT_EQ(dst_packing_table({5000, 1125, 50})[0].head, 1125u);
 }
 
 TEST(LayoutStage, BothAreasPlanAndPositions) {
@@ -184,11 +188,11 @@ TEST(LayoutStage, LongTrackTextGrowsTheBlock) {
   PackRun run = make_run(std::move(tracks));
   const StageOutcome o = plan(run);
   ASSERT_FALSE(o.result) << o.io.err;
-  // 6 records of 310 bytes need a second text sector: block of 7 sectors,
-  // 6 of them reserved.
-  EXPECT_NE(o.io.out.find("  Area 1(2ch) LSN 540 (6 blocks)\n  Area 2(Mch) LSN 546 (5 blocks)\n"),
+  // 6 records of 310 bytes need a second text sector: a block of 7
+  // sectors, all reserved.
+  EXPECT_NE(o.io.out.find("  Area 1(2ch) LSN 540 (7 blocks)\n  Area 2(Mch) LSN 547 (5 blocks)\n"),
             std::string::npos);
-  EXPECT_EQ(run.layout.audio_start_lsn, 551u);
+  EXPECT_EQ(run.layout.audio_start_lsn, 552u);
 }
 
 TEST(LayoutStage, TooMuchTrackTextIsRefused) {
@@ -214,10 +218,14 @@ TEST(LayoutStage, IsrcBeyondTrack170ReservesTheLastSector) {
   AreaTocShape s = area_toc_shape(tracks, area, isrcs, 0);
   EXPECT_EQ(s.text_sectors, 2u);
   EXPECT_EQ(s.block_sectors, 7u);
-  EXPECT_EQ(s.reserved, 6u);
+  EXPECT_EQ(s.reserved, 7u);
   isrcs[170] = "US-ABC-24-00002";
   s = area_toc_shape(tracks, area, isrcs, 0);
   EXPECT_EQ(s.reserved, 7u);
+  // With one text sector, the ISRC list's second sector is reserved only
+  // when it holds an ISRC.
+  std::vector<InputTrack> few(tracks.begin(), tracks.begin() + 3);
+  EXPECT_EQ(area_toc_shape(few, {0, 1, 2}, {}, 0).reserved, 5u);
 
   PackRun run = make_run(std::move(tracks));
   run.job.track_isrcs = isrcs;

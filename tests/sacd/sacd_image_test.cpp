@@ -66,7 +66,7 @@ void check_area(const Image& img, bool mch) {
   // The reserved sectors are intact after everything else was written.
   ASSERT_TRUE(std::equal(want.bytes.begin(), want.bytes.begin() + size_t(area_toc_sectors(l, mch)) * 2048,
                          b.begin() + size_t(toc) * 2048));
-  const uint8_t* trl1 = b.data() + size_t(toc + 1 + want.shape.text_sectors) * 2048;
+  const uint8_t* trl1 = b.data() + size_t(toc + want.shape.trl1_at) * 2048;
   ASSERT_EQ(std::string(trl1, trl1 + 8), "SACDTRL1");
   const std::vector<size_t> area = area_track_positions(img.run.tracks, mch);
   for (size_t i = 0; i < area.size(); ++i) {
@@ -125,11 +125,12 @@ TEST(SacdImage, GrownBlocksKeepEverythingIntact) {
   build(img, dir.file("g.img"));
   ASSERT_TRUE(img.ok);
   const DiscLayout& l = img.run.layout;
-  EXPECT_EQ(l.area1_toc_sectors, 6u);
-  EXPECT_EQ(l.area2_toc_sectors, 6u);
-  EXPECT_EQ(l.area2_toc_lsn, 546u);
-  EXPECT_EQ(l.audio_start_lsn, 552u);
-  EXPECT_EQ(testsupport::be16(&img.bytes[546 * 2048 + 10]), 7u);
+  EXPECT_EQ(l.area1_toc_sectors, 7u);
+  EXPECT_EQ(l.area2_toc_sectors, 7u);
+  EXPECT_EQ(l.area2_toc_lsn, 547u);
+  EXPECT_EQ(l.audio_start_lsn, 554u);
+  EXPECT_EQ(testsupport::be16(&img.bytes[547 * 2048 + 10]), 7u);
+  EXPECT_EQ(testsupport::be16(&img.bytes[510 * 2048 + 86]), 7u);
   check_area(img, false);
   check_area(img, true);
 }

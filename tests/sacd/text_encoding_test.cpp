@@ -20,7 +20,13 @@ TEST(CharsetChoice, Rules) {
   EXPECT_EQ(choose_charset({"Album", "Artist", "Intro " + kKana}), 3);
   EXPECT_EQ(choose_charset({kHangul, "x" + kHangul, kHan}), 4);
   EXPECT_EQ(choose_charset({kHan}), 5);
-  EXPECT_EQ(choose_charset({"Caf\xC3\xA9"}), 5);
+  // Accented Latin that ISO-8859-1 holds (typographic dashes, quotes and
+  // the ellipsis written plain) gets ISO-8859-1; with other scripts the
+  // rule above stands.
+  EXPECT_EQ(choose_charset({"Caf\xC3\xA9", "\xC3\x81ria \xE2\x80\x94 \xE2\x80\x9Cx\xE2\x80\x9D\xE2\x80\xA6"}), 2);
+  EXPECT_EQ(choose_charset({"Caf\xC3\xA9", kHan}), 5);
+  EXPECT_EQ(choose_charset({"Caf\xC3\xA9", kKana}), 3);
+  EXPECT_EQ(choose_charset({"Caf\xC3\xA9", "\xC4\x8Cesk\xC3\xA1"}), 5);
   EXPECT_EQ(choose_charset({kEmoji}), 5);
   // Japanese wins ties with the other counts.
   EXPECT_EQ(choose_charset({kKana, kHan}), 3);
@@ -45,6 +51,7 @@ TEST(TextEncoding, Conversions) {
   EXPECT_EQ(encode_text_as(6, kHan), "\xA4\xA4\xA4\xE5");
   EXPECT_EQ(encode_text_as(2, "Caf\xC3\xA9"), "Caf\xE9");
   EXPECT_EQ(encode_text_as(7, "Caf\xC3\xA9"), "Caf\xE9");
+  EXPECT_EQ(encode_text_as(2, "\xC3\x81 \xE2\x80\x93 \xE2\x80\x98x\xE2\x80\x99\xE2\x80\xA6"), "\xC1 - 'x'...");
   EXPECT_EQ(encode_text_as(0, kKana), kKana);
   EXPECT_EQ(encode_text_as(1, "Caf\xC3\xA9"), "Caf??");
   // What the target lacks becomes '?': 'ø' has no GBK form, 'é' has.

@@ -1,0 +1,219 @@
+// Albums packed by the console program and read back by an independent
+// SACD reader: every track plays for its whole TOC duration, its audio comes
+// back bit for bit (DST decoded by the reader), and the reader shows the
+// texts that were given.
+#include <gtest/gtest.h>
+
+#include "dsdgen/dsdgen.h"
+#include "support/sacd_reader.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testsupport::field;
+using testsupport::ScratchDir;
+
+std::string default_title(size_t k) {
+  std::string s = "Track ";
+  s += std::to_string(k + 1);
+  return s;
+}
+
+struct Input {
+  uint32_t channels = 2;
+  uint32_t frames = 30;
+  dsdgen::SignalKind kind = dsdgen::SignalKind::Music;
+  std::string title;
+  std::string artist;
+  bool dff = false;
+  double amplitude = 0.5;
+};
+
+// A field the reader should show: of track `track` (from 0) of area
+// `area` (0 the first area), or of the album (area kAlbum) or disc (kDisc).
+constexpr int kAlbum = -1;
+constexpr int kDisc = -2;
+struct Shown {
+  int area;
+  int track;
+  std::string name;
+  std::string value;
+};
+
+struct Case {
+  const char* name;
+  std::vector<Input> inputs;
+  std::vector<std::string> options;
+  std::string album;        // as given
+  std::vector<Shown> shown;  // further fields to check
+  bool dsdiff = false;      // extract as DSDIFF instead of DSF
+};
+
+std::string make_input(const ScratchDir& dir, size_t i, const Input& in) {
+  dsdgen::SignalOptions s;
+  s.kind = in.kind;
+  s.channels = in.channels;
+  s.samples = uint64_t(in.frames) * (2822400 / 75);
+  s.amplitude = in.amplitude;
+  s.seed = i + 1;
+  const std::vector<uint8_t> payload = dsdgen::generate(s);
+  const std::string path = dir.file("in" + std::to_string(i) + (in.dff ? ".dff" : ".dsf"));
+  bool ok;
+  if (in.dff) {
+    dsdgen::DffOptions o;
+    o.didx_title = in.title;
+    o.didx_artist = in.artist;
+    ok = dsdgen::write_dsdiff(path, in.channels, 2822400, payload, o);
+  } else {
+    dsdgen::DsfOptions o;
+    o.tags.title = in.title;
+    o.tags.artist = in.artist;
+    ok = dsdgen::write_dsf(path, in.channels, 2822400, payload, o);
+  }
+  EXPECT_TRUE(ok) << path;
+  return path;
+}
+
+std::vector<Input> stereo(std::vector<uint32_t> frames) {
+  std::vector<Input> v;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    Input in;
+    in.frames = frames[i];
+    in.title = "Piece " + std::to_string(i + 1);
+    in.kind = i % 2 ? dsdgen::SignalKind::Chirp : dsdgen::SignalKind::Music;
+    v.push_back(in);
+  }
+  return v;
+}
+
+std::vector<Input> with_channels(std::vector<Input> v, uint32_t channels, bool dff = false) {
+  for (Input& in : v) {
+    in.channels = channels;
+    in.dff = dff;
+  }
+  return v;
+}
+
+std::vector<Input> concat(std::vector<Input> a, const std::vector<Input>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<Input> near_silence_between_music() {
+  std::vector<Input> v = stereo({20, 30, 20});
+  v[1].kind = dsdgen::SignalKind::Silence;
+  return v;
+}
+
+std::vector<Input> forty_long_titles() {
+  std::vector<Input> v;
+  for (int i = 1; i <= 40; ++i) {
+    Input in;
+    in.frames = 4;
+    in.kind = dsdgen::SignalKind::Tone;
+    in.title = "A rather long title for the movement number " + std::to_string(i) + " of this album";
+    in.artist = "An ensemble with a long name, number " + std::to_string(i);
+    v.push_back(in);
+  }
+  return v;
+}
+
+std::vector<Input> titled(std::vector<Input> v, std::vector<std::string> titles,
+                          std::vector<std::string> artists) {
+  for (size_t i = 0; i < v.size(); ++i) {
+    v[i].title = titles[i];
+    v[i].artist = artists[i];
+  }
+  return v;
+}
+
+const Case kCases[] = {
+    {"StereoDefaultPause", titled(stereo({40, 30, 20}), {"One", "Two", "Three"}, {"Solo", "", ""}),
+     {}, "Pauses", {}},
+    {"StereoNoPause", stereo({30, 25}), {"--pause", "0"}, "No Pause", {}, true},
+    {"Dst6ch", with_channels(stereo({60}), 6, true), {}, "Six", {}},
+    {"Dst5ch", with_channels(stereo({30, 25}), 5), {}, "Five", {}},
+    {"DstStereoNearSilence", near_silence_between_music(), {"--dst-stereo"}, "Quiet", {}},
+    {"BothAreas", concat(stereo({20, 25}), with_channels(stereo({20}), 6)), {"--pause", "20"},
+     "Both", {}, true},
+    {"FortyTracksLongTexts", forty_long_titles(),
+     {"--pause", "5", "--isrc", "1:GB-AYE-00-00351", "--isrc", "40:USRC17607839"}, "Forty",
+     {{0, 0, "ISRC", "Country: GB, Owner: AYE, Year: 00, Designation: 00351"},
+      {0, 39, "ISRC", "Country: US, Owner: RC1, Year: 76, Designation: 07839"}}},
+    {"Latin1Text",
+     titled(stereo({10, 10}), {"Été", "Noël à l'Opéra"}, {"Ångström", "Zoë Müller"}),
+     {"--artist", "Ørsted"}, "Ária — Café",
+     {{kAlbum, 0, "Title", "Ária - Café"}, {kAlbum, 0, "Artist", "Ørsted"}}},
+    {"JapaneseText", titled(stereo({10, 10}), {"さくら", "ふじさん"}, {"やまだ", ""}), {},
+     "にほんのうた", {}},
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class ReaderInterop : public testing::TestWithParam<Case> {};
+
+TEST_P(ReaderInterop, PlaysInFullBitExactWithTheGivenTexts) {
+  const std::string reader = testsupport::sacd_reader();
+  if (reader.empty()) GTEST_SKIP() << testsupport::sacd_reader_skip_reason();
+  const Case& c = GetParam();
+  ScratchDir dir;
+  std::vector<std::string> paths;
+  std::vector<size_t> area_inputs[2];
+  for (size_t i = 0; i < c.inputs.size(); ++i) {
+    paths.push_back(make_input(dir, i, c.inputs[i]));
+    area_inputs[c.inputs[i].channels == 2 ? 0 : 1].push_back(i);
+  }
+  const std::string iso = dir.file("disc.iso");
+  std::vector<std::string> args = {"-o", iso, "--album", c.album};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  args.insert(args.end(), paths.begin(), paths.end());
+  const testsupport::RunResult packed =
+      testsupport::run_varntessel(args, {"SOURCE_DATE_EPOCH=1700000000"});
+  ASSERT_EQ(packed.exit_code, 0) << packed.err;
+
+  const testsupport::ReaderReport info = testsupport::read_sacd_info(reader, iso, dir.path);
+  const size_t area_count = !area_inputs[0].empty() + !area_inputs[1].empty();
+  ASSERT_EQ(info.areas.size(), area_count) << info.text;
+  bool album_title_checked = false;
+  for (const Shown& s : c.shown) {
+    const testsupport::ReaderFields& fields =
+        s.area == kAlbum  ? info.album
+        : s.area == kDisc ? info.disc
+        : size_t(s.track) < info.areas.at(s.area).tracks.size() ? info.areas[s.area].tracks[s.track]
+                                                                : info.disc;
+    EXPECT_EQ(field(fields, s.name), s.value) << s.area << "/" << s.track << " " << s.name;
+    if (s.area == kAlbum && s.name == "Title") album_title_checked = true;
+  }
+  if (!album_title_checked) EXPECT_EQ(field(info.album, "Title"), c.album) << info.text;
+
+  size_t area_index = 0;
+  for (int mch = 0; mch < 2; ++mch) {
+    const std::vector<size_t>& inputs = area_inputs[mch];
+    if (inputs.empty()) continue;
+    const testsupport::ReaderArea& area = info.areas[area_index++];
+    ASSERT_EQ(area.tracks.size(), inputs.size()) << info.text;
+    for (size_t k = 0; k < inputs.size(); ++k) {
+      const Input& in = c.inputs[inputs[k]];
+      SCOPED_TRACE("area " + std::to_string(mch) + " track " + std::to_string(k + 1));
+      EXPECT_EQ(field(area.tracks[k], "Title"), in.title.empty() ? default_title(k) : in.title);
+      EXPECT_EQ(field(area.tracks[k], "Performer"), in.artist);
+    }
+
+    const std::string out = dir.file(mch ? "mch" : "2ch");
+    testsupport::run_shell("mkdir -p '" + out + "'");
+    const testsupport::ReaderExtraction x =
+        testsupport::extract_sacd_area(reader, iso, out, mch == 1, !c.dsdiff);
+    ASSERT_EQ(x.tracks.size(), inputs.size()) << x.text;
+    for (size_t k = 0; k < inputs.size(); ++k) {
+      SCOPED_TRACE("area " + std::to_string(mch) + " track " + std::to_string(k + 1));
+      EXPECT_EQ(x.tracks[k].specified, c.inputs[inputs[k]].frames);
+      EXPECT_EQ(x.tracks[k].processed, x.tracks[k].specified);
+      EXPECT_EQ(testsupport::compare_dsd_audio(x.tracks[k].file, paths[inputs[k]]), "");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Albums, ReaderInterop, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<Case>& i) { return i.param.name; });
+
+}  // namespace
