@@ -16,11 +16,14 @@ namespace varn {
 void set_simd_enabled(bool on);  // DST encoder's process-wide SIMD switch
 
 int32_t parse_int32(const std::string& text, const std::string& option) {
-  const char* s = text.c_str();
-  char* end = nullptr;
+  // The whole text is the number: an optional sign and decimal digits,
+  // nothing before or after them.
+  size_t i = (!text.empty() && (text[0] == '+' || text[0] == '-')) ? 1 : 0;
+  if (i == text.size()) throw InvalidNumber(text, option);
+  for (size_t k = i; k < text.size(); ++k)
+    if (text[k] < '0' || text[k] > '9') throw InvalidNumber(text, option);
   errno = 0;
-  long v = std::strtol(s, &end, 10);
-  if (end == s) throw InvalidNumber(text, option);
+  const long long v = std::strtoll(text.c_str(), nullptr, 10);
   if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) throw InvalidNumber(text, option);
   return static_cast<int32_t>(v);
 }
@@ -35,17 +38,19 @@ struct Parser {
 
   bool has_next() const { return i + 1 < a.size(); }
 
-  // Value option matching: "NAME VALUE" (VALUE not beginning with '-') or
-  // "NAME=VALUE".
+  // Value option matching: "NAME VALUE" or "NAME=VALUE". A separate value
+  // may not look like an option; one that begins with '-' and a digit
+  // (-1:Intro, -5) is a value all the same.
   bool value(const char* name, std::string& out) {
     const std::string& arg = a[i];
     const std::string n = name;
     if (arg == n) {
-      if (has_next() && (a[i + 1].empty() || a[i + 1][0] != '-')) {
-        out = a[++i];
-        return true;
-      }
-      return false;
+      if (!has_next()) throw InvalidOption(n + " needs a value");
+      const std::string& next = a[i + 1];
+      if (!next.empty() && next[0] == '-' && !(next.size() > 1 && next[1] >= '0' && next[1] <= '9'))
+        throw InvalidOption(n + " needs a value (for one that begins with '-', write " + n + "=" + next + ")");
+      out = a[++i];
+      return true;
     }
     if (arg.size() > n.size() && arg.compare(0, n.size(), n) == 0 && arg[n.size()] == '=') {
       out = arg.substr(n.size() + 1);
@@ -54,13 +59,23 @@ struct Parser {
     return false;
   }
 
+  // The N of an N:TEXT or N:CODE form; tracks are numbered from 1 (the
+  // last track is checked once the inputs are known).
+  static int32_t track_number(const std::string& text, const char* option) {
+    const int32_t n = parse_int32(text, option);
+    if (n < 1)
+      throw InvalidOption(std::string(option) + ": track number " + std::to_string(n) +
+                          " is out of range (tracks are numbered from 1)");
+    return n;
+  }
+
   // N:TEXT forms.
   void n_text(const std::string& v, const char* option, std::map<int32_t, std::string>& map, int& counter) {
     size_t colon = v.find(':');
     if (colon != std::string::npos) {
-      int32_t n = parse_int32(v.substr(0, colon), option);
+      int32_t n = track_number(v.substr(0, colon), option);
       std::string text = v.substr(colon + 1);
-      if (n >= 1 && !text.empty()) map[n - 1] = text;
+      if (!text.empty()) map[n - 1] = text;
       return;
     }
     if (!v.empty()) map[counter++ - 1] = v;
@@ -69,9 +84,9 @@ struct Parser {
   void isrc(const std::string& v) {
     size_t colon = v.find(':');
     if (colon != std::string::npos) {
-      int32_t n = parse_int32(v.substr(0, colon), "--isrc");
+      int32_t n = track_number(v.substr(0, colon), "--isrc");
       std::string code = normalize_isrc(v.substr(colon + 1));
-      if (n < 1 || code.empty()) return;
+      if (code.empty()) return;
       if (isrc_shape_ok(code)) {
         job.track_isrcs[n - 1] = code;
       } else {
@@ -103,8 +118,12 @@ struct Parser {
     if (arg == "--allow-meta-errors") { job.allow_meta_errors = true; return std::nullopt; }
     if (arg == "--dst-stereo") { job.dst_stereo = true; return std::nullopt; }
     if (arg == "--no-manifest") { job.no_manifest = true; return std::nullopt; }
-    if (arg == "--verify" && has_next()) { job.verify_path = a[++i]; return std::nullopt; }
-    if (arg == "-o" && has_next()) { job.output_path = a[++i]; return std::nullopt; }
+    if (arg == "--verify" || arg == "-o") {
+      // The next argument, whatever its first character.
+      if (!has_next()) throw InvalidOption(arg + " needs a value");
+      (arg == "-o" ? job.output_path : job.verify_path) = a[++i];
+      return std::nullopt;
+    }
     if (arg == "-i") {
       if (has_next()) job.inputs.push_back(a[++i]);
       return std::nullopt;

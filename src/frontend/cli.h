@@ -18,14 +18,15 @@ struct InvalidNumber : std::runtime_error {
       : std::runtime_error("invalid number"), text(std::move(t)), option(std::move(o)) {}
 };
 
-// A value an option refuses (a negative --pause). Reported at the entry
+// A value an option refuses (a negative --pause, a track number 0) or a
+// value option without its value. Reported at the entry
 // point with its message; exit 1.
 struct InvalidOption : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Reads a decimal integer as std::stoi does (leading blanks and a sign,
-// trailing text ignored); throws InvalidNumber for no digits or overflow.
+// Reads a decimal integer: the whole text must be an optional sign and
+// digits within 32 bits, else InvalidNumber is thrown.
 int32_t parse_int32(const std::string& text, const std::string& option);
 
 // Parses the command line (args[0] is the program name). Returns an exit

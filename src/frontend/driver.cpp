@@ -11,6 +11,7 @@
 #include "audio/dsf_reader.h"
 #include "frontend/cli.h"
 #include "frontend/host.h"
+#include "frontend/input_checks.h"
 #include "frontend/interactive.h"
 #include "frontend/stages.h"
 #include "frontend/title_from_name.h"
@@ -28,15 +29,17 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   if (!run.job.album.empty()) track.album = run.job.album;
   if (!run.job.artist.empty()) track.artist = run.job.artist;
 
+  // Every input is used or the run ends: a disc with a track missing is
+  // no success.
   InputKind kind = input_kind(name);
   if (kind == InputKind::Unknown) {
     std::fprintf(stderr, "Unknown extension: %s\n", name.c_str());
-    return std::nullopt;
+    return 1;
   }
   bool ok = kind == InputKind::Dsf ? read_dsf(name, track) : read_dsdiff(name, track);
   if (!ok) {
     std::fprintf(stderr, "Failed to read: %s\n", name.c_str());
-    return std::nullopt;
+    return 1;
   }
   const bool title_from_tag = !track.title.empty();
   if (!title_from_tag) track.title = title_from_file_name(name);
@@ -67,12 +70,18 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
 int pack(PackRun& run) {
   PackJob& job = run.job;
   if (auto r = stage_cue_import(run)) return *r;  // A
+  if (job.dsd_disc || job.verify_path.empty()) {
+    if (auto r = check_track_numbers(job)) return *r;
+    warn_repeated_inputs(job);
+  }
   if (auto r = stage_dsd_disc(run)) return *r;    // B
   if (auto r = stage_verify(run)) return *r;      // C
   if (job.inputs.empty()) {
     std::fprintf(stderr, "No input files\n");
     return 1;
   }
+  if (auto r = check_input_files(job)) return *r;
+  if (auto r = check_cover_option(job)) return *r;
   if (!job.inspect_dir) {
     if (auto r = stage_check_outputs(run, sacd_image_name(job.output_path))) return *r;
   }
@@ -86,6 +95,7 @@ int pack(PackRun& run) {
   sort_by_track_number(run);
   if (job.genre.empty() && !run.tracks[0].genre.empty()) job.genre = run.tracks[0].genre;
   if (job.year.empty() && !run.tracks[0].date.empty()) job.year = run.tracks[0].date;
+  drop_unusable_picture(run);
   extract_cover(run);
   if (platform_stdin_is_tty()) complete_metadata_interactively(run);
 

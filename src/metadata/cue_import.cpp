@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/open_input_file.h"
 #include "platform/platform.h"
+#include "platform/small_file.h"
 
 namespace varn {
 
@@ -245,21 +245,15 @@ bool import_cue_sheet(const std::string& path, CueSheet& sheet, std::string& err
     for (char& c : name)
       if (c == '/') c = '\\';
 #endif
-  FILE* f = open_input_file(name, "rb");
-  if (!f) {
-    error = "Cannot open file: " + path;
+  // A sheet is a small text file: a device or a FIFO named by mistake
+  // must neither block the run nor be read without end.
+  SmallFile file;
+  if (!read_small_file(name, kCueSheetLimit, file) && file.error != SmallFileError::Empty) {
+    error = file.error == SmallFileError::CannotOpen ? "Cannot open file: " + path
+                                                      : "Cannot use file: " + path + ": " + file.why;
     return false;
   }
-  std::string bytes;
-  std::vector<char> block(65536);
-  size_t got;
-  while ((got = std::fread(block.data(), 1, block.size(), f)) > 0) bytes.append(block.data(), got);
-  const bool read_failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (read_failed) {
-    error = "Cannot read file: " + path;
-    return false;
-  }
+  const std::string& bytes = file.bytes;
   sheet = CueSheet();
   bool converted = false;
   const std::string text = decode_cue_bytes(bytes, converted);

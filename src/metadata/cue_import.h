@@ -2,15 +2,19 @@
 // fallback) and the line parser.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "metadata/cue_sheet.h"
 
 namespace varn {
 
+// Largest CUE sheet read.
+constexpr uint64_t kCueSheetLimit = 1048576;
+
 // Reads and parses the sheet at `path` (UTF-8 name). False with `error` set
-// ("Cannot open file: <path>") when the file cannot be opened or read; the
-// syntax itself never fails.
+// ("Cannot open file: <path>") when the file cannot be opened or read, or is
+// no regular file of at most 1 MiB; the syntax itself never fails.
 bool import_cue_sheet(const std::string& path, CueSheet& sheet, std::string& error);
 
 // UTF-8 validity as the importer checks it (no overlong or surrogate test).

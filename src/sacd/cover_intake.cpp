@@ -1,13 +1,11 @@
 #include "sacd/cover_intake.h"
 
+#include <algorithm>
 #include <cstdio>
 
-#include "audio/open_input_file.h"
-#include "platform/platform.h"
+#include "platform/small_file.h"
 
 namespace varn {
-
-static constexpr int64_t kCoverLimit = 16777216;
 
 bool picture_size(const std::vector<uint8_t>& d, int& width, int& height) {
   auto be32 = [&](size_t i) {
@@ -42,43 +40,39 @@ bool picture_size(const std::vector<uint8_t>& d, int& width, int& height) {
   return false;
 }
 
+std::string cover_name_for(const std::vector<uint8_t>& d) {
+  static const uint8_t png[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  if (d.size() >= 4 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF) return "COVER.JPG";
+  if (d.size() >= 8 && std::equal(png, png + 8, d.begin())) return "COVER.PNG";
+  return std::string();
+}
+
+bool read_cover(const std::string& path, CoverFile& out, std::string& why) {
+  SmallFile file;
+  if (!read_small_file(path, kCoverLimit, file)) {
+    why = file.error == SmallFileError::TooLarge
+              ? std::to_string(file.size) + " bytes exceeds the 16 MiB limit"
+              : file.why;
+    return false;
+  }
+  out.bytes.assign(file.bytes.begin(), file.bytes.end());
+  // The name follows the content, whatever the file is called.
+  out.name = cover_name_for(out.bytes);
+  if (out.name.empty()) {
+    why = "neither a JPEG nor a PNG picture";
+    return false;
+  }
+  return true;
+}
+
 bool take_in_cover(const std::string& path, CoverFile& out) {
-  FILE* f = open_input_file(path, "rb");
-  if (!f) return false;
-  int64_t n = platform_file_size(f);
-  if (n < 1) {
-    std::fclose(f);
+  std::string why;
+  if (!read_cover(path, out, why)) {
+    std::fprintf(stderr, "  [Cover] %s: %s => the cover cannot be used\n", path.c_str(), why.c_str());
     return false;
   }
-  if (n > kCoverLimit) {
-    std::fprintf(stderr,
-                 "  [Cover] %s: %lld bytes exceeds the 16 MiB limit => **skipped** (the ISO will carry no cover)\n",
-                 path.c_str(), static_cast<long long>(n));
-    std::fclose(f);
-    return false;
-  }
-  std::vector<uint8_t> bytes(static_cast<size_t>(n));
-  size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-  if (got != bytes.size()) {
-    std::fprintf(stderr, "  [Cover] %s: read error (expected %lld, got %zu)\n", path.c_str(),
-                 static_cast<long long>(n), got);
-    return false;
-  }
-  // The extension is looked for in the file name only: a dot in a folder
-  // name must not put a path into the volume's file name.
-  std::string ext = ".JPG";
-  const size_t slash = path.find_last_of("/\\");
-  size_t dot = path.rfind('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-    ext = path.substr(dot);
-    for (char& c : ext)
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  out.name = "COVER" + ext;
-  out.bytes = std::move(bytes);
-  std::printf("  [Cover] %s -> ISO:/%s (%lld bytes)\n", path.c_str(), out.name.c_str(),
-              static_cast<long long>(n));
+  const long long n = static_cast<long long>(out.bytes.size());
+  std::printf("  [Cover] %s -> ISO:/%s (%lld bytes)\n", path.c_str(), out.name.c_str(), n);
   int w = 0, h = 0;
   if (picture_size(out.bytes, w, h)) {
     if (w > 600 || h > 600) {

@@ -7,15 +7,27 @@
 namespace varn {
 
 // A cover picture taken in for the image: its file name in the volume
-// ("COVER" and the upper-cased extension of its path) and its bytes.
+// (COVER.JPG or COVER.PNG, after its content) and its bytes.
 struct CoverFile {
   std::string name;
   std::vector<uint8_t> bytes;
 };
 
-// Reads the cover at `path` (at most 16 MiB) and prints the intake and size
-// notes. False when the image is to carry no cover.
+// Largest cover picture taken in.
+constexpr uint64_t kCoverLimit = 16777216;
+
+// Checks a cover picture file: a regular file of 1 byte to 16 MiB holding a
+// JPEG or PNG picture, recognised by its first bytes. Fills `out`. False
+// with the reason in `why`.
+bool read_cover(const std::string& path, CoverFile& out, std::string& why);
+
+// read_cover, then prints the intake line and the picture-size note. False
+// after printing why when the picture cannot be used.
 bool take_in_cover(const std::string& path, CoverFile& out);
+
+// The volume name for picture bytes: "COVER.JPG" for a JPEG, "COVER.PNG"
+// for a PNG, empty for anything else.
+std::string cover_name_for(const std::vector<uint8_t>& data);
 
 // Width and height of a PNG or JPEG picture; false when not found.
 bool picture_size(const std::vector<uint8_t>& data, int& width, int& height);

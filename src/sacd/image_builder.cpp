@@ -199,7 +199,10 @@ bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& repo
   if (!fits_largest_disc(l)) return false;
   select_charset(choose_charset(disc_charset_texts(l.album, l.artist, *l.tracks)));
   CoverFile cover;
-  const bool have_cover = !l.cover_path.empty() && take_in_cover(l.cover_path, cover);
+  // A cover that was asked for and cannot be used fails the build: the
+  // disc would silently lack it.
+  const bool have_cover = !l.cover_path.empty();
+  if (have_cover && !take_in_cover(l.cover_path, cover)) return false;
   const std::vector<IsoFileEntry> files =
       sacd_image_files(l, have_cover ? &cover : nullptr, album_info_text(l, encode_disc_text));
   const SacdPlacement place = sacd_placement(l, files);

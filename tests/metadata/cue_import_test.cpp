@@ -92,9 +92,21 @@ TEST(CueImport, MissingFileFailsWithItsMessage) {
   std::string error;
   EXPECT_FALSE(import_cue_sheet(dir.file("none.cue"), s, error));
   EXPECT_EQ(error, "Cannot open file: " + dir.file("none.cue"));
-  // A directory opens on POSIX but cannot be read.
-  EXPECT_FALSE(import_cue_sheet(dir.path, s, error));
-  EXPECT_EQ(error, "Cannot read file: " + dir.path);
+  // Only regular files of at most 1 MiB are read.
+  testsupport::write_text(dir.file("big.cue"), std::string(1048577, ' '));
+  testsupport::run_shell("mkfifo '" + dir.file("fifo.cue") + "'");
+  const std::pair<std::string, std::string> refused[] = {
+      {dir.path, "a directory, not a file"},
+      {"/dev/zero", "not a regular file"},
+      {dir.file("fifo.cue"), "not a regular file"},
+      {dir.file("big.cue"), "1048577 bytes, more than the limit of 1048576 bytes"}};
+  for (const auto& [path, why] : refused) {
+    EXPECT_FALSE(import_cue_sheet(path, s, error));
+    EXPECT_EQ(error, "Cannot use file: " + path + ": " + why);
+  }
+  testsupport::write_text(dir.file("max.cue"), "TITLE \"X\"" + std::string(1048576 - 9, ' '));
+  EXPECT_TRUE(import_cue_sheet(dir.file("max.cue"), s, error));
+  EXPECT_EQ(s.title, "X");
   // An empty file is a sheet without tracks.
   CueSheet empty = import_bytes("");
   EXPECT_TRUE(empty.tracks.empty());

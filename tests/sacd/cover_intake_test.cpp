@@ -1,4 +1,4 @@
-// Cover intake: the size limit, the name in the volume and the picture
+// Cover intake: what is taken, the name in the volume and the picture
 // size notes.
 #include <gtest/gtest.h>
 
@@ -36,7 +36,7 @@ Taken take(const std::string& path) {
 
 }  // namespace
 
-TEST(CoverIntake, SixteenMebibytesIsTheLimit) {
+TEST(CoverIntake, RegularPictureFilesUpToSixteenMebibytes) {
   ScratchDir dir;
   std::vector<uint8_t> big = sacdtest::png_picture(300, 300, 40);
   big.resize(16777216, 7);
@@ -46,27 +46,42 @@ TEST(CoverIntake, SixteenMebibytesIsTheLimit) {
   EXPECT_EQ(t.cover.bytes, big);
   big.push_back(0);
   testsupport::write_file(dir.file("over.png"), big);
-  t = take(dir.file("over.png"));
-  EXPECT_FALSE(t.ok);
-  EXPECT_EQ(t.err, "  [Cover] " + dir.file("over.png") +
-                       ": 16777217 bytes exceeds the 16 MiB limit => **skipped** (the ISO will carry no cover)\n");
   testsupport::write_file(dir.file("empty.png"), {});
-  EXPECT_FALSE(take(dir.file("empty.png")).ok);
-  EXPECT_FALSE(take(dir.file("absent.png")).ok);
+  testsupport::write_text(dir.file("notes.jpg"), "not a picture");
+  testsupport::run_shell("mkfifo '" + dir.file("fifo.png") + "'");
+  const struct {
+    std::string path, why;
+  } refused[] = {
+      {dir.file("over.png"), "16777217 bytes exceeds the 16 MiB limit"},
+      {dir.file("empty.png"), "the file is empty"},
+      {dir.file("absent.png"), "No such file or directory"},
+      {dir.path, "a directory, not a file"},
+      {"/dev/zero", "not a regular file"},
+      {dir.file("fifo.png"), "not a regular file"},
+      {dir.file("notes.jpg"), "neither a JPEG nor a PNG picture"},
+  };
+  for (const auto& r : refused) {
+    t = take(r.path);
+    EXPECT_FALSE(t.ok) << r.path;
+    EXPECT_EQ(t.err, "  [Cover] " + r.path + ": " + r.why + " => the cover cannot be used\n");
+  }
 }
 
-TEST(CoverIntake, NameComesFromTheFileNamesExtension) {
+TEST(CoverIntake, NameComesFromTheContent) {
   ScratchDir dir;
-  testsupport::run_shell("mkdir -p '" + dir.file("my.covers") + "'");
-  const std::vector<uint8_t> pic = jpeg(300, 300);
-  for (const char* name : {"a.jpeg", "b", "my.covers/front", "c.Png"}) testsupport::write_file(dir.file(name), pic);
-  EXPECT_EQ(take(dir.file("a.jpeg")).cover.name, "COVER.JPEG");
-  EXPECT_EQ(take(dir.file("b")).cover.name, "COVER.JPG");
-  EXPECT_EQ(take(dir.file("my.covers/front")).cover.name, "COVER.JPG");
-  Taken t = take(dir.file("c.Png"));
-  EXPECT_EQ(t.cover.name, "COVER.PNG");
-  EXPECT_EQ(t.out.substr(0, t.out.find('\n') + 1),
-            "  [Cover] " + dir.file("c.Png") + " -> ISO:/COVER.PNG (" + std::to_string(pic.size()) + " bytes)\n");
+  const std::vector<uint8_t> jpg = jpeg(300, 300), png = sacdtest::png_picture(300, 300, 40);
+  const struct {
+    const char* file;
+    const std::vector<uint8_t>& bytes;
+    const char* name;
+  } cases[] = {{"a.jpeg", jpg, "COVER.JPG"}, {"b", png, "COVER.PNG"}, {"c.Png", jpg, "COVER.JPG"}, {"d.jpg", png, "COVER.PNG"}};
+  for (const auto& c : cases) {
+    testsupport::write_file(dir.file(c.file), c.bytes);
+    Taken t = take(dir.file(c.file));
+    EXPECT_EQ(t.cover.name, c.name) << c.file;
+    EXPECT_EQ(t.out.substr(0, t.out.find('\n') + 1), "  [Cover] " + dir.file(c.file) + " -> ISO:/" + c.name + " (" +
+                                                         std::to_string(c.bytes.size()) + " bytes)\n");
+  }
 }
 
 TEST(CoverIntake, PictureSizeNotes) {
