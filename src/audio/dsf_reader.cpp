@@ -63,6 +63,26 @@ bool fail(InputFile& in, InputTrack& track) {
   return false;
 }
 
+// Channel count, rate and bit order the reader can take. False after the
+// message.
+bool check_format(const char* p, const DsfHeader& h) {
+  if (h.channels != 2 && h.channels != 5 && h.channels != 6) {
+    std::fprintf(stderr, "  Error: %s: unsupported channels %u\n", p, h.channels);
+    return false;
+  }
+  // Below 600 Hz an SACD frame would hold no bytes at all.
+  if (h.sample_rate < 600) {
+    std::fprintf(stderr, "  Error: %s: bad sample rate %u\n", p, h.sample_rate);
+    return false;
+  }
+  if (h.bits_per_sample != 1 && h.bits_per_sample != 8) {
+    std::fprintf(stderr, "  Error: %s: unsupported bits per sample %u (1 or 8)\n", p,
+                 h.bits_per_sample);
+    return false;
+  }
+  return true;
+}
+
 // The sizes of the header against the file and against each other: the
 // file must hold all it declares, the audio lies within the data chunk and
 // holds exactly the block rows the sample count needs, and the tag lies
@@ -177,21 +197,7 @@ bool read_dsf(const std::string& path, InputTrack& track) {
   track.channels = h.channels;
   track.sample_count = h.sample_count;
   set_sample_rate(path, track, h.sample_rate);
-  if (h.channels != 2 && h.channels != 5 && h.channels != 6) {
-    std::fprintf(stderr, "  Error: %s: unsupported channels %u\n", p, h.channels);
-    return fail(in, track);
-  }
-  // Below 600 Hz an SACD frame would hold no bytes at all.
-  if (h.sample_rate < 600) {
-    std::fprintf(stderr, "  Error: %s: bad sample rate %u\n", p, h.sample_rate);
-    return fail(in, track);
-  }
-  if (h.bits_per_sample != 1 && h.bits_per_sample != 8) {
-    std::fprintf(stderr, "  Error: %s: unsupported bits per sample %u (1 or 8)\n", p,
-                 h.bits_per_sample);
-    return fail(in, track);
-  }
-  if (!check_sizes(p, in, h)) return fail(in, track);
+  if (!check_format(p, h) || !check_sizes(p, in, h)) return fail(in, track);
 
   const uint64_t bpc = h.sample_count / 8;
   const uint64_t length = bpc * h.channels;
@@ -217,6 +223,23 @@ bool read_dsf(const std::string& path, InputTrack& track) {
               track.sample_rate, (unsigned long long)track.sample_count, track.artist.c_str(),
               track.title.c_str());
   return true;
+}
+
+bool check_dsf_file(const std::string& path) {
+  const char* p = path.c_str();
+  InputFile in;
+  if (!open_input(path, in)) {
+    std::fprintf(stderr, "  Error: cannot open %s\n", p);
+    return false;
+  }
+  DsfHeader h;
+  if (!read_header(in, h)) {
+    std::fprintf(stderr, "  Error: %s: bad fmt chunk or data chunk (corrupt DSF header)\n", p);
+    return false;
+  }
+  InputTrack tags;
+  return check_format(p, h) && check_sizes(p, in, h) &&
+         (h.metadata_pointer == 0 || read_tag(path, in, h.metadata_pointer, tags));
 }
 
 }  // namespace varn

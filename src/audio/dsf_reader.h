@@ -11,4 +11,9 @@ namespace varn {
 // errors on standard error; false when the file cannot be used.
 bool read_dsf(const std::string& path, InputTrack& track);
 
+// The checks of read_dsf without reading the audio: the file is a DSF file
+// whose header matches its data and whose tag is whole. Prints the same
+// errors; false when read_dsf would refuse the file.
+bool check_dsf_file(const std::string& path);
+
 }  // namespace varn

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "dsddisc/dsd_disc_plan.h"
+#include "fs/udf_dstring.h"
 
 namespace varn {
 
@@ -23,20 +24,33 @@ bool check_dsd_name(const std::string& name, const char* subject) {
   return true;
 }
 
+size_t disc_name_bytes(const std::string& name) {
+  return name.empty() ? 0 : udf_identifier(name).size() - 1;
+}
+
+namespace {
+
+// The longest leading part of `text` that, followed by `tail`, fits the
+// disc's name limit (cut between characters).
+std::string fit_before(std::string text, const std::string& tail) {
+  while (!text.empty() && disc_name_bytes(text + tail) > kDsdDiscMaxName)
+    text = cut_utf8(text, text.size() - 1);
+  return text + tail;
+}
+
+}  // namespace
+
 std::string disc_file_name(const std::string& source_path) {
-  // Paths typed the Windows way ("C:\Music\a.dsf") are split at "\" too, so
-  // that no disc name carries a separator.
-  size_t sep = source_path.find_last_of("/\\");
+  // Only '/' separates folders here; a backslash belongs to the name (and the
+  // name rule refuses it, as readers on other systems would split there).
+  size_t sep = source_path.rfind('/');
   std::string name = sep == std::string::npos ? source_path : source_path.substr(sep + 1);
-  if (name.size() <= kDsdDiscMaxName) return name;
+  if (disc_name_bytes(name) <= kDsdDiscMaxName) return name;
   size_t dot = name.rfind('.');
-  if (dot != std::string::npos) {
-    size_t ext_len = name.size() - dot;
-    // An extension that alone exceeds the limit cannot be kept.
-    if (ext_len <= kDsdDiscMaxName)
-      return name.substr(0, kDsdDiscMaxName - ext_len) + name.substr(dot);
-  }
-  return name.substr(0, kDsdDiscMaxName);
+  // An extension that alone exceeds the limit cannot be kept.
+  if (dot != std::string::npos && disc_name_bytes(name.substr(dot)) <= kDsdDiscMaxName)
+    return fit_before(name.substr(0, dot), name.substr(dot));
+  return fit_before(name, std::string());
 }
 
 std::string playlist_text(const std::string& album, const std::vector<std::string>& names) {

@@ -4,50 +4,33 @@
 #include <filesystem>
 #include <map>
 
-#include "audio/open_input_file.h"
+#include "audio/dsf_reader.h"
 #include "dsddisc/dsd_disc_plan.h"
-#include "platform/platform.h"
+#include "fs/udf_dstring.h"
+#include "platform/small_file.h"
 
 namespace varn {
 
 namespace {
 
 constexpr size_t kPlaylistSuffix = 4;  // ".ddp"
-constexpr size_t kProbeBytes = 64 * 1024;
 
-// Size of an input file; the first bytes are read once so that a file that
-// opens but cannot be read is refused now rather than half-way through the
-// image.
+// Size of an input file, which must be a DSF file that parses: the disc
+// is made for players of DSF files.
 bool measure_input(const std::string& path, uint64_t& size) {
-  if (platform_is_directory(path)) {
-    std::fprintf(stderr, "Error: cannot open %s\n", path.c_str());
+  std::string why;
+  if (!probe_regular_file(path, size, why)) {
+    std::fprintf(stderr, "Error: cannot open %s: %s\n", path.c_str(), why.c_str());
     return false;
   }
-  FILE* f = open_input_file(path, "rb");
-  if (!f) {
-    std::fprintf(stderr, "Error: cannot open %s\n", path.c_str());
-    return false;
-  }
-  int64_t bytes = platform_file_size(f);
-  if (bytes < 0) {
-    std::fclose(f);
-    std::fprintf(stderr, "Error: cannot read the size of %s\n", path.c_str());
-    return false;
-  }
-  if (bytes == 0) {
-    std::fclose(f);
+  if (size == 0) {
     std::fprintf(stderr, "Error: %s is empty\n", path.c_str());
     return false;
   }
-  std::vector<uint8_t> probe(bytes < int64_t(kProbeBytes) ? size_t(bytes) : kProbeBytes);
-  size_t got = std::fread(probe.data(), 1, probe.size(), f);
-  std::fclose(f);
-  if (got < probe.size()) {
-    std::fprintf(stderr, "Error: short read from %s (%zu of %lld)\n", path.c_str(), got,
-                 static_cast<long long>(bytes));
+  if (!check_dsf_file(path)) {
+    std::fprintf(stderr, "Error: %s is not a DSF file that can be read\n", path.c_str());
     return false;
   }
-  size = uint64_t(bytes);
   return true;
 }
 
@@ -56,7 +39,8 @@ bool check_album(const std::string& album, bool playlists) {
   // The folder name, and with playlists the playlist name, must fit the
   // disc's name limit.
   size_t limit = playlists ? kDsdDiscMaxName - kPlaylistSuffix : kDsdDiscMaxName;
-  if (album.size() > limit) {
+  if (disc_name_bytes(album) > limit ||
+      (playlists && disc_name_bytes(album + ".ddp") > kDsdDiscMaxName)) {
     std::fprintf(stderr, "Error: album name is longer than %zu bytes: '%s'\n", limit,
                  album.c_str());
     return false;
@@ -155,7 +139,7 @@ bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
   }
   plan.data_end = uint32_t(next);
 
-  plan.label = job.title.empty() ? std::string("DSD_DISC") : job.title.substr(0, 32);
+  plan.label = job.title.empty() ? std::string("DSD_DISC") : cut_utf8(job.title, 32);
   return true;
 }
 

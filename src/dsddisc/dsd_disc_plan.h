@@ -13,7 +13,7 @@ namespace varn {
 
 constexpr uint32_t kDsdDiscFirstSector = 257;  // first partition block
 constexpr uint32_t kDsdDiscTailSectors = 512;  // UDF metadata and last anchors
-constexpr size_t kDsdDiscMaxName = 250;        // bytes of a name on the disc
+constexpr size_t kDsdDiscMaxName = 250;        // bytes of a name on the disc (disc_name_bytes)
 
 // One file of the disc: a track (copied from `source_path`) or a playlist
 // (its bytes in `text`).
@@ -36,15 +36,20 @@ struct DsdDiscPlan {
   std::vector<DsdDiscAlbum> albums;    // byte-wise ascending names
   std::vector<DsdDiscFile> playlists;  // album order (empty when off)
   uint32_t data_end = kDsdDiscFirstSector;  // sector after the last file
-  std::string label;                        // volume label, at most 32 bytes
+  std::string label;                        // volume label, at most 32 bytes (whole characters)
   uint32_t block_count() const { return data_end + kDsdDiscTailSectors; }
 };
 
 // Name rule for album (and file) names; `subject` names the thing checked.
 bool check_dsd_name(const std::string& name, const char* subject);
 
+// Bytes a name takes on the disc (its characters as the UDF volume stores
+// them: one byte each, or two when a character needs 16 bits).
+size_t disc_name_bytes(const std::string& name);
+
 // The name a track's file gets on the disc: the part of the path after its
-// last separator, cut to 250 bytes keeping the extension.
+// last '/', cut between characters to 250 bytes on the disc, keeping the
+// extension.
 std::string disc_file_name(const std::string& source_path);
 
 // The text of an album's playlist.

@@ -41,6 +41,18 @@ void put_empty_long_date(uint8_t* p) {
   p[16] = 0;
 }
 
+// The volume identifier holds plain ASCII only: every other character
+// (a UTF-8 sequence, a control byte) stands as one '_'.
+std::string iso_volume_label(const std::string& label) {
+  std::string out;
+  for (char ch : label) {
+    const uint8_t b = uint8_t(ch);
+    if ((b & 0xC0) == 0x80) continue;  // the rest of a UTF-8 character
+    out += (b >= 0x20 && b < 0x7F) ? ch : '_';
+  }
+  return out;
+}
+
 void make_primary_descriptor(uint8_t* s, uint32_t volume_blocks, const std::string& label,
                              uint32_t path_table_size, uint32_t root_size, const CivilTime& t) {
   std::memset(s, 0, kSectorSize);
@@ -48,7 +60,7 @@ void make_primary_descriptor(uint8_t* s, uint32_t volume_blocks, const std::stri
   std::memcpy(s + 1, "CD001", 5);
   s[6] = 1;
   std::memset(s + 8, ' ', 32);
-  put_padded(s + 40, 32, label, ' ');
+  put_padded(s + 40, 32, iso_volume_label(label), ' ');
   put_both32(s + 80, volume_blocks);
   put_both16(s + 120, 1);
   put_both16(s + 124, 1);

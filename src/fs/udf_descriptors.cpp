@@ -287,26 +287,24 @@ void udf_make_file_entry(uint8_t* d, const UdfFileEntryFields& fe, const CivilTi
   udf_finish_tag(d, kUdfFileEntry, location, uint16_t(292 + 8 * ads));
 }
 
-uint32_t udf_fid_length(size_t name_length) {
-  size_t id = name_length == 0 ? 0 : 1 + name_length;
+uint32_t udf_fid_length(const std::string& name) {
+  const size_t id = name.empty() ? 0 : udf_identifier(name).size();
   return uint32_t((38 + id + 3) & ~size_t(3));
 }
 
 void udf_append_fid(std::vector<uint8_t>& data, uint8_t characteristics, const std::string& name,
                     uint32_t icb_block, uint32_t data_block) {
   uint32_t location = data_block + uint32_t(data.size() / kBlock);
-  size_t id_len = name.empty() ? 0 : 1 + name.size();
-  uint32_t len = udf_fid_length(name.size());
+  const std::vector<uint8_t> id = name.empty() ? std::vector<uint8_t>() : udf_identifier(name);
+  const size_t id_len = id.size();
+  uint32_t len = udf_fid_length(name);
   std::vector<uint8_t> f(len, 0);
   put_le16(&f[16], 1);
   f[18] = characteristics;
   f[19] = uint8_t(id_len);
   udf_put_long_ad(&f[20], 2048, icb_block);
   put_le16(&f[36], 0);
-  if (id_len) {
-    f[38] = 8;
-    std::memcpy(&f[39], name.data(), name.size());
-  }
+  if (id_len) std::memcpy(&f[38], id.data(), id_len);
   udf_finish_tag(f.data(), kUdfFileIdentifier, location, uint16_t(len - 16));
   data.insert(data.end(), f.begin(), f.end());
 }

@@ -98,9 +98,9 @@ inline uint64_t udf_extent_count(uint64_t length) {
   return length == 0 ? 1 : (length + kUdfMaxExtentBytes - 1) / kUdfMaxExtentBytes;
 }
 
-// Length of a File Identifier Descriptor with a name of n bytes (n = 0:
-// the parent entry).
-uint32_t udf_fid_length(size_t name_length);
+// Length of a File Identifier Descriptor for a name as udf_identifier
+// stores it (an empty name: the parent entry).
+uint32_t udf_fid_length(const std::string& name);
 
 // Appends one File Identifier Descriptor to the data of a directory whose
 // first partition block is `data_block`; its tag carries the block that

@@ -4,12 +4,13 @@
 #include <map>
 
 #include "fs/udf_descriptors.h"
+#include "fs/udf_dstring.h"
 
 namespace varn {
 
 namespace {
 
-constexpr size_t kMaxName = 254;  // identifier length byte holds 1 + name
+constexpr size_t kMaxIdentifier = 255;  // the identifier's length is one byte
 
 std::string parent_of(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -26,9 +27,10 @@ bool check_name(const std::string& name, const std::string& where) {
     std::fprintf(stderr, "Error: UDF name is empty in \"%s\"\n", where.c_str());
     return false;
   }
-  if (name.size() > kMaxName) {
-    std::fprintf(stderr, "Error: UDF name too long (%zu bytes, at most %zu): \"%s\"\n", name.size(),
-                 kMaxName, name.c_str());
+  const size_t id = udf_identifier(name).size();
+  if (id > kMaxIdentifier) {
+    std::fprintf(stderr, "Error: UDF name too long (%zu bytes as stored, at most %zu): \"%s\"\n", id,
+                 kMaxIdentifier, name.c_str());
     return false;
   }
   return true;
@@ -70,9 +72,9 @@ bool build_udf_tree(const std::vector<UdfFileEntry>& files, std::vector<UdfDirec
     dirs[index.at(e.dir_path)].files.push_back(i);
   }
   for (UdfDirectory& d : dirs) {
-    uint64_t size = udf_fid_length(0);
-    for (size_t c : d.children) size += udf_fid_length(dirs[c].name.size());
-    for (size_t f : d.files) size += udf_fid_length(files[f].name.size());
+    uint64_t size = udf_fid_length(std::string());
+    for (size_t c : d.children) size += udf_fid_length(dirs[c].name);
+    for (size_t f : d.files) size += udf_fid_length(files[f].name);
     if (size > kUdfMaxExtentBytes) {
       std::fprintf(stderr, "Error: UDF directory \"%s\" is too large\n", d.full_path.c_str());
       return false;

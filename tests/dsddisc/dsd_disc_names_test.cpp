@@ -37,8 +37,8 @@ TEST(DsdDiscNames, AlbumNameRule) {
 TEST(DsdDiscNames, FileNameIsTheLastComponent) {
   EXPECT_EQ(disc_file_name("a.dsf"), "a.dsf");
   EXPECT_EQ(disc_file_name("/music/live/01 Intro.dsf"), "01 Intro.dsf");
-  EXPECT_EQ(disc_file_name("C:\\Music\\02.dsf"), "02.dsf");
-  EXPECT_EQ(disc_file_name("mixed/dir\\03.dsf"), "03.dsf");
+  // A backslash belongs to the name, which the name rule then refuses.
+  EXPECT_EQ(disc_file_name("mixed/we\\ird.dsf"), "we\\ird.dsf");
   EXPECT_EQ(disc_file_name("dir/"), "");
 }
 
@@ -72,6 +72,21 @@ TEST(DsdDiscNames, LongNamesKeepTheirExtension) {
   std::string huge(303, 'x');
   huge.replace(0, 3, "ab.");
   EXPECT_EQ(disc_file_name(huge), huge.substr(0, 250));
+}
+
+TEST(DsdDiscNames, LongNamesAreCutBetweenCharacters) {
+  // U+65E5 takes 3 bytes as UTF-8 and 2 on the disc (after ID 16, where
+  // every character takes 2): 126 of them do not fit 250 bytes.
+  std::string sun;
+  for (int i = 0; i < 130; ++i) sun += "\xe6\x97\xa5";
+  const std::string cut = disc_file_name(sun + ".dsf");
+  EXPECT_EQ(varn::disc_name_bytes(cut), 250u);
+  EXPECT_EQ(cut, sun.substr(0, 121 * 3) + ".dsf");
+  // Latin-1 characters take one byte each on the disc: 246 of them fit.
+  std::string e_acute;
+  for (int i = 0; i < 246; ++i) e_acute += "\xc3\xa9";
+  EXPECT_EQ(disc_file_name(e_acute + ".dsf"), e_acute + ".dsf");
+  EXPECT_EQ(disc_file_name(e_acute + "\xc3\xa9.dsf"), e_acute + ".dsf");
 }
 
 TEST(DsdDiscNames, PlaylistText) {

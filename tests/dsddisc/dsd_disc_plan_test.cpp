@@ -10,10 +10,16 @@ using testsupport::write_text;
 
 namespace {
 
-// A plain file of `n` bytes: the builder does not look inside the files.
+// A DSF file of exactly `n` bytes (116 or more): one sample byte per
+// channel and a tag padded to the size.
 std::string bytes_file(const ScratchDir& dir, const std::string& name, size_t n) {
   std::string path = dir.file(name);
-  write_text(path, std::string(n, 'd'));
+  dsdgen::DsfOptions o;
+  o.block_size = 0;
+  o.tags.title = "t";
+  o.tags.padding = uint32_t(n - 116);
+  EXPECT_TRUE(dsdgen::write_dsf(path, 2, 2822400, {0x69, 0x69}, o));
+  EXPECT_EQ(testsupport::read_file(path).size(), n);
   return path;
 }
 
@@ -23,7 +29,7 @@ TEST(DsdDiscPlan, SectorsFrom257TracksThenPlaylists) {
   ScratchDir dir;
   varn::DsdDiscJob job;
   job.image_path = dir.file("disc.iso");
-  job.tracks = {track(bytes_file(dir, "a.dsf", 1), "ALBUM"),
+  job.tracks = {track(bytes_file(dir, "a.dsf", 116), "ALBUM"),
                 track(bytes_file(dir, "b.dsf", 2048), "Live"),
                 track(bytes_file(dir, "c.dsf", 2049), "ALBUM")};
   varn::DsdDiscPlan plan;
@@ -81,10 +87,10 @@ TEST(DsdDiscPlan, AlbumsInByteOrderWhateverTheJobOrder) {
   varn::DsdDiscJob job;
   job.image_path = dir.file("disc.iso");
   job.playlists = false;
-  job.tracks = {track(bytes_file(dir, "1.dsf", 10), "\xC3\x84rger"),
-                track(bytes_file(dir, "2.dsf", 10), "alpha"),
-                track(bytes_file(dir, "3.dsf", 10), "Zed"),
-                track(bytes_file(dir, "4.dsf", 10), "alpha")};
+  job.tracks = {track(bytes_file(dir, "1.dsf", 200), "\xC3\x84rger"),
+                track(bytes_file(dir, "2.dsf", 200), "alpha"),
+                track(bytes_file(dir, "3.dsf", 200), "Zed"),
+                track(bytes_file(dir, "4.dsf", 200), "alpha")};
   varn::DsdDiscPlan plan;
   ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
   ASSERT_EQ(plan.albums.size(), 3u);
@@ -100,11 +106,14 @@ TEST(DsdDiscPlan, LabelIsTitleCutTo32Bytes) {
   ScratchDir dir;
   varn::DsdDiscJob job;
   job.image_path = dir.file("disc.iso");
-  job.tracks = {track(bytes_file(dir, "a.dsf", 10), "ALBUM")};
+  job.tracks = {track(bytes_file(dir, "a.dsf", 200), "ALBUM")};
   job.title = std::string(40, 'T');
   varn::DsdDiscPlan plan;
   ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
   EXPECT_EQ(plan.label, std::string(32, 'T'));
+  job.title = std::string(31, 'T') + "\xc3\xa9";  // never cut inside a character
+  ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
+  EXPECT_EQ(plan.label, std::string(31, 'T'));
   job.title = "Live at Home";
   ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
   EXPECT_EQ(plan.label, "Live at Home");
@@ -116,8 +125,8 @@ TEST(DsdDiscPlan, SameFileNameInTwoAlbumsIsFine) {
   std::filesystem::create_directories(dir.file("y"));
   varn::DsdDiscJob job;
   job.image_path = dir.file("disc.iso");
-  job.tracks = {track(bytes_file(dir, "x/01.dsf", 10), "One"),
-                track(bytes_file(dir, "y/01.dsf", 10), "Two")};
+  job.tracks = {track(bytes_file(dir, "x/01.dsf", 200), "One"),
+                track(bytes_file(dir, "y/01.dsf", 200), "Two")};
   varn::DsdDiscPlan plan;
   EXPECT_TRUE(varn::plan_dsd_disc(job, plan));
 }
@@ -186,34 +195,41 @@ TEST_F(DsdDiscRefusal, AlbumFolderNamedLikeAPlaylist) {
 
 TEST_F(DsdDiscRefusal, DuplicateFileNameInOneAlbum) {
   std::filesystem::create_directories(dir.file("other"));
-  job.tracks.push_back(track(bytes_file(dir, "other/a.dsf", 100), "ALBUM"));
+  job.tracks.push_back(track(bytes_file(dir, "other/a.dsf", 200), "ALBUM"));
   EXPECT_EQ(refuse(), "Error: duplicate file name 'a.dsf' in album 'ALBUM'\n");
 }
 
 TEST_F(DsdDiscRefusal, DuplicateAfterTheLengthCut) {
   std::string stem(247, 'n');  // names of 253 bytes, within the host limit
-  job.tracks = {track(bytes_file(dir, stem + "1.dsf", 10), "ALBUM"),
-                track(bytes_file(dir, stem + "2.dsf", 10), "ALBUM")};
+  job.tracks = {track(bytes_file(dir, stem + "1.dsf", 200), "ALBUM"),
+                track(bytes_file(dir, stem + "2.dsf", 200), "ALBUM")};
   std::string cut = std::string(246, 'n') + ".dsf";
   EXPECT_EQ(refuse(), "Error: duplicate file name '" + cut + "' in album 'ALBUM'\n");
 }
 
-TEST_F(DsdDiscRefusal, UnreadableInputs) {
-  std::string missing = dir.file("missing.dsf");
-  job.tracks[1].source_path = missing;
-  EXPECT_EQ(refuse(), "Error: cannot open " + missing + "\n");
-
+TEST_F(DsdDiscRefusal, InputsMustBeDsfFilesThatParse) {
   std::filesystem::create_directories(dir.file("folder.dsf"));
-  job.tracks[1].source_path = dir.file("folder.dsf");
-  EXPECT_EQ(refuse(), "Error: cannot open " + dir.file("folder.dsf") + "\n");
-
-  job.tracks[1].source_path = dir.file("folder.dsf") + "/";
-  EXPECT_EQ(refuse(), "Error: cannot open " + dir.file("folder.dsf") + "/\n");
-}
-
-TEST_F(DsdDiscRefusal, EmptyFile) {
-  job.tracks[1].source_path = bytes_file(dir, "empty.dsf", 0);
-  EXPECT_EQ(refuse(), "Error: " + dir.file("empty.dsf") + " is empty\n");
+  write_text(dir.file("empty.dsf"), "");
+  write_text(dir.file("text.dsf"), "a text file named .dsf");
+  dsdgen::write_dsdiff(dir.file("dsdiff.dsf"), 2, 2822400, std::vector<uint8_t>(2 * 4704, 0x69), {});
+  std::vector<uint8_t> cut = testsupport::read_file(job.tracks[1].source_path);
+  cut.resize(cut.size() - 100);
+  testsupport::write_file(dir.file("cut.dsf"), cut);
+  const std::string no_dsf = " is not a DSF file that can be read\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {dir.file("missing.dsf"), "Error: cannot open " + dir.file("missing.dsf") + ": No such file or directory\n"},
+      {dir.file("folder.dsf"), "Error: cannot open " + dir.file("folder.dsf") + ": a directory, not a file\n"},
+      {"/dev/zero", "Error: cannot open /dev/zero: not a regular file\n"},
+      {dir.file("empty.dsf"), "Error: " + dir.file("empty.dsf") + " is empty\n"},
+      {dir.file("text.dsf"), "Error: " + dir.file("text.dsf") + no_dsf},
+      {dir.file("dsdiff.dsf"), "Error: " + dir.file("dsdiff.dsf") + no_dsf},
+      {dir.file("cut.dsf"), "Error: " + dir.file("cut.dsf") + no_dsf},
+  };
+  for (const auto& [path, message] : cases) {
+    job.tracks[1].source_path = path;
+    const std::string err = refuse();
+    EXPECT_EQ(err.substr(err.rfind("Error: ")), message) << err;
+  }
 }
 
 TEST_F(DsdDiscRefusal, ExistingImageIsLeftAloneOnRefusal) {
@@ -232,7 +248,7 @@ TEST_F(DsdDiscRefusal, ImageMustNotBeAnInput) {
   EXPECT_FALSE(varn::build_dsd_disc(job));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Error: the image " + input + " would overwrite the input file " + input + "\n");
-  EXPECT_EQ(testsupport::read_text(input), std::string(3000, 'd'));
+  EXPECT_EQ(testsupport::read_file(input).size(), 3000u);
 }
 
 TEST_F(DsdDiscRefusal, ImageCannotBeCreated) {

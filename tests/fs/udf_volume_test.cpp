@@ -3,6 +3,8 @@
 // several short_ads, File Identifier Descriptors.
 #include <gtest/gtest.h>
 
+#include "fs/udf_dstring.h"
+
 #include "fs/crc_itu.h"
 #include "fs/udf.h"
 #include "fs_test_util.h"
@@ -479,11 +481,24 @@ TEST(UdfVolume, NamesAndVolumeNameEncodings) {
   std::vector<uint8_t> pvd = read_sector(img, 32);
   EXPECT_EQ(pvd[72], 16);  // volume set identifier: UCS-2 too
   EXPECT_EQ(pvd[72 + 127], 1 + 2 * (16 + 4));
-  // Directory and file names: ID 8, bytes unchanged.
+  // Directory and file names as readers decode them: one byte per
+  // character after ID 8 when every character fits, else UTF-16 after ID 16.
   std::vector<uint8_t> root = read_sector(img, 257 + v.B + 3);
-  EXPECT_EQ(root[40 + 19], 6);
-  EXPECT_EQ(root[40 + 38], 8);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(&root[40 + 39]), 5), name);
+  EXPECT_EQ(root[40 + 19], 5);
+  EXPECT_EQ(std::vector<uint8_t>(root.begin() + 40 + 38, root.begin() + 40 + 43),
+            (std::vector<uint8_t>{8, 'C', 'a', 'f', 0xE9}));
+  const struct {
+    std::string name;
+    std::vector<uint8_t> id;
+  } names[] = {
+      {"a.dsf", {8, 'a', '.', 'd', 's', 'f'}},
+      {"\xe6\x97\xa5", {16, 0x65, 0xE5}},                                      // U+65E5
+      {"\xc3\xa9\xf0\x9f\x8e\xb5", {16, 0x00, 0xE9, 0xD8, 0x3C, 0xDF, 0xB5}},  // é and U+1F3B5
+      {"\xe9t\xe9", {8, 0xE9, 't', 0xE9}},                                       // not UTF-8: bytes kept
+  };
+  for (const auto& n : names) EXPECT_EQ(varn::udf_identifier(n.name), n.id);
+  EXPECT_EQ(varn::cut_utf8("Caf\xc3\xa9", 4), "Caf");
+  EXPECT_EQ(varn::cut_utf8("Caf\xc3\xa9", 5), name);
 }
 
 TEST(UdfVolume, RefusesWhatCannotBeRecorded) {
