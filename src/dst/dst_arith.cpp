@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/cpu_features.h"
+
 namespace varn {
 
 void DstArithEncoder::start(uint8_t* out, size_t limit) {
@@ -91,6 +93,115 @@ void DstArithEncoder::encode_channels(const uint8_t* const* bits, const uint8_t*
   low = lo;
   range = a;
   pending = pend;
+}
+
+namespace {
+
+// What a batch reads for one channel: each stream's symbols and table.
+struct ChannelStreams {
+  const uint8_t* sym[kDstArithBatch];
+  const uint8_t* lut[kDstArithBatch];
+};
+
+// One symbol of one stream, with the stream's registers in locals. The
+// bit selects by masks rather than branches: residual bits are hard to
+// predict.
+__attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& range, uint64_t& pending,
+                                                DstArithEncoder* e, uint32_t v, uint32_t p) {
+  const uint64_t ap = ((range >> 8) | ((range >> 7) & 1)) * p;
+  const uint64_t rest = range - ap;
+  const uint64_t one = 0 - static_cast<uint64_t>(v >> 7);
+  low += rest & one;
+  range = rest + ((ap - rest) & one);
+  const unsigned sh = static_cast<unsigned>(__builtin_clzll(range)) - 52u;
+  range <<= sh;
+  low <<= sh;
+  pending += sh;
+  if (__builtin_expect(pending >= 45, 0)) {
+    // An overflowing stream stays bounded and runs on; its result is
+    // discarded.
+    e->low = low;
+    e->pending = static_cast<unsigned>(pending);
+    e->flush_word();
+    low = e->low;
+    pending = e->pending;
+  }
+}
+
+template <int B>
+__attribute__((always_inline)) inline void batch_impl(DstArithEncoder* const* enc, const ChannelStreams* rows,
+                                                     int channels, size_t length) {
+  uint64_t lo0 = enc[0]->low, rg0 = enc[0]->range, pd0 = enc[0]->pending;
+  uint64_t lo1 = 0, rg1 = 0, pd1 = 0, lo2 = 0, rg2 = 0, pd2 = 0;
+  if constexpr (B > 1) lo1 = enc[1]->low, rg1 = enc[1]->range, pd1 = enc[1]->pending;
+  if constexpr (B > 2) lo2 = enc[2]->low, rg2 = enc[2]->range, pd2 = enc[2]->pending;
+  const ChannelStreams* end = rows + channels;
+  for (size_t n = 0; n < length; ++n) {
+    for (const ChannelStreams* r = rows; r != end; ++r) {
+      const uint32_t v0 = r->sym[0][n];
+      step(lo0, rg0, pd0, enc[0], v0, r->lut[0][v0]);
+      if constexpr (B > 1) {
+        const uint32_t v1 = r->sym[1][n];
+        step(lo1, rg1, pd1, enc[1], v1, r->lut[1][v1]);
+      }
+      if constexpr (B > 2) {
+        const uint32_t v2 = r->sym[2][n];
+        step(lo2, rg2, pd2, enc[2], v2, r->lut[2][v2]);
+      }
+    }
+  }
+  const uint64_t lo[3] = {lo0, lo1, lo2}, rg[3] = {rg0, rg1, rg2}, pd[3] = {pd0, pd1, pd2};
+  for (int a = 0; a < B; ++a) {
+    enc[a]->low = lo[a];
+    enc[a]->range = static_cast<uint32_t>(rg[a]);
+    enc[a]->pending = static_cast<unsigned>(pd[a]);
+  }
+}
+
+template <int B>
+void batch_generic(DstArithEncoder* const* enc, const ChannelStreams* rows, int channels, size_t length) {
+  batch_impl<B>(enc, rows, channels, length);
+}
+
+#if defined(__x86_64__)
+// With LZCNT and BMI2 the normalising shift is one count and two shifts
+// without the flags register.
+template <int B>
+__attribute__((target("lzcnt,bmi2"))) void batch_bmi(DstArithEncoder* const* enc, const ChannelStreams* rows,
+                                                     int channels, size_t length) {
+  batch_impl<B>(enc, rows, channels, length);
+}
+#endif
+
+template <int B>
+void run_batch(DstArithEncoder* const* enc, const ChannelStreams* rows, int channels, size_t length) {
+#if defined(__x86_64__)
+  static const bool bmi = cpu_features().lzcnt && cpu_features().bmi2;
+  if (bmi) {
+    batch_bmi<B>(enc, rows, channels, length);
+    return;
+  }
+#endif
+  batch_generic<B>(enc, rows, channels, length);
+}
+
+}  // namespace
+
+void dst_arith_encode_batch(DstArithEncoder* const* enc, int count, const uint8_t* const* syms,
+                            const uint8_t* const* luts, int channels, size_t length) {
+  static_assert(kDstArithBatch == 3);
+  ChannelStreams rows[64];
+  for (int c = 0; c < channels && c < 64; ++c)
+    for (int a = 0; a < kDstArithBatch; ++a) {
+      rows[c].sym[a] = a < count ? syms[a * channels + c] : nullptr;
+      rows[c].lut[a] = a < count ? luts[a * channels + c] : nullptr;
+    }
+  switch (count) {
+    case 1: run_batch<1>(enc, rows, channels, length); return;
+    case 2: run_batch<2>(enc, rows, channels, length); return;
+    case 3: run_batch<3>(enc, rows, channels, length); return;
+    default: return;
+  }
 }
 
 size_t DstArithEncoder::finish() {

@@ -35,6 +35,15 @@ struct DstArithEncoder {
   void add_carry();
 };
 
+// Codes `count` (1 to kDstArithBatch) independent symbol streams side by
+// side, so that their serial register updates overlap in the processor.
+// Stream a codes, for every position n and channel c in the order of
+// encode_channels, the symbol byte v = syms[a * channels + c][n]: its top
+// bit is the bit, and luts[a * channels + c][v] its probability.
+constexpr int kDstArithBatch = 3;
+void dst_arith_encode_batch(DstArithEncoder* const* enc, int count, const uint8_t* const* syms,
+                            const uint8_t* const* luts, int channels, size_t length);
+
 inline void DstArithEncoder::encode(uint32_t bit, uint32_t p) {
   const uint32_t ap = ((range >> 8) | ((range >> 7) & 1)) * p;
   if (bit) {

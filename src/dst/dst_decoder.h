@@ -63,6 +63,11 @@ struct DstDecoder {
   // decoder has read, in bits (it may read a little past the end, where
   // the coder dropped trailing zero bits).
   size_t bits_read = 0;
+  // Scratch of dst_check_frame.
+  std::vector<uint8_t> check_symbols;  // channels x bits per channel
+  std::vector<int16_t> check_mask;
+  std::vector<int16_t> check_pred;
+  std::vector<uint8_t> check_luts;  // per table: 256 entries
 };
 
 bool dst_decoder_init(DstDecoder& d, int channels, size_t bytes_per_channel);
@@ -71,5 +76,13 @@ bool dst_decoder_init(DstDecoder& d, int channels, size_t bytes_per_channel);
 // (byte-interleaved, most significant bit first). Returns false with
 // d.error set when the frame is malformed.
 bool dst_decode_frame(DstDecoder& d, const uint8_t* frame, size_t size, uint8_t* out);
+
+// True when the frame decodes to `input` (channels x bytes_per_channel
+// bytes). The header is read from the frame's bytes; the predictions are
+// computed from the input's bits, which every decoded bit must equal, so
+// only the arithmetic decoding runs serially, up to the end or to the
+// first bit that differs. A frame with segments is decoded in full into
+// `scratch` (frame size) and compared.
+bool dst_check_frame(DstDecoder& d, const uint8_t* frame, size_t size, const uint8_t* input, uint8_t* scratch);
 
 }  // namespace varn

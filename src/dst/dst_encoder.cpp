@@ -2,11 +2,15 @@
 // (unpack, autocorrelation, filter design, prediction, probability tables,
 // arithmetic coding, frame assembly).
 //
-// Within one frame the sharing attempts repeat a lot of work: the unpacked
-// bits and the per-channel autocorrelations depend on the frame only, and a
-// filter (with the prediction of its channels) depends only on the set of
-// channels that share it. Both are kept and reused while the same frame is
-// encoded again; the results are exactly those of a fresh computation.
+// A frame is usually coded at several sharing counts (attempts) and the
+// shortest kept. Those attempts repeat a lot of work: the autocorrelations
+// depend on the frame only, a filter (with its table) only on the set of
+// channels that share it, and a channel's symbols only on the channel and
+// its filter. Each is computed once per frame and kept while the frame
+// stays the same. The attempts are then arithmetic-coded a few at a time
+// side by side (the coder is a serial chain of register updates, and
+// independent chains overlap in the processor); the results are exactly
+// those of coding each attempt on its own.
 #include "dst/dst_encoder.h"
 
 #include <algorithm>
@@ -19,7 +23,7 @@
 #include "dst/dst_autocorr.h"
 #include "dst/dst_bits.h"
 #include "dst/dst_filter_design.h"
-#include "dst/dst_kernel.h"
+#include "dst/dst_symbols.h"
 
 namespace varn {
 
@@ -28,14 +32,40 @@ namespace {
 constexpr int kMaxChannels = 64;
 constexpr int kMaxOrder = 128;
 constexpr int kMaxTableLength = 64;
-constexpr size_t kHistory = 128;  // mask positions before bit 0
-constexpr size_t kWordPad = 4;    // zero words before each channel's packed bits
+constexpr size_t kWordPad = 4;  // zero words before each channel's packed bits
+constexpr int kBuffers = kDstArithBatch + 1;  // an attempt batch and the best so far
 
-struct FilterSlot {
-  uint64_t channels = 0;  // set of channels that share the filter
-  int requested = 0;      // requested order it was designed for
-  int order = 0;          // effective order
-  int16_t coef[kMaxOrder] = {};
+// A filter designed for a set of channels, with the probability table of
+// those channels.
+struct FilterEntry {
+  uint64_t set;
+  int requested;  // requested order it was designed for
+  int order;      // effective order
+  int16_t coef[kMaxOrder];
+  bool table_ready;
+  uint64_t ones;  // residual ones counted into the table
+  uint8_t table[kMaxTableLength];
+  uint8_t lut[256];  // probability of every symbol byte
+};
+
+// One channel predicted by one filter: its symbols and their statistics.
+struct PairSlot {
+  int channel;  // -1 when free
+  uint64_t set;
+  int requested;
+  unsigned batch;  // last batch that used it
+  uint32_t counts[kMaxTableLength * 2];
+  uint8_t* sym;
+};
+
+// One sharing count tried on the frame.
+struct Attempt {
+  int n;
+  int filter[kMaxChannels];  // filter entry of each filter number
+  int pair[kMaxChannels];    // pair slot of each channel
+  int buffer;                // code buffer, -1 for a plain frame
+  size_t code_bits;
+  uint32_t bits;  // whole frame
 };
 
 struct DstEncoderState {
@@ -45,44 +75,37 @@ struct DstEncoderState {
   size_t bc = 0;  // bytes per channel per frame
   size_t L = 0;   // bits per channel per frame
 
-  int count = 0;  // F = T
-  int map[kMaxChannels] = {};
-  int requested[kMaxChannels] = {};
-  int table_length[kMaxChannels] = {};
+  int count = 0;          // F = T
+  int requested = 0;      // every filter's requested order
+  int table_length = 0;   // every table's length
 
-  // Per-channel working arrays.
-  size_t mask_stride = 0;
   size_t word_stride = 0;
-  int16_t* mask = nullptr;     // channels x mask_stride: history then L positions
-  uint64_t* words = nullptr;   // channels x word_stride: pad then packed bits
-  uint8_t* residual = nullptr; // channels x L
-  uint8_t* index = nullptr;    // channels x L: probability-table index
-  uint8_t* prob = nullptr;     // channels x L: coding probability
-  int16_t* pred = nullptr;     // L: prediction of one channel
-  uint32_t* counts = nullptr;  // channels x 64 x 2: residual zeros and ones per index
-  int64_t* acorr = nullptr;    // channels x (kMaxOrder + 1)
+  uint64_t* words = nullptr;  // channels x word_stride: pad then packed bits
+  int16_t* mask = nullptr;    // one channel: history then L positions
+  int16_t* pred = nullptr;    // kDstSymbolBlock predictions
+  int64_t* acorr = nullptr;   // channels x (kMaxOrder + 1)
 
-  // Filter design.
   double r[kMaxOrder + 1] = {};
   double* factor = nullptr;  // kMaxOrder x kMaxOrder
   double y[kMaxOrder] = {};
   double a[kMaxOrder] = {};
 
-  FilterSlot filters[kMaxChannels];
-  FilterSlot previous[kMaxChannels];
-  int previous_count = 0;
-  uint8_t table[kMaxChannels][kMaxTableLength] = {};
+  FilterEntry* filters = nullptr;
+  int filter_capacity = 0;
+  int filter_count = 0;
+  PairSlot* pairs = nullptr;
+  int pair_capacity = 0;
+  unsigned batch = 0;
 
-  // What the cached per-frame and per-channel results belong to.
+  // What the kept results belong to.
   uint8_t* frame_copy = nullptr;  // channels x bc
   bool frame_valid = false;
   int acorr_lags = -1;
-  uint64_t channel_key[kMaxChannels] = {};
-  int channel_requested[kMaxChannels] = {};
-  bool channel_valid[kMaxChannels] = {};
 
-  uint8_t* code = nullptr;  // arithmetic-coded data
+  uint8_t* code[kBuffers] = {};
   size_t code_capacity = 0;
+  uint8_t* header = nullptr;  // scratch for measuring headers
+  size_t header_capacity = 0;
 
   uint32_t last_bits = 0;
   void* block = nullptr;
@@ -98,18 +121,33 @@ void release(DstEncoderState* s) {
   delete s;
 }
 
-// Unpacks the frame into masks and packed words and forgets everything
-// kept from the previous frame.
+uint64_t channel_set(int channels, int n, int f) {
+  uint64_t set = 0;
+  for (int c = f; c < channels; c += n) set |= 1ULL << c;
+  return set;
+}
+
+// Distinct (channel, filter set) pairs over every sharing count.
+int pairs_of_all_sharings(int channels) {
+  int total = 0;
+  for (int n = channels; n >= 1; --n)
+    for (int c = 0; c < channels; ++c) {
+      // The pair was seen at a larger count when c's set there is the same.
+      const uint64_t set = channel_set(channels, n, c % n);
+      bool seen = false;
+      for (int m = channels; m > n && !seen; --m) seen = channel_set(channels, m, c % m) == set;
+      total += seen ? 0 : 1;
+    }
+  return total;
+}
+
+// Packs the frame's bits and forgets everything kept from the previous
+// frame.
 void prepare_frame(DstEncoderState& s, const uint8_t* frame) {
   const int C = s.channels;
   const size_t bc = s.bc;
   for (int c = 0; c < C; ++c) {
-    int16_t* m = s.mask + static_cast<size_t>(c) * s.mask_stride + kHistory;
     uint64_t* w = s.words + static_cast<size_t>(c) * s.word_stride + kWordPad;
-    for (size_t i = 0; i < bc; ++i) {
-      const unsigned byte = frame[i * static_cast<size_t>(C) + static_cast<size_t>(c)];
-      for (int j = 0; j < 8; ++j) m[i * 8 + j] = static_cast<int16_t>(-static_cast<int>((byte >> (7 - j)) & 1));
-    }
     const size_t nwords = (s.L + 63) / 64;
     for (size_t i = 0; i < nwords; ++i) {
       uint64_t v = 0;
@@ -126,8 +164,8 @@ void prepare_frame(DstEncoderState& s, const uint8_t* frame) {
   }
   s.frame_valid = true;
   s.acorr_lags = -1;
-  for (int c = 0; c < C; ++c) s.channel_valid[c] = false;
-  s.previous_count = 0;
+  s.filter_count = 0;
+  for (int i = 0; i < s.pair_capacity; ++i) s.pairs[i].channel = -1;
 }
 
 void ensure_autocorrelation(DstEncoderState& s, int lags) {
@@ -139,60 +177,119 @@ void ensure_autocorrelation(DstEncoderState& s, int lags) {
   s.acorr_lags = lags;
 }
 
-// Designs (or takes from the previous attempt) the filter of one channel set.
-void design_filter(DstEncoderState& s, FilterSlot& f, uint64_t set, int requested) {
-  for (int i = 0; i < s.previous_count; ++i) {
-    const FilterSlot& p = s.previous[i];
-    if (p.channels == set && p.requested == requested) {
-      f = p;
-      return;
-    }
-  }
-  for (int k = 0; k <= requested; ++k) {
+// The entry of the filter of one channel set, designed when new.
+int find_filter(DstEncoderState& s, uint64_t set) {
+  for (int i = 0; i < s.filter_count; ++i)
+    if (s.filters[i].set == set && s.filters[i].requested == s.requested) return i;
+  FilterEntry& f = s.filters[s.filter_count];
+  for (int k = 0; k <= s.requested; ++k) {
     int64_t sum = 0;
     for (int c = 0; c < s.channels; ++c)
       if ((set >> c) & 1) sum += s.acorr[static_cast<size_t>(c) * (kMaxOrder + 1) + static_cast<size_t>(k)];
     s.r[k] = static_cast<double>(sum);
   }
   DstDesignScratch scratch{s.factor, s.y, s.a};
-  f.channels = set;
-  f.requested = requested;
-  f.order = dst_design_filter(s.r, requested, scratch, f.coef);
+  f.set = set;
+  f.requested = s.requested;
+  f.order = dst_design_filter(s.r, s.requested, scratch, f.coef);
   // The filter that holds channel 0 is filter 0: its first coefficient is
   // made odd.
   if (set & 1) f.coef[0] = static_cast<int16_t>(f.coef[0] | 1);
+  f.table_ready = false;
+  return s.filter_count++;
 }
 
-// Prediction, residual, table index and index statistics of one channel.
-void predict_channel(DstEncoderState& s, int c, const FilterSlot& f) {
-  const size_t L = s.L;
-  const int16_t* m = s.mask + static_cast<size_t>(c) * s.mask_stride + kHistory;
-  int16_t* pred = s.pred;
-  dst_predict(dst_kernel_for(f.order), f.coef, f.order, m, pred, L);
-  uint8_t* res = s.residual + static_cast<size_t>(c) * L;
-  uint8_t* idx = s.index + static_cast<size_t>(c) * L;
-  for (size_t n = 0; n < L; ++n) {
-    const int p = pred[n];
-    const uint8_t predicted = p >= 0 ? 1 : 0;
-    res[n] = static_cast<uint8_t>((m[n] & 1) ^ predicted);
-    const int mag = (p < 0 ? -p : p) >> 3;
-    idx[n] = static_cast<uint8_t>(mag < 63 ? mag : 63);
+int find_pair(const DstEncoderState& s, int c, uint64_t set) {
+  for (int i = 0; i < s.pair_capacity; ++i) {
+    const PairSlot& p = s.pairs[i];
+    if (p.channel == c && p.set == set && p.requested == s.requested) return i;
   }
-  uint32_t* cnt = s.counts + static_cast<size_t>(c) * kMaxTableLength * 2;
-  std::memset(cnt, 0, sizeof(uint32_t) * kMaxTableLength * 2);
-  uint32_t part[4][kMaxTableLength * 2] = {};
-  size_t n = static_cast<size_t>(f.order) < L ? static_cast<size_t>(f.order) : L;
-  for (; n + 4 <= L; n += 4) {
-    ++part[0][idx[n] * 2 + res[n]];
-    ++part[1][idx[n + 1] * 2 + res[n + 1]];
-    ++part[2][idx[n + 2] * 2 + res[n + 2]];
-    ++part[3][idx[n + 3] * 2 + res[n + 3]];
+  return -1;
+}
+
+// Sets up the filters and channel symbols of a batch of attempts.
+void prepare_batch(DstEncoderState& s, Attempt* batch, int count) {
+  const int C = s.channels;
+  ++s.batch;
+  int missing_channel[kDstArithBatch * kMaxChannels];
+  int missing_filter[kDstArithBatch * kMaxChannels];
+  int missing = 0;
+  for (int a = 0; a < count; ++a) {
+    Attempt& t = batch[a];
+    for (int f = 0; f < t.n; ++f) t.filter[f] = find_filter(s, channel_set(C, t.n, f));
+    for (int c = 0; c < C; ++c) {
+      const int fi = t.filter[c % t.n];
+      const int slot = find_pair(s, c, s.filters[fi].set);
+      t.pair[c] = slot;
+      if (slot >= 0) {
+        s.pairs[slot].batch = s.batch;
+        continue;
+      }
+      bool listed = false;
+      for (int i = 0; i < missing && !listed; ++i) listed = missing_channel[i] == c && missing_filter[i] == fi;
+      if (!listed) {
+        missing_channel[missing] = c;
+        missing_filter[missing] = fi;
+        ++missing;
+      }
+    }
   }
-  for (; n < L; ++n) ++part[0][idx[n] * 2 + res[n]];
-  for (int i = 0; i < kMaxTableLength * 2; ++i) cnt[i] = part[0][i] + part[1][i] + part[2][i] + part[3][i];
-  s.channel_key[c] = f.channels;
-  s.channel_requested[c] = f.requested;
-  s.channel_valid[c] = true;
+  // New pairs take slots the batch does not use, channel by channel so
+  // that each channel is unpacked once.
+  int free_slot = 0;
+  for (int c = 0; c < C; ++c) {
+    bool unpacked = false;
+    for (int i = 0; i < missing; ++i) {
+      if (missing_channel[i] != c) continue;
+      while (s.pairs[free_slot].batch == s.batch) ++free_slot;
+      PairSlot& p = s.pairs[free_slot];
+      const FilterEntry& f = s.filters[missing_filter[i]];
+      if (!unpacked) {
+        dst_unpack_mask(s.frame_copy, C, c, s.bc, s.mask);
+        unpacked = true;
+      }
+      p.channel = c;
+      p.set = f.set;
+      p.requested = f.requested;
+      p.batch = s.batch;
+      std::memset(p.counts, 0, sizeof p.counts);
+      dst_channel_symbols(f.coef, f.order, s.mask, s.L, std::min(static_cast<size_t>(f.order), s.L), p.sym,
+                          p.counts, s.pred);
+    }
+  }
+  for (int a = 0; a < count; ++a)
+    for (int c = 0; c < C; ++c)
+      if (batch[a].pair[c] < 0) batch[a].pair[c] = find_pair(s, c, s.filters[batch[a].filter[c % batch[a].n]].set);
+
+  // Probability tables of the new filters.
+  for (int a = 0; a < count; ++a) {
+    const Attempt& t = batch[a];
+    for (int fn = 0; fn < t.n; ++fn) {
+      FilterEntry& f = s.filters[t.filter[fn]];
+      if (f.table_ready) continue;
+      const int len = s.table_length;
+      uint64_t ones[kMaxTableLength] = {}, zeros[kMaxTableLength] = {};
+      for (int c = fn; c < C; c += t.n) {
+        const uint32_t* cnt = s.pairs[t.pair[c]].counts;
+        for (int i = 0; i < kMaxTableLength; ++i) {
+          const int j = std::min(i, len - 1);
+          zeros[j] += cnt[i * 2];
+          ones[j] += cnt[i * 2 + 1];
+        }
+      }
+      f.ones = 0;
+      for (int i = 0; i < len; ++i) {
+        f.ones += ones[i];
+        const uint64_t all = ones[i] + zeros[i];
+        const uint64_t e = all ? (513 * ones[i] + zeros[i]) / (2 * all) : 1;
+        f.table[i] = static_cast<uint8_t>(std::clamp<uint64_t>(e, 1, 128));
+      }
+      // A table of one entry is not stored in the frame; its entry is 128.
+      if (len == 1) f.table[0] = 128;
+      dst_symbol_lut(f.table, len, f.lut);
+      f.table_ready = true;
+    }
+  }
 }
 
 unsigned field_width(unsigned k) {
@@ -207,11 +304,183 @@ unsigned reverse7(unsigned v) {
   return r;
 }
 
+size_t header_bound(const DstEncoderState& s) {
+  return 6 + static_cast<size_t>(s.channels) * 8 +
+         static_cast<size_t>(s.channels) * (8 + kMaxOrder * 9 + 7 + kMaxTableLength * 7);
+}
+
+// Writes the frame header of an attempt; returns its length in bits.
+size_t write_header(const DstEncoderState& s, const Attempt& t, uint8_t* out) {
+  const int C = s.channels;
+  std::memset(out, 0, header_bound(s) / 8 + 2);
+  BitWriter w{out, 0};
+  w.put(1, 1);  // DST coded
+  w.put(1, 1);  // same segmentation for filters and tables
+  w.put(1, 1);  // same segmentation for all channels
+  w.put(1, 1);  // end of channel segmentation: one segment per channel
+  w.put(1, 1);  // same mapping for filters and tables
+  w.put(0, 1);  // same mapping for all channels
+  // Channel c uses number c mod N; the channels before it use min(c, N)
+  // distinct numbers.
+  for (int c = 1; c < C; ++c)
+    w.put(static_cast<uint32_t>(c % t.n), static_cast<int>(field_width(static_cast<unsigned>(std::min(c, t.n)))));
+  for (int c = 0; c < C; ++c) w.put(1, 1);  // half probability
+  for (int f = 0; f < t.n; ++f) {
+    const FilterEntry& fe = s.filters[t.filter[f]];
+    w.put(static_cast<uint32_t>(fe.order - 1), 7);
+    w.put(0, 1);
+    for (int k = 0; k < fe.order; ++k) w.put(static_cast<uint32_t>(fe.coef[k]) & 0x1FF, 9);
+  }
+  for (int f = 0; f < t.n; ++f) {
+    const int len = s.table_length;
+    w.put(static_cast<uint32_t>(len - 1), 6);
+    if (len != 1) {
+      w.put(0, 1);
+      for (int i = 0; i < len; ++i) w.put(static_cast<uint32_t>(s.filters[t.filter[f]].table[i] - 1), 7);
+    }
+  }
+  return w.pos;
+}
+
+uint32_t plain_bits(const DstEncoderState& s) {
+  return static_cast<uint32_t>((s.bc * static_cast<size_t>(s.channels) + 1) * 8);
+}
+
+// Codes the attempts of a batch that are not plain already, into buffers
+// other than `busy`, and sets every attempt's frame length.
+void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy) {
+  const int C = s.channels;
+  const size_t L = s.L;
+  const size_t limit = L * static_cast<size_t>(C);
+  DstArithEncoder enc[kDstArithBatch];
+  DstArithEncoder* coding[kDstArithBatch];
+  Attempt* coded[kDstArithBatch];
+  const uint8_t* syms[kDstArithBatch * kMaxChannels];
+  const uint8_t* luts[kDstArithBatch * kMaxChannels];
+  int k = 0, buffer = 0;
+  for (int a = 0; a < count; ++a) {
+    Attempt& t = batch[a];
+    uint64_t ones = 0;
+    for (int f = 0; f < t.n; ++f) ones += s.filters[t.filter[f]].ones;
+    t.buffer = -1;
+    t.bits = plain_bits(s);
+    // A frame whose residual is mostly ones does not compress.
+    if (ones > (L / 2) * static_cast<uint64_t>(C)) continue;
+    if (buffer == busy) ++buffer;
+    t.buffer = buffer++;
+    enc[k].start(s.code[t.buffer], limit);
+    enc[k].encode(0, reverse7(static_cast<uint16_t>(s.filters[t.filter[0]].coef[0]) & 127u) + 1);
+    for (int c = 0; c < C; ++c) {
+      syms[k * C + c] = s.pairs[t.pair[c]].sym;
+      luts[k * C + c] = s.filters[t.filter[c % t.n]].lut;
+    }
+    coding[k] = &enc[k];
+    coded[k++] = &t;
+  }
+  if (k == 0) return;
+  dst_arith_encode_batch(coding, k, syms, luts, C, L);
+  for (int i = 0; i < k; ++i) {
+    Attempt& t = *coded[i];
+    const size_t code_bits = enc[i].finish();
+    const size_t total_bytes = (write_header(s, t, s.header) + code_bits + 7) / 8;
+    // The coded frame only when it is not longer than the plain one.
+    if (enc[i].overflow || code_bits >= limit || total_bytes * 8 > limit + 8) {
+      t.buffer = -1;
+      continue;
+    }
+    t.code_bits = code_bits;
+    t.bits = static_cast<uint32_t>(total_bytes * 8);
+  }
+}
+
 uint32_t write_plain(const DstEncoderState& s, const uint8_t* frame, uint8_t* out) {
   const size_t bytes = s.bc * static_cast<size_t>(s.channels);
   out[0] = 0;
   std::memcpy(out + 1, frame, bytes);
   return static_cast<uint32_t>((bytes + 1) * 8);
+}
+
+// Splits `count` attempts into the fewest batches of at most
+// kDstArithBatch (sizes as even as possible) whose channel symbols fit the
+// pair slots. Returns the number of batches; sizes[i] their sizes.
+int plan_batches(const DstEncoderState& s, const int* ns, int count, int* sizes) {
+  const int C = s.channels;
+  for (int k = (count + kDstArithBatch - 1) / kDstArithBatch; k < count; ++k) {
+    bool fits = true;
+    int first = 0;
+    for (int b = 0; b < k && fits; ++b) {
+      sizes[b] = count / k + (b < count % k ? 1 : 0);
+      uint64_t keys[kDstArithBatch * kMaxChannels][2];
+      int distinct = 0;
+      for (int a = first; a < first + sizes[b]; ++a)
+        for (int c = 0; c < C; ++c) {
+          const uint64_t set = channel_set(C, ns[a], c % ns[a]);
+          bool seen = false;
+          for (int i = 0; i < distinct && !seen; ++i) seen = keys[i][0] == static_cast<uint64_t>(c) && keys[i][1] == set;
+          if (!seen) {
+            keys[distinct][0] = static_cast<uint64_t>(c);
+            keys[distinct++][1] = set;
+          }
+        }
+      fits = distinct <= s.pair_capacity;
+      first += sizes[b];
+    }
+    if (fits) return k;
+  }
+  for (int b = 0; b < count; ++b) sizes[b] = 1;
+  return count;
+}
+
+// Codes the frame at each sharing count of `ns` (in that order) and writes
+// the shortest to `out`; on equal length the earlier stays.
+int encode_attempts(DstEncoderState& s, const uint8_t* frame, const int* ns, int count, uint8_t* out,
+                    uint32_t& bits) {
+  const size_t frame_bytes = s.bc * static_cast<size_t>(s.channels);
+  if (!s.frame_valid || std::memcmp(frame, s.frame_copy, frame_bytes) != 0) {
+    std::memcpy(s.frame_copy, frame, frame_bytes);
+    prepare_frame(s, frame);
+  }
+  // Room for every filter of this call.
+  int needed = 0;
+  for (int i = 0; i < count; ++i) needed += ns[i];
+  if (s.filter_count + needed > s.filter_capacity) {
+    s.filter_count = 0;
+    for (int i = 0; i < s.pair_capacity; ++i) s.pairs[i].channel = -1;
+  }
+  ensure_autocorrelation(s, s.requested);
+
+  int sizes[kMaxChannels];
+  const int batches = plan_batches(s, ns, count, sizes);
+  Attempt best{};
+  best.buffer = -1;
+  bool have_best = false;
+  int first = 0;
+  for (int b = 0; b < batches; ++b) {
+    Attempt batch[kDstArithBatch];
+    for (int a = 0; a < sizes[b]; ++a) batch[a].n = ns[first + a];
+    first += sizes[b];
+    prepare_batch(s, batch, sizes[b]);
+    code_batch(s, batch, sizes[b], have_best ? best.buffer : -1);
+    for (int a = 0; a < sizes[b]; ++a) {
+      if (have_best && batch[a].bits >= best.bits) continue;
+      best = batch[a];
+      have_best = true;
+    }
+  }
+  if (best.buffer < 0) {
+    bits = write_plain(s, frame, out);
+  } else {
+    // The header goes through the scratch: its clearing bound may pass the
+    // end of a small frame's output.
+    const size_t header_bits = write_header(s, best, s.header);
+    const size_t total_bytes = (header_bits + best.code_bits + 7) / 8;
+    std::memcpy(out, s.header, header_bits / 8 + 1);
+    std::memset(out + header_bits / 8 + 1, 0, total_bytes - header_bits / 8);
+    dst_splice_bits(out, header_bits, s.code[best.buffer], best.code_bits);
+    bits = static_cast<uint32_t>(total_bytes * 8);
+  }
+  s.last_bits = bits;
+  return 0;
 }
 
 }  // namespace
@@ -235,26 +504,31 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
   s->base_rate = base_rate;
   s->bc = bc;
   s->L = bc * 8;
-  s->mask_stride = align_up(kHistory + s->L + 32, 32);
   s->word_stride = kWordPad + (s->L + 63) / 64 + 1;
-  s->code_capacity = C * s->L / 8 + 64;
+  s->code_capacity = align_up(C * s->L / 8 + 64, 64);
+  s->header_capacity = align_up(header_bound(*s) / 8 + 8, 64);
+  // Every filter of every sharing count of one frame, and then some.
+  s->filter_capacity = channels * (channels + 1) / 2 + 2 * channels;
+  s->pair_capacity = std::min(kDstArithBatch * channels, pairs_of_all_sharings(channels));
 
   // One zero-filled block for every array.
-  size_t offsets[10];
+  constexpr int kParts = 11;
+  size_t offsets[kParts];
   size_t total = 0;
-  const size_t sizes[10] = {
-      C * s->mask_stride * sizeof(int16_t),
+  const size_t sizes[kParts] = {
       C * s->word_stride * sizeof(uint64_t),
-      C * s->L,
-      C * s->L,
-      C * s->L,
-      (s->L + 64) * sizeof(int16_t),
-      C * kMaxTableLength * 2 * sizeof(uint32_t),
+      (kDstMaskHistory + s->L + 32) * sizeof(int16_t),
+      (kDstSymbolBlock + 64) * sizeof(int16_t),
       C * (kMaxOrder + 1) * sizeof(int64_t),
       static_cast<size_t>(kMaxOrder) * kMaxOrder * sizeof(double),
-      C * bc + s->code_capacity,
+      static_cast<size_t>(s->filter_capacity) * sizeof(FilterEntry),
+      static_cast<size_t>(s->pair_capacity) * sizeof(PairSlot),
+      static_cast<size_t>(s->pair_capacity) * s->L,
+      C * bc,
+      kBuffers * s->code_capacity,
+      s->header_capacity,
   };
-  for (int i = 0; i < 10; ++i) {
+  for (int i = 0; i < kParts; ++i) {
     offsets[i] = total;
     total = align_up(total + sizes[i], 64);
   }
@@ -266,31 +540,24 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
   }
   s->block = block;
   uint8_t* base = reinterpret_cast<uint8_t*>(align_up(reinterpret_cast<uintptr_t>(block), 64));
-  s->mask = reinterpret_cast<int16_t*>(base + offsets[0]);
-  s->words = reinterpret_cast<uint64_t*>(base + offsets[1]);
-  s->residual = base + offsets[2];
-  s->index = base + offsets[3];
-  s->prob = base + offsets[4];
-  s->pred = reinterpret_cast<int16_t*>(base + offsets[5]);
-  s->counts = reinterpret_cast<uint32_t*>(base + offsets[6]);
-  s->acorr = reinterpret_cast<int64_t*>(base + offsets[7]);
-  s->factor = reinterpret_cast<double*>(base + offsets[8]);
-  s->frame_copy = base + offsets[9];
-  s->code = s->frame_copy + C * bc;
-
-  // Fixed history before every frame: alternating bits, 0 at position -1.
-  for (size_t c = 0; c < C; ++c) {
-    int16_t* m = s->mask + c * s->mask_stride + kHistory;
-    for (size_t j = 1; j <= kHistory; ++j) m[-static_cast<long>(j)] = (j % 2 == 0) ? -1 : 0;
+  s->words = reinterpret_cast<uint64_t*>(base + offsets[0]);
+  s->mask = reinterpret_cast<int16_t*>(base + offsets[1]) + kDstMaskHistory;
+  s->pred = reinterpret_cast<int16_t*>(base + offsets[2]);
+  s->acorr = reinterpret_cast<int64_t*>(base + offsets[3]);
+  s->factor = reinterpret_cast<double*>(base + offsets[4]);
+  s->filters = new (base + offsets[5]) FilterEntry[s->filter_capacity]();
+  s->pairs = new (base + offsets[6]) PairSlot[s->pair_capacity]();
+  for (int i = 0; i < s->pair_capacity; ++i) {
+    s->pairs[i].channel = -1;
+    s->pairs[i].sym = base + offsets[7] + static_cast<size_t>(i) * s->L;
   }
+  s->frame_copy = base + offsets[8];
+  for (int i = 0; i < kBuffers; ++i) s->code[i] = base + offsets[9] + static_cast<size_t>(i) * s->code_capacity;
+  s->header = base + offsets[10];
 
-  const int order = std::clamp(prediction_order, 1, kMaxOrder);
   s->count = channels;
-  for (int c = 0; c < channels; ++c) {
-    s->map[c] = c;
-    s->requested[c] = order;
-    s->table_length[c] = kMaxTableLength;
-  }
+  s->requested = std::clamp(prediction_order, 1, kMaxOrder);
+  s->table_length = kMaxTableLength;
   t_state = s;
   return true;
 }
@@ -298,12 +565,11 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
 void dst_set_sharing(int n, int order, int table_length) {
   DstEncoderState* s = t_state;
   if (!s) return;
-  n = std::clamp(n, 1, s->channels);
-  s->count = n;
-  for (int c = 0; c < s->channels; ++c) s->map[c] = c % n;
-  for (int f = 0; f < s->channels; ++f) {
-    if (order >= 1) s->requested[f] = std::min(order, kMaxOrder);
-    if (table_length >= 1) s->table_length[f] = std::min(table_length, kMaxTableLength);
+  s->count = std::clamp(n, 1, s->channels);
+  if (order >= 1) s->requested = std::min(order, kMaxOrder);
+  if (table_length >= 1 && std::min(table_length, kMaxTableLength) != s->table_length) {
+    s->table_length = std::min(table_length, kMaxTableLength);
+    for (int i = 0; i < s->filter_count; ++i) s->filters[i].table_ready = false;
   }
 }
 
@@ -313,153 +579,20 @@ void dst_encoder_close() {
 }
 
 int dst_encode_frame(const uint8_t* frame, uint8_t* out, uint32_t& bits) {
-  DstEncoderState* sp = t_state;
+  DstEncoderState* s = t_state;
   bits = 0;
-  if (!sp || !frame || !out) return -1;
-  DstEncoderState& s = *sp;
-  const int C = s.channels;
-  const size_t L = s.L;
-  const size_t frame_bytes = s.bc * static_cast<size_t>(C);
-  const int F = s.count;
+  if (!s || !frame || !out) return -1;
+  const int n = s->count;
+  return encode_attempts(*s, frame, &n, 1, out, bits);
+}
 
-  // 1. Unpack (and keep what belongs to the frame while it stays the same).
-  if (!s.frame_valid || std::memcmp(frame, s.frame_copy, frame_bytes) != 0) {
-    std::memcpy(s.frame_copy, frame, frame_bytes);
-    prepare_frame(s, frame);
-  }
-
-  // 2. Autocorrelation per channel; the filter sums are formed in step 3.
-  int max_requested = 1;
-  for (int f = 0; f < F; ++f) max_requested = std::max(max_requested, s.requested[f]);
-  ensure_autocorrelation(s, max_requested);
-
-  // 3. Filter design for each channel set.
-  for (int f = 0; f < F; ++f) {
-    uint64_t set = 0;
-    for (int c = 0; c < C; ++c)
-      if (s.map[c] == f) set |= 1ULL << c;
-    design_filter(s, s.filters[f], set, s.requested[f]);
-  }
-
-  // 4. Prediction and residuals.
-  for (int c = 0; c < C; ++c) {
-    const FilterSlot& f = s.filters[s.map[c]];
-    if (s.channel_valid[c] && s.channel_key[c] == f.channels && s.channel_requested[c] == f.requested) continue;
-    predict_channel(s, c, f);
-  }
-  for (int f = 0; f < F; ++f) s.previous[f] = s.filters[f];
-  s.previous_count = F;
-
-  // 5. Probability tables.
-  uint64_t ones_total = 0;
-  for (int t = 0; t < F; ++t) {
-    const int len = s.table_length[t];
-    uint64_t ones[kMaxTableLength] = {}, zeros[kMaxTableLength] = {};
-    for (int c = 0; c < C; ++c) {
-      if (s.map[c] != t) continue;
-      const uint32_t* cnt = s.counts + static_cast<size_t>(c) * kMaxTableLength * 2;
-      for (int i = 0; i < kMaxTableLength; ++i) {
-        const int j = std::min(i, len - 1);
-        zeros[j] += cnt[i * 2];
-        ones[j] += cnt[i * 2 + 1];
-      }
-    }
-    for (int i = 0; i < len; ++i) {
-      ones_total += ones[i];
-      const uint64_t all = ones[i] + zeros[i];
-      uint64_t e = all ? (513 * ones[i] + zeros[i]) / (2 * all) : 1;
-      s.table[t][i] = static_cast<uint8_t>(std::clamp<uint64_t>(e, 1, 128));
-    }
-    // A table of one entry is not stored in the frame; its entry is 128.
-    if (len == 1) s.table[t][0] = 128;
-  }
-
-  // 7. A frame whose residual is mostly ones does not compress.
-  if (ones_total > (L / 2) * static_cast<uint64_t>(C)) {
-    bits = write_plain(s, frame, out);
-    s.last_bits = bits;
-    return 0;
-  }
-
-  // 6. Coding probabilities.
-  for (int c = 0; c < C; ++c) {
-    const int t = s.map[c];
-    const int len = s.table_length[t];
-    const size_t order = std::min(static_cast<size_t>(s.filters[t].order), L);
-    uint8_t lut[kMaxTableLength];
-    for (int i = 0; i < kMaxTableLength; ++i) lut[i] = s.table[t][std::min(i, len - 1)];
-    const uint8_t* idx = s.index + static_cast<size_t>(c) * L;
-    uint8_t* pr = s.prob + static_cast<size_t>(c) * L;
-    std::memset(pr, 128, order);
-    for (size_t n = order; n < L; ++n) pr[n] = lut[idx[n]];
-  }
-
-  // 9 (first part). Frame header.
-  size_t header_bound = 6 + static_cast<size_t>(C) * 8 + static_cast<size_t>(F) * (8 + kMaxOrder * 9) +
-                        static_cast<size_t>(F) * (7 + kMaxTableLength * 7);
-  std::memset(out, 0, header_bound / 8 + 2);
-  BitWriter w{out, 0};
-  w.put(1, 1);  // DST coded
-  w.put(1, 1);  // same segmentation for filters and tables
-  w.put(1, 1);  // same segmentation for all channels
-  w.put(1, 1);  // end of channel segmentation: one segment per channel
-  w.put(1, 1);  // same mapping for filters and tables
-  w.put(0, 1);  // same mapping for all channels
-  {
-    uint64_t seen = 1ULL << s.map[0];
-    unsigned distinct = 1;
-    for (int c = 1; c < C; ++c) {
-      w.put(static_cast<uint32_t>(s.map[c]), static_cast<int>(field_width(distinct)));
-      if (!((seen >> s.map[c]) & 1)) {
-        seen |= 1ULL << s.map[c];
-        ++distinct;
-      }
-    }
-  }
-  for (int c = 0; c < C; ++c) w.put(1, 1);  // half probability
-  for (int f = 0; f < F; ++f) {
-    const FilterSlot& fs = s.filters[f];
-    w.put(static_cast<uint32_t>(fs.order - 1), 7);
-    w.put(0, 1);
-    for (int k = 0; k < fs.order; ++k) w.put(static_cast<uint32_t>(fs.coef[k]) & 0x1FF, 9);
-  }
-  for (int t = 0; t < F; ++t) {
-    const int len = s.table_length[t];
-    w.put(static_cast<uint32_t>(len - 1), 6);
-    if (len != 1) {
-      w.put(0, 1);
-      for (int i = 0; i < len; ++i) w.put(static_cast<uint32_t>(s.table[t][i] - 1), 7);
-    }
-  }
-  const size_t header_bits = w.pos;
-
-  // 8. Arithmetic coding.
-  const size_t plain_bits = L * static_cast<size_t>(C);
-  DstArithEncoder ac;
-  ac.start(s.code, plain_bits);
-  const unsigned x_prob = reverse7(static_cast<uint16_t>(s.filters[0].coef[0]) & 127u) + 1;
-  ac.encode(0, x_prob);
-  const uint8_t* res[kMaxChannels];
-  const uint8_t* pr[kMaxChannels];
-  for (int c = 0; c < C; ++c) {
-    res[c] = s.residual + static_cast<size_t>(c) * L;
-    pr[c] = s.prob + static_cast<size_t>(c) * L;
-  }
-  ac.encode_channels(res, pr, C, L);
-  const size_t code_bits = ac.overflow ? plain_bits : ac.finish();
-
-  // 9. Assembly: the coded frame only when it is not longer than the plain one.
-  const size_t total_bits = header_bits + code_bits;
-  const size_t total_bytes = (total_bits + 7) / 8;
-  if (ac.overflow || code_bits >= plain_bits || total_bytes * 8 > plain_bits + 8) {
-    bits = write_plain(s, frame, out);
-  } else {
-    std::memset(out + header_bits / 8 + 1, 0, total_bytes - header_bits / 8);
-    dst_splice_bits(out, header_bits, s.code, code_bits);
-    bits = static_cast<uint32_t>(total_bytes * 8);
-  }
-  s.last_bits = bits;
-  return 0;
+int dst_encode_best(const uint8_t* frame, uint8_t* out, uint32_t& bits) {
+  DstEncoderState* s = t_state;
+  bits = 0;
+  if (!s || !frame || !out) return -1;
+  int ns[kMaxChannels];
+  for (int i = 0; i < s->channels; ++i) ns[i] = s->channels - i;
+  return encode_attempts(*s, frame, ns, s->channels, out, bits);
 }
 
 }  // namespace varn

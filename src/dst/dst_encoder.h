@@ -29,6 +29,12 @@ void dst_set_sharing(int n, int order, int table_length);
 // bits (a multiple of 8) in `bits`.
 int dst_encode_frame(const uint8_t* frame, uint8_t* out, uint32_t& bits);
 
+// Encodes one frame at every sharing count N = channels, channels - 1, ...,
+// 1 and writes the shortest result (on equal length the larger N) to `out`,
+// as dst_encode_frame would at that count. The sharing set by
+// dst_set_sharing is left as it was.
+int dst_encode_best(const uint8_t* frame, uint8_t* out, uint32_t& bits);
+
 // Releases the calling thread's state.
 void dst_encoder_close();
 

@@ -1,33 +1,91 @@
+// The factorisation runs column by column: once column j is known, the
+// entries of column j + 1 below the diagonal are independent of each other,
+// so they are computed side by side in vector lanes. Each entry still sees
+// exactly the operations of the row-by-row textbook order (the same
+// products subtracted in the same order, one rounding each), so the result
+// is bit for bit that of the plain loops whatever the vector width. This
+// file is compiled without floating-point contraction: a fused
+// multiply-subtract would round differently.
 #include "dst/dst_filter_design.h"
 
 #include <cmath>
 
+#include "dst/dst_encoder.h"
+#include "dst/dst_kernel.h"
+
 namespace varn {
 
-int dst_design_filter(const double* r, int order, DstDesignScratch& s, int16_t* coef) {
+namespace {
+
+typedef double V8 __attribute__((vector_size(64)));
+
+// Loads/stores 8 doubles without alignment assumptions.
+__attribute__((always_inline)) inline V8 load8(const double* p) {
+  V8 v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+__attribute__((always_inline)) inline void store8(double* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// `lt` holds the factor transposed: lt[t * P + i] is the factor's entry at
+// row i, column t. Works on rows [begin, end) of column j: v_i = r[i - j]
+// minus the products of row i and row j over the columns before j, then
+// divided by the pivot; d_i loses the square of the new entry.
+__attribute__((always_inline)) inline void column_rows(const double* r, double* lt, double* d, int P, int j,
+                                                      int begin, int end) {
+  const double pivot = lt[static_cast<long>(j) * P + j];
+  double* out = lt + static_cast<long>(j) * P;
+  int i = begin;
+  for (; i + 32 <= end; i += 32) {
+    V8 v0 = load8(r + i - j), v1 = load8(r + i + 8 - j), v2 = load8(r + i + 16 - j), v3 = load8(r + i + 24 - j);
+    for (int t = 0; t < j; ++t) {
+      const double* col = lt + static_cast<long>(t) * P + i;
+      const double ljt = lt[static_cast<long>(t) * P + j];
+      v0 = v0 - load8(col) * ljt;
+      v1 = v1 - load8(col + 8) * ljt;
+      v2 = v2 - load8(col + 16) * ljt;
+      v3 = v3 - load8(col + 24) * ljt;
+    }
+    const V8 w[4] = {v0 / pivot, v1 / pivot, v2 / pivot, v3 / pivot};
+    for (int b = 0; b < 4; ++b) {
+      store8(out + i + 8 * b, w[b]);
+      store8(d + i + 8 * b, load8(d + i + 8 * b) - w[b] * w[b]);
+    }
+  }
+  for (; i + 8 <= end; i += 8) {
+    V8 v = load8(r + i - j);
+    for (int t = 0; t < j; ++t) v = v - load8(lt + static_cast<long>(t) * P + i) * lt[static_cast<long>(t) * P + j];
+    v = v / pivot;
+    store8(out + i, v);
+    store8(d + i, load8(d + i) - v * v);
+  }
+  for (; i < end; ++i) {
+    double v = r[i - j];
+    for (int t = 0; t < j; ++t) v -= lt[static_cast<long>(t) * P + i] * lt[static_cast<long>(t) * P + j];
+    v /= pivot;
+    out[i] = v;
+    d[i] -= v * v;
+  }
+}
+
+__attribute__((always_inline)) inline int design_impl(const double* r, int order, DstDesignScratch& s,
+                                                     int16_t* coef) {
   const int P = order;
-  double* L = s.factor;
+  double* lt = s.factor;
+  double* d = s.y;  // pivots before their square root; y reuses it later
   const double r0 = r[0];
   const double stop = 0.334 * r0;
+  for (int i = 0; i < P; ++i) d[i] = r0;
 
-  // Row-by-row Cholesky factorisation of M[i][j] = r[|i - j|]. A pivot at
-  // or below a third of r[0] ends the filter there.
+  // A pivot at or below a third of r[0] ends the filter there.
   int eff = P;
-  for (int i = 0; i < P; ++i) {
-    double* Li = L + static_cast<long>(i) * P;
-    for (int j = 0; j < i; ++j) {
-      const double* Lj = L + static_cast<long>(j) * P;
-      double v = r[i - j];
-      for (int t = 0; t < j; ++t) v -= Li[t] * Lj[t];
-      Li[j] = v / Lj[j];
-    }
-    double d = r0;
-    for (int t = 0; t < i; ++t) d -= Li[t] * Li[t];
-    if (!(d > stop)) {
-      eff = i;
+  for (int j = 0; j < P; ++j) {
+    if (!(d[j] > stop)) {
+      eff = j;
       break;
     }
-    Li[i] = std::sqrt(d);
+    lt[static_cast<long>(j) * P + j] = std::sqrt(d[j]);
+    column_rows(r, lt, d, P, j, j + 1, P);
   }
 
   double* a = s.a;
@@ -35,17 +93,25 @@ int dst_design_filter(const double* r, int order, DstDesignScratch& s, int16_t* 
     eff = 1;
     a[0] = r[1] < 0 ? -1.0 : 1.0;
   } else {
+    // Forward substitution, column by column: every y_i loses its terms in
+    // ascending column order, as in the row form.
     double* y = s.y;
-    for (int i = 0; i < eff; ++i) {
-      const double* Li = L + static_cast<long>(i) * P;
-      double v = r[i + 1];
-      for (int t = 0; t < i; ++t) v -= Li[t] * y[t];
-      y[i] = v / Li[i];
+    for (int i = 0; i < eff; ++i) y[i] = r[i + 1];
+    for (int t = 0; t < eff; ++t) {
+      const double* col = lt + static_cast<long>(t) * P;
+      y[t] /= col[t];
+      const double yt = y[t];
+      int i = t + 1;
+      for (; i + 8 <= eff; i += 8) store8(y + i, load8(y + i) - load8(col + i) * yt);
+      for (; i < eff; ++i) y[i] -= col[i] * yt;
     }
+    // Backward substitution: a_i subtracts its terms for t = i + 1 upwards,
+    // the first of which is the value found last, so this stays serial.
     for (int i = eff - 1; i >= 0; --i) {
+      const double* col = lt + static_cast<long>(i) * P;
       double v = y[i];
-      for (int t = i + 1; t < eff; ++t) v -= L[static_cast<long>(t) * P + i] * a[t];
-      a[i] = v / L[static_cast<long>(i) * P + i];
+      for (int t = i + 1; t < eff; ++t) v -= col[t] * a[t];
+      a[i] = v / col[i];
     }
   }
 
@@ -57,6 +123,35 @@ int dst_design_filter(const double* r, int order, DstDesignScratch& s, int16_t* 
     for (int k = 0; k < eff; ++k) coef[k] = static_cast<int16_t>(std::floor(a[k] / m * 255.0 + 0.5));
   }
   return eff;
+}
+
+int design_generic(const double* r, int order, DstDesignScratch& s, int16_t* coef) {
+  return design_impl(r, order, s, coef);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) int design_avx2(const double* r, int order, DstDesignScratch& s,
+                                               int16_t* coef) {
+  return design_impl(r, order, s, coef);
+}
+
+__attribute__((target("avx512f"))) int design_avx512(const double* r, int order, DstDesignScratch& s,
+                                                    int16_t* coef) {
+  return design_impl(r, order, s, coef);
+}
+#endif
+
+}  // namespace
+
+int dst_design_filter(const double* r, int order, DstDesignScratch& s, int16_t* coef) {
+#if defined(__x86_64__)
+  switch (dst_kernel_for(order < 8 ? 8 : order)) {
+    case DstKernel::Avx512: return design_avx512(r, order, s, coef);
+    case DstKernel::Avx2: return design_avx2(r, order, s, coef);
+    default: break;
+  }
+#endif
+  return design_generic(r, order, s, coef);
 }
 
 }  // namespace varn

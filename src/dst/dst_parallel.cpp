@@ -33,8 +33,7 @@ std::vector<uint32_t> dst_split_frames(uint32_t frames, uint32_t workers) {
 void dst_append_checked(DstDecoder& decoder, const uint8_t* coded, size_t coded_bytes,
                         const uint8_t* input, size_t frame_bytes, uint32_t index,
                         std::vector<DstFrame>& out, uint8_t* scratch) {
-  if (!dst_decode_frame(decoder, coded, coded_bytes, scratch) ||
-      std::memcmp(scratch, input, frame_bytes) != 0) {
+  if (!dst_check_frame(decoder, coded, coded_bytes, input, scratch)) {
     std::fprintf(stderr, "  DST: frame %u failed its decode check, stored plain\n", index);
     out.push_back(plain_frame(input, frame_bytes));
     return;
@@ -50,24 +49,15 @@ void dst_worker(DstWorkerJob& job) {
   }
   const size_t fb = job.frame_bytes;
   const size_t bc = fb / static_cast<size_t>(job.channels);
-  std::vector<uint8_t> input(fb), attempt(2 * fb + 64), best(2 * fb + 64), check(fb);
+  std::vector<uint8_t> input(fb), best(2 * fb + 64), check(fb);
   DstDecoder decoder;
   dst_decoder_init(decoder, job.channels, bc);
 
   for (uint32_t f = job.first; f < job.last; ++f) {
     std::memcpy(input.data(), job.input + static_cast<size_t>(f) * fb, fb);
+    // Every sharing count is tried; the shortest frame is kept.
     uint32_t best_bits = 0;
-    for (int n = job.channels; n >= 1; --n) {
-      dst_set_sharing(n, -1, -1);
-      uint32_t bits = 0;
-      const int status = dst_encode_frame(input.data(), attempt.data(), bits);
-      if (status != 0 || bits < 1) continue;
-      if (best_bits == 0 || bits < best_bits) {
-        best_bits = bits;
-        best.swap(attempt);
-      }
-    }
-    dst_set_sharing(job.channels, -1, -1);
+    if (dst_encode_best(input.data(), best.data(), best_bits) != 0) best_bits = 0;
 
     if (best_bits == 0) {
       std::fprintf(stderr, "  DST: frame %u encode failed, using plain DSD fallback\n", f);

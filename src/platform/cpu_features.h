@@ -18,6 +18,8 @@ struct CpuFeatures {
   bool avx512f = false;
   bool avx512cd = false;
   bool avx512bw = false;
+  bool bmi2 = false;   // leaf 7, EBX bit 8
+  bool lzcnt = false;  // leaf 0x80000001, ECX bit 5
 };
 
 // Read once and cached for the process.

@@ -45,6 +45,10 @@ void expect_decodes_to(const std::vector<uint8_t>& frame, int channels, const st
   size_t first = 0;
   while (first < audio.size() && back[first] == audio[first]) ++first;
   EXPECT_EQ(first, audio.size()) << "first differing byte";
+  varn::DstDecoder d;
+  ASSERT_TRUE(varn::dst_decoder_init(d, channels, kBc));
+  std::vector<uint8_t> scratch(audio.size());
+  EXPECT_TRUE(varn::dst_check_frame(d, frame.data(), frame.size(), audio.data(), scratch.data())) << d.error;
 }
 
 TEST(DstDecoder, CodedCoefficientsAndTablesOfEveryMethod) {
@@ -151,10 +155,32 @@ TEST(DstDecoder, MalformedFramesAreRefusedWithoutHarm) {
   std::vector<uint8_t> out(kBc * channels);
 
   EXPECT_FALSE(varn::dst_decode_frame(d, good.data(), 0, out.data()));
+  // The decode check accepts exactly what decodes to the audio.
+  varn::DstDecoder checker;
+  ASSERT_TRUE(varn::dst_decoder_init(checker, channels, kBc));
+  std::vector<uint8_t> scratch(music.size());
+  auto agree = [&](const std::vector<uint8_t>& f, const std::vector<uint8_t>& audio) {
+    const bool decodes = varn::dst_decode_frame(d, f.data(), f.size(), out.data()) && out == audio;
+    ASSERT_EQ(varn::dst_check_frame(checker, f.data(), f.size(), audio.data(), scratch.data()), decodes)
+        << f.size() << " bytes";
+  };
+  agree(good, music);
+  for (size_t bit : {size_t(0), size_t(1), size_t(7), music.size() * 8 / 2, music.size() * 8 - 2, music.size() * 8 - 1}) {
+    std::vector<uint8_t> other = music;
+    other[bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
+    agree(good, other);
+  }
   // Every truncation: refused in the header, decoded (to something) past it.
   for (size_t len = 1; len < good.size(); len += (len < 1300 ? 3 : 397)) {
     std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(len));
-    (void)varn::dst_decode_frame(d, cut.data(), cut.size(), out.data());
+    agree(cut, music);
+  }
+  for (size_t back = 1; back <= 3; ++back) {
+    std::vector<uint8_t> cut(good.begin(), good.end() - static_cast<long>(back));
+    agree(cut, music);
+    std::vector<uint8_t> flipped = good;
+    flipped[good.size() - back] ^= 0x01;
+    agree(flipped, music);
   }
   std::vector<uint8_t> header_only(good.begin(), good.begin() + 40);
   EXPECT_FALSE(varn::dst_decode_frame(d, header_only.data(), header_only.size(), out.data()));
@@ -186,15 +212,15 @@ TEST(DstDecoder, MalformedFramesAreRefusedWithoutHarm) {
     EXPECT_NE(d3.error.find("mapping"), std::string::npos) << d3.error;
   }
 
-  // Random frames of every kind never crash the decoder.
+  // Random and damaged frames never crash the decoder or the check.
   std::mt19937 rng(1234);
   for (int i = 0; i < 120; ++i) {
     std::vector<uint8_t> junk = dsttest::random_bytes(1 + rng() % 3000, static_cast<uint32_t>(rng()));
     junk[0] |= 0x80;
-    (void)varn::dst_decode_frame(d, junk.data(), junk.size(), out.data());
+    agree(junk, music);
     std::vector<uint8_t> flipped = good;
-    for (int k = 0; k < 4; ++k) flipped[rng() % 400] ^= static_cast<uint8_t>(1u << (rng() % 8));
-    (void)varn::dst_decode_frame(d, flipped.data(), flipped.size(), out.data());
+    for (int k = 0; k < 4; ++k) flipped[rng() % (i < 60 ? 400 : good.size())] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    agree(flipped, music);
   }
 }
 

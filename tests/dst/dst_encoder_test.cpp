@@ -3,10 +3,13 @@
 // round trip through the decoder on every test signal.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "dst/dst_autocorr.h"
 #include "dst/dst_filter_design.h"
+#include "dst/dst_kernel.h"
 #include "dst_test_util.h"
 
 namespace {
@@ -243,6 +246,74 @@ TEST(DstFilterDesign, PivotRuleAndQuantisation) {
     EXPECT_EQ(coef[1], 0);
     EXPECT_EQ(coef[2], 0);
   }
+}
+
+// The filter design in the plain row-by-row order: the real coefficients
+// every variant must reproduce bit for bit.
+std::vector<double> row_by_row_design(const std::vector<double>& r, int P) {
+  std::vector<double> L(static_cast<size_t>(P) * P), y(static_cast<size_t>(P)), a(static_cast<size_t>(P));
+  auto at = [&](int i, int j) -> double& { return L[static_cast<size_t>(i) * P + j]; };
+  int eff = P;
+  for (int i = 0; i < P && eff == P; ++i) {
+    for (int j = 0; j < i; ++j) {
+      double v = r[static_cast<size_t>(i - j)];
+      for (int t = 0; t < j; ++t) v -= at(i, t) * at(j, t);
+      at(i, j) = v / at(j, j);
+    }
+    double d = r[0];
+    for (int t = 0; t < i; ++t) d -= at(i, t) * at(i, t);
+    if (!(d > 0.334 * r[0])) eff = i;
+    else at(i, i) = std::sqrt(d);
+  }
+  if (eff == 0) return {r[1] < 0 ? -1.0 : 1.0};
+  for (int i = 0; i < eff; ++i) {
+    double v = r[static_cast<size_t>(i + 1)];
+    for (int t = 0; t < i; ++t) v -= at(i, t) * y[static_cast<size_t>(t)];
+    y[static_cast<size_t>(i)] = v / at(i, i);
+  }
+  for (int i = eff - 1; i >= 0; --i) {
+    double v = y[static_cast<size_t>(i)];
+    for (int t = i + 1; t < eff; ++t) v -= at(t, i) * a[static_cast<size_t>(t)];
+    a[static_cast<size_t>(i)] = v / at(i, i);
+  }
+  a.resize(static_cast<size_t>(eff));
+  return a;
+}
+
+TEST(DstFilterDesign, EveryVariantSolvesBitForBitAsTheRowByRowOrder) {
+  std::vector<double> factor(128 * 128), y(128), a(128);
+  varn::DstDesignScratch s{factor.data(), y.data(), a.data()};
+  int16_t coef[128];
+  using varn::DstKernel;
+  for (SignalKind kind : {SignalKind::Music, SignalKind::Tone, SignalKind::Noise, SignalKind::Silence}) {
+    const std::vector<uint8_t> audio = dsttest::signal(kind, 2, 2822400, 1, 11);
+    std::vector<uint64_t> words(4 + kBc64 / 8 + 1, 0);
+    for (size_t i = 0; i < kBc64 / 8; ++i)
+      for (int b = 0; b < 8; ++b)
+        for (int j = 0; j < 8; ++j)
+          words[4 + i] |= static_cast<uint64_t>((audio[(i * 8 + static_cast<size_t>(b)) * 2] >> (7 - j)) & 1)
+                          << (b * 8 + j);
+    std::vector<int64_t> acorr(129);
+    varn::dst_autocorrelation(words.data() + 4, kBc64 * 8, 128, acorr.data());
+    // The pivot limit decides the order: scaled r[0] moves it.
+    for (double scale0 : {1.0, 1.5, 3.0}) {
+      std::vector<double> r(acorr.begin(), acorr.end());
+      r[0] *= scale0;
+      for (int order : {1, 7, 8, 9, 31, 33, 64, 100, 128}) {
+        const std::vector<double> want = row_by_row_design(r, order);
+        for (DstKernel k : {DstKernel::Scalar, DstKernel::Sse41, DstKernel::Avx2, DstKernel::Avx512}) {
+          if (!varn::dst_kernel_available(k)) continue;
+          varn::dst_limit_kernel(k);
+          ASSERT_EQ(varn::dst_design_filter(r.data(), order, s, coef), static_cast<int>(want.size()));
+          for (size_t i = 0; i < want.size(); ++i)
+            ASSERT_EQ(std::memcmp(&a[i], &want[i], sizeof(double)), 0)
+                << "kind " << static_cast<int>(kind) << " order " << order << " kernel " << static_cast<int>(k)
+                << " coefficient " << i;
+        }
+      }
+    }
+  }
+  varn::dst_limit_kernel(DstKernel::Avx512);
 }
 
 TEST(DstEncoder, InitRefusesWithoutMessage) {

@@ -1,0 +1,60 @@
+#include "dst/dst_symbols.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dst/dst_kernel.h"
+
+namespace varn {
+
+void dst_unpack_mask(const uint8_t* frame, int channels, int c, size_t bc, int16_t* mask) {
+  for (size_t j = 1; j <= kDstMaskHistory; ++j) mask[-static_cast<long>(j)] = (j % 2 == 0) ? -1 : 0;
+  const size_t C = static_cast<size_t>(channels);
+  for (size_t i = 0; i < bc; ++i) {
+    const unsigned byte = frame[i * C + static_cast<size_t>(c)];
+    for (int j = 0; j < 8; ++j) mask[i * 8 + static_cast<size_t>(j)] = static_cast<int16_t>(-static_cast<int>((byte >> (7 - j)) & 1));
+  }
+}
+
+void dst_channel_symbols(const int16_t* coef, int order, const int16_t* mask, size_t length,
+                         size_t unpredicted, uint8_t* sym, uint32_t* counts, int16_t* pred) {
+  const DstKernel kernel = dst_kernel_for(order);
+  uint32_t part[4][128] = {};
+  for (size_t b = 0; b < length; b += kDstSymbolBlock) {
+    const size_t count = std::min(kDstSymbolBlock, length - b);
+    dst_predict(kernel, coef, order, mask + b, pred, count);
+    const int16_t* m = mask + b;
+    uint8_t* s = sym + b;
+    for (size_t i = 0; i < count; ++i) {
+      const int p = pred[i];
+      const unsigned residual = static_cast<unsigned>(m[i] & 1) ^ (p >= 0 ? 1u : 0u);
+      const int mag = (p < 0 ? -p : p) >> 3;
+      s[i] = static_cast<uint8_t>((residual << 7) | static_cast<unsigned>(mag < 63 ? mag : 63));
+    }
+    const size_t first = std::clamp(unpredicted, b, b + count) - b;
+    for (size_t i = 0; i < first; ++i) s[i] = static_cast<uint8_t>((s[i] & 0x80) | kDstUnpredicted);
+    if (!counts) continue;
+    size_t i = first;
+    for (; i + 4 <= count; i += 4) {
+      for (int k = 0; k < 4; ++k) {
+        const unsigned v = s[i + static_cast<size_t>(k)];
+        ++part[k][((v & 63) << 1) | (v >> 7)];
+      }
+    }
+    for (; i < count; ++i) {
+      const unsigned v = s[i];
+      ++part[0][((v & 63) << 1) | (v >> 7)];
+    }
+  }
+  if (counts)
+    for (int i = 0; i < 128; ++i) counts[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
+}
+
+void dst_symbol_lut(const uint8_t* table, int table_length, uint8_t lut[256]) {
+  for (int v = 0; v < 256; ++v) {
+    const int index = v & 127;
+    lut[v] = index >= kDstUnpredicted ? 128 : table[std::min(index, table_length - 1)];
+  }
+}
+
+}  // namespace varn
