@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dsdgen/dsdgen.h"
+#include "dst/dst_parallel.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ const char kUsage[] =
     "DSDIFF:\n"
     "  --didx-title T --didx-artist A   DIIN/DIDX text\n"
     "  --comt-genre G --comt-date D     COMT entries\n"
+    "  --dst                    DST-coded sound data (frames coded by the project's coder)\n"
     "  --help                   this text\n";
 
 bool read_whole(const char* path, std::vector<uint8_t>& out) {
@@ -65,6 +67,7 @@ int main(int argc, char** argv) {
   std::string format, out, cover;
   double seconds = 1.0;
   bool have_samples = false;
+  bool dst = false;
   uint64_t period = 0;
 
   for (int i = 1; i < argc; ++i) {
@@ -139,6 +142,8 @@ int main(int argc, char** argv) {
       dff.comt_genre = value();
     } else if (a == "--comt-date") {
       dff.comt_date = value();
+    } else if (a == "--dst") {
+      dst = true;
     } else if (!a.empty() && a[0] == '-') {
       std::fprintf(stderr, "dsdgen: unknown option %s\n%s", a.c_str(), kUsage);
       return 2;
@@ -180,6 +185,15 @@ int main(int argc, char** argv) {
     ok = dsdgen::write_dsf(out, sig.channels, sig.sample_rate, payload, dsf, sig.samples);
   } else {
     dff.tags = tags;
+    if (dst) {
+      const uint32_t base = sig.sample_rate % 44100 == 0 ? 44100 : 48000;
+      dff.dst_frames = varn::dst_encode_track(payload.data(), payload.size(), int(sig.channels),
+                                              int(sig.sample_rate / base), int(base), 32, 0);
+      if (dff.dst_frames.empty()) {
+        std::fprintf(stderr, "dsdgen: the signal cannot be DST-coded (whole frames of DSD64, 128 or 256)\n");
+        return 1;
+      }
+    }
     ok = dsdgen::write_dsdiff(out, sig.channels, sig.sample_rate, payload, dff);
   }
   return ok ? 0 : 1;
