@@ -1,0 +1,377 @@
+// Output safety: the console program never reports success for an output it
+// did not finish, never leaves a partial file under a final name, never
+// touches its inputs or any file it was not asked to write, and replaces
+// the earlier outputs together or not at all: on a full disk (a file-size
+// limit, a small tmpfs), on SIGINT, SIGTERM and SIGKILL, with two runs
+// writing one output at once, and with outputs that are inputs.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_support.h"
+
+using testsupport::read_text;
+using testsupport::ScratchDir;
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every entry of a folder tree: file contents, link targets, folders.
+using Snapshot = std::map<std::string, std::string>;
+
+Snapshot snapshot(const std::string& dir) {
+  Snapshot s;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string name = e.path().string().substr(dir.size());
+    if (e.is_symlink()) s[name] = "-> " + fs::read_symlink(e.path()).string();
+    else if (e.is_directory()) s[name] = "<dir>";
+    else s[name] = read_text(e.path().string());
+  }
+  return s;
+}
+
+// The entries that differ between two snapshots ("" when none).
+std::string changes(const Snapshot& before, const Snapshot& after) {
+  std::string out;
+  for (const auto& [name, content] : before) {
+    auto it = after.find(name);
+    if (it == after.end()) out += " removed " + name;
+    else if (it->second != content) out += " changed " + name;
+  }
+  for (const auto& [name, content] : after)
+    if (!before.count(name)) out += " added " + name;
+  return out;
+}
+
+// Names of temporary files the program left behind.
+std::vector<std::string> leftovers(const std::string& dir) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) found.push_back(name);
+    if (name.rfind("VarnPack_cover_", 0) == 0) found.push_back(name);
+  }
+  return found;
+}
+
+void dsdgen(const std::vector<std::string>& args) {
+  const testsupport::RunResult r = testsupport::run_program(VARN_TEST_DSDGEN, args);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+}
+
+// The console program as a child process, with its streams in files, an
+// optional file-size limit and extra environment entries.
+struct Child {
+  pid_t pid = -1;
+  std::string out_path, err_path;
+};
+
+Child start(const std::string& logs, const std::vector<std::string>& args, rlim_t file_size_limit = 0,
+            const std::vector<std::string>& env = {}) {
+  static int serial = 0;
+  Child c;
+  c.out_path = logs + "/out" + std::to_string(serial);
+  c.err_path = logs + "/err" + std::to_string(serial++);
+  std::vector<std::string> all = {VARN_TEST_VARNTESSEL};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text(env);
+  for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  c.pid = fork();
+  if (c.pid == 0) {
+    const int out = open(c.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(c.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (file_size_limit != 0) {
+      const rlimit limit{file_size_limit, file_size_limit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  return c;
+}
+
+struct Outcome {
+  int code = -1;  // exit status, or 128 + signal
+  std::string out, err;
+};
+
+Outcome finish(const Child& c) {
+  int status = 0;
+  waitpid(c.pid, &status, 0);
+  Outcome o;
+  o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  o.out = read_text(c.out_path);
+  o.err = read_text(c.err_path);
+  return o;
+}
+
+Outcome run(const std::string& logs, const std::vector<std::string>& args, rlim_t file_size_limit = 0,
+            const std::vector<std::string>& env = {}) {
+  return finish(start(logs, args, file_size_limit, env));
+}
+
+bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
+
+// A folder `work` with two short stereo DSF files and the outputs of an
+// earlier run, and a folder for the program's streams.
+struct Album {
+  ScratchDir dir;
+  std::string work, logs;
+  Album() {
+    work = dir.file("work");
+    logs = dir.file("logs");
+    fs::create_directory(work);
+    fs::create_directory(logs);
+    dsdgen({"--seconds", "1", "--title", "One", in("a.dsf")});
+    dsdgen({"--seconds", "1", "--signal", "tone", "--title", "Two", in("b.dsf")});
+  }
+  std::string in(const std::string& name) const { return work + "/" + name; }
+  std::vector<std::string> pack(const std::string& album, std::vector<std::string> more = {}) const {
+    std::vector<std::string> args = {"--album", album, "-o", in("disc.iso")};
+    args.insert(args.end(), more.begin(), more.end());
+    args.push_back(in("a.dsf"));
+    args.push_back(in("b.dsf"));
+    return args;
+  }
+  // The earlier outputs every case starts from.
+  void earlier_run() const {
+    const Outcome o = run(logs, pack("Earlier"));
+    ASSERT_EQ(o.code, 0) << o.err;
+  }
+};
+
+}  // namespace
+
+// An output named like an input, directly, through a symbolic link or a
+// hard link, is refused before anything is written.
+TEST(OutputSafety, AnOutputIsNeverAnInput) {
+  Album a;
+  a.earlier_run();
+  fs::copy_file(a.in("disc.cue"), a.in("sheet.cue"));
+  fs::create_symlink(a.in("a.dsf"), a.in("link.iso"));
+  fs::create_hard_link(a.in("b.dsf"), a.in("hard.iso"));
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {"CUE export over --cue", {"--cue", a.in("disc.cue"), "-o", a.in("disc.iso"), a.in("a.dsf"), a.in("b.dsf")},
+       "Error: the CUE sheet " },
+      {"CUE export over --cue, other name", {"--cue", a.in("sheet.cue"), "-o", a.in("sheet.iso"), a.in("a.dsf")},
+       "Error: the CUE sheet "},
+      {"image is a symbolic link to an input", {"-o", a.in("link.iso"), a.in("a.dsf")}, "Error: the image "},
+      {"image is a hard link to an input", {"-o", a.in("hard.iso"), a.in("a.dsf"), a.in("b.dsf")},
+       "Error: the image "},
+      {"DSD Disc image is an input", {"--dsd-disc", "-o", a.in("link.iso"), a.in("a.dsf")}, "Error: the image "},
+  };
+  for (const auto& k : cases) {
+    const Snapshot before = snapshot(a.work);
+    const Outcome o = run(a.logs, k.args);
+    EXPECT_EQ(o.code, 1) << k.name << "\n" << o.err;
+    EXPECT_TRUE(contains(o.err, k.message)) << k.name << "\n" << o.err;
+    EXPECT_TRUE(contains(o.err, "would overwrite the input file")) << k.name << "\n" << o.err;
+    EXPECT_EQ(changes(before, snapshot(a.work)), "") << k.name;
+  }
+}
+
+// The first track's picture is embedded through a private temporary file:
+// a user's file named like "<image>_cover.png" stays, nothing lands in the
+// parent folder, and no extract is left behind, after success or failure.
+TEST(OutputSafety, PictureExtractIsPrivateAndTemporary) {
+  Album a;
+  const std::string temp = a.dir.file("temp");
+  fs::create_directory(temp);
+  fs::create_directory(a.in("set.d"));
+  std::string png = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 1, 0x2c,
+                     0, 0, 1, 0x2c};
+  png.resize(600, '\x55');
+  testsupport::write_text(a.dir.file("cover.png"), png);
+  dsdgen({"--seconds", "1", "--cover", a.dir.file("cover.png"), a.in("p.dsf")});
+  testsupport::write_text(a.in("disc_cover.png"), "the user's own file");
+  testsupport::write_text(a.in("set_cover.png"), "another file of the user's");
+  const std::vector<std::string> env = {"TEMP=" + temp};
+
+  const Snapshot before = snapshot(a.work);
+  Outcome o = run(a.logs, {"-o", a.in("disc.iso"), a.in("p.dsf")}, 0, env);
+  ASSERT_EQ(o.code, 0) << o.err;
+  EXPECT_TRUE(contains(o.out, "[Cover] auto-extracted to " + temp + "/VarnPack_cover_")) << o.out;
+  EXPECT_TRUE(contains(o.out, "-> ISO:/COVER.PNG")) << o.out;
+  o = run(a.logs, {"-o", a.in("set.d/disc"), a.in("p.dsf")}, 0, env);
+  ASSERT_EQ(o.code, 0) << o.err;
+  // A run that fails after the extract (the image cannot be written whole).
+  o = run(a.logs, {"-o", a.in("big.iso"), a.in("p.dsf")}, 100000, env);
+  EXPECT_EQ(o.code, 1) << o.err;
+
+  Snapshot after = snapshot(a.work);
+  for (const char* made : {"/disc.iso", "/disc.iso.delivery.txt", "/disc.cue", "/set.d/disc.iso",
+                           "/set.d/disc.iso.delivery.txt", "/set.d/disc.cue"}) {
+    EXPECT_EQ(after.erase(made), 1u) << made;
+  }
+  EXPECT_EQ(changes(before, after), "");
+  EXPECT_TRUE(fs::is_empty(temp));
+}
+
+// A file-size limit cuts every write of the image short at a different
+// point: each run fails with a message and exit 1, the earlier image,
+// manifest and CUE sheet stay byte for byte, and no temporary file stays.
+// The same for the DSD Disc image.
+TEST(OutputSafety, FullDiskNeverSucceeds) {
+  Album a;
+  a.earlier_run();
+  const Snapshot before = snapshot(a.work);
+  const uintmax_t image = fs::file_size(a.in("disc.iso"));
+  for (rlim_t limit : {rlim_t(4096), rlim_t(40000), rlim_t(700000), rlim_t(image / 2), rlim_t(image - 2048)}) {
+    const Outcome o = run(a.logs, a.pack("Later"), limit);
+    EXPECT_EQ(o.code, 1) << "limit " << limit << "\n" << o.err;
+    EXPECT_TRUE(contains(o.err, "Error: ")) << "limit " << limit << "\n" << o.err;
+    EXPECT_FALSE(contains(o.out, "SACD ISO created")) << "limit " << limit;
+    EXPECT_EQ(changes(before, snapshot(a.work)), "") << "limit " << limit;
+  }
+  const Outcome ok = run(a.logs, a.pack("Later"), rlim_t(image + 65536));
+  EXPECT_EQ(ok.code, 0) << ok.err;
+
+  const Outcome disc = run(a.logs, {"--dsd-disc", "-o", a.in("dsd.iso"), a.in("a.dsf"), a.in("b.dsf")});
+  ASSERT_EQ(disc.code, 0) << disc.err;
+  const Snapshot with_disc = snapshot(a.work);
+  for (rlim_t limit : {rlim_t(40000), rlim_t(fs::file_size(a.in("dsd.iso")) - 4096)}) {
+    const Outcome o =
+        run(a.logs, {"--dsd-disc", "--title", "Later", "-o", a.in("dsd.iso"), a.in("a.dsf"), a.in("b.dsf")}, limit);
+    EXPECT_EQ(o.code, 1) << "limit " << limit << "\n" << o.err;
+    EXPECT_EQ(changes(with_disc, snapshot(a.work)), "") << "limit " << limit;
+  }
+}
+
+// On a file system too small for the image the run is refused before
+// writing, with both figures. Needs the right to mount a tmpfs.
+TEST(OutputSafety, TooLittleFreeSpaceIsRefusedFirst) {
+  Album a;
+  const std::string small = a.dir.file("small");
+  fs::create_directory(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const Outcome o = run(a.logs, {"-o", small + "/disc.iso", a.in("a.dsf"), a.in("b.dsf")});
+  const bool empty = fs::is_empty(small);
+  umount(small.c_str());
+  EXPECT_EQ(o.code, 1) << o.err;
+  EXPECT_TRUE(contains(o.err, "Error: the image " + small + "/disc.iso needs ")) << o.err;
+  EXPECT_TRUE(contains(o.err, " bytes, but its file system has only ")) << o.err;
+  EXPECT_TRUE(empty);
+}
+
+// A pause no disc could hold is refused at once, saying the limit.
+TEST(OutputSafety, PauseLargerThanAnyDiscIsRefused) {
+  Album a;
+  const Snapshot before = snapshot(a.work);
+  const Outcome o = run(a.logs, a.pack("Long", {"--pause", "2000000000"}));
+  EXPECT_EQ(o.code, 1) << o.err;
+  EXPECT_TRUE(contains(o.err, "more than the largest disc it could be burnt to holds (BD-R XL, 128001769472 bytes)"))
+      << o.err;
+  EXPECT_EQ(changes(before, snapshot(a.work)), "");
+}
+
+// SIGINT, SIGTERM or SIGKILL while the image is being written: the earlier
+// outputs stay as they were and nothing partial carries a final name; the
+// first two also remove the temporary file. The run is stopped (SIGSTOP)
+// once its image is well under way, so the signal lands mid-write.
+TEST(OutputSafety, SignalsLeaveTheEarlierOutputs) {
+  Album a;
+  a.earlier_run();
+  const Snapshot before = snapshot(a.work);
+  for (int sig : {SIGINT, SIGTERM, SIGKILL}) {
+    // Long pauses make an image of about 100 MB that takes a while.
+    const Child c = start(a.logs, a.pack("Interrupted", {"--pause", "10000"}));
+    bool caught = false;
+    for (int i = 0; i < 20000 && !caught; ++i) {
+      for (const std::string& name : leftovers(a.work)) {
+        std::error_code ec;
+        if (fs::file_size(a.in(name), ec) > (8u << 20)) caught = kill(c.pid, SIGSTOP) == 0;
+      }
+      if (!caught) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(caught) << "signal " << sig << ": the image was never seen under way";
+    kill(c.pid, sig);
+    kill(c.pid, SIGCONT);
+    const Outcome o = finish(c);
+    EXPECT_EQ(o.code, 128 + sig) << o.err;
+    EXPECT_FALSE(contains(o.out, "SACD ISO created"));
+    Snapshot after = snapshot(a.work);
+    if (sig == SIGKILL) {
+      for (const std::string& name : leftovers(a.work)) {
+        after.erase("/" + name);
+        fs::remove(a.in(name));
+      }
+    }
+    EXPECT_EQ(changes(before, after), "") << "signal " << sig;
+  }
+}
+
+// Two runs writing the same outputs at once never leave a mix: whatever
+// each reports, the image, its manifest and its CUE sheet come from one
+// run, and --verify passes.
+TEST(OutputSafety, ConcurrentRunsNeverMix) {
+  Album a;
+  for (int round = 0; round < 3; ++round) {
+    const Child one = start(a.logs, a.pack("Alpha"));
+    const Child two = start(a.logs, a.pack("Omega"));
+    const Outcome first = finish(one), second = finish(two);
+    EXPECT_TRUE(first.code == 0 || second.code == 0) << first.err << second.err;
+    const std::string image = read_text(a.in("disc.iso"));
+    const std::string cue = read_text(a.in("disc.cue"));
+    const bool alpha = contains(image, "Album=Alpha\n");
+    EXPECT_NE(alpha, contains(image, "Album=Omega\n"));
+    EXPECT_TRUE(contains(cue, alpha ? "TITLE \"Alpha\"" : "TITLE \"Omega\"")) << cue;
+    const Outcome verify = run(a.logs, {"--verify", a.in("disc.iso")});
+    EXPECT_EQ(verify.code, 0) << verify.err;
+    EXPECT_TRUE(leftovers(a.work).empty());
+  }
+}
+
+// --verify against a damaged manifest: refused with exit 2 when its image
+// hash, its tracks or its end are gone; upper-case digits pass.
+TEST(OutputSafety, VerifyRefusesCutManifests) {
+  Album a;
+  a.earlier_run();
+  const std::string manifest = a.in("disc.iso.delivery.txt");
+  const std::string good = read_text(manifest);
+  std::string upper = good;
+  for (size_t at = upper.find("iso_sha256=") + 11; at < upper.size() && upper[at] != '\n'; ++at)
+    if (upper[at] >= 'a' && upper[at] <= 'f') upper[at] = char(upper[at] - 'a' + 'A');
+  const struct {
+    std::string text;
+    int code;
+    const char* message;
+  } cases[] = {
+      {good.substr(0, good.find("iso_sha256=")), 2, "[verify] manifest lacks its whole-image hash"},
+      {good.substr(0, good.find("track=")), 2, "[verify] manifest lacks its track lines"},
+      {good.substr(0, good.rfind("track=")), 2, "[verify] manifest is cut short"},
+      {upper, 0, "[verify] all checks passed (2 tracks)"},
+  };
+  for (const auto& k : cases) {
+    testsupport::write_text(manifest, k.text);
+    const Outcome o = run(a.logs, {"--verify", a.in("disc.iso")});
+    EXPECT_EQ(o.code, k.code) << o.err;
+    EXPECT_TRUE(contains(o.out + o.err, k.message)) << o.out << o.err;
+  }
+}
