@@ -180,20 +180,26 @@ bool read_tag(const std::string& path, InputFile& in, uint64_t pointer, InputTra
   return true;
 }
 
+// Opens the file and reads its chunk headers; false after the message.
+bool open_dsf(const std::string& path, InputFile& in, DsfHeader& h) {
+  if (!open_input(path, in)) {
+    std::fprintf(stderr, "  Error: cannot open %s\n", path.c_str());
+    return false;
+  }
+  if (!read_header(in, h)) {
+    std::fprintf(stderr, "  Error: %s: bad fmt chunk or data chunk (corrupt DSF header)\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool read_dsf(const std::string& path, InputTrack& track) {
   const char* p = path.c_str();
   InputFile in;
-  if (!open_input(path, in)) {
-    std::fprintf(stderr, "  Error: cannot open %s\n", p);
-    return false;
-  }
   DsfHeader h;
-  if (!read_header(in, h)) {
-    std::fprintf(stderr, "  Error: %s: bad fmt chunk or data chunk (corrupt DSF header)\n", p);
-    return fail(in, track);
-  }
+  if (!open_dsf(path, in, h)) return fail(in, track);
   track.channels = h.channels;
   track.sample_count = h.sample_count;
   set_sample_rate(path, track, h.sample_rate);
@@ -228,15 +234,8 @@ bool read_dsf(const std::string& path, InputTrack& track) {
 bool check_dsf_file(const std::string& path) {
   const char* p = path.c_str();
   InputFile in;
-  if (!open_input(path, in)) {
-    std::fprintf(stderr, "  Error: cannot open %s\n", p);
-    return false;
-  }
   DsfHeader h;
-  if (!read_header(in, h)) {
-    std::fprintf(stderr, "  Error: %s: bad fmt chunk or data chunk (corrupt DSF header)\n", p);
-    return false;
-  }
+  if (!open_dsf(path, in, h)) return false;
   InputTrack tags;
   return check_format(p, h) && check_sizes(p, in, h) &&
          (h.metadata_pointer == 0 || read_tag(path, in, h.metadata_pointer, tags));
