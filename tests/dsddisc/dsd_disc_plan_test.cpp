@@ -207,23 +207,14 @@ TEST_F(DsdDiscRefusal, DuplicateAfterTheLengthCut) {
   EXPECT_EQ(refuse(), "Error: duplicate file name '" + cut + "' in album 'ALBUM'\n");
 }
 
-TEST_F(DsdDiscRefusal, InputsMustBeDsfFilesThatParse) {
+TEST_F(DsdDiscRefusal, UnusableInputs) {
   std::filesystem::create_directories(dir.file("folder.dsf"));
   write_text(dir.file("empty.dsf"), "");
-  write_text(dir.file("text.dsf"), "a text file named .dsf");
-  dsdgen::write_dsdiff(dir.file("dsdiff.dsf"), 2, 2822400, std::vector<uint8_t>(2 * 4704, 0x69), {});
-  std::vector<uint8_t> cut = testsupport::read_file(job.tracks[1].source_path);
-  cut.resize(cut.size() - 100);
-  testsupport::write_file(dir.file("cut.dsf"), cut);
-  const std::string no_dsf = " is not a DSF file that can be read\n";
   const std::pair<std::string, std::string> cases[] = {
       {dir.file("missing.dsf"), "Error: cannot open " + dir.file("missing.dsf") + ": No such file or directory\n"},
       {dir.file("folder.dsf"), "Error: cannot open " + dir.file("folder.dsf") + ": a directory, not a file\n"},
       {"/dev/zero", "Error: cannot open /dev/zero: not a regular file\n"},
       {dir.file("empty.dsf"), "Error: " + dir.file("empty.dsf") + " is empty\n"},
-      {dir.file("text.dsf"), "Error: " + dir.file("text.dsf") + no_dsf},
-      {dir.file("dsdiff.dsf"), "Error: " + dir.file("dsdiff.dsf") + no_dsf},
-      {dir.file("cut.dsf"), "Error: " + dir.file("cut.dsf") + no_dsf},
   };
   for (const auto& [path, message] : cases) {
     job.tracks[1].source_path = path;

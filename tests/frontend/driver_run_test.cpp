@@ -1,4 +1,4 @@
-// The driver over real input files: reading loop, refused inputs, per-track
+// The driver over real input files: reading loop, per-track
 // options, the host stop request.
 #include <gtest/gtest.h>
 
@@ -74,18 +74,6 @@ TEST(DriverRun, StopRequestEndsTheRunAtTheNextInput) {
             std::string::npos);
   EXPECT_FALSE(host_stop_requested());
   EXPECT_FALSE(testsupport::file_exists(dir.file("x.iso")));
-}
-
-TEST(DriverRun, UnknownAndUnreadableInputsEndTheRun) {
-  testsupport::ScratchDir dir;
-  Captured none = run({"-o", dir.file("x.iso")});
-  EXPECT_EQ(none.rc, 1);
-  EXPECT_EQ(none.err, "No input files\n");
-  Captured bad = run({"-o", dir.file("x.iso"), dir.file("notes.txt"), dir.file("missing.dsf")});
-  EXPECT_EQ(bad.rc, 1);
-  EXPECT_NE(bad.err.find("Unknown extension: " + dir.file("notes.txt") + "\n"), std::string::npos);
-  EXPECT_NE(bad.err.find("Failed to read: " + dir.file("missing.dsf") + "\n"), std::string::npos);
-  EXPECT_NE(bad.err.find("Error: 2 of 2 input files cannot be used; nothing was written\n"), std::string::npos);
 }
 
 TEST(DriverRun, DumpModeReadsTracksAndPrintsTheirSummaries) {

@@ -133,6 +133,9 @@ struct Inputs {
       const auto before = listing(dir.path);
       const testsupport::RunResult r = testsupport::run_varntessel(c.args);
       EXPECT_EQ(r.exit_code, 1) << c.what << "\n" << r.out << r.err;
+      // Under the sanitizer build a report also ends with 1: it must not be one.
+      EXPECT_EQ(r.err.find("Sanitizer"), std::string::npos) << c.what << "\n" << r.err;
+      EXPECT_EQ(r.err.find("runtime error"), std::string::npos) << c.what << "\n" << r.err;
       for (const std::string& n : c.names)
         EXPECT_NE(r.err.find(n), std::string::npos) << c.what << ": no '" << n << "' in\n" << r.err;
       EXPECT_EQ(listing(dir.path), before) << c.what << ": something was written";
