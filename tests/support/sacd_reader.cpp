@@ -1,6 +1,10 @@
 #include "support/sacd_reader.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,28 +27,46 @@ std::string sacd_reader_skip_reason() {
   if (!path || !*path)
     return "VARN_SACD_READER is not set, so the images are not read by an independent SACD reader "
            "(build one with shared/peers/build-sacd-reader.sh and set the variable to its path)";
-  if (!have_program("script")) return "the reader needs a terminal and 'script' is not installed";
   return std::string("VARN_SACD_READER names no executable file: ") + path;
 }
 
-namespace {
-
-std::string quoted(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
-  }
-  return out + "'";
-}
-
-}  // namespace
-
 std::string run_sacd_reader(const std::string& reader, const std::vector<std::string>& args,
                             const std::string& workdir) {
-  std::string cmd = "cd " + quoted(workdir) + " && exec " + quoted(reader);
-  for (const std::string& a : args) cmd += " " + quoted(a);
-  std::string out = run_program("script", {"-q", "-e", "-c", cmd, "/dev/null"}).out;
+  // The reader reports only to a terminal: its output goes to a pseudo
+  // terminal of our own, its input is /dev/null (a key press would stop
+  // an extraction).
+  std::vector<std::string> argv_s = {reader};
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_s) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "cannot open a pseudo terminal";
+  const std::string slave_name = ptsname(master);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    const int slave = open(slave_name.c_str(), O_RDWR);
+    const int null = open("/dev/null", O_RDONLY);
+    if (slave < 0 || null < 0 || chdir(workdir.c_str()) != 0) _exit(127);
+    dup2(null, 0);
+    dup2(slave, 1);
+    dup2(slave, 2);
+    close(master);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  std::string out;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n > 0) out.append(buf, size_t(n));
+    else if (n < 0 && errno == EINTR) continue;
+    else break;  // EIO once the reader has closed the terminal
+  }
+  close(master);
+  int status = 0;
+  if (pid > 0) waitpid(pid, &status, 0);
   std::replace(out.begin(), out.end(), '\r', '\n');
   return out;
 }

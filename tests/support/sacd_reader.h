@@ -1,5 +1,5 @@
 // An independent SACD reader (sacd_extract) as a test peer: where to find
-// it, running it under a pseudo terminal (it reports only to a terminal),
+// it, running it on a pseudo terminal (it reports only to a terminal),
 // its -P report parsed into fields, its extraction results, and the audio
 // of an extracted DSF/DSDIFF file compared with an input file.
 #pragma once
