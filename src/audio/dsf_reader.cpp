@@ -18,7 +18,6 @@ namespace varn {
 namespace {
 
 struct DsfHeader {
-  uint64_t file_size = 0;  // as the DSD chunk declares it
   uint64_t metadata_pointer = 0;
   uint32_t channels = 0;
   uint32_t sample_rate = 0;
@@ -34,7 +33,6 @@ bool read_header(InputFile& in, DsfHeader& h) {
   if (read_at(in, 0, dsd, 28) != 28 || std::memcmp(dsd, "DSD ", 4) != 0) return false;
   const uint64_t dsd_size = get_le64(dsd + 4);
   if (dsd_size < 28 || dsd_size > in.size) return false;
-  h.file_size = get_le64(dsd + 12);
   h.metadata_pointer = get_le64(dsd + 20);
 
   uint8_t fmt[12 + 64];
@@ -84,18 +82,11 @@ bool check_format(const char* p, const DsfHeader& h) {
 }
 
 // The sizes of the header against the file and against each other: the
-// file must hold all it declares, the audio lies within the data chunk and
-// holds exactly the block rows the sample count needs, and the tag lies
-// after the audio. False after the message.
+// file holds the whole data chunk, the audio holds exactly the block rows
+// the sample count needs, and the tag lies after the audio (the total size
+// field is left alone: taggers do not all keep it). False after the message.
 bool check_sizes(const char* p, const InputFile& in, const DsfHeader& h) {
   using ull = unsigned long long;
-  if (h.file_size > in.size) {
-    std::fprintf(stderr,
-                 "  Error: %s: the header declares a file of %llu bytes, but the file holds only "
-                 "%llu => truncated file, refusing to process\n",
-                 p, ull(h.file_size), ull(in.size));
-    return false;
-  }
   if (h.data_size < 12) {
     std::fprintf(stderr, "  Error: %s: bad data chunk size %llu (corrupt DSF header)\n", p,
                  ull(h.data_size));

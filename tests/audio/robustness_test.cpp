@@ -92,7 +92,7 @@ std::vector<Base> bases() {
 const char* const kDsfErrors[] = {
     "bad fmt chunk or data chunk (corrupt DSF header)", "unsupported channels ", "no DSD data",
     "sample_count is 0 (bad header field)", "header declares ", "bad sample rate ",
-    "the header declares a file of ", "bad data chunk size ", "the data chunk declares ",
+    "bad data chunk size ", "the data chunk declares ",
     "unsupported bits per sample ", "metadata pointer ", "the ID3v2 tag at "};
 const char* const kDffErrors[] = {"not a DSDIFF file (bad FRM8 magic or form type)",
                                   "PROP/SND chunk not found",
