@@ -97,24 +97,29 @@ void DstArithEncoder::encode_channels(const uint8_t* const* bits, const uint8_t*
 
 namespace {
 
-// What a batch reads for one channel: each stream's symbols and table.
+// What a batch reads for one channel: each stream's symbols and table (at
+// its middle).
 struct ChannelStreams {
   const uint8_t* sym[kDstArithBatch];
   const uint8_t* lut[kDstArithBatch];
 };
 
-// One symbol of one stream, with the stream's registers in locals. The
-// bit selects by masks rather than branches: residual bits are hard to
-// predict.
-__attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& range, uint64_t& pending,
-                                                DstArithEncoder* e, uint32_t v, uint32_t p) {
-  const uint64_t ap = ((range >> 8) | ((range >> 7) & 1)) * p;
-  const uint64_t rest = range - ap;
-  const uint64_t one = 0 - static_cast<uint64_t>(v >> 7);
-  low += rest & one;
-  range = rest + ((ap - rest) & one);
-  const unsigned sh = static_cast<unsigned>(__builtin_clzll(range)) - 52u;
-  range <<= sh;
+// One symbol of one stream, with the stream's registers in locals; the
+// range is kept in the top 12 bits of `top` (so that the normalising shift
+// is its leading-zero count). The symbol byte is read sign-extended: its
+// sign is the bit, and since a table's entries repeat for both bits,
+// lut + 128 indexed by it gives the probability. Residual bits are hard to
+// predict, so the bit selects without branches.
+__attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& top, uint64_t& pending,
+                                                DstArithEncoder* e, int64_t v, const uint8_t* lut_mid) {
+  const uint64_t p = static_cast<uint64_t>(lut_mid[v]) << 52;
+  const uint64_t ap = ((top >> 60) | ((top >> 59) & 1)) * p;
+  const uint64_t rest = top - ap;
+  const uint64_t one = static_cast<uint64_t>(v >> 63);
+  low += (rest >> 52) & one;
+  top = __builtin_expect_with_probability(one != 0, true, 0.5) ? ap : rest;
+  const unsigned sh = static_cast<unsigned>(__builtin_clzll(top));
+  top <<= sh;
   low <<= sh;
   pending += sh;
   if (__builtin_expect(pending >= 45, 0)) {
@@ -131,29 +136,22 @@ __attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& range, 
 template <int B>
 __attribute__((always_inline)) inline void batch_impl(DstArithEncoder* const* enc, const ChannelStreams* rows,
                                                      int channels, size_t length) {
-  uint64_t lo0 = enc[0]->low, rg0 = enc[0]->range, pd0 = enc[0]->pending;
+  uint64_t lo0 = enc[0]->low, rg0 = static_cast<uint64_t>(enc[0]->range) << 52, pd0 = enc[0]->pending;
   uint64_t lo1 = 0, rg1 = 0, pd1 = 0, lo2 = 0, rg2 = 0, pd2 = 0;
-  if constexpr (B > 1) lo1 = enc[1]->low, rg1 = enc[1]->range, pd1 = enc[1]->pending;
-  if constexpr (B > 2) lo2 = enc[2]->low, rg2 = enc[2]->range, pd2 = enc[2]->pending;
+  if constexpr (B > 1) lo1 = enc[1]->low, rg1 = static_cast<uint64_t>(enc[1]->range) << 52, pd1 = enc[1]->pending;
+  if constexpr (B > 2) lo2 = enc[2]->low, rg2 = static_cast<uint64_t>(enc[2]->range) << 52, pd2 = enc[2]->pending;
   const ChannelStreams* end = rows + channels;
   for (size_t n = 0; n < length; ++n) {
     for (const ChannelStreams* r = rows; r != end; ++r) {
-      const uint32_t v0 = r->sym[0][n];
-      step(lo0, rg0, pd0, enc[0], v0, r->lut[0][v0]);
-      if constexpr (B > 1) {
-        const uint32_t v1 = r->sym[1][n];
-        step(lo1, rg1, pd1, enc[1], v1, r->lut[1][v1]);
-      }
-      if constexpr (B > 2) {
-        const uint32_t v2 = r->sym[2][n];
-        step(lo2, rg2, pd2, enc[2], v2, r->lut[2][v2]);
-      }
+      step(lo0, rg0, pd0, enc[0], static_cast<int8_t>(r->sym[0][n]), r->lut[0]);
+      if constexpr (B > 1) step(lo1, rg1, pd1, enc[1], static_cast<int8_t>(r->sym[1][n]), r->lut[1]);
+      if constexpr (B > 2) step(lo2, rg2, pd2, enc[2], static_cast<int8_t>(r->sym[2][n]), r->lut[2]);
     }
   }
   const uint64_t lo[3] = {lo0, lo1, lo2}, rg[3] = {rg0, rg1, rg2}, pd[3] = {pd0, pd1, pd2};
   for (int a = 0; a < B; ++a) {
     enc[a]->low = lo[a];
-    enc[a]->range = static_cast<uint32_t>(rg[a]);
+    enc[a]->range = static_cast<uint32_t>(rg[a] >> 52);
     enc[a]->pending = static_cast<unsigned>(pd[a]);
   }
 }
@@ -194,7 +192,7 @@ void dst_arith_encode_batch(DstArithEncoder* const* enc, int count, const uint8_
   for (int c = 0; c < channels && c < 64; ++c)
     for (int a = 0; a < kDstArithBatch; ++a) {
       rows[c].sym[a] = a < count ? syms[a * channels + c] : nullptr;
-      rows[c].lut[a] = a < count ? luts[a * channels + c] : nullptr;
+      rows[c].lut[a] = a < count ? luts[a * channels + c] + 128 : nullptr;
     }
   switch (count) {
     case 1: run_batch<1>(enc, rows, channels, length); return;

@@ -47,7 +47,7 @@ bool dst_check_frame(DstDecoder& d, const uint8_t* frame, size_t size, const uin
 
   const size_t L = bc * 8;
   d.check_symbols.resize(static_cast<size_t>(C) * L);
-  d.check_mask.resize(kDstMaskHistory + L + 32);
+  d.check_mask.resize(2 * (kDstKernelHistory + L + 32));
   d.check_pred.resize(kDstSymbolBlock + 64);
   const unsigned nt = h.table_seg.count;
   d.check_luts.resize(static_cast<size_t>(nt) * 256);
@@ -58,7 +58,8 @@ bool dst_check_frame(DstDecoder& d, const uint8_t* frame, size_t size, const uin
   }
   const uint8_t* sym[64];
   const uint8_t* lut[64];
-  int16_t* mask = d.check_mask.data() + kDstMaskHistory;
+  int16_t* mask = d.check_mask.data() + kDstKernelHistory;
+  int16_t* six = mask + L + 32 + kDstKernelHistory;
   for (int c = 0; c < C; ++c) {
     const size_t ci = static_cast<size_t>(c);
     const unsigned f = h.filter_seg.table[ci][0];
@@ -66,9 +67,9 @@ bool dst_check_frame(DstDecoder& d, const uint8_t* frame, size_t size, const uin
     int16_t coef[128];
     for (int k = 0; k < order; ++k) coef[k] = static_cast<int16_t>(h.coef[f][static_cast<size_t>(k)]);
     uint8_t* s = d.check_symbols.data() + ci * L;
-    dst_unpack_mask(input, C, c, bc, mask);
+    dst_unpack_bits(input, C, c, bc, mask, six);
     const size_t half = h.half_prob[ci] ? std::min(static_cast<size_t>(order), L) : 0;
-    dst_channel_symbols(coef, order, mask, L, half, s, nullptr, d.check_pred.data());
+    dst_channel_symbols(coef, order, DstBits{mask, six}, L, half, s, nullptr, d.check_pred.data());
     sym[c] = s;
     lut[c] = d.check_luts.data() + static_cast<size_t>(h.table_seg.table[ci][0]) * 256;
   }

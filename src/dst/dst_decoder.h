@@ -65,7 +65,7 @@ struct DstDecoder {
   size_t bits_read = 0;
   // Scratch of dst_check_frame.
   std::vector<uint8_t> check_symbols;  // channels x bits per channel
-  std::vector<int16_t> check_mask;
+  std::vector<int16_t> check_mask;  // the input's bits in the kernels' two forms
   std::vector<int16_t> check_pred;
   std::vector<uint8_t> check_luts;  // per table: 256 entries
 };

@@ -54,7 +54,7 @@ struct PairSlot {
   uint64_t set;
   int requested;
   unsigned batch;  // last batch that used it
-  uint32_t counts[kMaxTableLength * 2];
+  uint32_t counts[256];  // per symbol byte
   uint8_t* sym;
 };
 
@@ -81,7 +81,8 @@ struct DstEncoderState {
 
   size_t word_stride = 0;
   uint64_t* words = nullptr;  // channels x word_stride: pad then packed bits
-  int16_t* mask = nullptr;    // one channel: history then L positions
+  int16_t* mask = nullptr;    // one channel in the kernels' two forms, at
+  int16_t* six = nullptr;     // position 0 after their history
   int16_t* pred = nullptr;    // kDstSymbolBlock predictions
   int64_t* acorr = nullptr;   // channels x (kMaxOrder + 1)
 
@@ -245,7 +246,7 @@ void prepare_batch(DstEncoderState& s, Attempt* batch, int count) {
       PairSlot& p = s.pairs[free_slot];
       const FilterEntry& f = s.filters[missing_filter[i]];
       if (!unpacked) {
-        dst_unpack_mask(s.frame_copy, C, c, s.bc, s.mask);
+        dst_unpack_bits(s.frame_copy, C, c, s.bc, s.mask, s.six);
         unpacked = true;
       }
       p.channel = c;
@@ -253,7 +254,7 @@ void prepare_batch(DstEncoderState& s, Attempt* batch, int count) {
       p.requested = f.requested;
       p.batch = s.batch;
       std::memset(p.counts, 0, sizeof p.counts);
-      dst_channel_symbols(f.coef, f.order, s.mask, s.L, std::min(static_cast<size_t>(f.order), s.L), p.sym,
+      dst_channel_symbols(f.coef, f.order, DstBits{s.mask, s.six}, s.L, std::min(static_cast<size_t>(f.order), s.L), p.sym,
                           p.counts, s.pred);
     }
   }
@@ -273,8 +274,8 @@ void prepare_batch(DstEncoderState& s, Attempt* batch, int count) {
         const uint32_t* cnt = s.pairs[t.pair[c]].counts;
         for (int i = 0; i < kMaxTableLength; ++i) {
           const int j = std::min(i, len - 1);
-          zeros[j] += cnt[i * 2];
-          ones[j] += cnt[i * 2 + 1];
+          zeros[j] += cnt[i];
+          ones[j] += cnt[128 + i];
         }
       }
       f.ones = 0;
@@ -512,12 +513,13 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
   s->pair_capacity = std::min(kDstArithBatch * channels, pairs_of_all_sharings(channels));
 
   // One zero-filled block for every array.
-  constexpr int kParts = 11;
+  constexpr int kParts = 12;
   size_t offsets[kParts];
   size_t total = 0;
   const size_t sizes[kParts] = {
       C * s->word_stride * sizeof(uint64_t),
-      (kDstMaskHistory + s->L + 32) * sizeof(int16_t),
+      (kDstKernelHistory + s->L + 32) * sizeof(int16_t),
+      (kDstKernelHistory + s->L + 32) * sizeof(int16_t),
       (kDstSymbolBlock + 64) * sizeof(int16_t),
       C * (kMaxOrder + 1) * sizeof(int64_t),
       static_cast<size_t>(kMaxOrder) * kMaxOrder * sizeof(double),
@@ -541,19 +543,20 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
   s->block = block;
   uint8_t* base = reinterpret_cast<uint8_t*>(align_up(reinterpret_cast<uintptr_t>(block), 64));
   s->words = reinterpret_cast<uint64_t*>(base + offsets[0]);
-  s->mask = reinterpret_cast<int16_t*>(base + offsets[1]) + kDstMaskHistory;
-  s->pred = reinterpret_cast<int16_t*>(base + offsets[2]);
-  s->acorr = reinterpret_cast<int64_t*>(base + offsets[3]);
-  s->factor = reinterpret_cast<double*>(base + offsets[4]);
-  s->filters = new (base + offsets[5]) FilterEntry[s->filter_capacity]();
-  s->pairs = new (base + offsets[6]) PairSlot[s->pair_capacity]();
+  s->mask = reinterpret_cast<int16_t*>(base + offsets[1]) + kDstKernelHistory;
+  s->six = reinterpret_cast<int16_t*>(base + offsets[2]) + kDstKernelHistory;
+  s->pred = reinterpret_cast<int16_t*>(base + offsets[3]);
+  s->acorr = reinterpret_cast<int64_t*>(base + offsets[4]);
+  s->factor = reinterpret_cast<double*>(base + offsets[5]);
+  s->filters = new (base + offsets[6]) FilterEntry[s->filter_capacity]();
+  s->pairs = new (base + offsets[7]) PairSlot[s->pair_capacity]();
   for (int i = 0; i < s->pair_capacity; ++i) {
     s->pairs[i].channel = -1;
-    s->pairs[i].sym = base + offsets[7] + static_cast<size_t>(i) * s->L;
+    s->pairs[i].sym = base + offsets[8] + static_cast<size_t>(i) * s->L;
   }
-  s->frame_copy = base + offsets[8];
-  for (int i = 0; i < kBuffers; ++i) s->code[i] = base + offsets[9] + static_cast<size_t>(i) * s->code_capacity;
-  s->header = base + offsets[10];
+  s->frame_copy = base + offsets[9];
+  for (int i = 0; i < kBuffers; ++i) s->code[i] = base + offsets[10] + static_cast<size_t>(i) * s->code_capacity;
+  s->header = base + offsets[11];
 
   s->count = channels;
   s->requested = std::clamp(prediction_order, 1, kMaxOrder);

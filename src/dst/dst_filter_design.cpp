@@ -28,54 +28,65 @@ __attribute__((always_inline)) inline V8 load8(const double* p) {
 __attribute__((always_inline)) inline void store8(double* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
 
 // `lt` holds the factor transposed: lt[t * P + i] is the factor's entry at
-// row i, column t. Works on rows [begin, end) of column j: v_i = r[i - j]
-// minus the products of row i and row j over the columns before j, then
-// divided by the pivot; d_i loses the square of the new entry.
-__attribute__((always_inline)) inline void column_rows(const double* r, double* lt, double* d, int P, int j,
-                                                      int begin, int end) {
+// row i, column t. Works on NV x 8 rows of column j from row i on, of which
+// the first `valid` are real: v_i = r[i - j] minus the products of row i
+// and row j over the columns before j, then divided by the pivot; d_i
+// loses the square of the new entry. Lanes past the real rows read
+// neighbouring (finite or zero) entries and are dropped. `r` is readable
+// up to P + 7.
+template <int NV>
+__attribute__((always_inline)) inline void column_block(const double* r, double* lt, double* d, int P, int j, int i,
+                                                       int valid) {
+  V8 v[NV];
+  for (int b = 0; b < NV; ++b) v[b] = load8(r + i + 8 * b - j);
+  for (int t = 0; t < j; ++t) {
+    const double* col = lt + static_cast<long>(t) * P + i;
+    const double ljt = lt[static_cast<long>(t) * P + j];
+    for (int b = 0; b < NV; ++b) v[b] = v[b] - load8(col + 8 * b) * ljt;
+  }
   const double pivot = lt[static_cast<long>(j) * P + j];
-  double* out = lt + static_cast<long>(j) * P;
-  int i = begin;
-  for (; i + 32 <= end; i += 32) {
-    V8 v0 = load8(r + i - j), v1 = load8(r + i + 8 - j), v2 = load8(r + i + 16 - j), v3 = load8(r + i + 24 - j);
-    for (int t = 0; t < j; ++t) {
-      const double* col = lt + static_cast<long>(t) * P + i;
-      const double ljt = lt[static_cast<long>(t) * P + j];
-      v0 = v0 - load8(col) * ljt;
-      v1 = v1 - load8(col + 8) * ljt;
-      v2 = v2 - load8(col + 16) * ljt;
-      v3 = v3 - load8(col + 24) * ljt;
+  double* out = lt + static_cast<long>(j) * P + i;
+  for (int b = 0; b < NV; ++b) {
+    const V8 x = v[b] / pivot;
+    const V8 dx = load8(d + i + 8 * b) - x * x;
+    if (8 * b + 8 <= valid) {
+      store8(out + 8 * b, x);
+      store8(d + i + 8 * b, dx);
+    } else {
+      for (int k = 0; 8 * b + k < valid; ++k) {
+        out[8 * b + k] = x[k];
+        d[i + 8 * b + k] = dx[k];
+      }
     }
-    const V8 w[4] = {v0 / pivot, v1 / pivot, v2 / pivot, v3 / pivot};
-    for (int b = 0; b < 4; ++b) {
-      store8(out + i + 8 * b, w[b]);
-      store8(d + i + 8 * b, load8(d + i + 8 * b) - w[b] * w[b]);
-    }
-  }
-  for (; i + 8 <= end; i += 8) {
-    V8 v = load8(r + i - j);
-    for (int t = 0; t < j; ++t) v = v - load8(lt + static_cast<long>(t) * P + i) * lt[static_cast<long>(t) * P + j];
-    v = v / pivot;
-    store8(out + i, v);
-    store8(d + i, load8(d + i) - v * v);
-  }
-  for (; i < end; ++i) {
-    double v = r[i - j];
-    for (int t = 0; t < j; ++t) v -= lt[static_cast<long>(t) * P + i] * lt[static_cast<long>(t) * P + j];
-    v /= pivot;
-    out[i] = v;
-    d[i] -= v * v;
   }
 }
 
-__attribute__((always_inline)) inline int design_impl(const double* r, int order, DstDesignScratch& s,
+// Rows [begin, end) of column j: 32 at a time, then the rest in one pass.
+__attribute__((always_inline)) inline void column_rows(const double* r, double* lt, double* d, int P, int j,
+                                                      int begin, int end) {
+  int i = begin;
+  for (; i + 32 <= end; i += 32) column_block<4>(r, lt, d, P, j, i, 32);
+  switch ((end - i + 7) / 8) {
+    case 4: column_block<4>(r, lt, d, P, j, i, end - i); break;
+    case 3: column_block<3>(r, lt, d, P, j, i, end - i); break;
+    case 2: column_block<2>(r, lt, d, P, j, i, end - i); break;
+    case 1: column_block<1>(r, lt, d, P, j, i, end - i); break;
+    default: break;
+  }
+}
+
+__attribute__((always_inline)) inline int design_impl(const double* r_in, int order, DstDesignScratch& s,
                                                      int16_t* coef) {
   const int P = order;
+  // The autocorrelation with room for the dropped lanes of the last rows.
+  double r[128 + 1 + 8] = {};
+  for (int k = 0; k <= P; ++k) r[k] = r_in[k];
   double* lt = s.factor;
-  double* d = s.y;  // pivots before their square root; y reuses it later
+  double d[128 + 8];  // pivots before their square root
+
   const double r0 = r[0];
   const double stop = 0.334 * r0;
-  for (int i = 0; i < P; ++i) d[i] = r0;
+  for (double& v : d) v = r0;
 
   // A pivot at or below a third of r[0] ends the filter there.
   int eff = P;

@@ -48,11 +48,20 @@ DstKernel dst_kernel_for(int order) {
   return DstKernel::Scalar;
 }
 
-void dst_predict(DstKernel kernel, const int16_t* coef, int order, const int16_t* mask,
-                 int16_t* out, size_t count) {
+void dst_bits_six(const int16_t* mask, size_t count, int16_t* six) {
+  for (long m = 5 - static_cast<long>(kDstKernelHistory); m < static_cast<long>(count); ++m) {
+    int v = 0;
+    for (int k = 0; k < 6; ++k) v |= (mask[m - k] & 1) << k;
+    six[m] = static_cast<int16_t>(v);
+  }
+}
+
+void dst_predict(DstKernel kernel, const int16_t* coef, int order, const DstBits& bits, int16_t* out,
+                 size_t count) {
+  const int16_t* mask = bits.mask;
 #if defined(__x86_64__)
   switch (kernel) {
-    case DstKernel::Avx512: dst_predict_avx512(coef, order, mask, out, count); return;
+    case DstKernel::Avx512: dst_predict_avx512(coef, order, bits, out, count); return;
     case DstKernel::Avx2: dst_predict_avx2(coef, order, mask, out, count); return;
     case DstKernel::Sse41: dst_predict_sse41(coef, order, mask, out, count); return;
     case DstKernel::Scalar: break;

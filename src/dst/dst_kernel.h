@@ -1,8 +1,6 @@
 // The prediction filter kernel of the encoder. For every position n of a
 // channel it computes p[n] = sum over k < order of coef[k] * s[n-1-k], with
-// s = +1 for a 1 bit and -1 for a 0 bit. The bits come as a 16-bit mask
-// array (0xFFFF for a 1 bit, 0 for a 0 bit) that holds at least `order`
-// positions of history before position 0. Every variant is exact integer
+// s = +1 for a 1 bit and -1 for a 0 bit. Every variant is exact integer
 // arithmetic and returns the same values.
 #pragma once
 
@@ -12,6 +10,19 @@
 namespace varn {
 
 enum class DstKernel { Scalar, Sse41, Avx2, Avx512 };
+
+// Positions of history the kernels read before position 0.
+constexpr size_t kDstKernelHistory = 136;
+
+// A channel's bits as the kernels read them, both arrays at position 0 with
+// kDstKernelHistory positions before it.
+struct DstBits {
+  const int16_t* mask;  // 0 for a 0 bit, -1 (0xFFFF) for a 1 bit
+  const int16_t* six;   // at n: the bits of n, n-1, ..., n-5 as bits 0..5
+};
+
+// Fills `six` for positions [5 - kDstKernelHistory, count) from `mask`.
+void dst_bits_six(const int16_t* mask, size_t count, int16_t* six);
 
 // The variant used for a filter of this order: the SIMD switch, the
 // processor level and the order decide.
@@ -24,9 +35,9 @@ bool dst_kernel_available(DstKernel kernel);
 // is none, at start): lets one process compare every variant it can run.
 void dst_limit_kernel(DstKernel highest);
 
-// out[n] for n in [0, count). `mask` points at position 0.
-void dst_predict(DstKernel kernel, const int16_t* coef, int order, const int16_t* mask,
-                 int16_t* out, size_t count);
+// out[n] for n in [0, count).
+void dst_predict(DstKernel kernel, const int16_t* coef, int order, const DstBits& bits, int16_t* out,
+                 size_t count);
 
 // The vector variants (x86-64 only); each has a scalar tail.
 void dst_predict_scalar(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
@@ -35,7 +46,9 @@ void dst_predict_sse41(const int16_t* coef, int order, const int16_t* mask, int1
                        size_t count);
 void dst_predict_avx2(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
                       size_t count);
-void dst_predict_avx512(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
+// Table-driven: the coefficients in groups of six, each group's 64 signed
+// sums looked up for 32 positions at once by their six bits.
+void dst_predict_avx512(const int16_t* coef, int order, const DstBits& bits, int16_t* out,
                         size_t count);
 
 }  // namespace varn

@@ -1,5 +1,5 @@
 // Vector prediction kernels. Each computes blocks of consecutive positions
-// at once: with the bits as 0/-1 masks, S[n] = sum of (coef[k] AND mask)
+// at once. SSE4.1 and AVX2: with the bits as 0/-1 masks, S[n] = sum of (coef[k] AND mask)
 // is the sum of the coefficients whose bit is 1, and the prediction is
 // 2 S - Q with Q the sum of all coefficients. The sums are taken modulo
 // 2^16; the true prediction fits 16 bits (|p| <= 128 x 255), so the
@@ -99,48 +99,53 @@ __attribute__((target("avx2"))) void dst_predict_avx2(const int16_t* coef, int o
   dst_predict_scalar(coef, order, mask, out, n, count);
 }
 
-__attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_t* coef,
-                                                                    int order,
-                                                                    const int16_t* mask,
-                                                                    int16_t* out,
+__attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_t* coef, int order,
+                                                                    const DstBits& bits, int16_t* out,
                                                                     size_t count) {
-  const __m512i q = _mm512_set1_epi16(coef_sum(coef, order));
-  size_t n = 0;
-  for (; n + 256 <= count; n += 256) {
-    __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0,
-            a7 = a0;
-    const int16_t* h = mask + n - 1;
-    for (int k = 0; k < order; ++k) {
-      const __m512i c = _mm512_set1_epi16(coef[k]);
-      const int16_t* d = h - k;
-      a0 = _mm512_add_epi16(a0, _mm512_and_si512(c, _mm512_loadu_si512(d)));
-      a1 = _mm512_add_epi16(a1, _mm512_and_si512(c, _mm512_loadu_si512(d + 32)));
-      a2 = _mm512_add_epi16(a2, _mm512_and_si512(c, _mm512_loadu_si512(d + 64)));
-      a3 = _mm512_add_epi16(a3, _mm512_and_si512(c, _mm512_loadu_si512(d + 96)));
-      a4 = _mm512_add_epi16(a4, _mm512_and_si512(c, _mm512_loadu_si512(d + 128)));
-      a5 = _mm512_add_epi16(a5, _mm512_and_si512(c, _mm512_loadu_si512(d + 160)));
-      a6 = _mm512_add_epi16(a6, _mm512_and_si512(c, _mm512_loadu_si512(d + 192)));
-      a7 = _mm512_add_epi16(a7, _mm512_and_si512(c, _mm512_loadu_si512(d + 224)));
+  // Group g holds coefficients 6g .. 6g+5; entry v of its table is the sum
+  // of those coefficients, each with the sign of its bit in v. The six
+  // bits of position n - 1 - 6g index it for position n.
+  constexpr int kMaxGroups = (128 + 5) / 6;
+  const int groups = (order + 5) / 6;
+  alignas(64) int16_t table[kMaxGroups][64];
+  for (int g = 0; g < groups; ++g) {
+    int16_t c[6];
+    int sum = 0;
+    for (int k = 0; k < 6; ++k) {
+      c[k] = 6 * g + k < order ? coef[6 * g + k] : 0;
+      sum += c[k];
     }
-    int16_t* o = out + n;
-    _mm512_storeu_si512(o, _mm512_sub_epi16(_mm512_add_epi16(a0, a0), q));
-    _mm512_storeu_si512(o + 32, _mm512_sub_epi16(_mm512_add_epi16(a1, a1), q));
-    _mm512_storeu_si512(o + 64, _mm512_sub_epi16(_mm512_add_epi16(a2, a2), q));
-    _mm512_storeu_si512(o + 96, _mm512_sub_epi16(_mm512_add_epi16(a3, a3), q));
-    _mm512_storeu_si512(o + 128, _mm512_sub_epi16(_mm512_add_epi16(a4, a4), q));
-    _mm512_storeu_si512(o + 160, _mm512_sub_epi16(_mm512_add_epi16(a5, a5), q));
-    _mm512_storeu_si512(o + 192, _mm512_sub_epi16(_mm512_add_epi16(a6, a6), q));
-    _mm512_storeu_si512(o + 224, _mm512_sub_epi16(_mm512_add_epi16(a7, a7), q));
+    table[g][0] = static_cast<int16_t>(-sum);
+    for (int v = 1; v < 64; ++v)
+      table[g][v] = static_cast<int16_t>(table[g][v & (v - 1)] + 2 * c[__builtin_ctz(static_cast<unsigned>(v))]);
+  }
+  const int16_t* six = bits.six - 1;
+  size_t n = 0;
+  for (; n + 128 <= count; n += 128) {
+    __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0;
+    for (int g = 0; g < groups; ++g) {
+      const __m512i lo = _mm512_load_si512(table[g]);
+      const __m512i hi = _mm512_load_si512(table[g] + 32);
+      const int16_t* y = six + n - 6 * g;
+      a0 = _mm512_add_epi16(a0, _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(y), hi));
+      a1 = _mm512_add_epi16(a1, _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(y + 32), hi));
+      a2 = _mm512_add_epi16(a2, _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(y + 64), hi));
+      a3 = _mm512_add_epi16(a3, _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(y + 96), hi));
+    }
+    _mm512_storeu_si512(out + n, a0);
+    _mm512_storeu_si512(out + n + 32, a1);
+    _mm512_storeu_si512(out + n + 64, a2);
+    _mm512_storeu_si512(out + n + 96, a3);
   }
   for (; n + 32 <= count; n += 32) {
     __m512i a = _mm512_setzero_si512();
-    const int16_t* h = mask + n - 1;
-    for (int k = 0; k < order; ++k)
-      a = _mm512_add_epi16(a, _mm512_and_si512(_mm512_set1_epi16(coef[k]),
-                                               _mm512_loadu_si512(h - k)));
-    _mm512_storeu_si512(out + n, _mm512_sub_epi16(_mm512_add_epi16(a, a), q));
+    for (int g = 0; g < groups; ++g)
+      a = _mm512_add_epi16(a, _mm512_permutex2var_epi16(_mm512_load_si512(table[g]),
+                                                        _mm512_loadu_si512(six + n - 6 * g),
+                                                        _mm512_load_si512(table[g] + 32)));
+    _mm512_storeu_si512(out + n, a);
   }
-  dst_predict_scalar(coef, order, mask, out, n, count);
+  dst_predict_scalar(coef, order, bits.mask, out, n, count);
 }
 
 }  // namespace varn

@@ -1,29 +1,29 @@
 #include "dst/dst_symbols.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "dst/dst_kernel.h"
 
 namespace varn {
 
-void dst_unpack_mask(const uint8_t* frame, int channels, int c, size_t bc, int16_t* mask) {
-  for (size_t j = 1; j <= kDstMaskHistory; ++j) mask[-static_cast<long>(j)] = (j % 2 == 0) ? -1 : 0;
+void dst_unpack_bits(const uint8_t* frame, int channels, int c, size_t bc, int16_t* mask, int16_t* six) {
+  for (size_t j = 1; j <= kDstKernelHistory; ++j) mask[-static_cast<long>(j)] = (j % 2 == 0) ? -1 : 0;
   const size_t C = static_cast<size_t>(channels);
   for (size_t i = 0; i < bc; ++i) {
     const unsigned byte = frame[i * C + static_cast<size_t>(c)];
     for (int j = 0; j < 8; ++j) mask[i * 8 + static_cast<size_t>(j)] = static_cast<int16_t>(-static_cast<int>((byte >> (7 - j)) & 1));
   }
+  dst_bits_six(mask, bc * 8, six);
 }
 
-void dst_channel_symbols(const int16_t* coef, int order, const int16_t* mask, size_t length,
+void dst_channel_symbols(const int16_t* coef, int order, const DstBits& bits, size_t length,
                          size_t unpredicted, uint8_t* sym, uint32_t* counts, int16_t* pred) {
   const DstKernel kernel = dst_kernel_for(order);
-  uint32_t part[4][128] = {};
+  uint32_t part[4][256] = {};
   for (size_t b = 0; b < length; b += kDstSymbolBlock) {
     const size_t count = std::min(kDstSymbolBlock, length - b);
-    dst_predict(kernel, coef, order, mask + b, pred, count);
-    const int16_t* m = mask + b;
+    dst_predict(kernel, coef, order, DstBits{bits.mask + b, bits.six + b}, pred, count);
+    const int16_t* m = bits.mask + b;
     uint8_t* s = sym + b;
     for (size_t i = 0; i < count; ++i) {
       const int p = pred[i];
@@ -36,18 +36,15 @@ void dst_channel_symbols(const int16_t* coef, int order, const int16_t* mask, si
     if (!counts) continue;
     size_t i = first;
     for (; i + 4 <= count; i += 4) {
-      for (int k = 0; k < 4; ++k) {
-        const unsigned v = s[i + static_cast<size_t>(k)];
-        ++part[k][((v & 63) << 1) | (v >> 7)];
-      }
+      ++part[0][s[i]];
+      ++part[1][s[i + 1]];
+      ++part[2][s[i + 2]];
+      ++part[3][s[i + 3]];
     }
-    for (; i < count; ++i) {
-      const unsigned v = s[i];
-      ++part[0][((v & 63) << 1) | (v >> 7)];
-    }
+    for (; i < count; ++i) ++part[0][s[i]];
   }
   if (counts)
-    for (int i = 0; i < 128; ++i) counts[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
+    for (int i = 0; i < 256; ++i) counts[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
 }
 
 void dst_symbol_lut(const uint8_t* table, int table_length, uint8_t lut[256]) {

@@ -27,13 +27,24 @@ std::vector<int16_t> reference_prediction(const std::vector<int16_t>& coef, cons
   return out;
 }
 
+// Both forms of a bit array whose position 0 is at `mask`.
+struct Bits {
+  std::vector<int16_t> six;
+  varn::DstBits bits;
+  Bits(const int16_t* mask, size_t count) : six(varn::kDstKernelHistory + count) {
+    varn::dst_bits_six(mask, count, six.data() + varn::kDstKernelHistory);
+    bits = {mask, six.data() + varn::kDstKernelHistory};
+  }
+};
+
 TEST(DstKernel, EveryVariantGivesTheDefinitionsPrediction) {
   std::mt19937 rng(7);
-  const size_t history = 128;
+  const size_t history = varn::kDstKernelHistory;
   for (size_t count : {size_t(1), size_t(37), size_t(300), size_t(1000)}) {
     std::vector<int16_t> buf(history + count + 64);
     for (auto& v : buf) v = (rng() & 1) ? -1 : 0;
     const int16_t* mask = buf.data() + history;
+    const Bits bits(mask, count);
     for (int order : {1, 2, 7, 8, 9, 15, 16, 31, 32, 33, 64, 100, 127, 128}) {
       std::vector<int16_t> coef(static_cast<size_t>(order));
       for (auto& c : coef) c = static_cast<int16_t>(static_cast<int>(rng() % 511) - 255);
@@ -43,7 +54,7 @@ TEST(DstKernel, EveryVariantGivesTheDefinitionsPrediction) {
       for (DstKernel k : {DstKernel::Scalar, DstKernel::Sse41, DstKernel::Avx2, DstKernel::Avx512}) {
         if (!varn::dst_kernel_available(k)) continue;
         std::vector<int16_t> got(count, 0x5555);
-        varn::dst_predict(k, coef.data(), order, mask, got.data(), count);
+        varn::dst_predict(k, coef.data(), order, bits.bits, got.data(), count);
         ASSERT_EQ(got, want) << "kernel " << static_cast<int>(k) << " order " << order << " count " << count;
       }
     }
@@ -52,15 +63,16 @@ TEST(DstKernel, EveryVariantGivesTheDefinitionsPrediction) {
 
 TEST(DstKernel, ExtremeSumsStayExact) {
   // All history bits 1 and every coefficient 255: p = 128 x 255.
-  std::vector<int16_t> buf(128 + 512, -1);
+  const size_t h = varn::kDstKernelHistory;
+  std::vector<int16_t> ones(h + 512, -1), zero(h + 512, 0);
+  const Bits all_ones(ones.data() + h, 512), all_zero(zero.data() + h, 512);
   std::vector<int16_t> coef(128, 255);
   for (DstKernel k : {DstKernel::Scalar, DstKernel::Sse41, DstKernel::Avx2, DstKernel::Avx512}) {
     if (!varn::dst_kernel_available(k)) continue;
     std::vector<int16_t> got(512);
-    varn::dst_predict(k, coef.data(), 128, buf.data() + 128, got.data(), 512);
+    varn::dst_predict(k, coef.data(), 128, all_ones.bits, got.data(), 512);
     for (int16_t v : got) ASSERT_EQ(v, 32640);
-    std::vector<int16_t> zero(128 + 512, 0);
-    varn::dst_predict(k, coef.data(), 128, zero.data() + 128, got.data(), 512);
+    varn::dst_predict(k, coef.data(), 128, all_zero.bits, got.data(), 512);
     for (int16_t v : got) ASSERT_EQ(v, -32640);
   }
 }
