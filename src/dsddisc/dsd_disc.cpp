@@ -81,13 +81,7 @@ void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
 // complete image is renamed into place.
 bool write_image(const DsdDiscJob& job, const DsdDiscPlan& plan, const std::string& path) {
   const uint32_t blocks = plan.block_count();
-  uint64_t free_bytes = 0;
-  if (free_bytes_at(path, free_bytes) && free_bytes < uint64_t(blocks) * 2048) {
-    std::fprintf(stderr, "Error: the image %s needs %llu bytes, but its file system has only %llu bytes free\n",
-                 job.image_path.c_str(), static_cast<unsigned long long>(uint64_t(blocks) * 2048),
-                 static_cast<unsigned long long>(free_bytes));
-    return false;
-  }
+  if (!room_for_image(path, uint64_t(blocks) * 2048, job.image_path)) return false;
   if (job.iso_bridge) {
     std::vector<IsoFileEntry> no_files;
     if (!write_iso9660_volume(path, blocks, no_files, plan.label, EmbedWindow{289, 510, 0})) return false;

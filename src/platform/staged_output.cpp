@@ -123,6 +123,14 @@ bool free_bytes_at(const std::string& path, uint64_t& bytes) {
   return true;
 }
 
+bool room_for_image(const std::string& temp, uint64_t needed, const std::string& target) {
+  uint64_t free_bytes = 0;
+  if (!free_bytes_at(temp, free_bytes) || free_bytes >= needed) return true;
+  std::fprintf(stderr, "Error: the image %s needs %llu bytes, but its file system has only %llu bytes free\n",
+               target.c_str(), static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free_bytes));
+  return false;
+}
+
 OutputSet::~OutputSet() { discard_outputs(*this); }
 
 std::string stage_output(OutputSet& set, const std::string& target) {

@@ -24,6 +24,11 @@ bool same_file(const std::string& a, const std::string& b);
 // (or would hold) `path`. False when it cannot be learnt.
 bool free_bytes_at(const std::string& path, uint64_t& bytes);
 
+// Whether `needed` bytes fit the file system of the staged file `temp`
+// that stands for the image `target`; says both figures when they do not.
+// True when the free space cannot be learnt (the writes are checked).
+bool room_for_image(const std::string& temp, uint64_t needed, const std::string& target);
+
 struct StagedFile {
   std::string target;  // the name the run was asked to write
   std::string place;   // where it lands: the target, a symbolic link followed

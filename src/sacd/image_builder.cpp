@@ -185,14 +185,6 @@ bool fits_largest_disc(const DiscLayout& l) {
   return false;
 }
 
-bool room_for(const std::string& temp, uint64_t needed, const std::string& path) {
-  uint64_t free_bytes = 0;
-  if (!free_bytes_at(temp, free_bytes) || free_bytes >= needed) return true;
-  std::fprintf(stderr, "Error: the image %s needs %llu bytes, but its file system has only %llu bytes free\n",
-               path.c_str(), static_cast<unsigned long long>(needed), static_cast<unsigned long long>(free_bytes));
-  return false;
-}
-
 }  // namespace
 
 bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& report) {
@@ -209,8 +201,11 @@ bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& repo
 
   const std::string temp = stage_output(outputs, l.output_path);
   if (temp.empty()) return false;
-  if (!room_for(temp, planned_image_bytes(l, files, place), l.output_path) ||
-      !build_image_file(l, temp, files, place)) {
+  if (!room_for_image(temp, planned_image_bytes(l, files, place), l.output_path)) {
+    discard_outputs(outputs);
+    return false;
+  }
+  if (!build_image_file(l, temp, files, place)) {
     discard_outputs(outputs);
     std::fprintf(stderr, "  (the incomplete image was removed; %s is as it was)\n", l.output_path.c_str());
     return false;
