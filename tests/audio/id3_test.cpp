@@ -53,6 +53,20 @@ std::vector<uint8_t> latin(const std::string& s) {
   return b;
 }
 
+std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+// An ID3v2.2 frame: three-letter id, 24-bit size, no flags.
+std::vector<uint8_t> frame22(const char* id, const std::vector<uint8_t>& body) {
+  std::vector<uint8_t> f(id, id + 3);
+  for (int s : {16, 8, 0}) f.push_back(uint8_t(body.size() >> s));
+  f.insert(f.end(), body.begin(), body.end());
+  return f;
+}
+
+std::vector<uint8_t> sized(const char* id, const std::vector<uint8_t>& body, uint8_t flags = 0) {
+  return frame(id, uint32_t(body.size()), body, flags);
+}
+
 }  // namespace
 
 TEST(BitReverse, EveryEntryIsItsOwnMirror) {
@@ -121,25 +135,6 @@ TEST(Id3Text, BuilderTagsVersion3And4) {
   }
 }
 
-TEST(Id3Text, FrameSizesByVersion) {
-  // 301 bytes: plain 0x0000012D, syncsafe 0x0000022D.
-  std::vector<uint8_t> body = latin(std::string(300, 'x'));
-  dsdgen::Id3Tags t;
-  t.version = 4;
-  t.title = std::string(300, 'x');
-  std::vector<uint8_t> v4 = dsdgen::build_id3(t);
-  EXPECT_EQ(std::vector<uint8_t>(v4.begin() + 14, v4.begin() + 18), (std::vector<uint8_t>{0, 0, 2, 0x2D}));
-  EXPECT_EQ(v4[20], 3);  // version 4 text is UTF-8
-  t.version = 3;
-  std::vector<uint8_t> v3 = dsdgen::build_id3(t);
-  EXPECT_EQ(std::vector<uint8_t>(v3.begin() + 14, v3.begin() + 18), (std::vector<uint8_t>{0, 0, 1, 0x2D}));
-  EXPECT_EQ(v3[20], 0);
-  // A version-4 size field read as syncsafe ignores the top bit of each byte.
-  std::vector<uint8_t> tag = tag_of(4, {frame("TIT2", 0x00000080 | 0x04, latin("abc")), frame("TPE1", 4, latin("def"))});
-  EXPECT_EQ(text(tag, "TIT2"), "abc");
-  EXPECT_EQ(text(tag, "TPE1"), "def");
-}
-
 TEST(Id3Text, PictureBeforeTitleInVersion3) {
   dsdgen::Id3Tags t;
   t.version = 3;
@@ -160,48 +155,6 @@ TEST(Id3Text, Utf16WithMarksOverridesEncodingDefault) {
     std::vector<uint8_t> tag = dsdgen::build_id3(t);
     EXPECT_EQ(text(tag, "TIT2"), t.title);
   }
-  // Encoding 2 without a mark: big-endian default.
-  std::vector<uint8_t> tag = tag_of(3, {frame("TIT2", 5, {2, 0, 'h', 0, 'i'})});
-  EXPECT_EQ(text(tag, "TIT2"), "hi");
-  // Encoding 2 with FF FE: little-endian whatever the encoding byte says.
-  tag = tag_of(3, {frame("TIT2", 7, {2, 0xFF, 0xFE, 'h', 0, 'i', 0})});
-  EXPECT_EQ(text(tag, "TIT2"), "hi");
-}
-
-TEST(Id3Text, EncodingsAndZeroSizedFrames) {
-  std::vector<uint8_t> tag = tag_of(3, {frame("TIT2", 0, {}), frame("TIT2", 4, {3, 'a', 'b', 0}),
-                                        frame("TPE1", 3, {9, 'x', 'y'}), frame("TALB", 1, {0})});
-  EXPECT_EQ(text(tag, "TIT2"), "ab");
-  EXPECT_EQ(text(tag, "TPE1"), "");                      // unknown encoding
-  EXPECT_EQ(text(tag, "TALB"), "");
-  // Only the first frame with a non-zero size counts.
-  tag = tag_of(3, {frame("TIT2", 2, latin("a")), frame("TIT2", 2, latin("b"))});
-  EXPECT_EQ(text(tag, "TIT2"), "a");
-}
-
-TEST(Id3Text, ShortTagsAndFramesPastTheEnd) {
-  std::vector<uint8_t> tag = tag_of(3, {frame("TIT2", 2, latin("a"))});
-  EXPECT_EQ(text(tag, "TIT2"), "a");
-  EXPECT_EQ(find_id3_text(tag.data(), 19, "TIT2"), "");
-  EXPECT_EQ(find_id3_text(nullptr, 0, "TIT2"), "");
-  // A frame claiming more than the tag holds is not read (ASan would see it).
-  std::vector<uint8_t> cut = tag_of(3, {frame("TIT2", 1000, latin("abc"))});
-  EXPECT_EQ(text(cut, "TIT2"), "");
-  std::vector<uint8_t> huge = tag_of(3, {frame("TPE1", 0xFFFFFFF0u, latin("abc")), frame("TIT2", 2, latin("a"))});
-  EXPECT_EQ(text(huge, "TIT2"), "");
-  // A frame filling the tag exactly is read.
-  std::vector<uint8_t> exact = tag_of(3, {frame("TIT2", 6, latin("exact"))});
-  EXPECT_EQ(text(exact, "TIT2"), "exact");
-  EXPECT_EQ(find_id3_text(exact.data(), exact.size() - 1, "TIT2"), "");
-}
-
-TEST(Id3Text, PaddingEndsTheWalk) {
-  dsdgen::Id3Tags t;
-  t.title = std::string("x");
-  t.padding = 64;
-  std::vector<uint8_t> tag = dsdgen::build_id3(t);
-  EXPECT_EQ(text(tag, "TIT2"), "x");
-  EXPECT_EQ(text(tag, "TPE1"), "");
 }
 
 TEST(Id3Picture, FrontCoverWinsOverEarlierPicture) {
@@ -253,27 +206,9 @@ TEST(Id3Picture, FramePastTheTagIsNotRead) {
   EXPECT_TRUE(find_id3_picture(tag.data(), 19).empty());
 }
 
-namespace {
-
-std::vector<uint8_t> bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
-
-// An ID3v2.2 frame: three-letter id, 24-bit size, no flags.
-std::vector<uint8_t> frame22(const char* id, const std::vector<uint8_t>& body) {
-  std::vector<uint8_t> f(id, id + 3);
-  for (int s : {16, 8, 0}) f.push_back(uint8_t(body.size() >> s));
-  f.insert(f.end(), body.begin(), body.end());
-  return f;
-}
-
-std::vector<uint8_t> sized(const char* id, const std::vector<uint8_t>& body, uint8_t flags = 0) {
-  return frame(id, uint32_t(body.size()), body, flags);
-}
-
-}  // namespace
-
-// Text frames in the forms other taggers write: each row a whole tag, the
-// frame looked up and the UTF-8 text expected.
-TEST(Id3Text, FramesAsOtherTaggersWriteThem) {
+// Hand-built tags, each row a whole tag, the frame looked up and the UTF-8
+// text expected: the forms other taggers write, and the walk's limits.
+TEST(Id3Text, HandBuiltTags) {
   const std::vector<uint8_t> dli = {0, 0, 0, 4};  // data-length indicator
   struct Row {
     const char* what;
@@ -317,9 +252,28 @@ TEST(Id3Text, FramesAsOtherTaggersWriteThem) {
       {"v2.4 encrypted frame skipped", tag_of(4, {sized("TIT2", {1, 0, 'z'}, 0x04), sized("TIT2", {0, 'p'})}),
        "TIT2", "p"},
       {"v2.2 compressed tag", tag_of(2, {frame22("TT2", {0, 't'})}, 0x40), "TIT2", ""},
+      {"zero-sized frame skipped, terminator dropped",
+       tag_of(3, {frame("TIT2", 0, {}), sized("TIT2", {3, 'a', 'b', 0}), sized("TIT2", latin("c"))}), "TIT2",
+       "ab"},
+      {"unknown encoding", tag_of(3, {sized("TPE1", {9, 'x', 'y'})}), "TPE1", ""},
+      {"encoding byte alone", tag_of(3, {sized("TALB", {0})}), "TALB", ""},
+      {"UTF-16 without a mark: big-endian", tag_of(3, {sized("TIT2", {2, 0, 'h', 0, 'i'})}), "TIT2", "hi"},
+      {"UTF-16 mark FF FE whatever the encoding byte says", tag_of(3, {sized("TIT2", {2, 0xFF, 0xFE, 'h', 0, 'i', 0})}),
+       "TIT2", "hi"},
+      {"v2.4 size read as syncsafe", tag_of(4, {frame("TIT2", 0x84, latin("abc")), sized("TPE1", latin("def"))}),
+       "TPE1", "def"},
+      {"frame filling the tag exactly", tag_of(3, {sized("TIT2", latin("exact"))}), "TIT2", "exact"},
+      {"frame past the tag", tag_of(3, {frame("TIT2", 1000, latin("abc"))}), "TIT2", ""},
+      {"earlier frame past the tag", tag_of(3, {frame("TPE1", 0xFFFFFFF0u, latin("abc")), sized("TIT2", latin("a"))}),
+       "TIT2", ""},
+      {"padding ends the walk", tag_of(3, {sized("TIT2", latin("x")), std::vector<uint8_t>(64, 0)}), "TPE1", ""},
       {"extended header past the tag", tag_of(4, {{0, 0, 1, 0}, sized("TIT2", {0, 'e'})}, 0x40), "TIT2", ""},
   };
   for (const Row& r : rows) EXPECT_EQ(text(r.tag, r.id), r.expected) << r.what;
+  const std::vector<uint8_t> exact = tag_of(3, {sized("TIT2", latin("exact"))});
+  EXPECT_EQ(find_id3_text(exact.data(), exact.size() - 1, "TIT2"), "");
+  EXPECT_EQ(find_id3_text(exact.data(), 19, "TIT2"), "");
+  EXPECT_EQ(find_id3_text(nullptr, 0, "TIT2"), "");
 }
 
 TEST(Id3Picture, VersionTwoPictureAndUnsynchronisedFrame) {
