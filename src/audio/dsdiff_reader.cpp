@@ -344,8 +344,7 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
     } else if (is_id(ch, "DIIN")) {
       read_diin(in, ch, track, scan);
     } else if (is_id(ch, "ID3 ") || is_id(ch, "id3 ")) {
-      // Only a chunk whose header lies inside the form counts.
-      if (!scan.have_id3 && ch.data <= frm8_end) {
+      if (!scan.have_id3) {
         scan.have_id3 = true;
         scan.id3 = ch;
       }

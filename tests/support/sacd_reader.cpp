@@ -142,9 +142,16 @@ ReaderReport read_sacd_info(const std::string& reader, const std::string& iso,
 
 ReaderExtraction extract_sacd_area(const std::string& reader, const std::string& iso,
                                    const std::string& dir, bool multichannel, bool dsf) {
+  return extract_sacd(reader, iso, dir, {multichannel ? "-m" : "-2", dsf ? "-s" : "-p", "-c"});
+}
+
+ReaderExtraction extract_sacd(const std::string& reader, const std::string& iso,
+                              const std::string& dir, const std::vector<std::string>& mode) {
+  std::vector<std::string> args = {"-i", iso};
+  args.insert(args.end(), mode.begin(), mode.end());
+  args.insert(args.end(), {"-y", dir});
   ReaderExtraction x;
-  x.text = run_sacd_reader(
-      reader, {"-i", iso, multichannel ? "-m" : "-2", dsf ? "-s" : "-p", "-c", "-y", dir}, dir);
+  x.text = run_sacd_reader(reader, args, dir);
   std::istringstream in(x.text);
   std::string line;
   while (std::getline(in, line)) {

@@ -56,6 +56,10 @@ struct ReaderExtraction {
 // into `dir`; the files in track order.
 ReaderExtraction extract_sacd_area(const std::string& reader, const std::string& iso,
                                    const std::string& dir, bool multichannel, bool dsf);
+// Extracts with the reader's own mode options (such as -2 -e -p) into
+// `dir`; the files in the order the reader wrote them.
+ReaderExtraction extract_sacd(const std::string& reader, const std::string& iso,
+                              const std::string& dir, const std::vector<std::string>& mode);
 
 // Empty when the audio of `extracted` equals that of `input` bit for bit
 // (channels, rate and payload); else what differs. Both files are read with
