@@ -250,7 +250,7 @@ bool dst_decoder_init(DstDecoder& d, int channels, size_t bytes_per_channel) {
   if (channels < 1 || channels > 64 || bytes_per_channel == 0) return false;
   d.channels = channels;
   d.bytes_per_channel = bytes_per_channel;
-  d.filter_tables.assign(static_cast<size_t>(2 * channels) * 16 * 256, 0);
+  d.filter_tables.clear();  // made by the first coded frame decoded
   return true;
 }
 
@@ -289,6 +289,7 @@ bool dst_decode_frame(DstDecoder& d, const uint8_t* frame, size_t size, uint8_t*
 
   // Partial sums of every 8 coefficients for each pattern of 8 bits.
   const unsigned nf = h.filter_seg.count;
+  d.filter_tables.resize(static_cast<size_t>(2 * C) * 16 * 256);
   int groups[128];
   for (unsigned f = 0; f < nf; ++f) {
     const int order = h.filter_order[f];

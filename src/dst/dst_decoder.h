@@ -85,4 +85,16 @@ bool dst_decode_frame(DstDecoder& d, const uint8_t* frame, size_t size, uint8_t*
 // `scratch` (frame size) and compared.
 bool dst_check_frame(DstDecoder& d, const uint8_t* frame, size_t size, const uint8_t* input, uint8_t* scratch);
 
+// One frame for dst_check_frames and its verdict.
+struct DstCheck {
+  const uint8_t* frame = nullptr;
+  size_t size = 0;
+  const uint8_t* input = nullptr;
+  bool ok = false;
+};
+
+// dst_check_frame on up to two frames at once: their serial decodings run
+// side by side.
+void dst_check_frames(DstDecoder& d, DstCheck* checks, int count, uint8_t* scratch);
+
 }  // namespace varn

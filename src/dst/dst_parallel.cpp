@@ -30,15 +30,27 @@ std::vector<uint32_t> dst_split_frames(uint32_t frames, uint32_t workers) {
   return counts;
 }
 
-void dst_append_checked(DstDecoder& decoder, const uint8_t* coded, size_t coded_bytes,
-                        const uint8_t* input, size_t frame_bytes, uint32_t index,
-                        std::vector<DstFrame>& out, uint8_t* scratch) {
-  if (!dst_check_frame(decoder, coded, coded_bytes, input, scratch)) {
+namespace {
+
+// Appends a checked frame, or the plain one with a report when the check
+// failed.
+void append_verdict(bool ok, const uint8_t* coded, size_t coded_bytes, const uint8_t* input,
+                    size_t frame_bytes, uint32_t index, std::vector<DstFrame>& out) {
+  if (!ok) {
     std::fprintf(stderr, "  DST: frame %u failed its decode check, stored plain\n", index);
     out.push_back(plain_frame(input, frame_bytes));
     return;
   }
   out.emplace_back(coded, coded + coded_bytes);
+}
+
+}  // namespace
+
+void dst_append_checked(DstDecoder& decoder, const uint8_t* coded, size_t coded_bytes,
+                        const uint8_t* input, size_t frame_bytes, uint32_t index,
+                        std::vector<DstFrame>& out, uint8_t* scratch) {
+  append_verdict(dst_check_frame(decoder, coded, coded_bytes, input, scratch), coded, coded_bytes, input,
+                 frame_bytes, index, out);
 }
 
 void dst_worker(DstWorkerJob& job) {
@@ -49,26 +61,35 @@ void dst_worker(DstWorkerJob& job) {
   }
   const size_t fb = job.frame_bytes;
   const size_t bc = fb / static_cast<size_t>(job.channels);
-  std::vector<uint8_t> input(fb), best(2 * fb + 64), check(fb);
+  std::vector<uint8_t> best[2] = {std::vector<uint8_t>(2 * fb + 64), std::vector<uint8_t>(2 * fb + 64)};
+  std::vector<uint8_t> scratch(fb);
   DstDecoder decoder;
   dst_decoder_init(decoder, job.channels, bc);
 
-  for (uint32_t f = job.first; f < job.last; ++f) {
-    std::memcpy(input.data(), job.input + static_cast<size_t>(f) * fb, fb);
-    // Every sharing count is tried; the shortest frame is kept.
-    uint32_t best_bits = 0;
-    if (dst_encode_best(input.data(), best.data(), best_bits) != 0) best_bits = 0;
-
-    if (best_bits == 0) {
-      std::fprintf(stderr, "  DST: frame %u encode failed, using plain DSD fallback\n", f);
-      // The plain form keeps its leading 0x00 byte, so that the frame reads
-      // as uncoded rather than as a coded frame made of audio bytes.
-      job.result.push_back(plain_frame(input.data(), fb));
-      continue;
+  // Frames go two at a time, so that their decode checks run side by side.
+  for (uint32_t f = job.first; f < job.last; f += 2) {
+    const uint32_t count = job.last - f < 2 ? 1 : 2;
+    DstCheck checks[2];
+    uint32_t bits[2] = {0, 0};
+    for (uint32_t k = 0; k < count; ++k) {
+      const uint8_t* input = job.input + static_cast<size_t>(f + k) * fb;
+      // Every sharing count is tried; the shortest frame is kept.
+      if (dst_encode_best(input, best[k].data(), bits[k]) != 0) bits[k] = 0;
+      checks[k] = DstCheck{best[k].data(), (static_cast<size_t>(bits[k]) + 7) / 8, input, false};
     }
-    // Every frame is decoded back before it is kept.
-    const size_t bytes = (static_cast<size_t>(best_bits) + 7) / 8;
-    dst_append_checked(decoder, best.data(), bytes, input.data(), fb, f, job.result, check.data());
+    // Every frame is decoded back before it is kept (the verdict on a frame
+    // that failed to encode is not used).
+    dst_check_frames(decoder, checks, static_cast<int>(count), scratch.data());
+    for (uint32_t k = 0; k < count; ++k) {
+      if (bits[k] == 0) {
+        std::fprintf(stderr, "  DST: frame %u encode failed, using plain DSD fallback\n", f + k);
+        // The plain form keeps its leading 0x00 byte, so that the frame
+        // reads as uncoded rather than as a coded frame made of audio bytes.
+        job.result.push_back(plain_frame(checks[k].input, fb));
+        continue;
+      }
+      append_verdict(checks[k].ok, checks[k].frame, checks[k].size, checks[k].input, fb, f + k, job.result);
+    }
   }
   dst_encoder_close();
 }

@@ -159,10 +159,19 @@ TEST(DstDecoder, MalformedFramesAreRefusedWithoutHarm) {
   varn::DstDecoder checker;
   ASSERT_TRUE(varn::dst_decoder_init(checker, channels, kBc));
   std::vector<uint8_t> scratch(music.size());
+  // Checked alone and beside the good frame, in either place.
   auto agree = [&](const std::vector<uint8_t>& f, const std::vector<uint8_t>& audio) {
     const bool decodes = varn::dst_decode_frame(d, f.data(), f.size(), out.data()) && out == audio;
     ASSERT_EQ(varn::dst_check_frame(checker, f.data(), f.size(), audio.data(), scratch.data()), decodes)
         << f.size() << " bytes";
+    for (int place = 0; place < 2; ++place) {
+      varn::DstCheck two[2];
+      two[place] = {f.data(), f.size(), audio.data(), !decodes};
+      two[1 - place] = {good.data(), good.size(), music.data(), false};
+      varn::dst_check_frames(checker, two, 2, scratch.data());
+      ASSERT_EQ(two[place].ok, decodes) << f.size() << " bytes, place " << place;
+      ASSERT_TRUE(two[1 - place].ok);
+    }
   };
   agree(good, music);
   for (size_t bit : {size_t(0), size_t(1), size_t(7), music.size() * 8 / 2, music.size() * 8 - 2, music.size() * 8 - 1}) {
