@@ -142,6 +142,12 @@ std::string stage_output(OutputSet& set, const std::string& target) {
     std::fprintf(stderr, "Error: cannot write %s: it is a directory\n", target.c_str());
     return std::string();
   }
+  // A file its owner made read-only stays so: replacing it by a rename
+  // would get round what opening it for writing refuses.
+  if (::access(f.place.c_str(), F_OK) == 0 && ::access(f.place.c_str(), W_OK) != 0) {
+    std::fprintf(stderr, "Error: cannot write %s: %s\n", target.c_str(), std::strerror(errno));
+    return std::string();
+  }
   const int fd = create_temp(f.place, f.temp);
   if (fd < 0) {
     std::fprintf(stderr, "Error: cannot create a file beside %s: %s\n", target.c_str(), std::strerror(errno));
