@@ -6,14 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frontend/host.h"
+#include "frontend/options.h"
 #include "frontend/usage.h"
-#include "metadata/codes.h"
 #include "platform/platform.h"
 
 namespace varn {
-
-void set_simd_enabled(bool on);  // DST encoder's process-wide SIMD switch
 
 int32_t parse_int32(const std::string& text, const std::string& option) {
   // The whole text is the number: an optional sign and decimal digits,
@@ -30,182 +27,85 @@ int32_t parse_int32(const std::string& text, const std::string& option) {
 
 namespace {
 
-struct Parser {
-  const std::vector<std::string>& a;
-  PackJob& job;
-  size_t i = 1;
-  int title_counter = 1, artist_counter = 1, album_counter = 1, isrc_counter = 1;
-
-  bool has_next() const { return i + 1 < a.size(); }
-
-  // Value option matching: "NAME VALUE" or "NAME=VALUE". A separate value
-  // may not look like an option; one that begins with '-' and a digit
-  // (-1:Intro, -5) is a value all the same.
-  bool value(const char* name, std::string& out) {
-    const std::string& arg = a[i];
-    const std::string n = name;
-    if (arg == n) {
-      if (!has_next()) throw InvalidOption(n + " needs a value");
-      const std::string& next = a[i + 1];
-      if (!next.empty() && next[0] == '-' && !(next.size() > 1 && next[1] >= '0' && next[1] <= '9'))
-        throw InvalidOption(n + " needs a value (for one that begins with '-', write " + n + "=" + next + ")");
-      out = a[++i];
-      return true;
-    }
-    if (arg.size() > n.size() && arg.compare(0, n.size(), n) == 0 && arg[n.size()] == '=') {
-      out = arg.substr(n.size() + 1);
-      return true;
-    }
-    return false;
+// A value option's value at args[i]: "NAME VALUE" or "NAME=VALUE". A
+// separate value may not look like an option; one that begins with '-' and
+// a digit (-1:Intro, -5) is a value all the same.
+bool value_of(const std::vector<std::string>& a, size_t& i, const std::string& name, std::string& out) {
+  const std::string& arg = a[i];
+  if (arg == name) {
+    if (i + 1 >= a.size()) throw InvalidOption(name + " needs a value");
+    const std::string& next = a[i + 1];
+    if (!next.empty() && next[0] == '-' && !(next.size() > 1 && next[1] >= '0' && next[1] <= '9'))
+      throw InvalidOption(name + " needs a value (for one that begins with '-', write " + name + "=" + next + ")");
+    out = a[++i];
+    return true;
   }
-
-  // The N of an N:TEXT or N:CODE form; tracks are numbered from 1 (the
-  // last track is checked once the inputs are known).
-  static int32_t track_number(const std::string& text, const char* option) {
-    const int32_t n = parse_int32(text, option);
-    if (n < 1)
-      throw InvalidOption(std::string(option) + ": track number " + std::to_string(n) +
-                          " is out of range (tracks are numbered from 1)");
-    return n;
+  if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 && arg[name.size()] == '=') {
+    out = arg.substr(name.size() + 1);
+    return true;
   }
+  return false;
+}
 
-  // N:TEXT forms.
-  void n_text(const std::string& v, const char* option, std::map<int32_t, std::string>& map, int& counter) {
-    size_t colon = v.find(':');
-    if (colon != std::string::npos) {
-      int32_t n = track_number(v.substr(0, colon), option);
-      std::string text = v.substr(colon + 1);
-      if (!text.empty()) map[n - 1] = text;
-      return;
-    }
-    if (!v.empty()) map[counter++ - 1] = v;
-  }
-
-  void isrc(const std::string& v) {
-    size_t colon = v.find(':');
-    if (colon != std::string::npos) {
-      int32_t n = track_number(v.substr(0, colon), "--isrc");
-      std::string code = normalize_isrc(v.substr(colon + 1));
-      if (code.empty()) return;
-      if (isrc_shape_ok(code)) {
-        job.track_isrcs[n - 1] = code;
-      } else {
-        std::fprintf(stderr,
-                     "  [ISRC] track %d: '%s' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), ignored\n",
-                     n, code.c_str());
-      }
-      return;
-    }
-    if (v.empty()) return;
-    std::string code = normalize_isrc(v);
-    if (isrc_shape_ok(code)) {
-      job.track_isrcs[isrc_counter - 1] = code;
-    } else {
-      std::fprintf(stderr,
-                   "  [ISRC] entry %d: '%s' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), ignored\n",
-                   isrc_counter, code.c_str());
-    }
-    ++isrc_counter;
-  }
-
-  // Returns an exit code when the argument ends the run.
-  std::optional<int> step() {
-    const std::string& arg = a[i];
+// Applies the option at args[i] (moving i past a separate value); false
+// when no option of the table takes it.
+bool apply_option(const std::vector<std::string>& a, size_t& i, ParseState& state) {
+  const std::string& arg = a[i];
+  for (const OptionSpec& o : option_table()) {
     std::string v;
-    if (arg == "--dsd-disc") { job.dsd_disc = true; return std::nullopt; }
-    if (arg == "--no-playlist") { job.playlists = false; return std::nullopt; }
-    if (arg == "--no-encode") { job.no_encode = true; return std::nullopt; }
-    if (arg == "--allow-meta-errors") { job.allow_meta_errors = true; return std::nullopt; }
-    if (arg == "--dst-stereo") { job.dst_stereo = true; return std::nullopt; }
-    if (arg == "--no-manifest") { job.no_manifest = true; return std::nullopt; }
-    if (arg == "--verify" || arg == "-o") {
-      // The next argument, whatever its first character.
-      if (!has_next()) throw InvalidOption(arg + " needs a value");
-      (arg == "-o" ? job.output_path : job.verify_path) = a[++i];
-      return std::nullopt;
+    switch (o.kind) {
+      case OptionKind::Flag:
+        if (arg != o.name) continue;
+        break;
+      case OptionKind::Value:
+        if (!value_of(a, i, o.name, v)) continue;
+        break;
+      case OptionKind::Next:
+      case OptionKind::NextIfAny:
+        if (arg != o.name) continue;
+        if (i + 1 >= a.size()) {
+          if (o.kind == OptionKind::NextIfAny) return true;
+          throw InvalidOption(arg + " needs a value");
+        }
+        v = a[++i];
+        break;
+      case OptionKind::Exit:
+      case OptionKind::Operand:
+      case OptionKind::Note:
+        continue;
     }
-    if (arg == "-i") {
-      if (has_next()) job.inputs.push_back(a[++i]);
-      return std::nullopt;
+    o.apply(state, v);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<int> parse_command_line(const std::vector<std::string>& args, PackJob& job) {
+  ParseState state{job, args.empty() ? std::string() : args[0]};
+  // Help, version and the schema end the run wherever they stand; the
+  // first of them on the command line wins.
+  for (size_t i = 1; i < args.size(); ++i) {
+    for (const OptionSpec& o : option_table()) {
+      if (o.kind != OptionKind::Exit || args[i] != o.name) continue;
+      o.apply(state, args[i]);
+      return 0;
     }
-    if (value("--title", v)) { job.disc_title = v; return std::nullopt; }
-    if (value("--track-album", v)) { n_text(v, "--track-album", job.track_albums, album_counter); return std::nullopt; }
-    if (arg == "--no-simd") { set_simd_enabled(false); return std::nullopt; }
-    if (arg == "--dst-fast") { job.dst_fast = true; return std::nullopt; }
-    if (value("--dst-threads", v)) {
-      int32_t n = parse_int32(v, "--dst-threads");
-      job.dst_threads = static_cast<uint32_t>(n < 0 ? 0 : (n > 64 ? 64 : n));
-      return std::nullopt;
-    }
-    if (value("--dst-compression", v)) {
-      int32_t n = parse_int32(v, "--dst-compression");
-      job.dst_order = static_cast<uint32_t>(n < 1 ? 1 : (n > 128 ? 128 : n));
-      job.dst_order_given = true;
-      return std::nullopt;
-    }
-    if (value("--pause", v)) {
-      int32_t n = parse_int32(v, "--pause");
-      if (n < 0) throw InvalidOption("--pause must not be negative (got " + std::to_string(n) + " frames)");
-      job.pause_frames = n;
-      return std::nullopt;
-    }
-    if (value("--album", v)) { job.album = v; return std::nullopt; }
-    if (value("--artist", v)) { job.artist = v; return std::nullopt; }
-    if (value("--cover", v)) { job.cover_path = v; return std::nullopt; }
-    if (value("--track-title", v)) { n_text(v, "--track-title", job.track_titles, title_counter); return std::nullopt; }
-    struct Field { const char* name; std::string PackJob::*field; };
-    static const Field fields[] = {
-        {"--genre", &PackJob::genre},         {"--catalog", &PackJob::catalog},
-        {"--year", &PackJob::year},           {"--copyright", &PackJob::copyright},
-        {"--disc-total", &PackJob::disc_total}, {"--disc", &PackJob::disc_number},
-        {"--label", &PackJob::label},         {"--composer", &PackJob::composer},
-        {"--conductor", &PackJob::conductor}, {"--orchestra", &PackJob::orchestra},
-    };
-    for (const Field& f : fields) {
-      if (value(f.name, v)) { job.*(f.field) = v; return std::nullopt; }
-    }
-    if (value("--barcode", v)) { job.barcode = normalize_barcode(v); return std::nullopt; }
-    if (value("--date", v)) { job.date = v; return std::nullopt; }
-    if (value("--track-artist", v)) { n_text(v, "--track-artist", job.track_artists, artist_counter); return std::nullopt; }
-    if (value("--cue", v)) { job.cue_path = v; return std::nullopt; }
-    if (value("--isrc", v)) { isrc(v); return std::nullopt; }
-    if (arg == "-inproc-host") return std::nullopt;
-    if (value("-inproc-ctl", v) || value("-inproc-ctl-fn", v)) return std::nullopt;
+  }
+  if (args.size() <= 1) {
+    const std::string u = usage_text(state.program);
+    std::fwrite(u.data(), 1, u.size(), stderr);
+    return 1;
+  }
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (apply_option(args, i, state)) continue;
+    const std::string& arg = args[i];
     if (!arg.empty() && arg[0] == '-') {
       std::fprintf(stderr, "Unknown option: %s\n", arg.c_str());
       return 1;
     }
     job.inputs.push_back(arg);
-    return std::nullopt;
-  }
-};
-
-}  // namespace
-
-std::optional<int> parse_command_line(const std::vector<std::string>& args, PackJob& job) {
-  const std::string program = args.empty() ? std::string() : args[0];
-  for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--api") {
-      std::string json = api_schema_json(program);
-      std::fwrite(json.data(), 1, json.size(), stdout);
-      std::fflush(stdout);
-      return 0;
-    }
-    if (args[i] == "--help" || args[i] == "-h") {
-      std::string u = usage_text(program);
-      std::fwrite(u.data(), 1, u.size(), stdout);
-      std::fflush(stdout);
-      return 0;
-    }
-  }
-  if (args.size() <= 1) {
-    std::string u = usage_text(program);
-    std::fwrite(u.data(), 1, u.size(), stderr);
-    return 1;
-  }
-  Parser p{args, job};
-  for (; p.i < args.size(); ++p.i) {
-    if (auto code = p.step()) return code;
   }
   const std::string& out = job.output_path;
   job.inspect_dir = !out.empty() && (out.back() == '/' || platform_is_directory(out));

@@ -29,9 +29,9 @@ struct InvalidOption : std::runtime_error {
 // digits within 32 bits, else InvalidNumber is thrown.
 int32_t parse_int32(const std::string& text, const std::string& option);
 
-// Parses the command line (args[0] is the program name). Returns an exit
-// code when the run ends here (help, --api, no arguments, unknown option),
-// or nullopt with `job` filled.
+// Parses the command line (args[0] is the program name) by the option
+// table. Returns an exit code when the run ends here (help, version, --api,
+// no arguments, unknown option), or nullopt with `job` filled.
 std::optional<int> parse_command_line(const std::vector<std::string>& args, PackJob& job);
 
 // Input recognition by the last four characters, case-insensitively.

@@ -4,8 +4,8 @@
 
 namespace varn {
 
-// The usage text for a program name, as --help prints it; also the source of
-// the --api option schema.
+// The usage text for a program name, as --help prints it, made from the
+// option table.
 std::string usage_text(const std::string& program_name);
 
 }  // namespace varn

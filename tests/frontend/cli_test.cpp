@@ -5,6 +5,7 @@
 
 #include "frontend/cli.h"
 #include "frontend/driver.h"
+#include "frontend/options.h"
 #include "frontend/usage.h"
 #include "support/test_support.h"
 
@@ -68,6 +69,14 @@ TEST(Usage, HelpAndNoArgumentsThroughTheConsoleProgram) {
   EXPECT_EQ(api_first.out.rfind("{\"tool\":", 0), 0u);
   auto help_first = run_varntessel({"-h", "--api"});
   EXPECT_EQ(help_first.out, usage_text(VARN_TEST_VARNTESSEL));
+}
+
+TEST(Usage, VersionIsOneLineAndEndsTheRun) {
+  auto v = run_varntessel({"--album", "X", "--version", "--help"});
+  EXPECT_EQ(v.exit_code, 0);
+  EXPECT_EQ(v.out, std::string("varntessel ") + program_version() + "\n");
+  EXPECT_TRUE(v.err.empty());
+  EXPECT_EQ(usage_text("vt").find("--version"), std::string::npos);
 }
 
 TEST(Parse, ValueOptionForms) {
