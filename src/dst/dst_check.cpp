@@ -35,19 +35,26 @@ bool segmented(const DstSegmentation& seg) {
   return false;
 }
 
+// Positions whose symbols are made at a time.
+constexpr size_t kBlock = 4096;
+
 // One frame's arithmetic decoding. The range and the code value sit in the
 // top 12 bits of `top` and `x`; below the code value, x holds the bits
 // that follow, `valid` bits of x being the frame's.
 struct Lane {
   const uint8_t* frame;
   size_t size;
+  const uint8_t* input;
   size_t next;  // first code bit not yet in x
   uint64_t x;
   unsigned valid;
   uint64_t top;
   uint64_t wrong;
-  const uint8_t* sym[64];
+  const int16_t* coef[64];  // each channel's filter
+  int order[64];
+  size_t half[64];         // positions coded with probability 128
   const uint8_t* lut[64];  // at the middle of each channel's table
+  uint8_t* sym[64];        // each channel's symbols of the current block
 };
 
 // The registers of a lane, in locals while decoding.
@@ -82,16 +89,32 @@ __attribute__((always_inline)) inline void step(const Lane& l, Regs& r, int64_t 
   renormalise(l, r);
 }
 
+// The symbols of positions [first, first + count) of every channel.
+void make_symbols(DstDecoder& d, Lane& l, size_t first, size_t count) {
+  int16_t* mask = d.check_mask.data() + kDstKernelHistory;
+  int16_t* six = mask + kBlock + 32 + kDstKernelHistory;
+  for (int c = 0; c < d.channels; ++c) {
+    dst_unpack_bit_range(l.input, d.channels, c, first, count, mask, six);
+    dst_channel_symbols(l.coef[c], l.order[c], DstBits{mask, six}, count, l.half[c] > first ? l.half[c] - first : 0,
+                        l.sym[c], nullptr, d.check_pred.data());
+  }
+}
+
 template <int K>
-void decode_lanes(Lane* lanes, int channels, size_t length) {
+void decode_lanes(DstDecoder& d, Lane* lanes) {
+  const int channels = d.channels;
+  const size_t length = d.bytes_per_channel * 8;
   Regs r0{lanes[0].x, lanes[0].top, 0, lanes[0].next, lanes[0].valid};
   Regs r1{};
   if constexpr (K > 1) r1 = Regs{lanes[1].x, lanes[1].top, 0, lanes[1].next, lanes[1].valid};
-  for (size_t n = 0; n < length; ++n) {
-    for (int c = 0; c < channels; ++c) {
-      step(lanes[0], r0, static_cast<int8_t>(lanes[0].sym[c][n]), lanes[0].lut[c]);
-      if constexpr (K > 1) step(lanes[1], r1, static_cast<int8_t>(lanes[1].sym[c][n]), lanes[1].lut[c]);
-    }
+  for (size_t b = 0; b < length; b += kBlock) {
+    const size_t count = std::min(kBlock, length - b);
+    for (int k = 0; k < K; ++k) make_symbols(d, lanes[k], b, count);
+    for (size_t n = 0; n < count; ++n)
+      for (int c = 0; c < channels; ++c) {
+        step(lanes[0], r0, static_cast<int8_t>(lanes[0].sym[c][n]), lanes[0].lut[c]);
+        if constexpr (K > 1) step(lanes[1], r1, static_cast<int8_t>(lanes[1].sym[c][n]), lanes[1].lut[c]);
+      }
     if (r0.wrong && (K == 1 || r1.wrong)) break;
   }
   lanes[0].wrong = r0.wrong;
@@ -120,32 +143,30 @@ bool prepare(DstDecoder& d, DstCheck& check, Lane& lane, size_t slot, uint8_t* s
   }
 
   const size_t L = bc * 8;
-  const size_t luts_per_slot = static_cast<size_t>(2 * C) * 256;
-  uint8_t* symbols = d.check_symbols.data() + slot * static_cast<size_t>(C) * L;
-  uint8_t* luts = d.check_luts.data() + slot * luts_per_slot;
+  const size_t per_slot = static_cast<size_t>(2 * C);  // tables or filters at most
+  uint8_t* luts = d.check_luts.data() + slot * per_slot * 256;
+  int16_t* coefs = d.check_coefs.data() + slot * per_slot * 128;
   for (unsigned t = 0; t < h.table_seg.count; ++t) {
     uint8_t table[64];
     for (int i = 0; i < 64; ++i) table[i] = static_cast<uint8_t>(h.table_entry[t][static_cast<size_t>(i)]);
     dst_symbol_lut(table, h.table_length[t], luts + static_cast<size_t>(t) * 256);
   }
-  int16_t* mask = d.check_mask.data() + kDstKernelHistory;
-  int16_t* six = mask + L + 32 + kDstKernelHistory;
+  for (unsigned f = 0; f < h.filter_seg.count; ++f)
+    for (int k = 0; k < h.filter_order[f]; ++k)
+      coefs[f * 128 + static_cast<unsigned>(k)] = static_cast<int16_t>(h.coef[f][static_cast<size_t>(k)]);
   for (int c = 0; c < C; ++c) {
     const size_t ci = static_cast<size_t>(c);
     const unsigned f = h.filter_seg.table[ci][0];
-    const int order = h.filter_order[f];
-    int16_t coef[128];
-    for (int k = 0; k < order; ++k) coef[k] = static_cast<int16_t>(h.coef[f][static_cast<size_t>(k)]);
-    uint8_t* s = symbols + ci * L;
-    dst_unpack_bits(check.input, C, c, bc, mask, six);
-    const size_t half = h.half_prob[ci] ? std::min(static_cast<size_t>(order), L) : 0;
-    dst_channel_symbols(coef, order, DstBits{mask, six}, L, half, s, nullptr, d.check_pred.data());
-    lane.sym[c] = s;
+    lane.coef[c] = coefs + f * 128;
+    lane.order[c] = h.filter_order[f];
+    lane.half[c] = h.half_prob[ci] ? std::min(static_cast<size_t>(lane.order[c]), L) : 0;
     lane.lut[c] = luts + static_cast<size_t>(h.table_seg.table[ci][0]) * 256 + 128;
+    lane.sym[c] = d.check_symbols.data() + (slot * static_cast<size_t>(C) + ci) * kBlock;
   }
 
   lane.frame = check.frame;
   lane.size = check.size;
+  lane.input = check.input;
   lane.next = h.header_bits + 1;  // after the integer bit
   lane.x = bits_at(check.frame, check.size, lane.next);
   lane.valid = 56;
@@ -176,19 +197,19 @@ bool prepare(DstDecoder& d, DstCheck& check, Lane& lane, size_t slot, uint8_t* s
 }  // namespace
 
 void dst_check_frames(DstDecoder& d, DstCheck* checks, int count, uint8_t* scratch) {
-  const int C = d.channels;
-  const size_t L = d.bytes_per_channel * 8;
-  d.check_symbols.resize(2 * static_cast<size_t>(C) * L);
-  d.check_mask.resize(2 * (kDstKernelHistory + L + 32));
+  const size_t C = static_cast<size_t>(d.channels);
+  d.check_symbols.resize(2 * C * kBlock);
+  d.check_mask.resize(2 * (kDstKernelHistory + kBlock + 32));
   d.check_pred.resize(kDstSymbolBlock + 64);
-  d.check_luts.resize(2 * static_cast<size_t>(2 * C) * 256);
+  d.check_luts.resize(2 * 2 * C * 256);
+  d.check_coefs.resize(2 * 2 * C * 128);
   Lane lanes[2];
   DstCheck* decoding[2];
   int k = 0;
   for (int i = 0; i < count && i < 2; ++i)
     if (prepare(d, checks[i], lanes[k], static_cast<size_t>(k), scratch)) decoding[k++] = &checks[i];
-  if (k == 2) decode_lanes<2>(lanes, C, L);
-  else if (k == 1) decode_lanes<1>(lanes, C, L);
+  if (k == 2) decode_lanes<2>(d, lanes);
+  else if (k == 1) decode_lanes<1>(d, lanes);
   for (int i = 0; i < k; ++i) decoding[i]->ok = lanes[i].wrong == 0;
 }
 

@@ -63,11 +63,14 @@ struct DstDecoder {
   // decoder has read, in bits (it may read a little past the end, where
   // the coder dropped trailing zero bits).
   size_t bits_read = 0;
-  // Scratch of dst_check_frame.
-  std::vector<uint8_t> check_symbols;  // channels x bits per channel
-  std::vector<int16_t> check_mask;  // the input's bits in the kernels' two forms
+  // Scratch of dst_check_frames, for two frames: a block of symbols per
+  // channel, the input's bits of a block in the kernels' two forms, the
+  // filters and the tables (256 entries each).
+  std::vector<uint8_t> check_symbols;
+  std::vector<int16_t> check_mask;
   std::vector<int16_t> check_pred;
-  std::vector<uint8_t> check_luts;  // per table: 256 entries
+  std::vector<uint8_t> check_luts;
+  std::vector<int16_t> check_coefs;
 };
 
 bool dst_decoder_init(DstDecoder& d, int channels, size_t bytes_per_channel);

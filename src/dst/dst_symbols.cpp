@@ -7,13 +7,29 @@
 namespace varn {
 
 void dst_unpack_bits(const uint8_t* frame, int channels, int c, size_t bc, int16_t* mask, int16_t* six) {
-  for (size_t j = 1; j <= kDstKernelHistory; ++j) mask[-static_cast<long>(j)] = (j % 2 == 0) ? -1 : 0;
+  dst_unpack_bit_range(frame, channels, c, 0, bc * 8, mask, six);
+}
+
+void dst_unpack_bit_range(const uint8_t* frame, int channels, int c, size_t first, size_t count, int16_t* mask,
+                          int16_t* six) {
   const size_t C = static_cast<size_t>(channels);
-  for (size_t i = 0; i < bc; ++i) {
-    const unsigned byte = frame[i * C + static_cast<size_t>(c)];
-    for (int j = 0; j < 8; ++j) mask[i * 8 + static_cast<size_t>(j)] = static_cast<int16_t>(-static_cast<int>((byte >> (7 - j)) & 1));
+  const long end = static_cast<long>(count);
+  long i = -static_cast<long>(kDstKernelHistory);
+  // Before the frame: alternating bits, 0 at position -1.
+  for (; i < end && static_cast<long>(first) + i < 0; ++i)
+    mask[i] = static_cast<int16_t>((-(static_cast<long>(first) + i)) % 2 == 0 ? -1 : 0);
+  auto bit_at = [&](long at) {
+    const size_t p = static_cast<size_t>(static_cast<long>(first) + at);
+    return static_cast<int16_t>(-((frame[(p / 8) * C + static_cast<size_t>(c)] >> (7 - p % 8)) & 1));
+  };
+  for (; i < end && (static_cast<long>(first) + i) % 8 != 0; ++i) mask[i] = bit_at(i);
+  // Whole bytes.
+  for (; i + 8 <= end; i += 8) {
+    const unsigned byte = frame[((static_cast<size_t>(static_cast<long>(first) + i)) / 8) * C + static_cast<size_t>(c)];
+    for (int j = 0; j < 8; ++j) mask[i + j] = static_cast<int16_t>(-static_cast<int>((byte >> (7 - j)) & 1));
   }
-  dst_bits_six(mask, bc * 8, six);
+  for (; i < end; ++i) mask[i] = bit_at(i);
+  dst_bits_six(mask, count, six);
 }
 
 void dst_channel_symbols(const int16_t* coef, int order, const DstBits& bits, size_t length,

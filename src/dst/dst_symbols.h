@@ -19,6 +19,12 @@ constexpr uint8_t kDstUnpredicted = 64;
 // and point at position 0.
 void dst_unpack_bits(const uint8_t* frame, int channels, int c, size_t bc, int16_t* mask, int16_t* six);
 
+// The same for positions [first, first + count) only: `mask` and `six`
+// point at position `first`, the history before it comes from the frame
+// where it lies inside it.
+void dst_unpack_bit_range(const uint8_t* frame, int channels, int c, size_t first, size_t count, int16_t* mask,
+                          int16_t* six);
+
 // Symbols of `length` positions for the filter coef[0..order) over `mask`;
 // positions below `unpredicted` get index 64. When `counts` is given (256
 // entries, one per symbol byte), the positions from `unpredicted` on are
