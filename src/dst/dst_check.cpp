@@ -36,7 +36,7 @@ bool segmented(const DstSegmentation& seg) {
 }
 
 // Positions whose symbols are made at a time.
-constexpr size_t kBlock = 4096;
+constexpr size_t kBlock = 8192;
 
 // One frame's arithmetic decoding. The range and the code value sit in the
 // top 12 bits of `top` and `x`; below the code value, x holds the bits

@@ -108,6 +108,9 @@ __attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_
   constexpr int kMaxGroups = (128 + 5) / 6;
   const int groups = (order + 5) / 6;
   alignas(64) int16_t table[kMaxGroups][64];
+  // Entry v: minus the group's sum, plus twice each coefficient whose bit
+  // is set in v; 32 entries at a time, bit k of v selecting lanes by mask.
+  constexpr __mmask32 kBit[5] = {0xAAAAAAAA, 0xCCCCCCCC, 0xF0F0F0F0, 0xFF00FF00, 0xFFFF0000};
   for (int g = 0; g < groups; ++g) {
     int16_t c[6];
     int sum = 0;
@@ -115,9 +118,10 @@ __attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_
       c[k] = 6 * g + k < order ? coef[6 * g + k] : 0;
       sum += c[k];
     }
-    table[g][0] = static_cast<int16_t>(-sum);
-    for (int v = 1; v < 64; ++v)
-      table[g][v] = static_cast<int16_t>(table[g][v & (v - 1)] + 2 * c[__builtin_ctz(static_cast<unsigned>(v))]);
+    __m512i lo = _mm512_set1_epi16(static_cast<int16_t>(-sum));
+    for (int k = 0; k < 5; ++k) lo = _mm512_mask_add_epi16(lo, kBit[k], lo, _mm512_set1_epi16(static_cast<int16_t>(2 * c[k])));
+    _mm512_store_si512(table[g], lo);
+    _mm512_store_si512(table[g] + 32, _mm512_add_epi16(lo, _mm512_set1_epi16(static_cast<int16_t>(2 * c[5]))));
   }
   const int16_t* six = bits.six - 1;
   size_t n = 0;

@@ -316,6 +316,23 @@ TEST(DstFilterDesign, EveryVariantSolvesBitForBitAsTheRowByRowOrder) {
   varn::dst_limit_kernel(DstKernel::Avx512);
 }
 
+TEST(DstEncoder, TinyFramesStayInsideTheirOutputBuffer) {
+  // 64 x 75 Hz: 8 bytes per channel, a frame far shorter than its header
+  // could be. Nothing may be written past 2 x the frame size.
+  for (int channels : {1, 2, 6}) {
+    EncoderScope enc(channels, 64, 75, 128);
+    ASSERT_TRUE(enc.ok);
+    const size_t fb = 8 * static_cast<size_t>(channels);
+    for (const std::vector<uint8_t>& frame : {std::vector<uint8_t>(fb, 0x69), dsttest::random_bytes(fb, 3)}) {
+      std::vector<uint8_t> out(2 * fb + 4096, 0xAB);
+      uint32_t bits = 0;
+      ASSERT_EQ(varn::dst_encode_best(frame.data(), out.data(), bits), 0);
+      ASSERT_LE(bits / 8, 2 * fb);
+      for (size_t i = 2 * fb; i < out.size(); ++i) ASSERT_EQ(out[i], 0xAB) << channels << " channels, byte " << i;
+    }
+  }
+}
+
 TEST(DstEncoder, InitRefusesWithoutMessage) {
   testing::internal::CaptureStderr();
   EXPECT_FALSE(varn::Init(65, 64, 44100, 128));
