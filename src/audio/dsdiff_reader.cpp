@@ -158,12 +158,13 @@ bool read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop, 
   return true;
 }
 
-// DITI/DIAR text: a 4-byte length, then the text; trailing zeros dropped.
+// DITI/DIAR text: a 4-byte length, then the text; trailing zeros and
+// spaces dropped (writers that keep ASCII only leave a blank for the rest).
 std::string counted_text(const std::vector<uint8_t>& d) {
   if (d.size() < 4) return std::string();
   const size_t n = size_t(std::min<uint64_t>(get_be32(d.data()), d.size() - 4));
   std::string text(reinterpret_cast<const char*>(d.data() + 4), n);
-  while (!text.empty() && text.back() == '\0') text.pop_back();
+  while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
   return text;
 }
 

@@ -300,7 +300,7 @@ TEST(DsdiffReader, ChunksAsOtherWritersLayThemOut) {
   const std::vector<uint8_t> mark(22, 0);
   dsdgen::DffOptions o;
   o.extra_chunks.push_back({"DIIN", cat({chunk("EMID", {}), chunk("MARK", mark), chunk("MARK", mark),
-                                         chunk("DIAR", bytes(std::string("\0\0\0\3Art\0", 8))),
+                                         chunk("DIAR", bytes(std::string("\0\0\0\5Art \0", 9))),
                                          chunk("DITI", bytes(std::string("\0\0\0\x09Title", 9)))})});
   // Three comments: time stamp, type, reference, 4-byte count, text, pad.
   // Read as type/length/text they would make 2026 bytes of it the genre.
