@@ -3,8 +3,8 @@
 // filter runs over the input in vector lanes; what stays serial is the
 // arithmetic decoding, and there the bit each step must yield is known, so
 // the register updates follow it and only a flag records a disagreement.
-// Two frames are decoded side by side, so that their serial chains overlap
-// in the processor.
+// Up to four frames are decoded side by side, so that their serial chains
+// overlap in the processor.
 #include <algorithm>
 #include <cstring>
 
@@ -36,7 +36,8 @@ bool segmented(const DstSegmentation& seg) {
 }
 
 // Positions whose symbols are made at a time.
-constexpr size_t kBlock = 8192;
+constexpr size_t kBlock = 4096;
+constexpr int kLanes = 4;
 
 // One frame's arithmetic decoding. The range and the code value sit in the
 // top 12 bits of `top` and `x`; below the code value, x holds the bits
@@ -104,9 +105,10 @@ template <int K>
 void decode_lanes(DstDecoder& d, Lane* lanes) {
   const int channels = d.channels;
   const size_t length = d.bytes_per_channel * 8;
-  Regs r0{lanes[0].x, lanes[0].top, 0, lanes[0].next, lanes[0].valid};
-  Regs r1{};
-  if constexpr (K > 1) r1 = Regs{lanes[1].x, lanes[1].top, 0, lanes[1].next, lanes[1].valid};
+  Regs r[kLanes] = {};
+  for (int k = 0; k < K; ++k) r[k] = Regs{lanes[k].x, lanes[k].top, 0, lanes[k].next, lanes[k].valid};
+  // The lanes' registers as locals of their own.
+  Regs r0 = r[0], r1 = r[1], r2 = r[2], r3 = r[3];
   for (size_t b = 0; b < length; b += kBlock) {
     const size_t count = std::min(kBlock, length - b);
     for (int k = 0; k < K; ++k) make_symbols(d, lanes[k], b, count);
@@ -114,11 +116,13 @@ void decode_lanes(DstDecoder& d, Lane* lanes) {
       for (int c = 0; c < channels; ++c) {
         step(lanes[0], r0, static_cast<int8_t>(lanes[0].sym[c][n]), lanes[0].lut[c]);
         if constexpr (K > 1) step(lanes[1], r1, static_cast<int8_t>(lanes[1].sym[c][n]), lanes[1].lut[c]);
+        if constexpr (K > 2) step(lanes[2], r2, static_cast<int8_t>(lanes[2].sym[c][n]), lanes[2].lut[c]);
+        if constexpr (K > 3) step(lanes[3], r3, static_cast<int8_t>(lanes[3].sym[c][n]), lanes[3].lut[c]);
       }
-    if (r0.wrong && (K == 1 || r1.wrong)) break;
+    if (r0.wrong && (K < 2 || r1.wrong) && (K < 3 || r2.wrong) && (K < 4 || r3.wrong)) break;
   }
-  lanes[0].wrong = r0.wrong;
-  if constexpr (K > 1) lanes[1].wrong = r1.wrong;
+  const Regs done[kLanes] = {r0, r1, r2, r3};
+  for (int k = 0; k < K; ++k) lanes[k].wrong = done[k].wrong;
 }
 
 // Everything but the serial decoding: false when the verdict is already
@@ -198,18 +202,23 @@ bool prepare(DstDecoder& d, DstCheck& check, Lane& lane, size_t slot, uint8_t* s
 
 void dst_check_frames(DstDecoder& d, DstCheck* checks, int count, uint8_t* scratch) {
   const size_t C = static_cast<size_t>(d.channels);
-  d.check_symbols.resize(2 * C * kBlock);
+  d.check_symbols.resize(kLanes * C * kBlock);
   d.check_mask.resize(2 * (kDstKernelHistory + kBlock + 32));
   d.check_pred.resize(kDstSymbolBlock + 64);
-  d.check_luts.resize(2 * 2 * C * 256);
-  d.check_coefs.resize(2 * 2 * C * 128);
-  Lane lanes[2];
-  DstCheck* decoding[2];
+  d.check_luts.resize(kLanes * 2 * C * 256);
+  d.check_coefs.resize(kLanes * 2 * C * 128);
+  Lane lanes[kLanes];
+  DstCheck* decoding[kLanes];
   int k = 0;
-  for (int i = 0; i < count && i < 2; ++i)
+  for (int i = 0; i < count && i < kLanes; ++i)
     if (prepare(d, checks[i], lanes[k], static_cast<size_t>(k), scratch)) decoding[k++] = &checks[i];
-  if (k == 2) decode_lanes<2>(d, lanes);
-  else if (k == 1) decode_lanes<1>(d, lanes);
+  switch (k) {
+    case 4: decode_lanes<4>(d, lanes); break;
+    case 3: decode_lanes<3>(d, lanes); break;
+    case 2: decode_lanes<2>(d, lanes); break;
+    case 1: decode_lanes<1>(d, lanes); break;
+    default: break;
+  }
   for (int i = 0; i < k; ++i) decoding[i]->ok = lanes[i].wrong == 0;
 }
 

@@ -63,7 +63,7 @@ struct DstDecoder {
   // decoder has read, in bits (it may read a little past the end, where
   // the coder dropped trailing zero bits).
   size_t bits_read = 0;
-  // Scratch of dst_check_frames, for two frames: a block of symbols per
+  // Scratch of dst_check_frames, for four frames: a block of symbols per
   // channel, the input's bits of a block in the kernels' two forms, the
   // filters and the tables (256 entries each).
   std::vector<uint8_t> check_symbols;
@@ -96,8 +96,8 @@ struct DstCheck {
   bool ok = false;
 };
 
-// dst_check_frame on up to two frames at once: their serial decodings run
-// side by side.
+// dst_check_frame on up to four frames at once: their serial decodings
+// run side by side.
 void dst_check_frames(DstDecoder& d, DstCheck* checks, int count, uint8_t* scratch);
 
 }  // namespace varn

@@ -1,5 +1,6 @@
 #include "dst/dst_parallel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -61,16 +62,18 @@ void dst_worker(DstWorkerJob& job) {
   }
   const size_t fb = job.frame_bytes;
   const size_t bc = fb / static_cast<size_t>(job.channels);
-  std::vector<uint8_t> best[2] = {std::vector<uint8_t>(2 * fb + 64), std::vector<uint8_t>(2 * fb + 64)};
+  // Frames go four at a time, so that their decode checks run side by side.
+  constexpr uint32_t kGroup = 4;
+  std::vector<uint8_t> best[kGroup];
+  for (std::vector<uint8_t>& b : best) b.resize(2 * fb + 64);
   std::vector<uint8_t> scratch(fb);
   DstDecoder decoder;
   dst_decoder_init(decoder, job.channels, bc);
 
-  // Frames go two at a time, so that their decode checks run side by side.
-  for (uint32_t f = job.first; f < job.last; f += 2) {
-    const uint32_t count = job.last - f < 2 ? 1 : 2;
-    DstCheck checks[2];
-    uint32_t bits[2] = {0, 0};
+  for (uint32_t f = job.first; f < job.last; f += kGroup) {
+    const uint32_t count = std::min(kGroup, job.last - f);
+    DstCheck checks[kGroup];
+    uint32_t bits[kGroup] = {};
     for (uint32_t k = 0; k < count; ++k) {
       const uint8_t* input = job.input + static_cast<size_t>(f + k) * fb;
       // Every sharing count is tried; the shortest frame is kept.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "dst_frame_writer.h"
@@ -159,18 +160,18 @@ TEST(DstDecoder, MalformedFramesAreRefusedWithoutHarm) {
   varn::DstDecoder checker;
   ASSERT_TRUE(varn::dst_decoder_init(checker, channels, kBc));
   std::vector<uint8_t> scratch(music.size());
-  // Checked alone and beside the good frame, in either place.
+  // Checked alone and among good frames: last of three, first of four.
   auto agree = [&](const std::vector<uint8_t>& f, const std::vector<uint8_t>& audio) {
     const bool decodes = varn::dst_decode_frame(d, f.data(), f.size(), out.data()) && out == audio;
     ASSERT_EQ(varn::dst_check_frame(checker, f.data(), f.size(), audio.data(), scratch.data()), decodes)
         << f.size() << " bytes";
-    for (int place = 0; place < 2; ++place) {
-      varn::DstCheck two[2];
-      two[place] = {f.data(), f.size(), audio.data(), !decodes};
-      two[1 - place] = {good.data(), good.size(), music.data(), false};
-      varn::dst_check_frames(checker, two, 2, scratch.data());
-      ASSERT_EQ(two[place].ok, decodes) << f.size() << " bytes, place " << place;
-      ASSERT_TRUE(two[1 - place].ok);
+    for (const auto& [count, place] : {std::pair{3, 2}, std::pair{4, 0}}) {
+      varn::DstCheck group[4];
+      for (int i = 0; i < count; ++i) group[i] = {good.data(), good.size(), music.data(), false};
+      group[place] = {f.data(), f.size(), audio.data(), !decodes};
+      varn::dst_check_frames(checker, group, count, scratch.data());
+      for (int i = 0; i < count; ++i)
+        ASSERT_EQ(group[i].ok, i == place ? decodes : true) << f.size() << " bytes, place " << place << " of " << count;
     }
   };
   agree(good, music);
