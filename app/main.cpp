@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-extern "C" int varn_tessel_main(int argc, char** argv);
+#include "varn_tessel.h"
 
 int main(int argc, char** argv) {
   // -inproc-ctl-fn carries the address of a read function inside the

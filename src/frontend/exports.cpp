@@ -1,6 +1,7 @@
 // The library's two exports.
 #include "frontend/driver.h"
 #include "frontend/host.h"
+#include "varn_tessel.h"
 
 #define VARN_EXPORT extern "C" __attribute__((visibility("default")))
 
