@@ -4,6 +4,10 @@
 
 #include "dst/dst_kernel.h"
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace varn {
 
 void dst_unpack_bits(const uint8_t* frame, int channels, int c, size_t bc, int16_t* mask, int16_t* six) {
@@ -32,6 +36,38 @@ void dst_unpack_bit_range(const uint8_t* frame, int channels, int c, size_t firs
   dst_bits_six(mask, count, six);
 }
 
+namespace {
+
+// Symbol bytes of predictions, without their index limit for the
+// unpredicted positions.
+void symbols_generic(const int16_t* pred, const int16_t* mask, uint8_t* s, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const int p = pred[i];
+    const unsigned residual = static_cast<unsigned>(mask[i] & 1) ^ (p >= 0 ? 1u : 0u);
+    const int mag = (p < 0 ? -p : p) >> 3;
+    s[i] = static_cast<uint8_t>((residual << 7) | static_cast<unsigned>(mag < 63 ? mag : 63));
+  }
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx512f,avx512bw"))) void symbols_avx512(const int16_t* pred, const int16_t* mask, uint8_t* s,
+                                                               size_t count) {
+  size_t i = 0;
+  for (; i + 32 <= count; i += 32) {
+    const __m512i p = _mm512_loadu_si512(pred + i);
+    const __mmask32 residual =
+        _mm512_cmpge_epi16_mask(p, _mm512_setzero_si512()) ^ _mm512_movepi16_mask(_mm512_loadu_si512(mask + i));
+    // |p| >> 3 as unsigned (|-32768| stays 0x8000), limited to 63.
+    const __m512i index = _mm512_min_epu16(_mm512_srli_epi16(_mm512_abs_epi16(p), 3), _mm512_set1_epi16(63));
+    const __m512i v = _mm512_mask_add_epi16(index, residual, index, _mm512_set1_epi16(0x80));
+    _mm512_mask_cvtepi16_storeu_epi8(s + i, 0xFFFFFFFFu, v);
+  }
+  symbols_generic(pred + i, mask + i, s + i, count - i);
+}
+#endif
+
+}  // namespace
+
 void dst_channel_symbols(const int16_t* coef, int order, const DstBits& bits, size_t length,
                          size_t unpredicted, uint8_t* sym, uint32_t* counts, int16_t* pred) {
   const DstKernel kernel = dst_kernel_for(order);
@@ -39,14 +75,12 @@ void dst_channel_symbols(const int16_t* coef, int order, const DstBits& bits, si
   for (size_t b = 0; b < length; b += kDstSymbolBlock) {
     const size_t count = std::min(kDstSymbolBlock, length - b);
     dst_predict(kernel, coef, order, DstBits{bits.mask + b, bits.six + b}, pred, count);
-    const int16_t* m = bits.mask + b;
     uint8_t* s = sym + b;
-    for (size_t i = 0; i < count; ++i) {
-      const int p = pred[i];
-      const unsigned residual = static_cast<unsigned>(m[i] & 1) ^ (p >= 0 ? 1u : 0u);
-      const int mag = (p < 0 ? -p : p) >> 3;
-      s[i] = static_cast<uint8_t>((residual << 7) | static_cast<unsigned>(mag < 63 ? mag : 63));
-    }
+#if defined(__x86_64__)
+    if (kernel == DstKernel::Avx512) symbols_avx512(pred, bits.mask + b, s, count);
+    else
+#endif
+      symbols_generic(pred, bits.mask + b, s, count);
     const size_t first = std::clamp(unpredicted, b, b + count) - b;
     for (size_t i = 0; i < first; ++i) s[i] = static_cast<uint8_t>((s[i] & 0x80) | kDstUnpredicted);
     if (!counts) continue;
