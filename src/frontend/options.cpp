@@ -48,29 +48,23 @@ void numbered_text(const std::string& v, const char* option, std::map<int32_t, s
   if (!v.empty()) map[counter++ - 1] = v;
 }
 
+// N:CODE sets track N; a code without a colon goes to the next entry of
+// the ISRC sequence, which moves on even when the code is refused.
 void isrc(ParseState& s, const std::string& v) {
   const size_t colon = v.find(':');
-  if (colon != std::string::npos) {
-    const int32_t n = track_number(v.substr(0, colon), "--isrc");
-    const std::string code = normalize_isrc(v.substr(colon + 1));
-    if (code.empty()) return;
-    if (isrc_shape_ok(code))
-      s.job.track_isrcs[n - 1] = code;
-    else
-      std::fprintf(stderr,
-                   "  [ISRC] track %d: '%s' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), ignored\n",
-                   n, code.c_str());
+  const bool numbered = colon != std::string::npos;
+  if (!numbered && v.empty()) return;
+  const int32_t n = numbered ? track_number(v.substr(0, colon), "--isrc") : s.isrc_counter++;
+  const std::string code = normalize_isrc(numbered ? v.substr(colon + 1) : v);
+  if (numbered && code.empty()) return;
+  if (isrc_shape_ok(code)) {
+    s.job.track_isrcs[n - 1] = code;
     return;
   }
-  if (v.empty()) return;
-  const std::string code = normalize_isrc(v);
-  if (isrc_shape_ok(code))
-    s.job.track_isrcs[s.isrc_counter - 1] = code;
-  else
-    std::fprintf(stderr,
-                 "  [ISRC] entry %d: '%s' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), ignored\n",
-                 s.isrc_counter, code.c_str());
-  ++s.isrc_counter;
+  std::fprintf(stderr,
+               numbered ? "  [ISRC] track %d: '%s' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), ignored\n"
+                        : "  [ISRC] entry %d: '%s' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), ignored\n",
+               n, code.c_str());
 }
 
 int32_t clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }

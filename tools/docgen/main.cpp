@@ -106,10 +106,11 @@ std::string man_page() {
        ".TP\n.B 0\nThe image (or dump, or Varn DSD Disc) was written; \\-\\-verify found the image as its manifest says;\n"
        "help, version and schema were printed.\n"
        ".TP\n.B 1\nThe run failed: a command\\-line error, an input that cannot be used, metadata errors found by\n"
-       "the pre\\-flight, too little room, or a write that failed. A partial image is removed.\n"
+       "the pre\\-flight, too little room, or a write that failed. Nothing half\\-written is left;\n"
+       "outputs of an earlier run stay as they were.\n"
        ".TP\n.B 2\n\\-\\-verify could not read the image or its manifest.\n"
        ".TP\n.B 3\n\\-\\-verify found a digest that does not match.\n"
-       ".TP\n.B 130\nInterrupted (Ctrl\\-C); a partial image is removed.\n";
+       ".TP\n.B 130\nInterrupted (Ctrl\\-C); as for 1, nothing half\\-written is left.\n";
   m += ".SH ENVIRONMENT\n"
        ".TP\n.B SOURCE_DATE_EPOCH\n"
        "Seconds since 1970\\-01\\-01 UTC used for every date written into the image and the manifest\n"
@@ -137,7 +138,7 @@ std::string man_page() {
     m += ".TP\n.B \"varntessel " + roff(e.args) + "\"\n" + roff(e.what) + "\n";
   m += ".TP\n.B \"varntessel \\-\\-verify disc.iso\"\nCheck an image against disc.iso.delivery.txt\n"
        ".TP\n.B \"SOURCE_DATE_EPOCH=0 varntessel \\-o disc.iso *.dsf\"\nA reproducible image\n";
-  m += ".SH SEE ALSO\n.BR xorriso (1),\n.BR 7z (1),\n.BR sox (1)\n";
+  m += ".SH SEE ALSO\n.BR xorriso (1),\n.BR 7z (1)\n";
   return m;
 }
 
