@@ -34,6 +34,7 @@ CpuFeatures read_cpu_features() {
     f.avx512cd = (b >> 28) & 1;
     f.avx512bw = (b >> 30) & 1;
     f.bmi2 = (b >> 8) & 1;
+    f.avx512vpopcntdq = (c >> 14) & 1;
   }
   if (__get_cpuid(0x80000000, &a, &b, &c, &d) && a >= 0x80000001) {
     __cpuid(0x80000001, a, b, c, d);

@@ -19,6 +19,7 @@ struct CpuFeatures {
   bool avx512cd = false;
   bool avx512bw = false;
   bool bmi2 = false;   // leaf 7, EBX bit 8
+  bool avx512vpopcntdq = false;  // leaf 7, ECX bit 14
   bool lzcnt = false;  // leaf 0x80000001, ECX bit 5
 };
 
