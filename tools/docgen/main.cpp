@@ -65,6 +65,7 @@ void option_entries(std::string& m, Section section) {
 std::string man_page() {
   std::string m;
   m += ".TH VARNTESSEL 1 \"\" \"VarnTessel " + std::string(program_version()) + "\" \"User Commands\"\n";
+  m += ".nh\n";  // option names are not to be broken at their hyphens
   m += ".SH NAME\nvarntessel \\- author Super Audio CD disc images from DSF and DSDIFF files\n";
   m += ".SH SYNOPSIS\n"
        ".B varntessel\n[\\fB\\-o\\fR \\fIOUTPUT\\fR] [\\fB\\-i\\fR] \\fIINPUT.dsf\\fR ... [\\fIoptions\\fR]\n.br\n"
@@ -84,8 +85,8 @@ std::string man_page() {
        "an album information text and the cover picture as files.\n"
        ".PP\n"
        "Album and track texts come from the options, the files' tags, a CUE sheet and the file names;\n"
-       "a pre\\-flight check reports what the disc text would lose and\n"
-       "refuses to pack on errors unless \\fB\\-\\-allow\\-meta\\-errors\\fR is given.\n"
+       "a pre\\-flight check of the titles, year, disc numbers and ISRCs reports errors, warnings and notes\n"
+       "and refuses to pack on errors unless \\fB\\-\\-allow\\-meta\\-errors\\fR is given.\n"
        "Beside the image the program writes a SHA\\-256 delivery manifest and a CUE sheet.\n"
        ".PP\n"
        "Other modes: \\fB\\-\\-verify\\fR checks an image against its manifest;\n"
