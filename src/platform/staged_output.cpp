@@ -138,13 +138,20 @@ std::string stage_output(OutputSet& set, const std::string& target) {
   f.target = target;
   f.place = landing_place(target);
   struct stat st {};
-  if (::stat(f.place.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool exists = ::stat(f.place.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
     std::fprintf(stderr, "Error: cannot write %s: it is a directory\n", target.c_str());
+    return std::string();
+  }
+  // A device, a pipe or a socket cannot be replaced by a file: renaming
+  // over /dev/null would do just that.
+  if (exists && !S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "Error: cannot write %s: it is not a regular file\n", target.c_str());
     return std::string();
   }
   // A file its owner made read-only stays so: replacing it by a rename
   // would get round what opening it for writing refuses.
-  if (::access(f.place.c_str(), F_OK) == 0 && ::access(f.place.c_str(), W_OK) != 0) {
+  if (exists && ::access(f.place.c_str(), W_OK) != 0) {
     std::fprintf(stderr, "Error: cannot write %s: %s\n", target.c_str(), std::strerror(errno));
     return std::string();
   }
