@@ -204,7 +204,7 @@ void dst_check_frames(DstDecoder& d, DstCheck* checks, int count, uint8_t* scrat
   const size_t C = static_cast<size_t>(d.channels);
   d.check_symbols.resize(kLanes * C * kBlock);
   d.check_mask.resize(2 * (kDstKernelHistory + kBlock + 32));
-  d.check_pred.resize(kDstSymbolBlock + 64);
+  d.check_pred.resize(kBlock + 64);
   d.check_luts.resize(kLanes * 2 * C * 256);
   d.check_coefs.resize(kLanes * 2 * C * 128);
   Lane lanes[kLanes];

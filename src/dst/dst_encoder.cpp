@@ -33,7 +33,7 @@ constexpr int kMaxChannels = 64;
 constexpr int kMaxOrder = 128;
 constexpr int kMaxTableLength = 64;
 constexpr size_t kWordPad = 4;  // zero words before each channel's packed bits
-constexpr int kBuffers = kDstArithBatch + 1;  // an attempt batch and the best so far
+constexpr int kBuffers = kDstArithBatch + 1;  // at most: an attempt batch and the best so far
 
 // A filter designed for a set of channels, with the probability table of
 // those channels.
@@ -527,7 +527,7 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
       static_cast<size_t>(s->pair_capacity) * sizeof(PairSlot),
       static_cast<size_t>(s->pair_capacity) * s->L,
       C * bc,
-      kBuffers * s->code_capacity,
+      static_cast<size_t>(std::min(kDstArithBatch, channels) + 1) * s->code_capacity,
       s->header_capacity,
   };
   for (int i = 0; i < kParts; ++i) {
@@ -555,7 +555,8 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
     s->pairs[i].sym = base + offsets[8] + static_cast<size_t>(i) * s->L;
   }
   s->frame_copy = base + offsets[9];
-  for (int i = 0; i < kBuffers; ++i) s->code[i] = base + offsets[10] + static_cast<size_t>(i) * s->code_capacity;
+  for (int i = 0; i <= std::min(kDstArithBatch, channels); ++i)
+    s->code[i] = base + offsets[10] + static_cast<size_t>(i) * s->code_capacity;
   s->header = base + offsets[11];
 
   s->count = channels;

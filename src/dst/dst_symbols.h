@@ -28,7 +28,8 @@ void dst_unpack_bit_range(const uint8_t* frame, int channels, int c, size_t firs
 // Symbols of `length` positions for the filter coef[0..order) over `mask`;
 // positions below `unpredicted` get index 64. When `counts` is given (256
 // entries, one per symbol byte), the positions from `unpredicted` on are
-// counted into it. `pred` is scratch of kDstSymbolBlock entries.
+// counted into it. `pred` is scratch of min(length, kDstSymbolBlock)
+// entries.
 constexpr size_t kDstSymbolBlock = 16384;
 void dst_channel_symbols(const int16_t* coef, int order, const DstBits& bits, size_t length,
                          size_t unpredicted, uint8_t* sym, uint32_t* counts, int16_t* pred);
