@@ -14,9 +14,66 @@ void dst_unpack_bits(const uint8_t* frame, int channels, int c, size_t bc, int16
   dst_unpack_bit_range(frame, channels, c, 0, bc * 8, mask, six);
 }
 
+namespace {
+
+#if defined(__x86_64__)
+// Byte with its bit order reversed: bit j of the result is the bit of
+// position j (most significant first in the frame).
+constexpr uint8_t reversed(unsigned b) {
+  unsigned r = 0;
+  for (int j = 0; j < 8; ++j) r |= ((b >> j) & 1u) << (7 - j);
+  return static_cast<uint8_t>(r);
+}
+struct ReverseTable {
+  uint8_t v[256];
+  constexpr ReverseTable() : v() {
+    for (unsigned b = 0; b < 256; ++b) v[b] = reversed(b);
+  }
+};
+constexpr ReverseTable kReverse;
+
+// Masks of 32 positions (four of the channel's bytes, `stride` apart) at a
+// time, for at most `bytes` bytes from `at`; returns the positions done.
+__attribute__((target("avx512f,avx512bw"))) long unpack_wide(const uint8_t* at, size_t stride, long bytes,
+                                                            int16_t* mask) {
+  long i = 0;
+  for (; i + 4 <= bytes; i += 4) {
+    const uint32_t bits = kReverse.v[at[0]] | static_cast<uint32_t>(kReverse.v[at[stride]]) << 8 |
+                          static_cast<uint32_t>(kReverse.v[at[2 * stride]]) << 16 |
+                          static_cast<uint32_t>(kReverse.v[at[3 * stride]]) << 24;
+    _mm512_storeu_si512(mask + i * 8, _mm512_movm_epi16(bits));
+    at += 4 * stride;
+  }
+  return i * 8;
+}
+
+// dst_bits_six, 32 positions at a time.
+__attribute__((target("avx512f,avx512bw"))) void six_wide(const int16_t* mask, size_t count, int16_t* six) {
+  long m = 5 - static_cast<long>(kDstKernelHistory);
+  for (; m + 32 <= static_cast<long>(count); m += 32) {
+    __m512i v = _mm512_setzero_si512();
+    for (int k = 0; k < 6; ++k)
+      v = _mm512_or_si512(v, _mm512_and_si512(_mm512_loadu_si512(mask + m - k), _mm512_set1_epi16(static_cast<int16_t>(1 << k))));
+    _mm512_storeu_si512(six + m, v);
+  }
+  for (; m < static_cast<long>(count); ++m) {
+    int v = 0;
+    for (int k = 0; k < 6; ++k) v |= (mask[m - k] & 1) << k;
+    six[m] = static_cast<int16_t>(v);
+  }
+}
+#endif
+
+}  // namespace
+
 void dst_unpack_bit_range(const uint8_t* frame, int channels, int c, size_t first, size_t count, int16_t* mask,
                           int16_t* six) {
   const size_t C = static_cast<size_t>(channels);
+#if defined(__x86_64__)
+  const bool wide = dst_kernel_for(128) == DstKernel::Avx512;
+#else
+  const bool wide = false;
+#endif
   const long end = static_cast<long>(count);
   long i = -static_cast<long>(kDstKernelHistory);
   // Before the frame: alternating bits, 0 at position -1.
@@ -28,11 +85,21 @@ void dst_unpack_bit_range(const uint8_t* frame, int channels, int c, size_t firs
   };
   for (; i < end && (static_cast<long>(first) + i) % 8 != 0; ++i) mask[i] = bit_at(i);
   // Whole bytes.
+  auto byte_at = [&](long at) { return frame + ((static_cast<size_t>(static_cast<long>(first) + at)) / 8) * C + static_cast<size_t>(c); };
+#if defined(__x86_64__)
+  if (wide && i < end) i += unpack_wide(byte_at(i), C, (end - i) / 8, mask + i);
+#endif
   for (; i + 8 <= end; i += 8) {
-    const unsigned byte = frame[((static_cast<size_t>(static_cast<long>(first) + i)) / 8) * C + static_cast<size_t>(c)];
+    const unsigned byte = *byte_at(i);
     for (int j = 0; j < 8; ++j) mask[i + j] = static_cast<int16_t>(-static_cast<int>((byte >> (7 - j)) & 1));
   }
   for (; i < end; ++i) mask[i] = bit_at(i);
+#if defined(__x86_64__)
+  if (wide) {
+    six_wide(mask, count, six);
+    return;
+  }
+#endif
   dst_bits_six(mask, count, six);
 }
 
