@@ -24,6 +24,7 @@ struct InputTrack {
   uint32_t sample_rate = 2822400;
   bool is_dst = false;
   std::vector<DstFrame> dst_frames;
+  int dst_order = 128;  // prediction order the track is coded with
   uint32_t track_number = 0;
   uint32_t pause_frames = 150;
   std::vector<uint8_t> cover;

@@ -22,7 +22,7 @@ namespace varn {
 
 namespace {
 
-// Steps 8 to 17 for one input: read, complete the texts, stop check, DST.
+// One input: read, complete the texts, stop check, DST.
 // Returns an exit code when the run ends here.
 std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   InputTrack track;
@@ -45,13 +45,13 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   if (!title_from_tag) track.title = title_from_file_name(name);
 
   const size_t p = run.tracks.size();
-  stage_cue_track_text(run, track, p, title_from_tag);                 // D
+  stage_cue_track_text(run, track, p, title_from_tag);
   auto title = run.job.track_titles.find(static_cast<int32_t>(p));
   if (title != run.job.track_titles.end()) track.title = title->second;
   auto artist = run.job.track_artists.find(static_cast<int32_t>(p));
   if (artist != run.job.track_artists.end()) track.artist = artist->second;
-  stage_cue_track_isrc(run, track, p);                                 // E
-  stage_dst_order(run, track);                                         // F
+  stage_cue_track_isrc(run, track, p);
+  stage_dst_order(run, track);
 
   if (take_host_stop_request()) {
     std::fprintf(stderr,
@@ -60,7 +60,7 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
                  static_cast<int>(p));
     return -61;
   }
-  stage_dst_encode(run, track);                                        // G
+  stage_dst_encode(run, track);
   track.pause_frames = static_cast<uint32_t>(run.job.pause_frames);
   run.tracks.push_back(std::move(track));
   run.track_paths.push_back(name);
@@ -69,13 +69,13 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
 
 int pack(PackRun& run) {
   PackJob& job = run.job;
-  if (auto r = stage_cue_import(run)) return *r;  // A
+  if (auto r = stage_cue_import(run)) return *r;
   if (job.dsd_disc || job.verify_path.empty()) {
     if (auto r = check_track_numbers(job)) return *r;
     warn_repeated_inputs(job);
   }
-  if (auto r = stage_dsd_disc(run)) return *r;    // B
-  if (auto r = stage_verify(run)) return *r;      // C
+  if (auto r = stage_dsd_disc(run)) return *r;
+  if (auto r = stage_verify(run)) return *r;
   if (job.inputs.empty()) {
     std::fprintf(stderr, "No input files\n");
     return 1;
@@ -104,10 +104,10 @@ int pack(PackRun& run) {
   for (size_t i = 0; i < run.tracks.size(); ++i)
     (run.tracks[i].channels == 2 ? run.stereo_list : run.multi_list).push_back(i);
   if (auto r = stage_plan_layout(run)) return *r;
-  if (auto r = stage_toc_dump(run)) return *r;    // H
+  if (auto r = stage_toc_dump(run)) return *r;
   if (!job.inspect_dir) job.output_path = sacd_image_name(job.output_path);
-  if (auto r = stage_preflight(run)) return *r;   // I
-  if (auto r = stage_build_image(run)) return *r; // J
+  if (auto r = stage_preflight(run)) return *r;
+  if (auto r = stage_build_image(run)) return *r;
   return 0;
 }
 

@@ -27,7 +27,6 @@ struct PackRun {
   AreaPlan stereo;
   AreaPlan multi;
   DiscLayout layout;  // fixed positions filled after planning
-  int dst_order = 128;  // prediction order chosen at stage F for the track
   ScratchFile cover_scratch;  // the first track's picture, when extracted
 };
 

@@ -1,5 +1,5 @@
-// The stage points of the packing driver. Each subsystem implements its
-// stages in its own folder; the driver calls them at fixed points.
+// The steps of a packing run: each takes the run, calls the subsystems and
+// says whether the run goes on.
 #pragma once
 
 #include <cstddef>
@@ -7,36 +7,39 @@
 #include <string>
 
 #include "frontend/pack_run.h"
+#include "metadata/album_meta.h"
+#include "metadata/meta_issue.h"
 #include "platform/staged_output.h"
 
 namespace varn {
 
-// A: CUE import and album merge (metadata), whatever the mode.
+// CUE import and album merge, whatever the mode.
 StageResult stage_cue_import(PackRun& run);
-// B: DSD Disc build when --dsd-disc is set (dsddisc); ends the run.
+// DSD Disc build when --dsd-disc is set; ends the run.
 StageResult stage_dsd_disc(PackRun& run);
-// C: verify when --verify is set (manifest); ends the run.
+// --verify: ends the run.
 StageResult stage_verify(PackRun& run);
-// D: per track, CUE title and performer (metadata). `title_from_tag` says
+// Per track, CUE title and performer. `title_from_tag` says
 // whether the reader supplied the title (one made from the file name does
 // not count).
 void stage_cue_track_text(PackRun& run, InputTrack& track, size_t p, bool title_from_tag);
-// E: per track, CUE ISRC (metadata).
+// Per track, CUE ISRC.
 void stage_cue_track_isrc(PackRun& run, InputTrack& track, size_t p);
-// F: per track, DST prediction order and the stereo note (dst).
+// Per track, DST prediction order (kept with the track) and the stereo
+// note.
 void stage_dst_order(PackRun& run, InputTrack& track);
-// G: per track, DST coding (dst).
+// Per track, DST coding.
 void stage_dst_encode(PackRun& run, InputTrack& track);
-// H: inspection dump when -o names a directory (sacd); ends the run.
+// Inspection dump when -o names a directory; ends the run.
 StageResult stage_toc_dump(PackRun& run);
-// I: metadata pre-flight (metadata); may end the run.
+// Metadata pre-flight; may end the run.
 StageResult stage_preflight(PackRun& run);
-// Before the inputs are read (sacd): none of the outputs of the image
+// Before the inputs are read: none of the outputs of the image
 // `image` (the image, its manifest, its CUE sheet) may be one of the inputs.
 StageResult stage_check_outputs(const PackRun& run, const std::string& image);
-// J: image build and capacity report (sacd); calls the CUE export.
+// Image build, CUE export and capacity report.
 StageResult stage_build_image(PackRun& run);
-// Part of J, after a successful build: stages the CUE sheet beside the
+// After a successful build: stages the CUE sheet beside the
 // image into the run's outputs; `report` receives its line for after the
 // commit. False after printing why.
 bool stage_cue_export(PackRun& run, OutputSet& outputs, std::string& report);
@@ -44,8 +47,15 @@ bool stage_cue_export(PackRun& run, OutputSet& outputs, std::string& report);
 }  // namespace varn
 
 namespace varn {
-// Steps 23 to 25 of the driver (sacd): area assignment done by the driver,
-// then area planning, the fixed positions and the printed plan. A job the
-// Area TOCs cannot describe is refused here (message printed, exit 1).
+// Plans both areas from the run's area lists, then the fixed positions, and
+// prints the plan. A job the Area TOCs cannot describe is refused here
+// (message printed, exit 1).
 StageResult stage_plan_layout(PackRun& run);
+
+// The album as the run will write it: the job's album fields and one
+// TrackMeta per track in final order (ISRC from track_isrcs by position).
+AlbumMeta album_meta_for_run(const PackRun& run);
+// Checks of what the disc structures can hold for this run; the issues are
+// appended to the pre-flight's own.
+std::vector<MetaIssue> preflight_layout_checks(const PackRun& run, const AlbumMeta& album);
 }  // namespace varn

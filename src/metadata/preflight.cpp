@@ -170,38 +170,6 @@ int count_issues(const std::vector<MetaIssue>& issues, uint32_t severity) {
   return n;
 }
 
-AlbumMeta album_meta_for_run(const PackRun& run) {
-  const PackJob& job = run.job;
-  AlbumMeta a;
-  // The disc text falls back to the first track's tags when the options
-  // give no album or artist; check what will be written.
-  a.album = !job.album.empty() || run.tracks.empty() ? job.album : run.tracks[0].album;
-  a.artist = !job.artist.empty() || run.tracks.empty() ? job.artist : run.tracks[0].artist;
-  a.genre = job.genre;
-  a.year = job.year;
-  a.date = job.date;
-  a.catalog = job.catalog;
-  a.barcode = job.barcode;
-  a.copyright = job.copyright;
-  a.label = job.label;
-  a.composer = job.composer;
-  a.conductor = job.conductor;
-  a.orchestra = job.orchestra;
-  a.disc_number = job.disc_number;
-  a.disc_total = job.disc_total;
-  a.cover_path = job.cover_path;
-  for (size_t i = 0; i < run.tracks.size(); ++i) {
-    TrackMeta t;
-    t.number = static_cast<int32_t>(i + 1);
-    t.title = run.tracks[i].title;
-    t.artist = run.tracks[i].artist;
-    auto isrc = job.track_isrcs.find(static_cast<int32_t>(i));
-    if (isrc != job.track_isrcs.end()) t.isrc = isrc->second;
-    a.tracks.push_back(std::move(t));
-  }
-  return a;
-}
-
 void print_meta_issues(const std::vector<MetaIssue>& issues) {
   for (const MetaIssue& i : issues) {
     if (i.severity >= 2)

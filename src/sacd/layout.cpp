@@ -148,7 +148,7 @@ bool rate_has_code(const InputTrack& t) {
 }  // namespace
 
 std::string area_refusal(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& area,
-                         const std::vector<std::string>& paths, const PackJob& job,
+                         const std::vector<std::string>& paths, const AreaCoding& coding,
                          bool multichannel) {
   const char* name = multichannel ? "multichannel" : "2ch (stereo)";
   char head[160];
@@ -175,9 +175,9 @@ std::string area_refusal(const std::vector<InputTrack>& tracks, const std::vecto
   for (uint64_t pos : area) (tracks[pos].is_dst ? dst : plain).push_back(pos);
   if (!dst.empty() && !plain.empty()) {
     std::string fix;
-    if (!multichannel && !job.dst_stereo)
+    if (!multichannel && !coding.dst_stereo)
       fix = "add --dst-stereo so that the stereo tracks are DST-coded as well";
-    else if (multichannel && job.no_encode)
+    else if (multichannel && coding.no_encode)
       fix = "drop --no-encode so that the plain multichannel tracks are DST-coded as well";
     else
       fix = "the plain tracks could not be DST-coded (see the [DST] messages above); replace or "
@@ -284,28 +284,6 @@ uint32_t area_start_lsn(const DiscLayout& l, bool multichannel) {
 
 uint32_t sacd_end_lsn(const DiscLayout& l) {
   return l.audio_start_lsn + l.stereo.total_sectors + l.multi.total_sectors + 2;
-}
-
-void copy_album_fields(const PackJob& job, DiscLayout& l) {
-  l.output_path = job.output_path;
-  l.album = job.album;
-  l.artist = job.artist;
-  l.genre = job.genre;
-  l.catalog = job.catalog;
-  l.year = job.year;
-  l.label = job.label;
-  l.composer = job.composer;
-  l.conductor = job.conductor;
-  l.orchestra = job.orchestra;
-  l.barcode = job.barcode;
-  l.date = job.date;
-  l.copyright = job.copyright;
-  l.disc_number = job.disc_number;
-  l.disc_total = job.disc_total;
-  l.track_artists = job.track_artists;
-  l.isrc_by_track = job.track_isrcs;
-  l.cover_path = job.cover_path;
-  l.no_manifest = job.no_manifest;
 }
 
 }  // namespace varn

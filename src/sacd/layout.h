@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "audio/input_track.h"
-#include "frontend/pack_job.h"
 #include "sacd/disc_layout.h"
 
 namespace varn {
@@ -77,11 +76,17 @@ inline uint64_t area_play_frames(const AreaPlan& plan) {
 // Plans one area from its ordered track positions.
 AreaPlan plan_area(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& area);
 
+// The coding the job asked for, which a refusal's advice depends on.
+struct AreaCoding {
+  bool dst_stereo = false;  // stereo tracks DST-coded too
+  bool no_encode = false;   // multichannel tracks left plain
+};
+
 // Why one area cannot be described by one Area TOC (mixed coding, rates or
 // channel counts, too many tracks, no audio, a rate without a code): the
 // message, or empty when it can. `paths` names the track files.
 std::string area_refusal(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& area,
-                         const std::vector<std::string>& paths, const PackJob& job,
+                         const std::vector<std::string>& paths, const AreaCoding& coding,
                          bool multichannel);
 
 // Fixed positions from the areas that have sectors and the sectors each
@@ -104,9 +109,5 @@ uint32_t area_toc_sectors(const DiscLayout& l, bool multichannel);
 uint32_t area_start_lsn(const DiscLayout& l, bool multichannel);
 // First sector after the SACD data (audio and two run-out sectors).
 uint32_t sacd_end_lsn(const DiscLayout& l);
-
-// The album fields of the job, track artists and ISRCs, copied into the
-// layout.
-void copy_album_fields(const PackJob& job, DiscLayout& layout);
 
 }  // namespace varn

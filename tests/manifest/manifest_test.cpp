@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "frontend/stages.h"
 #include "manifest/manifest.h"
 #include "manifest/sha256.h"
 #include "support/test_support.h"
@@ -284,12 +283,6 @@ TEST(Verify, TruncatedImageGivesSizeAndRangeMismatches) {
   EXPECT_TRUE(contains(c.err, "[verify] track mch1 range out of bounds\n"));
   EXPECT_FALSE(contains(c.err, "track 2ch1"));
   EXPECT_TRUE(contains(c.err, "[verify] 4 mismatch(es)\n"));  // size, image hash, two ranges
-
-  PackRun run;
-  run.job.verify_path = disc.image;
-  std::optional<int> code;
-  capture([&] { code = stage_verify(run); return 0; });
-  EXPECT_EQ(code, std::optional<int>(3));
 }
 
 // A manifest that lost its whole-image hash, its track lines or its end is
@@ -361,24 +354,6 @@ TEST(Verify, UnreadableFilesGiveTwo) {
   c = capture([&] { return verify_delivery(disc.image, ""); });
   EXPECT_EQ(c.result, 2);
   EXPECT_EQ(c.err, "[verify] cannot open ISO: " + disc.image + "\n");
-
-  PackRun run;
-  run.job.verify_path = disc.image;
-  std::optional<int> code;
-  capture([&] { code = stage_verify(run); return 0; });
-  EXPECT_EQ(code, std::optional<int>(2));
-  run.job.verify_path.clear();
-  EXPECT_EQ(stage_verify(run), std::nullopt);
-}
-
-TEST(Verify, StageGivesZeroForAMatch) {
-  FakeDisc disc;
-  ASSERT_EQ(capture([&] { return disc.write(); }).result, 0);
-  PackRun run;
-  run.job.verify_path = disc.image;
-  std::optional<int> code;
-  capture([&] { code = stage_verify(run); return 0; });
-  EXPECT_EQ(code, std::optional<int>(0));
 }
 
 TEST(Verify, GarbageManifestsNeverCrash) {

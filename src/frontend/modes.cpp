@@ -1,6 +1,8 @@
-// Stage B of the packing driver: the DSD Disc replaces the SACD image.
+// The two runs that make no SACD image: a DSD Disc, and the check of an
+// image against its manifest.
 #include "dsddisc/dsd_disc.h"
 #include "frontend/stages.h"
+#include "manifest/manifest.h"
 
 namespace varn {
 
@@ -19,6 +21,16 @@ StageResult stage_dsd_disc(PackRun& run) {
     job.tracks.push_back(std::move(t));
   }
   return build_dsd_disc(job) ? 0 : 1;
+}
+
+// --verify checks the image against the manifest beside it and ends the
+// run: 0 every check passed, 3 a mismatch, 2 the files could not be read.
+StageResult stage_verify(PackRun& run) {
+  if (run.job.verify_path.empty()) return std::nullopt;
+  const int result = verify_delivery(run.job.verify_path, std::string());
+  if (result == 0) return 0;
+  if (result == 1) return 3;
+  return 2;
 }
 
 }  // namespace varn

@@ -1,11 +1,11 @@
-// Stage points F and G: the prediction order, which tracks are coded, the
+// The DST steps of reading a track: the prediction order, which tracks are coded, the
 // three one-shot notes and what a coded track keeps. The notes are printed
 // once per process, so the whole sequence is one test.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "dst_test_util.h"
+#include "dst/dst_test_util.h"
 #include "frontend/stages.h"
 #include "platform/platform.h"
 
@@ -51,7 +51,7 @@ TEST(DstStages, OrderNotesAndCodingDecisions) {
     varn::PackRun run;
     varn::InputTrack a = make_track(2, 2), b = make_track(2, 2);
     s.order(run, a);
-    EXPECT_EQ(run.dst_order, 128);
+    EXPECT_EQ(a.dst_order, 128);
     EXPECT_EQ(s.err, kStereoNote);
     s.encode(run, a);
     EXPECT_EQ(s.err, "");
@@ -68,11 +68,11 @@ TEST(DstStages, OrderNotesAndCodingDecisions) {
     varn::InputTrack t = make_track(6, 1);
     run.job.dst_fast = true;
     s.order(run, t);
-    EXPECT_EQ(run.dst_order, 32);
+    EXPECT_EQ(t.dst_order, 32);
     run.job.dst_order = 64;
     run.job.dst_order_given = true;
     s.order(run, t);
-    EXPECT_EQ(run.dst_order, 64);
+    EXPECT_EQ(t.dst_order, 64);
     EXPECT_EQ(s.err, "");
     // A 6-channel track with --no-encode stays plain, without notes.
     run.job.no_encode = true;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "frontend/stages.h"
-#include "metadata_test_util.h"
+#include "metadata/metadata_test_util.h"
 #include "support/test_support.h"
 
 using namespace varn;

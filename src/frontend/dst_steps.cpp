@@ -1,5 +1,5 @@
-// Stage points F and G of the packing driver: the prediction order with the
-// stereo note, and the DST coding of a track.
+// The DST side of reading a track: its prediction order with the stereo
+// note, and its coding.
 #include <atomic>
 #include <cstdio>
 #include <utility>
@@ -22,7 +22,7 @@ std::atomic<bool> g_thread_note{false};
 
 void stage_dst_order(PackRun& run, InputTrack& track) {
   const PackJob& job = run.job;
-  run.dst_order = (job.dst_fast && !job.dst_order_given) ? 32 : static_cast<int>(job.dst_order);
+  track.dst_order = (job.dst_fast && !job.dst_order_given) ? 32 : static_cast<int>(job.dst_order);
   if (track.channels == 2 && !job.dst_stereo && !job.no_encode && !g_stereo_note.exchange(true)) {
     std::fprintf(stderr,
                  "  [DST] note: the 2ch (stereo) area is not DST-compressed => the ISO is about 2.4x the "
@@ -41,7 +41,7 @@ void stage_dst_encode(PackRun& run, InputTrack& track) {
   std::vector<DstFrame> frames =
       dst_encode_track(track.audio.data(), track.audio.size(), static_cast<int>(track.channels),
                        static_cast<int>(track.rate_multiple), static_cast<int>(base_rate_of(track.sample_rate)),
-                       run.dst_order, static_cast<int>(job.dst_threads));
+                       track.dst_order, static_cast<int>(job.dst_threads));
   if (frames.empty()) return;
   track.dst_frames = std::move(frames);
   track.is_dst = true;
@@ -51,7 +51,7 @@ void stage_dst_encode(PackRun& run, InputTrack& track) {
     std::fprintf(stderr,
                  "  [DST] encoding threads %u (cores available %u), prediction order %d; if too slow add "
                  "--dst-fast (about +11%% size, about 2.6x speed)\n",
-                 job.dst_threads ? job.dst_threads : hw, hw, run.dst_order);
+                 job.dst_threads ? job.dst_threads : hw, hw, track.dst_order);
   }
 }
 

@@ -1,5 +1,5 @@
-// The CUE sheet stages of the packing driver: import and album merge (A),
-// per-track title, performer (D) and ISRC (E), export beside the image (J).
+// The CUE sheet in a run: import and album merge, per-track title,
+// performer and ISRC, export beside the image.
 #include <cstdio>
 
 #include "frontend/stages.h"

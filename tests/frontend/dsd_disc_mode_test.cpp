@@ -1,9 +1,9 @@
-// Stage B: the packing driver's DSD Disc job.
+// The DSD Disc run of the packing driver.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include "dsd_disc_test_util.h"
+#include "dsddisc/dsd_disc_test_util.h"
 #include "frontend/stages.h"
 
 using testsupport::ScratchDir;

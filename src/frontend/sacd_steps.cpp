@@ -1,0 +1,126 @@
+// The SACD image of a run: its layout planned and printed, the inspection
+// dump, the check that no output is an input, and the build with the CUE
+// export and the capacity report.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frontend/album_fields.h"
+#include "frontend/stages.h"
+#include "manifest/manifest.h"
+#include "metadata/cue_export.h"
+#include "platform/staged_output.h"
+#include "sacd/area_toc.h"
+#include "sacd/capacity_report.h"
+#include "sacd/image_builder.h"
+#include "sacd/layout.h"
+#include "sacd/text_encoding.h"
+#include "sacd/toc_dump.h"
+
+namespace varn {
+
+// Plans both areas and the fixed positions, after refusing any area one
+// Area TOC cannot describe; prints the plan.
+StageResult stage_plan_layout(PackRun& run) {
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool mch = pass == 1;
+    const std::string why = area_refusal(run.tracks, mch ? run.multi_list : run.stereo_list,
+                                         run.track_paths, AreaCoding{run.job.dst_stereo, run.job.no_encode}, mch);
+    if (!why.empty()) {
+      std::fprintf(stderr, "%s", why.c_str());
+      return 1;
+    }
+  }
+  run.stereo = plan_area(run.tracks, run.stereo_list);
+  run.multi = plan_area(run.tracks, run.multi_list);
+
+  // The Area TOC blocks grow with their track text, which depends on the
+  // disc's character set.
+  const uint8_t charset = choose_charset(disc_charset_texts(run.job.album, run.job.artist, run.tracks));
+  uint32_t reserved[2] = {0, 0};
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool mch = pass == 1;
+    const std::vector<size_t> area = area_track_positions(run.tracks, mch);
+    if (area.empty()) continue;
+    const AreaTocShape shape = area_toc_shape(run.tracks, area, run.job.track_isrcs, charset);
+    if (shape.text_sectors > kMaxTrackTextSectors) {
+      std::fprintf(stderr,
+                   "Error: the track titles and artists of the %s area need %u text sectors, but an "
+                   "Area TOC holds at most %u -- shorten the track texts\n",
+                   mch ? "multichannel" : "2ch (stereo)", shape.text_sectors, kMaxTrackTextSectors);
+      return 1;
+    }
+    reserved[pass] = shape.reserved;
+  }
+
+  DiscLayout& layout = run.layout;
+  layout.tracks = &run.tracks;
+  layout.stereo = run.stereo;
+  layout.multi = run.multi;
+  copy_album_fields(run.job, layout);
+  place_fixed_positions(layout, reserved[0], reserved[1]);
+  const std::string plan = layout_plan_text(layout);
+  std::fwrite(plan.data(), 1, plan.size(), stdout);
+  return std::nullopt;
+}
+
+// Inspection mode: the planned TOC structures go into the directory named
+// by -o instead of an image.
+StageResult stage_toc_dump(PackRun& run) {
+  if (!run.job.inspect_dir) return std::nullopt;
+  std::string dir = run.job.output_path;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  std::printf("\nDumping TOC to '%s/':\n", dir == "/" ? "" : dir.c_str());
+  if (run.layout.tracks != &run.tracks) run.layout.tracks = &run.tracks;
+  return write_toc_dump(dir, run.layout);
+}
+
+// No output may land on a file the run reads, under whatever name or link.
+StageResult stage_check_outputs(const PackRun& run, const std::string& image) {
+  std::vector<std::pair<const char*, std::string>> outputs = {{"image", image},
+                                                              {"CUE sheet", cue_path_for_image(image)}};
+  if (!run.job.no_manifest) outputs.emplace_back("delivery manifest", manifest_path_for(image));
+  std::vector<std::string> inputs = run.job.inputs;
+  inputs.push_back(run.job.cue_path);
+  inputs.push_back(run.job.cover_path);
+  for (const auto& [what, path] : outputs) {
+    for (const std::string& input : inputs) {
+      if (!same_file(path, input)) continue;
+      std::fprintf(stderr, "Error: the %s %s would overwrite the input file %s\n", what, path.c_str(), input.c_str());
+      return 1;
+    }
+  }
+  return std::nullopt;
+}
+
+StageResult stage_build_image(PackRun& run) {
+  try {
+    DiscLayout& layout = run.layout;
+    layout.tracks = &run.tracks;
+    layout.stereo = run.stereo;
+    layout.multi = run.multi;
+    copy_album_fields(run.job, layout);
+    // Checked again: the inputs were read in the meantime.
+    if (auto r = stage_check_outputs(run, layout.output_path)) return r;
+    // The image, its manifest and the CUE sheet replace the earlier ones
+    // together, and only once all of them are complete.
+    OutputSet outputs;
+    std::string image_report, cue_report;
+    if (!build_sacd_image(layout, outputs, image_report)) return 1;
+    if (!stage_cue_export(run, outputs, cue_report) || !commit_outputs(outputs)) {
+      std::fprintf(stderr, "  (nothing was replaced: %s is as it was)\n", layout.output_path.c_str());
+      return 1;
+    }
+    std::fputs(image_report.c_str(), stdout);
+    std::fputs(cue_report.c_str(), stdout);
+    print_capacity_report(layout.output_path);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Error: %s\n", e.what());
+    return 1;
+  }
+  return std::nullopt;
+}
+
+}  // namespace varn
