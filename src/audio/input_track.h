@@ -30,6 +30,10 @@ struct InputTrack {
   std::vector<uint8_t> cover;
 };
 
+// Tracks of exactly two channels make the disc's 2-channel area, all
+// others its multichannel area.
+inline bool in_stereo_area(const InputTrack& t) { return t.channels == 2; }
+
 // Base rate of a DSD sample rate: 44100 when it is a whole multiple of
 // 44100, else 48000.
 inline uint32_t base_rate_of(uint32_t sample_rate) {

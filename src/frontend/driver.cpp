@@ -102,7 +102,7 @@ int pack(PackRun& run) {
   run.stereo_list.clear();
   run.multi_list.clear();
   for (size_t i = 0; i < run.tracks.size(); ++i)
-    (run.tracks[i].channels == 2 ? run.stereo_list : run.multi_list).push_back(i);
+    (in_stereo_area(run.tracks[i]) ? run.stereo_list : run.multi_list).push_back(i);
   if (auto r = stage_plan_layout(run)) return *r;
   if (auto r = stage_toc_dump(run)) return *r;
   if (!job.inspect_dir) job.output_path = sacd_image_name(job.output_path);

@@ -23,7 +23,7 @@ std::atomic<bool> g_thread_note{false};
 void stage_dst_order(PackRun& run, InputTrack& track) {
   const PackJob& job = run.job;
   track.dst_order = (job.dst_fast && !job.dst_order_given) ? 32 : static_cast<int>(job.dst_order);
-  if (track.channels == 2 && !job.dst_stereo && !job.no_encode && !g_stereo_note.exchange(true)) {
+  if (in_stereo_area(track) && !job.dst_stereo && !job.no_encode && !g_stereo_note.exchange(true)) {
     std::fprintf(stderr,
                  "  [DST] note: the 2ch (stereo) area is not DST-compressed => the ISO is about 2.4x the "
                  "compressed size.\n"

@@ -50,7 +50,7 @@ std::vector<MetaIssue> preflight_layout_checks(const PackRun& run, const AlbumMe
   std::vector<MetaIssue> issues;
   DiscLayout layout = run.layout;  // planned with the run's tracks
   copy_album_fields(run.job, layout);
-  const uint8_t charset = choose_charset(disc_charset_texts(layout.album, layout.artist, run.tracks));
+  const uint8_t charset = disc_charset(layout.album, layout.artist, run.tracks);
   if (!master_text_fits(layout, charset)) {
     char text[200];
     std::snprintf(text, sizeof text,

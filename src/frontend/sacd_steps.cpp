@@ -38,7 +38,7 @@ StageResult stage_plan_layout(PackRun& run) {
 
   // The Area TOC blocks grow with their track text, which depends on the
   // disc's character set.
-  const uint8_t charset = choose_charset(disc_charset_texts(run.job.album, run.job.artist, run.tracks));
+  const uint8_t charset = disc_charset(run.job.album, run.job.artist, run.tracks);
   uint32_t reserved[2] = {0, 0};
   for (int pass = 0; pass < 2; ++pass) {
     const bool mch = pass == 1;

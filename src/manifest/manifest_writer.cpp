@@ -89,7 +89,7 @@ void manifest_entries(const std::vector<InputTrack>& tracks, const DiscLayout& l
   areas.clear();
   entries.clear();
   std::vector<const InputTrack*> stereo, multi;
-  for (const InputTrack& t : tracks) (t.channels == 2 ? stereo : multi).push_back(&t);
+  for (const InputTrack& t : tracks) (in_stereo_area(t) ? stereo : multi).push_back(&t);
   add_area("2ch", false, layout.stereo, layout.audio_start_lsn, stereo, areas, entries);
   add_area("mch", true, layout.multi, layout.audio_start_lsn + layout.stereo.total_sectors, multi, areas,
            entries);

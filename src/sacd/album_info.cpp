@@ -41,7 +41,7 @@ std::string album_info_text(const DiscLayout& layout,
   for (int pass = 0; pass < 2; ++pass) {
     for (size_t i = 0; i < tracks.size(); ++i) {
       const InputTrack& t = tracks[i];
-      if ((t.channels == 2) != (pass == 0)) continue;
+      if (in_stereo_area(t) != (pass == 0)) continue;
       ++n;
       char key[32];
       std::snprintf(key, sizeof key, "Track%03d", n);

@@ -262,7 +262,7 @@ std::string layout_plan_text(const DiscLayout& l) {
 std::vector<size_t> area_track_positions(const std::vector<InputTrack>& tracks, bool multichannel) {
   std::vector<size_t> out;
   for (size_t i = 0; i < tracks.size(); ++i)
-    if ((tracks[i].channels == 2) != multichannel) out.push_back(i);
+    if (in_stereo_area(tracks[i]) != multichannel) out.push_back(i);
   return out;
 }
 

@@ -23,6 +23,13 @@ uint8_t choose_charset(const std::vector<std::string>& texts);
 std::vector<std::string> disc_charset_texts(const std::string& album, const std::string& artist,
                                             const std::vector<InputTrack>& tracks);
 
+// The character set of a disc's text: chosen from its album, artist and
+// track texts, the same for every structure that carries text.
+inline uint8_t disc_charset(const std::string& album, const std::string& artist,
+                            const std::vector<InputTrack>& tracks) {
+  return choose_charset(disc_charset_texts(album, artist, tracks));
+}
+
 // Current encoder of this thread. A code without a table row selects 0.
 void select_charset(uint8_t code);
 uint8_t current_charset();

@@ -48,7 +48,7 @@ const char* area_label(const DiscLayout& l, bool multichannel) {
 
 AreaTocShape toc_shape_of(const DiscLayout& l, bool multichannel) {
   const std::vector<InputTrack>& tracks = tracks_of(l);
-  const uint8_t charset = choose_charset(disc_charset_texts(l.album, l.artist, tracks));
+  const uint8_t charset = disc_charset(l.album, l.artist, tracks);
   return area_toc_shape(tracks, area_track_positions(tracks, multichannel), l.isrc_by_track, charset);
 }
 
