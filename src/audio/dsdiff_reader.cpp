@@ -11,6 +11,7 @@
 #include "audio/id3.h"
 #include "audio/reader_common.h"
 #include "dst/dst_frame_check.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -136,13 +137,12 @@ bool read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop, 
       const uint32_t channels = get_be16(v);
       if (channels != 0) {
         if (channels != 2 && channels != 5 && channels != 6) {
-          std::fprintf(stderr, "  Error: %s: unsupported channels %u\n", path.c_str(), channels);
+          report_error("  Error: %s: unsupported channels %u\n", path.c_str(), channels);
           return false;
         }
         // The count is followed by one 4-byte id per channel.
         if (sub.size != 2 + 4 * uint64_t(channels)) {
-          std::fprintf(stderr,
-                       "  Error: %s: CHNL declares %u channels but holds %llu bytes of channel "
+          report_error("  Error: %s: CHNL declares %u channels but holds %llu bytes of channel "
                        "ids (%u expected) => corrupt header, refusing to process\n",
                        path.c_str(), channels, (unsigned long long)(sub.size - 2), 4 * channels);
           return false;
@@ -200,12 +200,11 @@ bool read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, Input
   ChunkHeader sub;
   while (end - at >= 12) {
     if (!read_chunk_header(in, at, sub)) {
-      std::fprintf(stderr, "  Error: %s: failed to read DST data\n", p);
+      report_error("  Error: %s: failed to read DST data\n", p);
       return false;
     }
     if (sub.size > end - sub.data) {
-      std::fprintf(stderr,
-                   "  Error: %s: DST chunk entry '%s' at byte %llu (after frame %zu) declares %llu "
+      report_error("  Error: %s: DST chunk entry '%s' at byte %llu (after frame %zu) declares %llu "
                    "bytes, more than the DST chunk holds => truncated or corrupt file\n",
                    p, printable_id(sub).c_str(), (ull)at, track.dst_frames.size(), (ull)sub.size);
       return false;
@@ -213,7 +212,7 @@ bool read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, Input
     if (is_id(sub, "DSTF")) {
       DstFrame frame(size_t(sub.size));
       if (read_at(in, sub.data, frame.data(), frame.size()) != frame.size()) {
-        std::fprintf(stderr, "  Error: %s: failed to read DST data\n", p);
+        report_error("  Error: %s: failed to read DST data\n", p);
         return false;
       }
       track.dst_frames.push_back(std::move(frame));
@@ -228,12 +227,11 @@ bool read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, Input
     if (at >= end) break;
   }
   if (track.dst_frames.empty()) {
-    std::fprintf(stderr, "  Error: %s: the DST chunk holds no frames\n", p);
+    report_error("  Error: %s: the DST chunk holds no frames\n", p);
     return false;
   }
   if (have_frte && frte_frames != track.dst_frames.size()) {
-    std::fprintf(stderr,
-                 "  Error: %s: FRTE declares %u DST frames, but the DST chunk holds %zu => "
+    report_error("  Error: %s: FRTE declares %u DST frames, but the DST chunk holds %zu => "
                  "truncated file or header mismatch, refusing to process\n",
                  p, frte_frames, track.dst_frames.size());
     return false;
@@ -245,8 +243,7 @@ bool read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, Input
 bool check_dst_frames(const char* p, const InputTrack& track) {
   const uint32_t m = track.rate_multiple;
   if ((m != 64 && m != 128 && m != 256) || track.sample_rate != m * base_rate_of(track.sample_rate)) {
-    std::fprintf(stderr,
-                 "  Error: %s: DST-coded audio at %u Hz cannot be decoded (64, 128 or 256 times "
+    report_error("  Error: %s: DST-coded audio at %u Hz cannot be decoded (64, 128 or 256 times "
                  "44100 or 48000 Hz only)\n",
                  p, track.sample_rate);
     return false;
@@ -254,8 +251,7 @@ bool check_dst_frames(const char* p, const InputTrack& track) {
   DstFrameFault fault;
   if (dst_check_frames(track.dst_frames, int(track.channels), track.sample_rate / 600, 0, fault))
     return true;
-  std::fprintf(stderr,
-               "  Error: %s: DST frame %zu of %zu cannot be used (%s) => corrupt file or wrong "
+  report_error("  Error: %s: DST frame %zu of %zu cannot be used (%s) => corrupt file or wrong "
                "channel count, refusing to process\n",
                p, fault.index + 1, track.dst_frames.size(), fault.error.c_str());
   return false;
@@ -272,8 +268,7 @@ void read_id3_chunk(InputFile& in, const ChunkHeader& ch, InputTrack& track) {
 // Plain DSD data holds one byte per channel for every 8 samples.
 bool dsd_size_fits(const char* p, const ChunkHeader& dsd, uint32_t channels) {
   if (dsd.size != 0 && dsd.size % channels == 0) return true;
-  std::fprintf(stderr,
-               "  Error: %s: the DSD chunk holds %llu bytes, not a whole number of samples for %u "
+  report_error("  Error: %s: the DSD chunk holds %llu bytes, not a whole number of samples for %u "
                "channels => corrupt header, refusing to process\n",
                p, (unsigned long long)dsd.size, channels);
   return false;
@@ -291,19 +286,18 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
   const char* p = path.c_str();
   InputFile in;
   if (!open_input(path, in)) {
-    std::fprintf(stderr, "  Error: cannot open %s\n", p);
+    report_error("  Error: cannot open %s\n", p);
     return false;
   }
   uint8_t form[16];
   if (read_at(in, 0, form, 16) != 16 || std::memcmp(form, "FRM8", 4) != 0 ||
       std::memcmp(form + 12, "DSD ", 4) != 0) {
-    std::fprintf(stderr, "  Error: %s: not a DSDIFF file (bad FRM8 magic or form type)\n", p);
+    report_error("  Error: %s: not a DSDIFF file (bad FRM8 magic or form type)\n", p);
     return fail(in, track);
   }
   const uint64_t frm8_end = add_sat(get_be64(form + 4), 12);
   if (frm8_end > in.size) {
-    std::fprintf(stderr,
-                 "  Error: %s: FRM8 declares %llu bytes, but the file holds only %llu => truncated "
+    report_error("  Error: %s: FRM8 declares %llu bytes, but the file holds only %llu => truncated "
                  "file, refusing to process\n",
                  p, (unsigned long long)frm8_end, (unsigned long long)in.size);
     return fail(in, track);
@@ -312,7 +306,7 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
   DffScan scan;
   ChunkHeader ch;
   if (!read_chunk_header(in, 16, ch)) {
-    std::fprintf(stderr, "  Error: %s: PROP/SND chunk not found\n", p);
+    report_error("  Error: %s: PROP/SND chunk not found\n", p);
     return fail(in, track);
   }
   for (;;) {
@@ -320,8 +314,7 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
     // cut short or not a chunk at all (a size field that does not describe
     // its data).
     if (end_of(ch) > frm8_end) {
-      std::fprintf(stderr,
-                   "  Error: %s: chunk '%s' at byte %llu declares %llu bytes, more than the FRM8 "
+      report_error("  Error: %s: chunk '%s' at byte %llu declares %llu bytes, more than the FRM8 "
                    "form holds => truncated or corrupt file, refusing to process\n",
                    p, printable_id(ch).c_str(), (unsigned long long)(ch.data - 12),
                    (unsigned long long)ch.size);
@@ -355,21 +348,21 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
     }
     if (next >= frm8_end || frm8_end - next < 12 || !read_chunk_header(in, next, ch)) {
       if (scan.prop_seen) break;
-      std::fprintf(stderr, "  Error: %s: PROP/SND chunk not found\n", p);
+      report_error("  Error: %s: PROP/SND chunk not found\n", p);
       return fail(in, track);
     }
   }
 
   if (!scan.have_dsd && !scan.have_dst) {
-    std::fprintf(stderr, "  Error: %s: DSD/DST data chunk not found\n", p);
+    report_error("  Error: %s: DSD/DST data chunk not found\n", p);
     return fail(in, track);
   }
   if (track.channels == 0) {
-    std::fprintf(stderr, "  Error: %s: malformed DSDIFF (no CHNL channel info)\n", p);
+    report_error("  Error: %s: malformed DSDIFF (no CHNL channel info)\n", p);
     return fail(in, track);
   }
   if (track.sample_rate < 600) {
-    std::fprintf(stderr, "  Error: %s: malformed DSDIFF (bad FS sample rate %u)\n", p,
+    report_error("  Error: %s: malformed DSDIFF (bad FS sample rate %u)\n", p,
                  track.sample_rate);
     return fail(in, track);
   }
@@ -382,20 +375,19 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
     track.sample_count = uint64_t(track.dst_frames.size()) * (track.sample_rate / 75);
   } else {
     if (scan.cmpr_dst)
-      std::fprintf(stderr,
-                   "  Warning: %s: CMPR says DST but the file holds plain DSD data; reading it as "
+      report_error("  Warning: %s: CMPR says DST but the file holds plain DSD data; reading it as "
                    "plain DSD\n",
                    p);
     const ChunkHeader& dsd = scan.dsd;
     if (dsd.size > bytes_after(in, dsd.data)) {
-      std::fprintf(stderr, "  Error: %s: failed to read DSD data\n", p);
+      report_error("  Error: %s: failed to read DSD data\n", p);
       return fail(in, track);
     }
     if (!dsd_size_fits(p, dsd, track.channels)) return fail(in, track);
     track.audio.reserve(size_t(padded_to_sacd_frames(dsd.size, track.channels, track.sample_rate)));
     track.audio.resize(size_t(dsd.size));
     if (read_at(in, dsd.data, track.audio.data(), track.audio.size()) != track.audio.size()) {
-      std::fprintf(stderr, "  Error: %s: failed to read DSD data\n", p);
+      report_error("  Error: %s: failed to read DSD data\n", p);
       return fail(in, track);
     }
     track.sample_count = dsd.size * 8 / track.channels;
@@ -411,7 +403,7 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
   if (track.artist.empty()) track.artist = scan.diar;
 
   in.close();
-  std::printf("  [DFF] %s  %uch  %llu samples  %s - %s\n", p, track.channels,
+  report_note("  [DFF] %s  %uch  %llu samples  %s - %s\n", p, track.channels,
               (unsigned long long)track.sample_count, track.artist.c_str(), track.title.c_str());
   return true;
 }

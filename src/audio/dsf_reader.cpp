@@ -12,6 +12,7 @@
 #include "audio/deblock.h"
 #include "audio/id3.h"
 #include "audio/reader_common.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -65,16 +66,16 @@ bool fail(InputFile& in, InputTrack& track) {
 // message.
 bool check_format(const char* p, const DsfHeader& h) {
   if (h.channels != 2 && h.channels != 5 && h.channels != 6) {
-    std::fprintf(stderr, "  Error: %s: unsupported channels %u\n", p, h.channels);
+    report_error("  Error: %s: unsupported channels %u\n", p, h.channels);
     return false;
   }
   // Below 600 Hz an SACD frame would hold no bytes at all.
   if (h.sample_rate < 600) {
-    std::fprintf(stderr, "  Error: %s: bad sample rate %u\n", p, h.sample_rate);
+    report_error("  Error: %s: bad sample rate %u\n", p, h.sample_rate);
     return false;
   }
   if (h.bits_per_sample != 1 && h.bits_per_sample != 8) {
-    std::fprintf(stderr, "  Error: %s: unsupported bits per sample %u (1 or 8)\n", p,
+    report_error("  Error: %s: unsupported bits per sample %u (1 or 8)\n", p,
                  h.bits_per_sample);
     return false;
   }
@@ -88,24 +89,23 @@ bool check_format(const char* p, const DsfHeader& h) {
 bool check_sizes(const char* p, const InputFile& in, const DsfHeader& h) {
   using ull = unsigned long long;
   if (h.data_size < 12) {
-    std::fprintf(stderr, "  Error: %s: bad data chunk size %llu (corrupt DSF header)\n", p,
+    report_error("  Error: %s: bad data chunk size %llu (corrupt DSF header)\n", p,
                  ull(h.data_size));
     return false;
   }
   const uint64_t payload = h.data_size - 12;
   if (payload > bytes_after(in, h.audio_start)) {
-    std::fprintf(stderr,
-                 "  Error: %s: the data chunk declares %llu bytes of audio, but the file holds "
+    report_error("  Error: %s: the data chunk declares %llu bytes of audio, but the file holds "
                  "only %llu => truncated file, refusing to process\n",
                  p, ull(payload), ull(bytes_after(in, h.audio_start)));
     return false;
   }
   if (payload == 0) {
-    std::fprintf(stderr, "  Error: %s: no DSD data\n", p);
+    report_error("  Error: %s: no DSD data\n", p);
     return false;
   }
   if (h.sample_count == 0) {
-    std::fprintf(stderr, "  Error: %s: sample_count is 0 (bad header field)\n", p);
+    report_error("  Error: %s: sample_count is 0 (bad header field)\n", p);
     return false;
   }
   // Channels are stored in rows of one block per channel; the last row is
@@ -121,24 +121,21 @@ bool check_sizes(const char* p, const InputFile& in, const DsfHeader& h) {
     rows_end = rows * C * block;
   }
   if (bpc > payload / C || extent > payload) {
-    std::fprintf(stderr,
-                 "  Error: %s: header declares %llu samples (%zu bytes/ch x %u ch = %zu bytes), "
+    report_error("  Error: %s: header declares %llu samples (%zu bytes/ch x %u ch = %zu bytes), "
                  "but the file holds only %zu bytes of audio => truncated file or header mismatch, "
                  "refusing to process\n",
                  p, ull(h.sample_count), size_t(bpc), h.channels, size_t(bpc * C), size_t(payload));
     return false;
   }
   if (payload >= rows_end + C * block) {
-    std::fprintf(stderr,
-                 "  Error: %s: header declares %llu samples, but the data chunk holds %llu bytes "
+    report_error("  Error: %s: header declares %llu samples, but the data chunk holds %llu bytes "
                  "of audio (%llu would do) => header mismatch, refusing to process\n",
                  p, ull(h.sample_count), ull(payload), ull(rows_end));
     return false;
   }
   const uint64_t audio_end = h.audio_start + payload;
   if (h.metadata_pointer != 0 && (h.metadata_pointer < audio_end || h.metadata_pointer >= in.size)) {
-    std::fprintf(stderr,
-                 "  Error: %s: metadata pointer %llu lies outside the tag area (audio ends at "
+    report_error("  Error: %s: metadata pointer %llu lies outside the tag area (audio ends at "
                  "%llu, file size %llu) => truncated file or header mismatch, refusing to process\n",
                  p, ull(h.metadata_pointer), ull(audio_end), ull(in.size));
     return false;
@@ -154,14 +151,14 @@ bool read_tag(const std::string& path, InputFile& in, uint64_t pointer, InputTra
   const uint64_t body = (uint64_t(head[6] & 0x7F) << 21) | (uint64_t(head[7] & 0x7F) << 14) |
                         (uint64_t(head[8] & 0x7F) << 7) | uint64_t(head[9] & 0x7F);
   if (body > bytes_after(in, pointer + 10)) {
-    std::fprintf(stderr, "  Error: %s: the ID3v2 tag at %llu runs past the end of the file => truncated file\n",
+    report_error("  Error: %s: the ID3v2 tag at %llu runs past the end of the file => truncated file\n",
                  path.c_str(), (unsigned long long)pointer);
     return false;
   }
   std::vector<uint8_t> tag(10 + body);
   std::memcpy(tag.data(), head, 10);
   if (read_at(in, pointer + 10, tag.data() + 10, size_t(body)) != body) {
-    std::fprintf(stderr, "  Error: %s: cannot read the ID3v2 tag at %llu\n", path.c_str(),
+    report_error("  Error: %s: cannot read the ID3v2 tag at %llu\n", path.c_str(),
                  (unsigned long long)pointer);
     return false;
   }
@@ -174,11 +171,11 @@ bool read_tag(const std::string& path, InputFile& in, uint64_t pointer, InputTra
 // Opens the file and reads its chunk headers; false after the message.
 bool open_dsf(const std::string& path, InputFile& in, DsfHeader& h) {
   if (!open_input(path, in)) {
-    std::fprintf(stderr, "  Error: cannot open %s\n", path.c_str());
+    report_error("  Error: cannot open %s\n", path.c_str());
     return false;
   }
   if (!read_header(in, h)) {
-    std::fprintf(stderr, "  Error: %s: bad fmt chunk or data chunk (corrupt DSF header)\n", path.c_str());
+    report_error("  Error: %s: bad fmt chunk or data chunk (corrupt DSF header)\n", path.c_str());
     return false;
   }
   return true;
@@ -206,7 +203,7 @@ bool read_dsf(const std::string& path, InputTrack& track) {
   const uint8_t* table = h.bits_per_sample == 1 ? bit_reverse_table() : nullptr;
   if (!deblock_dsf(src, h.channels, bpc, h.block_size ? h.block_size : bpc, table,
                    track.audio.data())) {
-    std::fprintf(stderr, "  Error: %s: read error in the audio data at byte %llu\n", p,
+    report_error("  Error: %s: read error in the audio data at byte %llu\n", p,
                  (unsigned long long)(h.audio_start + src.region));
     return fail(in, track);
   }
@@ -216,7 +213,7 @@ bool read_dsf(const std::string& path, InputTrack& track) {
     return fail(in, track);
 
   in.close();
-  std::printf("  [DSF] %s  %uch %uHz  %llu samples  %s - %s\n", p, track.channels,
+  report_note("  [DSF] %s  %uch %uHz  %llu samples  %s - %s\n", p, track.channels,
               track.sample_rate, (unsigned long long)track.sample_count, track.artist.c_str(),
               track.title.c_str());
   return true;

@@ -5,6 +5,7 @@
 #include "audio/id3.h"
 #include "audio/open_input_file.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -26,7 +27,7 @@ size_t read_at(InputFile& in, uint64_t offset, void* buf, size_t n) {
 void set_sample_rate(const std::string& path, InputTrack& track, uint32_t rate) {
   track.sample_rate = rate;
   if (rate % 44100 != 0 && rate % 48000 != 0)
-    std::fprintf(stderr, "  Warning: %s: unsupported DSD rate %u\n", path.c_str(), rate);
+    report_error("  Warning: %s: unsupported DSD rate %u\n", path.c_str(), rate);
   track.rate_multiple = rate / base_rate_of(rate);
 }
 
@@ -41,7 +42,7 @@ void pad_to_sacd_frames(InputTrack& track) {
   const size_t padded = size_t(padded_to_sacd_frames(len, track.channels, track.sample_rate));
   if (padded == len) return;
   track.audio.resize(padded, 0x69);
-  std::fprintf(stderr, "  Pad SACD frames: +%zu bytes\n", padded - len);
+  report_error("  Pad SACD frames: +%zu bytes\n", padded - len);
 }
 
 void apply_id3_texts(const Id3Tag& tag, InputTrack& track) {

@@ -15,6 +15,7 @@
 #include "fs/udf.h"
 #include "platform/platform.h"
 #include "platform/staged_output.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -23,7 +24,7 @@ namespace {
 bool write_file_data(const std::string& path, const DsdDiscPlan& plan) {
   FILE* image = open_input_file(path, "r+b");
   if (!image) {
-    std::fprintf(stderr, "Error: cannot reopen %s\n", path.c_str());
+    report_error("Error: cannot reopen %s\n", path.c_str());
     return false;
   }
   std::vector<uint8_t> buffer;
@@ -40,7 +41,7 @@ bool write_file_data(const std::string& path, const DsdDiscPlan& plan) {
     }
   }
   if (!close_written_file(image)) {
-    std::fprintf(stderr, "Error: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    report_error("Error: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
   return true;
@@ -56,7 +57,7 @@ bool image_complete(const std::string& path, uint32_t blocks) {
     std::fclose(f);
   }
   if (size < expected) {
-    std::fprintf(stderr, "Error: image %s is incomplete (%lld of %lld bytes)\n", path.c_str(),
+    report_error("Error: image %s is incomplete (%lld of %lld bytes)\n", path.c_str(),
                  static_cast<long long>(size < 0 ? 0 : size), static_cast<long long>(expected));
     return false;
   }
@@ -64,16 +65,16 @@ bool image_complete(const std::string& path, uint32_t blocks) {
 }
 
 void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
-  std::fprintf(stdout, "\n✓ Varn DSD Disc created: %s\n", job.image_path.c_str());
-  std::fprintf(stdout, "  Files:  %zu DSF in %zu album(s)\n", plan.tracks.size(),
+  report_note("\n✓ Varn DSD Disc created: %s\n", job.image_path.c_str());
+  report_note("  Files:  %zu DSF in %zu album(s)\n", plan.tracks.size(),
                plan.albums.size());
   for (const DsdDiscAlbum& a : plan.albums)
-    std::fprintf(stdout, "          /DSD_DISC/%s/ — %zu track(s)\n", a.name.c_str(),
+    report_note("          /DSD_DISC/%s/ — %zu track(s)\n", a.name.c_str(),
                  a.tracks.size());
-  std::fprintf(stdout, "  Title:  %s\n", job.title.empty() ? "(none)" : job.title.c_str());
+  report_note("  Title:  %s\n", job.title.empty() ? "(none)" : job.title.c_str());
   if (job.playlists)
-    std::fprintf(stdout, "  Playlist: auto-generated (%zu .ddp)\n", plan.playlists.size());
-  std::fprintf(stdout, "  Format: DSD Disc v1.00 (UDF 1.02 %s)\n",
+    report_note("  Playlist: auto-generated (%zu .ddp)\n", plan.playlists.size());
+  report_note("  Format: DSD Disc v1.00 (UDF 1.02 %s)\n",
                job.iso_bridge ? "with ISO 9660 Bridge" : "without ISO 9660 (Pure UDF)");
 }
 
@@ -101,7 +102,7 @@ bool write_dsd_disc(const DsdDiscJob& job, const DsdDiscPlan& plan) {
   if (temp.empty()) return false;
   if (!write_image(job, plan, temp) || !commit_outputs(outputs)) {
     discard_outputs(outputs);
-    std::fprintf(stderr, "  (the incomplete image was removed; %s is as it was)\n", job.image_path.c_str());
+    report_error("  (the incomplete image was removed; %s is as it was)\n", job.image_path.c_str());
     return false;
   }
   print_summary(job, plan);

@@ -3,6 +3,7 @@
 
 #include "audio/open_input_file.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -27,13 +28,13 @@ bool copy_file_into_image(FILE* image, uint32_t lsn, const std::string& source, 
                           std::vector<uint8_t>& buffer) {
   FILE* in = open_input_file(source, "rb");
   if (!in) {
-    std::fprintf(stderr, "Error: cannot open %s\n", source.c_str());
+    report_error("Error: cannot open %s\n", source.c_str());
     return false;
   }
   if (buffer.size() < kCopyBlock) buffer.resize(kCopyBlock);
   if (!seek_sector(image, lsn)) {
     std::fclose(in);
-    std::fprintf(stderr, "Error: write failed at LSN %u\n", lsn);
+    report_error("Error: write failed at LSN %u\n", lsn);
     return false;
   }
   uint64_t done = 0;
@@ -42,13 +43,13 @@ bool copy_file_into_image(FILE* image, uint32_t lsn, const std::string& source, 
     size_t got = std::fread(buffer.data(), 1, want, in);
     if (got > 0 && std::fwrite(buffer.data(), 1, got, image) != got) {
       std::fclose(in);
-      std::fprintf(stderr, "Error: write failed at LSN %u\n", lsn);
+      report_error("Error: write failed at LSN %u\n", lsn);
       return false;
     }
     done += got;
     if (got < want) {
       std::fclose(in);
-      std::fprintf(stderr, "Error: short read from %s (%zu of %lld)\n", source.c_str(),
+      report_error("Error: short read from %s (%zu of %lld)\n", source.c_str(),
                    size_t(done), static_cast<long long>(size));
       return false;
     }
@@ -58,12 +59,12 @@ bool copy_file_into_image(FILE* image, uint32_t lsn, const std::string& source, 
   bool grew = std::fread(&extra, 1, 1, in) == 1;
   std::fclose(in);
   if (grew) {
-    std::fprintf(stderr, "Error: %s grew while it was copied (more than %lld bytes)\n",
+    report_error("Error: %s grew while it was copied (more than %lld bytes)\n",
                  source.c_str(), static_cast<long long>(size));
     return false;
   }
   if (!pad_sector(image, size)) {
-    std::fprintf(stderr, "Error: write failed at LSN %u\n", lsn);
+    report_error("Error: write failed at LSN %u\n", lsn);
     return false;
   }
   return true;
@@ -73,7 +74,7 @@ bool write_bytes_into_image(FILE* image, uint32_t lsn, const std::string& bytes)
   if (!seek_sector(image, lsn) ||
       std::fwrite(bytes.data(), 1, bytes.size(), image) != bytes.size() ||
       !pad_sector(image, bytes.size())) {
-    std::fprintf(stderr, "Error: write failed at LSN %u\n", lsn);
+    report_error("Error: write failed at LSN %u\n", lsn);
     return false;
   }
   return true;

@@ -4,21 +4,22 @@
 
 #include "dsddisc/dsd_disc_plan.h"
 #include "fs/udf_dstring.h"
+#include "platform/report.h"
 
 namespace varn {
 
 bool check_dsd_name(const std::string& name, const char* subject) {
   if (name.empty()) {
-    std::fprintf(stderr, "Error: %s is empty\n", subject);
+    report_error("Error: %s is empty\n", subject);
     return false;
   }
   if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos) {
-    std::fprintf(stderr, "Error: %s must not contain path separators: '%s'\n", subject,
+    report_error("Error: %s must not contain path separators: '%s'\n", subject,
                  name.c_str());
     return false;
   }
   if (name == "." || name == "..") {
-    std::fprintf(stderr, "Error: reserved %s: '%s'\n", subject, name.c_str());
+    report_error("Error: reserved %s: '%s'\n", subject, name.c_str());
     return false;
   }
   return true;

@@ -8,6 +8,7 @@
 #include "dsddisc/dsd_disc_plan.h"
 #include "fs/udf_dstring.h"
 #include "platform/small_file.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -20,15 +21,15 @@ constexpr size_t kPlaylistSuffix = 4;  // ".ddp"
 bool measure_input(const std::string& path, uint64_t& size) {
   std::string why;
   if (!probe_regular_file(path, size, why)) {
-    std::fprintf(stderr, "Error: cannot open %s: %s\n", path.c_str(), why.c_str());
+    report_error("Error: cannot open %s: %s\n", path.c_str(), why.c_str());
     return false;
   }
   if (size == 0) {
-    std::fprintf(stderr, "Error: %s is empty\n", path.c_str());
+    report_error("Error: %s is empty\n", path.c_str());
     return false;
   }
   if (!check_dsf_file(path)) {
-    std::fprintf(stderr, "Error: %s is not a DSF file that can be read\n", path.c_str());
+    report_error("Error: %s is not a DSF file that can be read\n", path.c_str());
     return false;
   }
   return true;
@@ -41,7 +42,7 @@ bool check_album(const std::string& album, bool playlists) {
   size_t limit = playlists ? kDsdDiscMaxName - kPlaylistSuffix : kDsdDiscMaxName;
   if (disc_name_bytes(album) > limit ||
       (playlists && disc_name_bytes(album + ".ddp") > kDsdDiscMaxName)) {
-    std::fprintf(stderr, "Error: album name is longer than %zu bytes: '%s'\n", limit,
+    report_error("Error: album name is longer than %zu bytes: '%s'\n", limit,
                  album.c_str());
     return false;
   }
@@ -55,7 +56,7 @@ uint64_t sectors_of(uint64_t bytes) { return (bytes + 2047) / 2048; }
 bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
   plan = DsdDiscPlan{};
   if (job.tracks.empty()) {
-    std::fprintf(stderr, "Error: no tracks provided\n");
+    report_error("Error: no tracks provided\n");
     return false;
   }
 
@@ -74,7 +75,7 @@ bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
     // Creating the image truncates it: it must not be one of the inputs.
     std::error_code ec;
     if (std::filesystem::equivalent(job.image_path, t.source_path, ec) && !ec) {
-      std::fprintf(stderr, "Error: the image %s would overwrite the input file %s\n",
+      report_error("Error: the image %s would overwrite the input file %s\n",
                    job.image_path.c_str(), t.source_path.c_str());
       return false;
     }
@@ -86,7 +87,7 @@ bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
     for (size_t j : albums[t.album_folder]) {
       if (j >= i) break;
       if (plan.tracks[j].name == f.name) {
-        std::fprintf(stderr, "Error: duplicate file name '%s' in album '%s'\n", f.name.c_str(),
+        report_error("Error: duplicate file name '%s' in album '%s'\n", f.name.c_str(),
                      t.album_folder.c_str());
         return false;
       }
@@ -101,7 +102,7 @@ bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
       p.name = a.name + ".ddp";
       // A playlist shares DSD_DISC with the album folders.
       if (albums.count(p.name)) {
-        std::fprintf(stderr, "Error: album folder '%s' has the name of the playlist of album '%s'\n",
+        report_error("Error: album folder '%s' has the name of the playlist of album '%s'\n",
                      p.name.c_str(), a.name.c_str());
         return false;
       }
@@ -125,14 +126,14 @@ bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
   };
   for (DsdDiscFile& f : plan.tracks) {
     if (!place(f)) {
-      std::fprintf(stderr, "Error: the files do not fit a 32-bit sector count (at %s)\n",
+      report_error("Error: the files do not fit a 32-bit sector count (at %s)\n",
                    f.source_path.c_str());
       return false;
     }
   }
   for (DsdDiscFile& f : plan.playlists) {
     if (!place(f)) {
-      std::fprintf(stderr, "Error: the files do not fit a 32-bit sector count (at %s)\n",
+      report_error("Error: the files do not fit a 32-bit sector count (at %s)\n",
                    f.name.c_str());
       return false;
     }

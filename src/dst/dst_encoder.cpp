@@ -24,6 +24,7 @@
 #include "dst/dst_bits.h"
 #include "dst/dst_filter_design.h"
 #include "dst/dst_symbols.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -496,7 +497,7 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
   dst_encoder_close();
   DstEncoderState* s = new (std::nothrow) DstEncoderState();
   if (!s) {
-    std::fprintf(stderr, "Init: malloc failed\n");
+    report_error("Init: malloc failed\n");
     return false;
   }
   const size_t C = static_cast<size_t>(channels);
@@ -537,7 +538,7 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
   void* block = std::calloc(1, total + 64);
   if (!block) {
     delete s;
-    std::fprintf(stderr, "Init: malloc failed\n");
+    report_error("Init: malloc failed\n");
     return false;
   }
   s->block = block;

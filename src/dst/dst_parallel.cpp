@@ -9,6 +9,7 @@
 #include "dst/dst_decoder.h"
 #include "dst/dst_encoder.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -38,7 +39,7 @@ namespace {
 void append_verdict(bool ok, const uint8_t* coded, size_t coded_bytes, const uint8_t* input,
                     size_t frame_bytes, uint32_t index, std::vector<DstFrame>& out) {
   if (!ok) {
-    std::fprintf(stderr, "  DST: frame %u failed its decode check, stored plain\n", index);
+    report_error("  DST: frame %u failed its decode check, stored plain\n", index);
     out.push_back(plain_frame(input, frame_bytes));
     return;
   }
@@ -56,7 +57,7 @@ void dst_append_checked(DstDecoder& decoder, const uint8_t* coded, size_t coded_
 
 void dst_worker(DstWorkerJob& job) {
   if (!Init(job.channels, job.rate_multiple, job.base_rate, job.order)) {
-    std::fprintf(stderr, "  DST: thread Init(%d,%d,%d,%d) failed\n", job.channels, job.rate_multiple,
+    report_error("  DST: thread Init(%d,%d,%d,%d) failed\n", job.channels, job.rate_multiple,
                  job.base_rate, job.order);
     return;
   }
@@ -85,7 +86,7 @@ void dst_worker(DstWorkerJob& job) {
     dst_check_frames(decoder, checks, static_cast<int>(count), scratch.data());
     for (uint32_t k = 0; k < count; ++k) {
       if (bits[k] == 0) {
-        std::fprintf(stderr, "  DST: frame %u encode failed, using plain DSD fallback\n", f + k);
+        report_error("  DST: frame %u encode failed, using plain DSD fallback\n", f + k);
         // The plain form keeps its leading 0x00 byte, so that the frame
         // reads as uncoded rather than as a coded frame made of audio bytes.
         job.result.push_back(plain_frame(checks[k].input, fb));
@@ -101,7 +102,7 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
                                           uint32_t frame_bytes, int channels, int rate_multiple,
                                           int base_rate, int threads, int order) {
   if (!audio || frames == 0 || channels < 1 || channels > 6) {
-    std::fprintf(stderr, "  DST: invalid batch parameters\n");
+    report_error("  DST: invalid batch parameters\n");
     return {};
   }
   uint32_t workers = threads > 0 ? static_cast<uint32_t>(threads) : platform_hardware_threads();
@@ -140,7 +141,7 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
   size_t total = 0;
   for (const DstWorkerJob& j : jobs) total += j.result.size();
   if (total != frames) {
-    std::fprintf(stderr, "  DST: FATAL \u2014 batch encode produced %zu/%u frames, discarding\n", total, frames);
+    report_error("  DST: FATAL \u2014 batch encode produced %zu/%u frames, discarding\n", total, frames);
     return {};
   }
   out.reserve(total);
@@ -152,13 +153,13 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
 std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,
                                        int rate_multiple, int base_rate, int order, int threads) {
   if (!audio || size == 0 || channels < 1 || channels > 6) {
-    std::fprintf(stderr, "  DST: invalid parameters (ch=%d, size=%lu)\n", channels,
+    report_error("  DST: invalid parameters (ch=%d, size=%lu)\n", channels,
                  static_cast<unsigned long>(size));
     return {};
   }
   const long long per_ch_wide = static_cast<long long>(base_rate / 75) * rate_multiple / 8;
   if (per_ch_wide > DSDFRAMESIZE || per_ch_wide > 0xFFFFFFFFLL) {
-    std::fprintf(stderr, "  DST: frame too large for codec bound (per_ch=%u > DSDFRAMESIZE=%d, base=%d os=%d)\n",
+    report_error("  DST: frame too large for codec bound (per_ch=%u > DSDFRAMESIZE=%d, base=%d os=%d)\n",
                  static_cast<unsigned>(per_ch_wide), DSDFRAMESIZE, base_rate, rate_multiple);
     return {};
   }
@@ -166,14 +167,14 @@ std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int ch
   const uint32_t frame_bytes = per_ch * static_cast<uint32_t>(channels);
   const size_t frames_wide = frame_bytes ? size / frame_bytes : 0;
   if (frames_wide == 0) {
-    std::fprintf(stderr, "  DST: data too small (%lu bytes, need %u per frame)\n",
+    report_error("  DST: data too small (%lu bytes, need %u per frame)\n",
                  static_cast<unsigned long>(size), frame_bytes);
     return {};
   }
   const uint32_t frames = static_cast<uint32_t>(frames_wide);
   std::vector<DstFrame> list =
       dst_encode_parallel(audio, frames, frame_bytes, channels, rate_multiple, base_rate, threads, order);
-  std::fprintf(stderr, "  [DST] %u frames encoded\n", frames);
+  report_error("  [DST] %u frames encoded\n", frames);
   return list;
 }
 

@@ -4,6 +4,7 @@
 
 #include "fs/iso9660_tree.h"
 #include "fs/sector_io.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -20,14 +21,12 @@ void place_embedded_files(std::vector<IsoFileEntry>& files, const EmbedWindow& w
     start = window.gap_first;
   } else if (window.tail_lsn != 0 && uint64_t(window.tail_lsn) + needed <= volume_blocks) {
     start = window.tail_lsn;
-    std::fprintf(stdout,
-                 "  [Embed] front gap %u..%u holds only %u blocks but the embedded file needs %u "
+    report_note("  [Embed] front gap %u..%u holds only %u blocks but the embedded file needs %u "
                  "=> relocated after the audio area (LSN %u..%u)\n",
                  window.gap_first, window.gap_end, capacity, unsigned(needed), window.tail_lsn,
                  unsigned(window.tail_lsn + needed));
   } else {
-    std::fprintf(stderr,
-                 "  [Embed] embedded file (%llu blocks) does not fit the front gap (%u..%u, "
+    report_error("  [Embed] embedded file (%llu blocks) does not fit the front gap (%u..%u, "
                  "capacity %u blocks) and there is no usable tail slot (tail=%u, volume %u blocks) "
                  "=> **embedded file dropped** (no cover is better than overwriting the SACD "
                  "structures)\n",

@@ -8,6 +8,7 @@
 #include "fs/iso9660_records.h"
 #include "fs/iso9660_tree.h"
 #include "fs/sector_io.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -55,7 +56,7 @@ void reassert_iso_directory_lsns(FILE* image) {
   }
   reassert_path_table(image, kIsoPathTableL, table_size, false);
   reassert_path_table(image, kIsoPathTableM, table_size, true);
-  std::fprintf(stdout, "  ISO 9660 dirs: LSN 68/69 (no relocation)\n");
+  report_note("  ISO 9660 dirs: LSN 68/69 (no relocation)\n");
 }
 
 void patch_root_directory_entry(FILE* image, const std::string& name, uint32_t lsn, uint64_t size) {
@@ -65,8 +66,7 @@ void patch_root_directory_entry(FILE* image, const std::string& name, uint32_t l
   uint32_t root_size = get_le32(field + 8);
   if (root == 0) return;
   if (size > kIsoMaxExtentBytes) {
-    std::fprintf(stderr,
-                 "  ⚠ [Embed] cannot patch the directory entry: %s is too large for one directory "
+    report_error("  ⚠ [Embed] cannot patch the directory entry: %s is too large for one directory "
                  "record (%llu bytes)\n",
                  name.c_str(), static_cast<unsigned long long>(size));
     return;
@@ -92,15 +92,14 @@ void patch_root_directory_entry(FILE* image, const std::string& name, uint32_t l
         put_both32(rec, lsn);
         put_both32(rec + 8, uint32_t(size));
         write_at(image, base + at + 2, rec, 16);
-        std::fprintf(stdout, "  [Embed] directory entry patched: %s -> LSN %u (%u bytes)\n",
+        report_note("  [Embed] directory entry patched: %s -> LSN %u (%u bytes)\n",
                      name.c_str(), lsn, unsigned(size));
         return;
       }
       at += rec_len;
     }
   }
-  std::fprintf(stderr,
-               "  ⚠ [Embed] cannot patch the directory entry: %s not found in the root directory\n",
+  report_error("  ⚠ [Embed] cannot patch the directory entry: %s not found in the root directory\n",
                name.c_str());
 }
 

@@ -6,6 +6,7 @@
 
 #include "fs/iso9660_records.h"
 #include "fs/sector_io.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -34,12 +35,12 @@ bool check_path(const std::string& path) {
     size_t len = end - begin;
     bool is_file = slash == std::string::npos;
     if (len == 0) {
-      std::fprintf(stderr, "Error: ISO 9660 path has an empty component: \"%s\"\n", path.c_str());
+      report_error("Error: ISO 9660 path has an empty component: \"%s\"\n", path.c_str());
       return false;
     }
     size_t id_len = is_file ? len + 2 : len;
     if (id_len > kIsoMaxIdentifier) {
-      std::fprintf(stderr, "Error: ISO 9660 name too long (%zu bytes, at most %zu): \"%s\"\n",
+      report_error("Error: ISO 9660 name too long (%zu bytes, at most %zu): \"%s\"\n",
                    len, is_file ? kIsoMaxIdentifier - 2 : kIsoMaxIdentifier, path.c_str());
       return false;
     }
@@ -111,7 +112,7 @@ bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
     });
     for (IsoDirectory& d : level) {
       if (dirs.size() >= 0xFFFF) {
-        std::fprintf(stderr, "Error: ISO 9660 volume has too many directories\n");
+        report_error("Error: ISO 9660 volume has too many directories\n");
         dirs.clear();
         return false;
       }
@@ -144,15 +145,14 @@ bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
     uint64_t end = std::max(iso_pack_records(all, nullptr), iso_pack_records(written, nullptr));
     uint64_t size = (end + kSectorSize - 1) / kSectorSize * kSectorSize;
     if (size > 0xFFFFF800u) {
-      std::fprintf(stderr, "Error: ISO 9660 directory \"%s\" is too large\n", d.full_path.c_str());
+      report_error("Error: ISO 9660 directory \"%s\" is too large\n", d.full_path.c_str());
       dirs.clear();
       return false;
     }
     d.size = uint32_t(size);
   }
   if (dirs[0].size > kSectorSize) {
-    std::fprintf(stderr,
-                 "Error: ISO 9660 root directory needs %u bytes, more than one sector (too many "
+    report_error("Error: ISO 9660 root directory needs %u bytes, more than one sector (too many "
                  "files)\n",
                  dirs[0].size);
     dirs.clear();
@@ -160,8 +160,7 @@ bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
   }
   uint32_t table = iso_path_table_size(dirs);
   if (table > kSectorSize) {
-    std::fprintf(stderr,
-                 "Error: ISO 9660 path table needs %u bytes, more than one sector (too many "
+    report_error("Error: ISO 9660 path table needs %u bytes, more than one sector (too many "
                  "directories)\n",
                  table);
     dirs.clear();
@@ -175,8 +174,7 @@ bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
     next += d.size / kSectorSize;
   }
   if (next > dir_limit) {
-    std::fprintf(stderr,
-                 "Error: ISO 9660 directories need sectors %u..%llu, which reaches LSN %u (too many "
+    report_error("Error: ISO 9660 directories need sectors %u..%llu, which reaches LSN %u (too many "
                  "files)\n",
                  kIsoRootLsn, static_cast<unsigned long long>(next - 1), dir_limit);
     dirs.clear();

@@ -12,6 +12,7 @@
 #include "fs/sector_io.h"
 #include "fs/volume_recognition.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -137,7 +138,7 @@ bool write_iso9660_volume(const std::string& image_path, uint32_t block_count,
   FILE* f = platform_fopen(image_path, "r+b");
   if (!f) f = platform_fopen(image_path, "wb");
   if (!f) {
-    std::fprintf(stderr, "Error: cannot open %s for the ISO 9660 volume\n", image_path.c_str());
+    report_error("Error: cannot open %s for the ISO 9660 volume\n", image_path.c_str());
     return false;
   }
   uint32_t volume_blocks = std::max(block_count, kIsoMinimumBlocks);
@@ -200,7 +201,7 @@ bool write_iso9660_volume(const std::string& image_path, uint32_t block_count,
     write_zero_sectors(f, uint32_t(from), kIsoMinimumBlocks - uint32_t(from));
   }
   if (!close_written_file(f)) {
-    std::fprintf(stderr, "Error: writing the ISO 9660 volume to %s failed: %s\n", image_path.c_str(),
+    report_error("Error: writing the ISO 9660 volume to %s failed: %s\n", image_path.c_str(),
                  std::strerror(errno));
     return false;
   }

@@ -5,6 +5,7 @@
 
 #include "fs/udf_descriptors.h"
 #include "fs/udf_dstring.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -24,12 +25,12 @@ std::string last_of(const std::string& path) {
 
 bool check_name(const std::string& name, const std::string& where) {
   if (name.empty()) {
-    std::fprintf(stderr, "Error: UDF name is empty in \"%s\"\n", where.c_str());
+    report_error("Error: UDF name is empty in \"%s\"\n", where.c_str());
     return false;
   }
   const size_t id = udf_identifier(name).size();
   if (id > kMaxIdentifier) {
-    std::fprintf(stderr, "Error: UDF name too long (%zu bytes as stored, at most %zu): \"%s\"\n", id,
+    report_error("Error: UDF name too long (%zu bytes as stored, at most %zu): \"%s\"\n", id,
                  kMaxIdentifier, name.c_str());
     return false;
   }
@@ -76,7 +77,7 @@ bool build_udf_tree(const std::vector<UdfFileEntry>& files, std::vector<UdfDirec
     for (size_t c : d.children) size += udf_fid_length(dirs[c].name);
     for (size_t f : d.files) size += udf_fid_length(files[f].name);
     if (size > kUdfMaxExtentBytes) {
-      std::fprintf(stderr, "Error: UDF directory \"%s\" is too large\n", d.full_path.c_str());
+      report_error("Error: UDF directory \"%s\" is too large\n", d.full_path.c_str());
       return false;
     }
     d.data_size = uint32_t(size);

@@ -11,6 +11,7 @@
 #include "fs/udf_descriptors.h"
 #include "fs/udf_tree.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -36,20 +37,19 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
                       const std::string& volume_name) {
   FILE* f = platform_fopen(image_path, "r+b");
   if (!f) {
-    std::fprintf(stderr, "Error: cannot open %s for UDF write\n", image_path.c_str());
+    report_error("Error: cannot open %s for UDF write\n", image_path.c_str());
     return false;
   }
   const uint32_t P = partition_start;
   if (P <= kAnchorLsn) {
-    std::fprintf(stderr, "Error: UDF partition start %u must lie after the anchor at LSN %u\n", P,
+    report_error("Error: UDF partition start %u must lie after the anchor at LSN %u\n", P,
                  kAnchorLsn);
     std::fclose(f);
     return false;
   }
   for (const UdfFileEntry& e : files) {
     if (e.is_directory || e.lsn >= P) continue;
-    std::fprintf(stderr,
-                 "Error: UDF file %s/%s starts at LSN %u, before the partition start %u\n",
+    report_error("Error: UDF file %s/%s starts at LSN %u, before the partition start %u\n",
                  e.dir_path.c_str(), e.name.c_str(), e.lsn, P);
     std::fclose(f);
     return false;
@@ -69,7 +69,7 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
   for (const UdfFileEntry& e : files) {
     if (e.is_directory) continue;
     if (udf_extent_count(e.size) > kUdfMaxShortAds) {
-      std::fprintf(stderr, "Error: UDF file %s/%s is too large (%llu bytes) for one File Entry\n",
+      report_error("Error: UDF file %s/%s is too large (%llu bytes) for one File Entry\n",
                    e.dir_path.c_str(), e.name.c_str(), static_cast<unsigned long long>(e.size));
       std::fclose(f);
       return false;
@@ -104,7 +104,7 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
     // handed in was short of the data.
     grown = std::max<uint64_t>(grown, uint64_t(P) + 1 + plan.data_end + 4 + plan.meta);
     if (grown > 0xFFFFFFFFull) {
-      std::fprintf(stderr, "Error: UDF volume would need %llu blocks, more than a 32-bit count\n",
+      report_error("Error: UDF volume would need %llu blocks, more than a 32-bit count\n",
                    static_cast<unsigned long long>(grown));
       std::fclose(f);
       return false;
@@ -112,7 +112,7 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
     uint8_t zero = 0;
     write_at(f, grown * kSectorSize - 1, &zero, 1);
     std::fflush(f);
-    std::fprintf(stdout, "  Partition extended: %u +%u = %u blocks (audio data needs room)\n",
+    report_note("  Partition extended: %u +%u = %u blocks (audio data needs room)\n",
                  unsigned(plan.blocks), unsigned(grown - plan.blocks), unsigned(grown));
     plan.blocks = grown;
     plan.length = plan.blocks - P - 1;
@@ -137,11 +137,11 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
 
   for (const UdfFileEntry& e : files) {
     uint32_t par = e.lsn >= P ? e.lsn - P : 0;
-    std::fprintf(stderr, "[UDF] file: %s/%s data_lsn=%u data_length=%llu par_lsn=%u blocks=%u\n",
+    report_error("[UDF] file: %s/%s data_lsn=%u data_length=%llu par_lsn=%u blocks=%u\n",
                  e.dir_path.c_str(), e.name.c_str(), e.lsn, static_cast<unsigned long long>(e.size),
                  par, udf_blocks_of(e.size));
   }
-  std::fprintf(stdout, "  UDF metadata at partition tail: base=%u fsd=%u blocks=%d\n", B, B,
+  report_note("  UDF metadata at partition tail: base=%u fsd=%u blocks=%d\n", B, B,
                int(plan.meta));
 
   // Directory data.
@@ -165,7 +165,7 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
   facts.directory_count = uint32_t(dirs.size());
 
   // Volume descriptor sequences.
-  std::fprintf(stdout, "  LVD.contentsUse → par-%u (FSD at par+%u = vol-%u)\n", B, P, B + P);
+  report_note("  LVD.contentsUse → par-%u (FSD at par+%u = vol-%u)\n", B, P, B + P);
   std::vector<uint8_t> vds = udf_volume_descriptor_sequence(facts, kMainSequenceLsn);
   write_at(f, uint64_t(kMainSequenceLsn) * kSectorSize, vds.data(), vds.size());
   vds = udf_volume_descriptor_sequence(facts, kReserveSequenceLsn);
@@ -212,7 +212,7 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
     uint64_t blocks = udf_blocks_of(length);
     if (blocks > 0 && uint64_t(pos) + blocks > B) {
       uint64_t cut_blocks = pos < B ? B - pos : 0;
-      std::fprintf(stdout, "    [clip] FE par-%u: %llu blocks → %llu (metadata at par-%u)\n",
+      report_note("    [clip] FE par-%u: %llu blocks → %llu (metadata at par-%u)\n",
                    file_block[i], static_cast<unsigned long long>(blocks),
                    static_cast<unsigned long long>(cut_blocks), B);
       length = cut_blocks * kSectorSize;
@@ -233,7 +233,7 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
     if (!e.is_directory) clear = std::min(clear, e.lsn - P);
   if (clear > 0) {
     write_zero_sectors(f, P, clear);
-    std::fprintf(stdout, "  Cleared partition front: %u blocks\n", clear);
+    report_note("  Cleared partition front: %u blocks\n", clear);
   }
 
   // Anchors at 256, N - 256 and N - 1. The middle one is left out where it
@@ -262,7 +262,7 @@ bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEn
     std::fwrite(zero, 1, size_t(kSectorSize - pos % kSectorSize), f);
   }
   if (!close_written_file(f)) {
-    std::fprintf(stderr, "Error: writing the UDF volume to %s failed: %s\n", image_path.c_str(),
+    report_error("Error: writing the UDF volume to %s failed: %s\n", image_path.c_str(),
                  std::strerror(errno));
     return false;
   }

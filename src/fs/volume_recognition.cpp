@@ -5,6 +5,7 @@
 #include "fs/sector_io.h"
 #include "fs/udf.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -28,13 +29,13 @@ bool write_recognition_sequence(FILE* f, uint32_t first_sector) {
 bool write_udf_recognition(const std::string& image_path, uint32_t first_sector) {
   FILE* f = platform_fopen(image_path, "r+b");
   if (!f) {
-    std::fprintf(stderr, "Error: cannot open %s for UDF write\n", image_path.c_str());
+    report_error("Error: cannot open %s for UDF write\n", image_path.c_str());
     return false;
   }
   bool ok = write_recognition_sequence(f, first_sector) &&
             write_zero_sectors(f, first_sector + 3, 11);
   ok = close_written_file(f) && ok;
-  if (!ok) std::fprintf(stderr, "Error: cannot write the UDF recognition sequence to %s\n", image_path.c_str());
+  if (!ok) report_error("Error: cannot write the UDF recognition sequence to %s\n", image_path.c_str());
   return ok;
 }
 

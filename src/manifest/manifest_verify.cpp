@@ -8,6 +8,7 @@
 #include "manifest/manifest.h"
 #include "manifest/sha256.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -173,14 +174,14 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
   const std::string path = manifest_path.empty() ? manifest_path_for(image_path) : manifest_path;
   FILE* mf = platform_fopen(path, "rb");
   if (!mf) {
-    std::fprintf(stderr, "[verify] manifest not found: %s\n", path.c_str());
+    report_error("[verify] manifest not found: %s\n", path.c_str());
     return 2;
   }
   Expected e;
   const bool read_ok = read_manifest(mf, e);
   std::fclose(mf);
   if (!read_ok) {
-    std::fprintf(stderr, "[verify] cannot read the manifest: %s\n", path.c_str());
+    report_error("[verify] cannot read the manifest: %s\n", path.c_str());
     return 2;
   }
   // Passing a manifest that lost its digest, its tracks or its end would
@@ -190,26 +191,26 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
                         : !complete(e)      ? "is cut short"
                                             : nullptr;
   if (missing) {
-    std::fprintf(stderr, "[verify] manifest %s: %s\n", missing, path.c_str());
+    report_error("[verify] manifest %s: %s\n", missing, path.c_str());
     return 2;
   }
 
   FILE* image = open_input_file(image_path, "rb");
   if (!image) {
-    std::fprintf(stderr, "[verify] cannot open ISO: %s\n", image_path.c_str());
+    report_error("[verify] cannot open ISO: %s\n", image_path.c_str());
     return 2;
   }
   const int64_t size_signed = platform_file_size(image);
   if (size_signed < 0) {
     std::fclose(image);
-    std::fprintf(stderr, "[verify] cannot get the ISO size: %s\n", image_path.c_str());
+    report_error("[verify] cannot get the ISO size: %s\n", image_path.c_str());
     return 2;
   }
   const uint64_t size = static_cast<uint64_t>(size_signed);
 
   int mismatches = 0;
   if (e.have_bytes && e.bytes != 0 && e.bytes != size) {
-    std::fprintf(stderr, "[verify] size mismatch: manifest %llu / actual %llu\n",
+    report_error("[verify] size mismatch: manifest %llu / actual %llu\n",
                  static_cast<unsigned long long>(e.bytes), static_cast<unsigned long long>(size));
     ++mismatches;
   }
@@ -217,13 +218,13 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
     std::string actual;
     if (!sha256_file_range(image, 0, size, actual)) {
       std::fclose(image);
-      std::fprintf(stderr, "[verify] cannot read the ISO: %s\n", image_path.c_str());
+      report_error("[verify] cannot read the ISO: %s\n", image_path.c_str());
       return 2;
     }
     if (actual == e.sha256) {
-      std::printf("[verify] whole-image SHA256 OK  %s\n", actual.c_str());
+      report_note("[verify] whole-image SHA256 OK  %s\n", actual.c_str());
     } else {
-      std::fprintf(stderr, "[verify] whole-image hash mismatch: manifest %s / actual %s\n", e.sha256.c_str(),
+      report_error("[verify] whole-image hash mismatch: manifest %s / actual %s\n", e.sha256.c_str(),
                    actual.c_str());
       ++mismatches;
     }
@@ -231,28 +232,28 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
   for (const ExpectedTrack& t : e.tracks) {
     if (!track_checked(t)) continue;
     if (!range_within(t.start_lsn, t.sectors, size)) {
-      std::fprintf(stderr, "[verify] track %s%d range out of bounds\n", t.area.c_str(), t.number);
+      report_error("[verify] track %s%d range out of bounds\n", t.area.c_str(), t.number);
       ++mismatches;
       continue;
     }
     std::string actual;
     if (!sha256_file_range(image, t.start_lsn * 2048, t.sectors * 2048, actual)) {
       std::fclose(image);
-      std::fprintf(stderr, "[verify] cannot read the ISO: %s\n", image_path.c_str());
+      report_error("[verify] cannot read the ISO: %s\n", image_path.c_str());
       return 2;
     }
     if (actual != t.sha256) {
-      std::fprintf(stderr, "[verify] track %s%d hash mismatch: manifest %s / actual %s (%s)\n", t.area.c_str(),
+      report_error("[verify] track %s%d hash mismatch: manifest %s / actual %s (%s)\n", t.area.c_str(),
                    t.number, t.sha256.c_str(), actual.c_str(), t.title.c_str());
       ++mismatches;
     }
   }
   std::fclose(image);
   if (mismatches > 0) {
-    std::fprintf(stderr, "[verify] %d mismatch(es)\n", mismatches);
+    report_error("[verify] %d mismatch(es)\n", mismatches);
     return 1;
   }
-  std::printf("[verify] all checks passed (%zu tracks)\n", e.tracks.size());
+  report_note("[verify] all checks passed (%zu tracks)\n", e.tracks.size());
   return 0;
 }
 

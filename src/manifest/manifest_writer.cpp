@@ -8,6 +8,7 @@
 #include "manifest/sha256.h"
 #include "platform/platform.h"
 #include "platform/staged_output.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -100,20 +101,20 @@ int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& l
   if (image_file.empty() || image_path.empty()) return 2;
   FILE* image = open_input_file(image_file, "rb");
   if (!image) {
-    std::fprintf(stderr, "[manifest] cannot open ISO: %s\n", image_path.c_str());
+    report_error("[manifest] cannot open ISO: %s\n", image_path.c_str());
     return 2;
   }
   const int64_t size = platform_file_size(image);
   if (size < 0) {
     std::fclose(image);
-    std::fprintf(stderr, "[manifest] cannot get the ISO size\n");
+    report_error("[manifest] cannot get the ISO size\n");
     return 2;
   }
   const uint64_t image_bytes = static_cast<uint64_t>(size);
   std::string image_sha;
   if (!sha256_file_range(image, 0, image_bytes, image_sha)) {
     std::fclose(image);
-    std::fprintf(stderr, "[manifest] whole-image hash failed\n");
+    report_error("[manifest] whole-image hash failed\n");
     return 2;
   }
 
@@ -125,14 +126,14 @@ int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& l
     const uint64_t offset = uint64_t(t.start_lsn) * 2048;
     const uint64_t length = uint64_t(t.sectors) * 2048;
     if (offset + length > image_bytes) {
-      std::fprintf(stderr, "[manifest] track %s%d range out of bounds (off=%llu len=%llu / file=%llu)\n",
+      report_error("[manifest] track %s%d range out of bounds (off=%llu len=%llu / file=%llu)\n",
                    t.area.c_str(), t.number, static_cast<unsigned long long>(offset),
                    static_cast<unsigned long long>(length), static_cast<unsigned long long>(image_bytes));
       continue;
     }
     if (!sha256_file_range(image, offset, length, t.sha256)) {
       std::fclose(image);
-      std::fprintf(stderr, "[manifest] track %s%d hash failed\n", t.area.c_str(), t.number);
+      report_error("[manifest] track %s%d hash failed\n", t.area.c_str(), t.number);
       return 2;
     }
   }
@@ -154,10 +155,10 @@ int write_delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLay
   if (const int r = delivery_manifest(tracks, layout, image_path, image_path, m)) return r;
   OutputSet out;
   if (!stage_output_bytes(out, m.path, m.text) || !commit_outputs(out)) {
-    std::fprintf(stderr, "[manifest] cannot write the manifest: %s\n", m.path.c_str());
+    report_error("[manifest] cannot write the manifest: %s\n", m.path.c_str());
     return 2;
   }
-  std::fputs(m.summary.c_str(), stdout);
+  report_note("%s", m.summary.c_str());
   return 0;
 }
 

@@ -1,4 +1,5 @@
 #include "metadata/codes.h"
+#include "platform/report.h"
 
 #include <cstdio>
 #include <cstring>
@@ -47,15 +48,14 @@ std::string normalize_barcode(const std::string& value) {
   for (char c : compact)
     if (!is_digit(c)) digits_only = false;
   if (!digits_only) {
-    std::fprintf(stderr,
-                 "  [Barcode] note: '%s' contains non-digit characters, not validated (written as-is)\n",
+    report_error("  [Barcode] note: '%s' contains non-digit characters, not validated (written as-is)\n",
                  value.c_str());
     return compact;
   }
   if (compact.size() == 11) {
     char result[32];
     std::snprintf(result, sizeof result, "0%s%d", compact.c_str(), gs1_check_digit(compact));
-    std::fprintf(stderr, "  [Barcode] %s -> left-padded with 0 to 12-digit UPC-A, check digit added: %s\n",
+    report_error("  [Barcode] %s -> left-padded with 0 to 12-digit UPC-A, check digit added: %s\n",
                  compact.c_str(), result);
     return result;
   }
@@ -63,16 +63,15 @@ std::string normalize_barcode(const std::string& value) {
     int given = compact.back() - '0';
     int expected = gs1_check_digit(compact.substr(0, compact.size() - 1));
     if (given != expected) {
-      std::fprintf(stderr,
-                   "  [Barcode] warning: %s check digit mismatch -- given %d, expected %d (informational only, written as-is)\n",
+      report_error("  [Barcode] warning: %s check digit mismatch -- given %d, expected %d (informational only, written as-is)\n",
                    compact.c_str(), given, expected);
     } else {
-      std::fprintf(stderr, "  [Barcode] %s (%s) check digit OK \xE2\x9C\x93\n", compact.c_str(),
+      report_error("  [Barcode] %s (%s) check digit OK \xE2\x9C\x93\n", compact.c_str(),
                    compact.size() == 12 ? "UPC-A" : "EAN-13");
     }
     return compact;
   }
-  std::fprintf(stderr, "  [Barcode] note: length %zu is not UPC-A(12)/EAN-13(13), not validated\n", compact.size());
+  report_error("  [Barcode] note: length %zu is not UPC-A(12)/EAN-13(13), not validated\n", compact.size());
   return compact;
 }
 

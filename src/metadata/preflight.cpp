@@ -5,6 +5,7 @@
 #include <map>
 
 #include "metadata/codes.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -173,15 +174,15 @@ int count_issues(const std::vector<MetaIssue>& issues, uint32_t severity) {
 void print_meta_issues(const std::vector<MetaIssue>& issues) {
   for (const MetaIssue& i : issues) {
     if (i.severity >= 2)
-      std::fprintf(stderr, "  \xE2\x9D\x8C [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
+      report_error("  \xE2\x9D\x8C [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
     else if (i.severity == 1)
-      std::printf("  \xE2\x9A\xA0 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
+      report_note("  \xE2\x9A\xA0 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
     else
-      std::printf("  \xC2\xB7 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
+      report_note("  \xC2\xB7 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
   }
   const int errors = count_issues(issues, 2), warnings = count_issues(issues, 1);
   if (errors > 0 || warnings > 0)
-    std::printf("  [meta] pre-flight: %d error(s), %d warning(s)\n", errors, warnings);
+    report_note("  [meta] pre-flight: %d error(s), %d warning(s)\n", errors, warnings);
 }
 
 }  // namespace varn

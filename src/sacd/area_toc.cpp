@@ -4,6 +4,7 @@
 
 #include "sacd/layout.h"
 #include "sacd/text_encoding.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -207,8 +208,7 @@ bool write_area_toc(FILE* image, const DiscLayout& layout, bool multichannel) {
   const uint32_t lsn = area_toc_lsn(layout, multichannel);
   const uint32_t reserved = area_toc_sectors(layout, multichannel);
   if (block.shape.reserved != reserved) {
-    std::fprintf(stderr,
-                 "Error: the Area TOC block of the %s area needs %u sectors, but the layout "
+    report_error("Error: the Area TOC block of the %s area needs %u sectors, but the layout "
                  "reserved %u (track texts or ISRCs changed after planning)\n",
                  multichannel ? "multichannel" : "2ch", block.shape.reserved, reserved);
     return false;

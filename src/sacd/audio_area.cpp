@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "sacd/layout.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -221,7 +222,7 @@ Sector run_out_sector() {
 
 bool write_audio_area(FILE* image, const DiscLayout& layout) {
   if (!image || !layout.tracks) {
-    std::fprintf(stderr, "Error: the audio area has no image or no track list to write\n");
+    report_error("Error: the audio area has no image or no track list to write\n");
     return false;
   }
   const std::vector<InputTrack>& tracks = *layout.tracks;
@@ -274,12 +275,12 @@ bool write_audio_area(FILE* image, const DiscLayout& layout) {
     sink_flush(sink);
     const AreaPlan& plan = mch ? layout.multi : layout.stereo;
     if (sink.failed) {
-      std::fprintf(stderr, "Error: writing the %s audio area failed: %s\n", mch ? "multichannel" : "2ch",
+      report_error("Error: writing the %s audio area failed: %s\n", mch ? "multichannel" : "2ch",
                    std::strerror(sink.error));
       return false;
     }
     if (audio_sectors != plan.total_sectors) {
-      std::fprintf(stderr, "Error: the %s audio area took %llu sectors, but the layout planned %u\n",
+      report_error("Error: the %s audio area took %llu sectors, but the layout planned %u\n",
                    mch ? "multichannel" : "2ch", (unsigned long long)audio_sectors, plan.total_sectors);
       ok = false;
     }

@@ -6,6 +6,7 @@
 
 #include "audio/open_input_file.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -30,15 +31,15 @@ void print_capacity_report(const std::string& image_path) {
   const unsigned long long bytes = static_cast<unsigned long long>(size);
   const double gb = static_cast<double>(bytes) / 1e9;
   if (bytes > dual) {
-    std::printf("  [Capacity] output %.2f GB -- exceeds dual-layer DVD-9 (8.5G), cannot burn to one DVD;\n"
+    report_note("  [Capacity] output %.2f GB -- exceeds dual-layer DVD-9 (8.5G), cannot burn to one DVD;\n"
                 "        keep fewer tracks, or keep only one area (stereo / multi-channel).\n",
                 gb);
   } else if (bytes > single) {
-    std::printf("  [Capacity] output %.2f GB -- exceeds single-layer DVD-R (4.7G), needs DVD-9 or BD;\n"
+    report_note("  [Capacity] output %.2f GB -- exceeds single-layer DVD-R (4.7G), needs DVD-9 or BD;\n"
                 "        to fit a DVD-R add --dst-stereo (also DST-compress the stereo area), or keep only one area.\n",
                 gb);
   } else {
-    std::printf("  [Capacity] output %.2f GB -- fits a single-layer DVD-R (4.7G)\n", gb);
+    report_note("  [Capacity] output %.2f GB -- fits a single-layer DVD-R (4.7G)\n", gb);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/small_file.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -68,21 +69,21 @@ bool read_cover(const std::string& path, CoverFile& out, std::string& why) {
 bool take_in_cover(const std::string& path, CoverFile& out) {
   std::string why;
   if (!read_cover(path, out, why)) {
-    std::fprintf(stderr, "  [Cover] %s: %s => the cover cannot be used\n", path.c_str(), why.c_str());
+    report_error("  [Cover] %s: %s => the cover cannot be used\n", path.c_str(), why.c_str());
     return false;
   }
   const long long n = static_cast<long long>(out.bytes.size());
-  std::printf("  [Cover] %s -> ISO:/%s (%lld bytes)\n", path.c_str(), out.name.c_str(), n);
+  report_note("  [Cover] %s -> ISO:/%s (%lld bytes)\n", path.c_str(), out.name.c_str(), n);
   int w = 0, h = 0;
   if (picture_size(out.bytes, w, h)) {
     if (w > 600 || h > 600) {
-      std::printf("  [Cover] size %dx%d is large -- 300x300 recommended (600x600 max);\n"
+      report_note("  [Cover] size %dx%d is large -- 300x300 recommended (600x600 max);\n"
                   "          larger covers (e.g. 1600x1200) do not show on some players (informational only, not blocking)\n",
                   w, h);
     } else if (w >= 300 && h >= 300) {
-      std::printf("  [Cover] size %dx%d matches the recommendation (300x300 to 600x600)\n", w, h);
+      report_note("  [Cover] size %dx%d matches the recommendation (300x300 to 600x600)\n", w, h);
     } else {
-      std::printf("  [Cover] size %dx%d is small -- 300x300 recommended (informational only)\n", w, h);
+      report_note("  [Cover] size %dx%d is small -- 300x300 recommended (informational only)\n", w, h);
     }
   }
   return true;

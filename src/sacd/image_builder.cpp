@@ -21,6 +21,7 @@
 #include "sacd/master_toc.h"
 #include "sacd/sector.h"
 #include "sacd/text_encoding.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -44,7 +45,7 @@ bool intact(FILE* f, const IsoFileEntry& e, std::vector<uint8_t>& back) {
 // reached the file.
 bool close_image(FILE* f, const std::string& path) {
   if (!close_written_file(f)) {
-    std::fprintf(stderr, "Error: writing %s failed: %s\n", path.c_str(), std::strerror(errno));
+    report_error("Error: writing %s failed: %s\n", path.c_str(), std::strerror(errno));
     return false;
   }
   return true;
@@ -52,7 +53,7 @@ bool close_image(FILE* f, const std::string& path) {
 
 FILE* reopen(const std::string& path) {
   FILE* f = platform_fopen(path, "r+b");
-  if (!f) std::fprintf(stderr, "Error: cannot re-open %s\n", path.c_str());
+  if (!f) report_error("Error: cannot re-open %s\n", path.c_str());
   return f;
 }
 
@@ -102,8 +103,7 @@ bool move_overwritten(const std::string& path, std::vector<IsoFileEntry>& files)
     std::fwrite(e.content.data(), 1, e.content.size(), f);
     std::fflush(f);
     pad_to_sector(f);
-    std::fprintf(stdout,
-                 "  [Embed] %s: original LSN %u would be overwritten (audio/structures are written "
+    report_note("  [Embed] %s: original LSN %u would be overwritten (audio/structures are written "
                  "after it) => moved to the end of the file at LSN %u\n",
                  e.path.c_str(), e.lsn, lsn);
     e.lsn = lsn;
@@ -123,7 +123,7 @@ bool patch_final_size(const std::string& path) {
 bool self_check(const std::string& path, const std::vector<IsoFileEntry>& files) {
   FILE* f = platform_fopen(path, "rb");
   if (!f) {
-    std::fprintf(stderr, "Error: cannot re-open %s\n", path.c_str());
+    report_error("Error: cannot re-open %s\n", path.c_str());
     return false;
   }
   bool ok = true;
@@ -131,11 +131,10 @@ bool self_check(const std::string& path, const std::vector<IsoFileEntry>& files)
   for (const IsoFileEntry& e : files) {
     if (e.content.empty() || e.lsn == 0) continue;
     if (intact(f, e, back)) {
-      std::fprintf(stdout, "  [Embed] self-check \u2713 %s @ LSN %u (%zu bytes, byte-identical after write)\n",
+      report_note("  [Embed] self-check \u2713 %s @ LSN %u (%zu bytes, byte-identical after write)\n",
                    e.path.c_str(), e.lsn, e.content.size());
     } else {
-      std::fprintf(stderr,
-                   "  \u274c [Embed] embedded file %s at LSN %u is overwritten by another structure (the "
+      report_error("  \u274c [Embed] embedded file %s at LSN %u is overwritten by another structure (the "
                    "placement algorithm did not avoid the occupied range) -- packing failed, we will "
                    "not ship a disc whose cover is a corrupt image\n",
                    e.path.c_str(), e.lsn);
@@ -172,13 +171,11 @@ bool fits_largest_disc(const DiscLayout& l) {
   uint32_t pause = 0;
   for (const InputTrack& t : *l.tracks) pause = std::max(pause, t.pause_frames);
   if (pause != 0) {
-    std::fprintf(stderr,
-                 "Error: with a pause of %u frames between tracks the image would take %llu bytes, more than "
+    report_error("Error: with a pause of %u frames between tracks the image would take %llu bytes, more than "
                  "the largest disc it could be burnt to holds (BD-R XL, %llu bytes); choose a shorter --pause\n",
                  pause, static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(kLargestDiscBytes));
   } else {
-    std::fprintf(stderr,
-                 "Error: the image would take %llu bytes, more than the largest disc it could be burnt to holds "
+    report_error("Error: the image would take %llu bytes, more than the largest disc it could be burnt to holds "
                  "(BD-R XL, %llu bytes)\n",
                  static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(kLargestDiscBytes));
   }
@@ -207,7 +204,7 @@ bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& repo
   }
   if (!build_image_file(l, temp, files, place)) {
     discard_outputs(outputs);
-    std::fprintf(stderr, "  (the incomplete image was removed; %s is as it was)\n", l.output_path.c_str());
+    report_error("  (the incomplete image was removed; %s is as it was)\n", l.output_path.c_str());
     return false;
   }
   report = "\n\u2713 SACD ISO created: " + l.output_path + "\n";
@@ -216,8 +213,7 @@ bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& repo
   if (delivery_manifest(*l.tracks, l, temp, l.output_path, manifest) != 0 ||
       !stage_output_bytes(outputs, manifest.path, manifest.text)) {
     discard_outputs(outputs);
-    std::fprintf(stderr,
-                 "Error: the delivery manifest of %s could not be written, so neither is the image "
+    report_error("Error: the delivery manifest of %s could not be written, so neither is the image "
                  "(--no-manifest builds it without one)\n",
                  l.output_path.c_str());
     return false;

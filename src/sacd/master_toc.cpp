@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "sacd/text_encoding.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -51,7 +52,7 @@ Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& c
     if (read_year(l.year, v)) {
       year = uint32_t(v);
     } else {
-      std::fprintf(stderr, "Warning: invalid year '%s', using current\n", l.year.c_str());
+      report_error("Warning: invalid year '%s', using current\n", l.year.c_str());
     }
   }
   put_be16(p + 120, year & 0xFFFF);

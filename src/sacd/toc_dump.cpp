@@ -10,6 +10,7 @@
 #include "sacd/layout.h"
 #include "sacd/sector.h"
 #include "sacd/text_encoding.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -367,18 +368,18 @@ int write_toc_dump(const std::string& dir, const DiscLayout& layout) {
   auto text_file = [&](const char* name, const std::string& text) {
     const std::string path = path_of(name);
     if (write_whole(path, text.data(), text.size())) {
-      std::printf("  ok %s\n", path.c_str());
+      report_note("  ok %s\n", path.c_str());
     } else {
-      std::fprintf(stderr, "  Error: cannot write %s\n", path.c_str());
+      report_error("  Error: cannot write %s\n", path.c_str());
       result = 1;
     }
   };
   auto sector_file = [&](const char* name, const std::vector<uint8_t>& bytes) {
     const std::string path = path_of(name);
     if (write_whole(path, bytes.data(), bytes.size())) {
-      std::printf("  ok %s (%zu bytes)\n", path.c_str(), bytes.size());
+      report_note("  ok %s (%zu bytes)\n", path.c_str(), bytes.size());
     } else {
-      std::fprintf(stderr, "  Error: cannot write %s\n", path.c_str());
+      report_error("  Error: cannot write %s\n", path.c_str());
       result = 1;
     }
   };

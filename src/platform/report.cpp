@@ -1,0 +1,56 @@
+#include "platform/report.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+namespace varn {
+
+namespace {
+
+std::atomic<ReportSink> g_sink{nullptr};
+
+void report(ReportStream stream, const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  char small[512];
+  const int n = std::vsnprintf(small, sizeof small, format, args);
+  std::string text;
+  if (n < 0) {
+    va_end(again);
+    return;
+  }
+  if (size_t(n) < sizeof small) {
+    text.assign(small, size_t(n));
+  } else {
+    text.resize(size_t(n) + 1);
+    std::vsnprintf(text.data(), text.size(), format, again);
+    text.resize(size_t(n));
+  }
+  va_end(again);
+  if (ReportSink sink = g_sink.load()) {
+    sink(stream, text);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stream == ReportStream::Out ? stdout : stderr);
+}
+
+}  // namespace
+
+void set_report_sink(ReportSink sink) { g_sink.store(sink); }
+
+void report_note(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  report(ReportStream::Out, format, args);
+  va_end(args);
+}
+
+void report_error(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  report(ReportStream::Err, format, args);
+  va_end(args);
+}
+
+}  // namespace varn
