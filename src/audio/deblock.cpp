@@ -64,37 +64,48 @@ void weave_channels(const uint8_t* src, size_t stride, size_t n, uint32_t channe
 
 bool deblock_dsf(DeblockSource& src, uint32_t channels, uint64_t bpc, uint64_t block,
                  const uint8_t* table, uint8_t* out) {
-  if (bpc == 0 || block == 0 || channels == 0) return true;
+  return deblock_dsf_range(src, channels, bpc, block, table, 0, bpc, out);
+}
+
+bool deblock_dsf_range(DeblockSource& src, uint32_t channels, uint64_t bpc, uint64_t block,
+                       const uint8_t* table, uint64_t from, uint64_t count, uint8_t* out) {
+  if (from >= bpc) return true;
+  count = std::min(count, bpc - from);
+  if (count == 0 || block == 0 || channels == 0) return true;
   const uint64_t C = channels;
-  const uint64_t blocks = bpc / block + (bpc % block != 0);
+  const uint64_t end = from + count;
+  const uint64_t first_block = from / block;
+  const uint64_t blocks = (end - 1) / block + 1;
   bool ok = true;
   if (block <= kSlice) {
     // Several whole block rows per read.
     const uint64_t rows_per_pass = std::max<uint64_t>(1, kSlice / block);
     const uint64_t row = C * block;
-    std::vector<uint8_t> buf(size_t(rows_per_pass * row));
-    for (uint64_t k0 = 0; k0 < blocks; k0 += rows_per_pass) {
+    std::vector<uint8_t> buf(size_t(std::min(rows_per_pass, blocks - first_block) * row));
+    for (uint64_t k0 = first_block; k0 < blocks; k0 += rows_per_pass) {
       const uint64_t rows = std::min(rows_per_pass, blocks - k0);
       ok &= fill(src, k0 * row, buf.data(), size_t(rows * row));
       for (uint64_t r = 0; r < rows; ++r) {
-        const uint64_t first = (k0 + r) * block;
-        const uint64_t n = std::min(block, bpc - first);
-        weave_channels(buf.data() + r * row, size_t(block), size_t(n), channels, table,
-                       out + first * C);
+        const uint64_t at = (k0 + r) * block;
+        const uint64_t a = std::max(at, from);
+        const uint64_t b = std::min(at + block, end);
+        weave_channels(buf.data() + r * row + (a - at), size_t(block), size_t(b - a), channels, table,
+                       out + (a - from) * C);
       }
     }
   } else {
     // Large blocks: a slice of each channel's block per pass.
-    std::vector<uint8_t> buf(size_t(C * kSlice));
-    for (uint64_t k = 0; k < blocks; ++k) {
-      const uint64_t first = k * block;
-      const uint64_t in_block = std::min(block, bpc - first);
-      for (uint64_t j0 = 0; j0 < in_block; j0 += kSlice) {
-        const uint64_t n = std::min(kSlice, in_block - j0);
+    std::vector<uint8_t> buf(size_t(C * std::min(kSlice, count)));
+    const uint64_t stride = std::min(kSlice, count);
+    for (uint64_t k = first_block; k < blocks; ++k) {
+      const uint64_t at = k * block;
+      const uint64_t a = std::max(at, from);
+      const uint64_t b = std::min(at + block, end);
+      for (uint64_t j0 = a; j0 < b; j0 += stride) {
+        const uint64_t n = std::min(stride, b - j0);
         for (uint64_t c = 0; c < C; ++c)
-          ok &= fill(src, k * C * block + c * block + j0, buf.data() + c * kSlice, size_t(n));
-        weave_channels(buf.data(), size_t(kSlice), size_t(n), channels, table,
-                       out + (first + j0) * C);
+          ok &= fill(src, k * C * block + c * block + (j0 - at), buf.data() + c * stride, size_t(n));
+        weave_channels(buf.data(), size_t(stride), size_t(n), channels, table, out + (j0 - from) * C);
       }
     }
   }

@@ -28,4 +28,9 @@ struct DeblockSource {
 bool deblock_dsf(DeblockSource& src, uint32_t channels, uint64_t bpc, uint64_t block,
                  const uint8_t* table, uint8_t* out);
 
+// The same for bytes [from, from + count) of each channel (cut at bpc):
+// out receives them interleaved, channels x count bytes.
+bool deblock_dsf_range(DeblockSource& src, uint32_t channels, uint64_t bpc, uint64_t block,
+                       const uint8_t* table, uint64_t from, uint64_t count, uint8_t* out);
+
 }  // namespace varn

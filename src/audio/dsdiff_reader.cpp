@@ -282,7 +282,7 @@ bool fail(InputFile& in, InputTrack& track) {
 
 }  // namespace
 
-bool read_dsdiff(const std::string& path, InputTrack& track) {
+bool read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_in_file) {
   const char* p = path.c_str();
   InputFile in;
   if (!open_input(path, in)) {
@@ -384,15 +384,20 @@ bool read_dsdiff(const std::string& path, InputTrack& track) {
       return fail(in, track);
     }
     if (!dsd_size_fits(p, dsd, track.channels)) return fail(in, track);
-    track.audio.reserve(size_t(padded_to_sacd_frames(dsd.size, track.channels, track.sample_rate)));
-    track.audio.resize(size_t(dsd.size));
-    if (read_at(in, dsd.data, track.audio.data(), track.audio.size()) != track.audio.size()) {
-      report_error("  Error: %s: failed to read DSD data\n", p);
-      return fail(in, track);
-    }
     track.sample_count = dsd.size * 8 / track.channels;
-    // Whole SACD frames, like DSF input: the audio writer takes frames only.
-    pad_to_sacd_frames(track);
+    if (leave_audio_in_file) {
+      track.source = PlainSource{path, dsd.data, dsd.size, dsd.size / track.channels, 0, false};
+      note_padding(track, dsd.size);
+    } else {
+      track.audio.reserve(size_t(padded_to_sacd_frames(dsd.size, track.channels, track.sample_rate)));
+      track.audio.resize(size_t(dsd.size));
+      if (read_at(in, dsd.data, track.audio.data(), track.audio.size()) != track.audio.size()) {
+        report_error("  Error: %s: failed to read DSD data\n", p);
+        return fail(in, track);
+      }
+      // Whole SACD frames, like DSF input: the audio writer takes frames only.
+      pad_to_sacd_frames(track);
+    }
   }
 
   // The tag, with its complete texts, ranks above DITI/DIAR, which many

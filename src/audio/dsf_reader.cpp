@@ -183,7 +183,7 @@ bool open_dsf(const std::string& path, InputFile& in, DsfHeader& h) {
 
 }  // namespace
 
-bool read_dsf(const std::string& path, InputTrack& track) {
+bool read_dsf(const std::string& path, InputTrack& track, bool leave_audio_in_file) {
   const char* p = path.c_str();
   InputFile in;
   DsfHeader h;
@@ -195,19 +195,24 @@ bool read_dsf(const std::string& path, InputTrack& track) {
 
   const uint64_t bpc = h.sample_count / 8;
   const uint64_t length = bpc * h.channels;
-  // Room for the padded payload at once, so padding never moves it.
-  const uint64_t padded = padded_to_sacd_frames(length, h.channels, h.sample_rate);
-  track.audio.reserve(size_t(padded));
-  track.audio.resize(size_t(length));
-  DeblockSource src{&in, h.audio_start, h.data_size - 12};
-  const uint8_t* table = h.bits_per_sample == 1 ? bit_reverse_table() : nullptr;
-  if (!deblock_dsf(src, h.channels, bpc, h.block_size ? h.block_size : bpc, table,
-                   track.audio.data())) {
-    report_error("  Error: %s: read error in the audio data at byte %llu\n", p,
-                 (unsigned long long)(h.audio_start + src.region));
-    return fail(in, track);
+  const uint64_t block = h.block_size ? h.block_size : bpc;
+  if (leave_audio_in_file) {
+    track.source = PlainSource{path, h.audio_start, h.data_size - 12, bpc, block, h.bits_per_sample == 1};
+    note_padding(track, length);
+  } else {
+    // Room for the padded payload at once, so padding never moves it.
+    const uint64_t padded = padded_to_sacd_frames(length, h.channels, h.sample_rate);
+    track.audio.reserve(size_t(padded));
+    track.audio.resize(size_t(length));
+    DeblockSource src{&in, h.audio_start, h.data_size - 12};
+    const uint8_t* table = h.bits_per_sample == 1 ? bit_reverse_table() : nullptr;
+    if (!deblock_dsf(src, h.channels, bpc, block, table, track.audio.data())) {
+      report_error("  Error: %s: read error in the audio data at byte %llu\n", p,
+                   (unsigned long long)(h.audio_start + src.region));
+      return fail(in, track);
+    }
+    pad_to_sacd_frames(track);
   }
-  pad_to_sacd_frames(track);
 
   if (h.metadata_pointer != 0 && !read_tag(path, in, h.metadata_pointer, track))
     return fail(in, track);

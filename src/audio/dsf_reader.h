@@ -8,8 +8,10 @@ namespace varn {
 
 // Reads a DSF file into a freshly initialised track (album and artist may be
 // preset from the command line). Prints its summary line on success, its
-// errors on standard error; false when the file cannot be used.
-bool read_dsf(const std::string& path, InputTrack& track);
+// errors on standard error; false when the file cannot be used. With
+// `leave_audio_in_file` the audio stays in the file, described by the
+// track's source, and is read when it is written.
+bool read_dsf(const std::string& path, InputTrack& track, bool leave_audio_in_file = false);
 
 // The checks of read_dsf without reading the audio: the file is a DSF file
 // whose header matches its data and whose tag is whole. Prints the same

@@ -8,11 +8,23 @@
 
 namespace varn {
 
+// Where a plain track's audio lies in its file when it is not held in
+// memory (path empty when it is).
+struct PlainSource {
+  std::string path;
+  uint64_t start = 0;              // first audio byte in the file
+  uint64_t region = 0;             // bytes of the audio region
+  uint64_t bytes_per_channel = 0;  // audio bytes of each channel
+  uint64_t block = 0;              // DSF bytes per channel block; 0: interleaved
+  bool reverse_bits = false;       // earliest sample in the LSB
+};
+
 // One input audio file: its payload in the audio area's own layout
 // (byte-interleaved channels, earliest sample in the MSB, whole SACD frames),
 // its tags and, for DST-coded audio, its frames.
 struct InputTrack {
   std::vector<uint8_t> audio;
+  PlainSource source;  // the audio left in the file, when `audio` is empty
   uint32_t channels = 0;
   uint64_t sample_count = 0;
   std::string title;

@@ -37,12 +37,17 @@ uint64_t padded_to_sacd_frames(uint64_t length, uint32_t channels, uint32_t samp
   return length + (frame - length % frame);
 }
 
+void note_padding(const InputTrack& track, uint64_t length) {
+  const uint64_t padded = padded_to_sacd_frames(length, track.channels, track.sample_rate);
+  if (padded != length) report_error("  Pad SACD frames: +%zu bytes\n", size_t(padded - length));
+}
+
 void pad_to_sacd_frames(InputTrack& track) {
   const size_t len = track.audio.size();
   const size_t padded = size_t(padded_to_sacd_frames(len, track.channels, track.sample_rate));
   if (padded == len) return;
   track.audio.resize(padded, 0x69);
-  report_error("  Pad SACD frames: +%zu bytes\n", padded - len);
+  note_padding(track, len);
 }
 
 void apply_id3_texts(const Id3Tag& tag, InputTrack& track) {
@@ -60,6 +65,7 @@ void clear_failed_track(InputTrack& track) {
   std::vector<uint8_t>().swap(track.audio);
   std::vector<DstFrame>().swap(track.dst_frames);
   std::vector<uint8_t>().swap(track.cover);
+  track.source = PlainSource{};
   track.genre.clear();
   track.date.clear();
 }

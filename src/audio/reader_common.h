@@ -47,6 +47,10 @@ void set_sample_rate(const std::string& path, InputTrack& track, uint32_t rate);
 // the pad line when any were added. The rate must be at least 600.
 void pad_to_sacd_frames(InputTrack& track);
 
+// Prints the pad line for a payload of `length` bytes when it needs
+// padding.
+void note_padding(const InputTrack& track, uint64_t length);
+
 // Length of the payload once padded to whole SACD frames.
 uint64_t padded_to_sacd_frames(uint64_t length, uint32_t channels, uint32_t sample_rate);
 

@@ -36,7 +36,9 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
     std::fprintf(stderr, "Unknown extension: %s\n", name.c_str());
     return 1;
   }
-  bool ok = kind == InputKind::Dsf ? read_dsf(name, track) : read_dsdiff(name, track);
+  // Plain audio stays in its file until the image is written (or the track
+  // is coded), so that memory does not grow with the album.
+  bool ok = kind == InputKind::Dsf ? read_dsf(name, track, true) : read_dsdiff(name, track, true);
   if (!ok) {
     std::fprintf(stderr, "Failed to read: %s\n", name.c_str());
     return 1;

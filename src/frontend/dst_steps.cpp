@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "audio/plain_source.h"
 #include "dst/dst_encoder.h"
 #include "dst/dst_parallel.h"
 #include "frontend/stages.h"
@@ -36,7 +37,10 @@ void stage_dst_order(PackRun& run, InputTrack& track) {
 void stage_dst_encode(PackRun& run, InputTrack& track) {
   const PackJob& job = run.job;
   const bool wanted = track.channels > 2 ? !job.no_encode : job.dst_stereo;
-  if (!wanted || track.is_dst || track.audio.empty()) return;
+  if (!wanted || track.is_dst || plain_payload_bytes(track) == 0) return;
+  // The coder takes the whole payload; a track left plain is streamed from
+  // its file when the image is written.
+  if (!load_payload(track)) return;
   if (!g_simd_note.exchange(true)) std::fprintf(stderr, "  [DST] encode SIMD: %s\n", simd_name());
   std::vector<DstFrame> frames =
       dst_encode_track(track.audio.data(), track.audio.size(), static_cast<int>(track.channels),
@@ -46,6 +50,7 @@ void stage_dst_encode(PackRun& run, InputTrack& track) {
   track.dst_frames = std::move(frames);
   track.is_dst = true;
   std::vector<uint8_t>().swap(track.audio);
+  track.source = PlainSource{};
   if (!g_thread_note.exchange(true)) {
     const unsigned hw = platform_hardware_threads();
     std::fprintf(stderr,

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "audio/plain_source.h"
 #include "platform/platform.h"
 #include "sacd/layout.h"
 #include "platform/report.h"
@@ -45,24 +46,37 @@ void put_packet(uint8_t* p, bool frame_start, uint8_t type, uint32_t length) {
   p[1] = uint8_t(length);
 }
 
-// Bytes [pos, pos + n) of a stream whose first `length` bytes are `data`
-// and whose remaining bytes are `fill`.
-void copy_stream(uint8_t* dst, const uint8_t* data, uint64_t length, uint8_t fill, uint64_t pos,
+// Bytes [pos, pos + n) of a stream whose first `length` bytes come from
+// `data` and whose remaining bytes are `fill`. False when the data could
+// not be had.
+bool copy_stream(uint8_t* dst, const PlainBytes& data, uint64_t length, uint8_t fill, uint64_t pos,
                  uint64_t n) {
   uint64_t from_data = 0;
   if (pos < length) from_data = (length - pos) < n ? (length - pos) : n;
-  if (from_data) std::memcpy(dst, data + pos, size_t(from_data));
+  if (from_data) {
+    const uint8_t* bytes = data(pos, size_t(from_data));
+    if (!bytes) return false;
+    std::memcpy(dst, bytes, size_t(from_data));
+  }
   if (n > from_data) std::memset(dst + from_data, fill, size_t(n - from_data));
+  return true;
 }
 
 }  // namespace
 
 void pack_plain_stream(SectorSink& sink, const uint8_t* data, uint64_t length, uint64_t total,
                        uint8_t fill, uint64_t frame_bytes, uint64_t first_frame) {
-  if (frame_bytes == 0) return;
   if (!data) length = 0;
+  pack_plain_stream(sink, [data](uint64_t pos, size_t) { return data + pos; }, length, total, fill,
+                    frame_bytes, first_frame);
+}
+
+bool pack_plain_stream(SectorSink& sink, const PlainBytes& data, uint64_t length, uint64_t total,
+                       uint8_t fill, uint64_t frame_bytes, uint64_t first_frame) {
+  if (frame_bytes == 0) return true;
   uint64_t p = 0;
-  while (p < total && !sink.failed) {
+  bool got = true;
+  while (p < total && !sink.failed && got) {
     const uint64_t k = p / frame_bytes;
     const uint64_t o = p % frame_bytes;
     const uint64_t a = frame_bytes - o;
@@ -76,7 +90,7 @@ void pack_plain_stream(SectorSink& sink, const uint8_t* data, uint64_t length, u
       put_packet(s + 1, false, kTypeFiller, filler);
       put_packet(s + 3, true, kTypeAudio, n);
       put_time_code(s + 5, first_frame + k);
-      copy_stream(s + 8 + filler, data, length, fill, p, n);
+      got = copy_stream(s + 8 + filler, data, length, fill, p, n);
       p += n;
     } else if (a > kPlainPieceBytes) {
       // Inside a frame.
@@ -85,7 +99,7 @@ void pack_plain_stream(SectorSink& sink, const uint8_t* data, uint64_t length, u
       s[0] = 0x40;
       put_packet(s + 1, false, kTypeFiller, filler);
       put_packet(s + 3, false, kTypeAudio, n);
-      copy_stream(s + 5 + filler, data, length, fill, p, n);
+      got = copy_stream(s + 5 + filler, data, length, fill, p, n);
       p += n;
     } else {
       const uint64_t tail = a < left ? a : left;
@@ -101,7 +115,7 @@ void pack_plain_stream(SectorSink& sink, const uint8_t* data, uint64_t length, u
         put_packet(s + 3, false, kTypeAudio, ta);
         put_packet(s + 5, true, kTypeAudio, b);
         put_time_code(s + 7, first_frame + k + 1);
-        copy_stream(s + 10 + filler, data, length, fill, p, ta + b);
+        got = copy_stream(s + 10 + filler, data, length, fill, p, ta + b);
         p += ta + b;
       } else {
         // Last sector of the stream.
@@ -109,11 +123,12 @@ void pack_plain_stream(SectorSink& sink, const uint8_t* data, uint64_t length, u
         s[0] = 0x40;
         put_packet(s + 1, false, kTypeFiller, filler);
         put_packet(s + 3, false, kTypeAudio, ta);
-        copy_stream(s + 5 + filler, data, length, fill, p, ta);
+        got = copy_stream(s + 5 + filler, data, length, fill, p, ta);
         p += ta;
       }
     }
   }
+  return got;
 }
 
 std::vector<uint8_t> pack_plain_dsd(const uint8_t* data, size_t length, uint32_t channels,
@@ -211,6 +226,28 @@ std::vector<uint8_t> pack_dst(const std::vector<DstFrame>& frames, uint32_t chan
   return out;
 }
 
+namespace {
+
+// A plain track's audio, from memory or streamed from its file; padding
+// and the bytes of a last partial frame are 0x69. False after the message
+// when its file could not be read.
+bool write_plain_track(SectorSink& sink, const InputTrack& t, uint64_t total, uint64_t frame,
+                       uint64_t first_frame) {
+  if (!t.audio.empty() || t.source.path.empty()) {
+    pack_plain_stream(sink, t.audio.data(), t.audio.size(), total, 0x69, frame, first_frame);
+    return true;
+  }
+  PayloadFeed feed;
+  if (open_feed(feed, t) &&
+      pack_plain_stream(sink, [&feed](uint64_t pos, size_t n) { return feed_bytes(feed, pos, n); },
+                        plain_payload_bytes(t), total, 0x69, frame, first_frame))
+    return true;
+  report_error("  Error: %s: read error in the audio data\n", t.source.path.c_str());
+  return false;
+}
+
+}  // namespace
+
 Sector run_out_sector() {
   Sector s;
   s.fill(0x55);
@@ -263,7 +300,7 @@ bool write_audio_area(FILE* image, const DiscLayout& layout) {
         plain_written = true;
       }
       const uint64_t total = plain_stream_bytes(t);
-      pack_plain_stream(sink, t.audio.data(), t.audio.size(), total, 0x69, frame, counter);
+      if (!write_plain_track(sink, t, total, frame, counter)) return false;
       counter += track_frame_count(t);
       if (total) plain_written = true;
     }

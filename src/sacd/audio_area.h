@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <cstdio>
 #include <vector>
 
@@ -35,6 +36,14 @@ void sink_flush(SectorSink& sink);
 // pause with length 0). Frames of `frame_bytes`; time codes from
 // `first_frame`.
 void pack_plain_stream(SectorSink& sink, const uint8_t* data, uint64_t length, uint64_t total,
+                       uint8_t fill, uint64_t frame_bytes, uint64_t first_frame);
+
+// Bytes [pos, pos + n) of a plain stream's data, requested in increasing
+// order; null when they cannot be had.
+using PlainBytes = std::function<const uint8_t*(uint64_t pos, size_t n)>;
+// The same with the data from `data`; false when it failed (the sectors
+// written so far stay).
+bool pack_plain_stream(SectorSink& sink, const PlainBytes& data, uint64_t length, uint64_t total,
                        uint8_t fill, uint64_t frame_bytes, uint64_t first_frame);
 
 // The sectors of one plain stream (a track or a pause), padded to whole

@@ -3,13 +3,15 @@
 #include <cstdio>
 #include <limits>
 
+#include "audio/plain_source.h"
+
 namespace varn {
 
 uint64_t plain_frame_bytes(const InputTrack& t) { return uint64_t(t.sample_rate / 600) * t.channels; }
 
 uint64_t plain_stream_bytes(const InputTrack& t) {
   const uint64_t frame = plain_frame_bytes(t);
-  const uint64_t len = t.audio.size();
+  const uint64_t len = plain_payload_bytes(t);
   if (frame == 0 || len % frame == 0) return len;
   return len + (frame - len % frame);
 }

@@ -10,6 +10,7 @@
 #include "sacd/layout.h"
 #include "sacd/sector.h"
 #include "sacd/text_encoding.h"
+#include "audio/plain_source.h"
 #include "platform/report.h"
 
 namespace varn {
@@ -212,7 +213,7 @@ void detail_tracks(std::string& out, const std::vector<InputTrack>& tracks) {
     appendf(out, "  %-22s %u\n", "DSD rate", t.rate_multiple);
     appendf(out, "  %-22s %llu\n", "samples", (unsigned long long)t.sample_count);
     appendf(out, "  %-22s %u\n", "frames", frames);
-    appendf(out, "  %-22s %zu bytes\n", "data size", t.audio.size());
+    appendf(out, "  %-22s %zu bytes\n", "data size", size_t(plain_payload_bytes(t)));
     appendf(out, "  %-22s %u sectors\n", "DSD sectors",
             uint32_t(plain_stream_sectors(uint64_t(frames) * plain_frame_bytes(t))));
     appendf(out, "  %-22s %u frames (%.1f sec)\n", "pause", t.pause_frames, t.pause_frames / 75.0);
