@@ -2,11 +2,15 @@
 // bit orders; header edge cases and their messages; ID3v2 tags and covers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "audio/dsdiff_reader.h"
+#include "audio/dsf_reader.h"
 #include "audio/input_track.h"
+#include "audio/plain_source.h"
 #include "audio_test_util.h"
 #include "support/test_support.h"
 
@@ -409,4 +413,40 @@ TEST(DsfReader, MetadataPointerWithoutTag) {
   write_file(dir.file("huge.dsf"), g);
   InputTrack h;
   EXPECT_FALSE(run_dsf(dir.file("huge.dsf"), h).ok);
+}
+
+// Audio left in the file reads back as the loaded payload, padding included,
+// from any offset, for DSF block layouts and bit orders and for DSDIFF.
+TEST(PlainSource, StreamedPayloadEqualsTheLoadedOne) {
+  ScratchDir dir;
+  const std::vector<uint8_t> payload = signal(5, 2822400, (2 * 4704 + 333) * 8);
+  dsdgen::DsfOptions small_blocks, one_block, msb;
+  small_blocks.block_size = 1000;
+  one_block.block_size = 0;
+  msb.lsb_first = false;
+  std::vector<std::string> files = {dsf(dir, "a.dsf", 5, 2822400, payload, small_blocks),
+                                    dsf(dir, "b.dsf", 5, 2822400, payload, one_block),
+                                    dsf(dir, "c.dsf", 5, 2822400, payload, msb), dir.file("d.dff")};
+  ASSERT_TRUE(dsdgen::write_dsdiff(files[3], 5, 2822400, payload, {}));
+  for (const std::string& f : files) {
+    const bool dff = f.back() == 'f' && f[f.size() - 2] == 'f';
+    InputTrack loaded, left;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(dff ? varn::read_dsdiff(f, loaded) : varn::read_dsf(f, loaded)) << f;
+    ASSERT_TRUE(dff ? varn::read_dsdiff(f, left, true) : varn::read_dsf(f, left, true)) << f;
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(left.audio.empty());
+    ASSERT_EQ(varn::plain_payload_bytes(left), loaded.audio.size()) << f;
+    varn::InputFile in;
+    ASSERT_TRUE(varn::open_input(f, in));
+    for (uint64_t pos : {uint64_t(0), uint64_t(1), uint64_t(4999), uint64_t(loaded.audio.size() - 2100)}) {
+      std::vector<uint8_t> got(2100);
+      ASSERT_TRUE(varn::read_payload(left, in, pos, got.data(), got.size()));
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), loaded.audio.begin() + long(pos))) << f << " at " << pos;
+    }
+    ASSERT_TRUE(varn::load_payload(left));
+    EXPECT_EQ(left.audio, loaded.audio) << f;
+  }
 }
