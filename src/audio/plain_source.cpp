@@ -29,14 +29,16 @@ bool read_payload(const InputTrack& t, InputFile& in, uint64_t pos, uint8_t* out
   std::memset(out + real, kPadding, n - real);
   if (real == 0) return true;
   if (s.block == 0) return read_at(in, s.start + pos, out, real) == real;
+  const uint8_t* table = s.reverse_bits ? bit_reverse_table() : nullptr;
+  DeblockSource src{&in, s.start, s.region};
+  if (pos % C == 0 && real % C == 0)
+    return deblock_dsf_range(src, t.channels, s.bytes_per_channel, s.block, table, pos / C, real / C, out);
   // Whole sample bytes of every channel around the range, woven, then cut.
   const uint64_t first = pos / C;
   const uint64_t last = (pos + real + C - 1) / C;
   std::vector<uint8_t> woven(size_t((last - first) * C));
-  DeblockSource src{&in, s.start, s.region};
-  const bool ok = deblock_dsf_range(src, t.channels, s.bytes_per_channel, s.block,
-                                    s.reverse_bits ? bit_reverse_table() : nullptr, first, last - first,
-                                    woven.data());
+  const bool ok =
+      deblock_dsf_range(src, t.channels, s.bytes_per_channel, s.block, table, first, last - first, woven.data());
   std::memcpy(out, woven.data() + (pos - first * C), real);
   return ok;
 }
