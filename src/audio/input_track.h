@@ -30,6 +30,7 @@ struct InputTrack {
   std::string title;
   std::string artist;
   std::string album;
+  std::string composer;  // the track's composer text on the disc
   std::string genre;
   std::string date;
   uint32_t rate_multiple = 64;

@@ -4,6 +4,7 @@
 
 #include "frontend/stages.h"
 #include "metadata/codes.h"
+#include "metadata/disc_date.h"
 #include "metadata/cue_export.h"
 #include "metadata/cue_import.h"
 
@@ -18,8 +19,15 @@ StageResult stage_cue_import(PackRun& run) {
     return 1;
   }
   run.have_cue = true;
-  if (job.album.empty()) job.album = run.cue.title;
-  if (job.artist.empty()) job.artist = run.cue.performer;
+  // The sheet's album fields fill what no option gives.
+  const CueSheet& cue = run.cue;
+  if (job.album.empty()) job.album = cue.title;
+  if (job.artist.empty()) job.artist = cue.performer;
+  if (job.composer.empty()) job.composer = cue.songwriter;
+  if (job.genre.empty()) job.genre = cue.genre;
+  if (job.catalog.empty()) job.catalog = cue.catalog;
+  if (job.year.empty()) job.year = cue.date.substr(0, is_iso_date(cue.date) ? 4 : std::string::npos);
+  if (job.date.empty() && is_iso_date(cue.date)) job.date = cue.date;
   std::fprintf(stderr, "Loaded %zu tracks from CUE: '%s'\n", run.cue.tracks.size(), run.cue.title.c_str());
   if (run.cue.tracks.size() != job.inputs.size())
     std::fprintf(stderr, "Warning: CUE has %zu tracks but %zu input files\n", run.cue.tracks.size(),
@@ -32,6 +40,7 @@ void stage_cue_track_text(PackRun& run, InputTrack& track, size_t p, bool title_
   const CueTrack& cue = run.cue.tracks[p];
   if (!title_from_tag && !cue.title.empty()) track.title = cue.title;
   if (track.artist.empty()) track.artist = cue.performer;
+  if (track.composer.empty()) track.composer = cue.songwriter;
 }
 
 void stage_cue_track_isrc(PackRun& run, InputTrack&, size_t p) {

@@ -52,6 +52,8 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   if (title != run.job.track_titles.end()) track.title = title->second;
   auto artist = run.job.track_artists.find(static_cast<int32_t>(p));
   if (artist != run.job.track_artists.end()) track.artist = artist->second;
+  // The album's composer for every track that names none of its own.
+  if (track.composer.empty()) track.composer = run.job.composer;
   stage_cue_track_isrc(run, track, p);
   stage_dst_order(run, track);
 

@@ -50,7 +50,7 @@ std::vector<MetaIssue> preflight_layout_checks(const PackRun& run, const AlbumMe
   std::vector<MetaIssue> issues;
   DiscLayout layout = run.layout;  // planned with the run's tracks
   copy_album_fields(run.job, layout);
-  const uint8_t charset = disc_charset(layout.album, layout.artist, run.tracks);
+  const uint8_t charset = disc_charset(layout.album, layout.artist, run.tracks, layout.label);
   if (!master_text_fits(layout, charset)) {
     char text[200];
     std::snprintf(text, sizeof text,
@@ -59,6 +59,21 @@ std::vector<MetaIssue> preflight_layout_checks(const PackRun& run, const AlbumMe
                   master_text_bytes(layout, charset), kMasterTextRoom);
     issues.push_back(MetaIssue{2, "disc", text});
   }
+  // Players and rippers read DSD64 areas only; other rates are written as
+  // asked, with one warning that names them.
+  std::string rates;
+  for (const InputTrack& t : run.tracks) {
+    const std::string rate = std::to_string(t.sample_rate) + " Hz";
+    if (t.sample_rate != 2822400 && rates.find(rate) == std::string::npos)
+      rates += (rates.empty() ? "" : ", ") + rate;
+  }
+  if (!rates.empty())
+    issues.push_back(MetaIssue{
+        1, "disc",
+        "audio at " + rates +
+            ": SACD players and rippers read only 2822400 Hz (DSD64) areas (an SACD ripper processes 0 "
+            "frames of a DSD128 area); the image is written as asked -- --dsd-disc keeps the files at "
+            "their own rate"});
   return issues;
 }
 

@@ -14,6 +14,7 @@
 #include "platform/staged_output.h"
 #include "sacd/area_toc.h"
 #include "sacd/capacity_report.h"
+#include "sacd/genre.h"
 #include "sacd/image_builder.h"
 #include "sacd/layout.h"
 #include "sacd/text_encoding.h"
@@ -38,13 +39,14 @@ StageResult stage_plan_layout(PackRun& run) {
 
   // The Area TOC blocks grow with their track text, which depends on the
   // disc's character set.
-  const uint8_t charset = disc_charset(run.job.album, run.job.artist, run.tracks);
+  const uint8_t charset = disc_charset(run.job.album, run.job.artist, run.tracks, run.job.label);
   uint32_t reserved[2] = {0, 0};
   for (int pass = 0; pass < 2; ++pass) {
     const bool mch = pass == 1;
     const std::vector<size_t> area = area_track_positions(run.tracks, mch);
     if (area.empty()) continue;
-    const AreaTocShape shape = area_toc_shape(run.tracks, area, run.job.track_isrcs, charset);
+    const AreaTocShape shape =
+        area_toc_shape(run.tracks, area, run.job.track_isrcs, charset, sacd_genre_code(run.job.genre));
     if (shape.text_sectors > kMaxTrackTextSectors) {
       std::fprintf(stderr,
                    "Error: the track titles and artists of the %s area need %u text sectors, but an "

@@ -196,6 +196,8 @@ void parse_cue_text(const std::string& text, CueSheet& sheet) {
       (in_track ? current.title : sheet.title) = read_value(line, 5);
     } else if (keyword == "PERFORMER") {
       (in_track ? current.performer : sheet.performer) = read_value(line, 9);
+    } else if (keyword == "SONGWRITER") {
+      (in_track ? current.songwriter : sheet.songwriter) = read_value(line, 10);
     } else if (keyword == "ISRC") {
       if (in_track) current.isrc = read_value(line, 4);
     } else if (keyword == "FILE") {
@@ -233,7 +235,7 @@ void parse_cue_text(const std::string& text, CueSheet& sheet) {
         set_index(time, current.index0);
       }
     }
-    // SONGWRITER, FLAGS, PREGAP, POSTGAP and anything else: ignored.
+    // FLAGS, PREGAP, POSTGAP and anything else: ignored.
   }
   flush();
 }

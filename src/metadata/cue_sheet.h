@@ -10,6 +10,7 @@ struct CueTrack {
   int32_t number = 0;
   std::string title;
   std::string performer;
+  std::string songwriter;
   std::string isrc;
   std::string file_name;
   std::string file_type;
@@ -22,6 +23,7 @@ struct CueTrack {
 struct CueSheet {
   std::string title;
   std::string performer;
+  std::string songwriter;
   std::string genre;
   std::string date;
   std::string comment;

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "metadata/codes.h"
+#include "metadata/disc_date.h"
 #include "platform/report.h"
 
 namespace varn {
@@ -146,6 +147,13 @@ std::vector<MetaIssue> preflight_album(const AlbumMeta& album) {
   // 5. Year.
   if (!album.year.empty() && !four_digits(album.year))
     add(issues, 1, "album", "year is not 4 digits: \"" + album.year + "\" (the SACD text area stores 4 digits)");
+
+  // The disc date: a date that is no real YYYY-MM-DD day is not used.
+  if (!album.date.empty() && !is_iso_date(album.date))
+    add(issues, 1, "disc",
+        "date is not a valid YYYY-MM-DD date: \"" + album.date + "\" -- the disc date takes " +
+            (album.year.empty() ? std::string("today's date")
+                                : "the year " + album.year + " with today's month and day"));
 
   // 6. Disc number and total.
   if (!album.disc_number.empty() || !album.disc_total.empty()) {

@@ -2,11 +2,15 @@
 
 #include <cstring>
 
+#include "sacd/genre.h"
 #include "sacd/layout.h"
 #include "sacd/text_encoding.h"
 #include "platform/report.h"
 
 namespace varn {
+
+// Genre entries of the ISRC and genre list: 4 bytes per track.
+constexpr size_t kGenreListOffset = 3068;
 
 AreaDesc describe_area(const DiscLayout& layout, bool multichannel) {
   static const std::vector<InputTrack> kNone;
@@ -56,17 +60,15 @@ std::vector<uint8_t> build_track_text_block(const std::vector<InputTrack>& track
     if (block.size() > 0xFFFF) break;
     put_be16(block.data() + 8 + 2 * i, uint32_t(block.size()));
     const std::string title = t.title.empty() ? "Track " + std::to_string(i + 1) : t.title;
-    const bool has_artist = !t.artist.empty();
-    block.push_back(has_artist ? 2 : 1);
+    // Items: title (type 1), performer (2), composer (4) when present.
+    const std::pair<uint8_t, const std::string*> items[] = {{1, &title}, {2, &t.artist}, {4, &t.composer}};
+    block.push_back(uint8_t(1 + !t.artist.empty() + !t.composer.empty()));
     block.insert(block.end(), 3, 0);
-    block.push_back(1);
-    block.push_back(0x20);
-    append(encode_text_as(charset, title));
-    block.push_back(0);
-    if (has_artist) {
-      block.push_back(2);
+    for (const auto& [type, text] : items) {
+      if (type != 1 && text->empty()) continue;
+      block.push_back(type);
       block.push_back(0x20);
-      append(encode_text_as(charset, t.artist));
+      append(encode_text_as(charset, *text));
       block.push_back(0);
     }
     block.push_back(0);
@@ -78,10 +80,11 @@ std::vector<uint8_t> build_track_text_block(const std::vector<InputTrack>& track
 }
 
 std::vector<uint8_t> build_isrc_list(const std::map<int32_t, std::string>& isrc_by_track,
-                                     const std::vector<size_t>& area_tracks) {
+                                     const std::vector<size_t>& area_tracks, uint8_t genre) {
   std::vector<uint8_t> list(kIsrcListBytes, 0);
   std::memcpy(list.data(), "SACD_IGL", 8);
   for (size_t i = 0; i < area_tracks.size() && i < kMaxAreaTracks; ++i) {
+    if (genre) put_genre_entry(list.data() + kGenreListOffset + 4 * i, genre);
     auto it = isrc_by_track.find(int32_t(area_tracks[i]));
     if (it == isrc_by_track.end()) continue;
     std::string code;
@@ -116,9 +119,10 @@ AreaTocShape area_toc_shape(const std::vector<uint8_t>& text_block,
 
 AreaTocShape area_toc_shape(const std::vector<InputTrack>& tracks,
                             const std::vector<size_t>& area_tracks,
-                            const std::map<int32_t, std::string>& isrc_by_track, uint8_t charset) {
+                            const std::map<int32_t, std::string>& isrc_by_track, uint8_t charset,
+                            uint8_t genre) {
   return area_toc_shape(build_track_text_block(tracks, area_tracks, charset),
-                        build_isrc_list(isrc_by_track, area_tracks));
+                        build_isrc_list(isrc_by_track, area_tracks, genre));
 }
 
 Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, const AreaTocShape& shape) {
@@ -184,7 +188,8 @@ AreaTocBlock build_area_toc_block(const DiscLayout& layout, bool multichannel, u
   const std::vector<InputTrack>& tracks = layout.tracks ? *layout.tracks : kNone;
   const AreaDesc area = describe_area(layout, multichannel);
   const std::vector<uint8_t> text = build_track_text_block(tracks, area.tracks, charset);
-  const std::vector<uint8_t> isrc = build_isrc_list(layout.isrc_by_track, area.tracks);
+  const std::vector<uint8_t> isrc =
+      build_isrc_list(layout.isrc_by_track, area.tracks, sacd_genre_code(layout.genre));
   AreaTocBlock block;
   block.shape = area_toc_shape(text, isrc);
   block.bytes.assign(size_t(block.shape.block_sectors) * kSectorBytes, 0);

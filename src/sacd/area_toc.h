@@ -9,7 +9,7 @@
 //   N+2        SACDTRL1
 //   N+3        SACDTRL2
 //   N+4, N+5   SACD_IGL (its second sector zeros unless the area has ISRCs
-//              beyond its 170th track)
+//              beyond its 170th track or a genre)
 // The TOC's size field says 6; the layout reserves 5 sectors when the last
 // one is all zeros (the next structure may take it), else 6.
 // With more text sectors the lists come first, so that a reader walking the
@@ -60,10 +60,11 @@ uint8_t loudspeaker_config(uint32_t channels);
 std::vector<uint8_t> build_track_text_block(const std::vector<InputTrack>& tracks,
                                             const std::vector<size_t>& area_tracks,
                                             uint8_t charset);
-// ISRC list (4092 bytes) for the area's tracks; ISRCs looked up by the
-// track's position in the whole track list.
+// ISRC and genre list (4092 bytes) for the area's tracks; ISRCs looked up
+// by the track's position in the whole track list; every track's genre
+// entry from the album's genre code (none for 0).
 std::vector<uint8_t> build_isrc_list(const std::map<int32_t, std::string>& isrc_by_track,
-                                     const std::vector<size_t>& area_tracks);
+                                     const std::vector<size_t>& area_tracks, uint8_t genre = 0);
 
 // Sector counts of a block and where its parts lie (sectors from N).
 struct AreaTocShape {
@@ -79,7 +80,8 @@ AreaTocShape area_toc_shape(const std::vector<uint8_t>& text_block,
                             const std::vector<uint8_t>& isrc_list);
 AreaTocShape area_toc_shape(const std::vector<InputTrack>& tracks,
                             const std::vector<size_t>& area_tracks,
-                            const std::map<int32_t, std::string>& isrc_by_track, uint8_t charset);
+                            const std::map<int32_t, std::string>& isrc_by_track, uint8_t charset,
+                            uint8_t genre = 0);
 
 // The sectors of a block.
 Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, const AreaTocShape& shape);

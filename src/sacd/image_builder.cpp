@@ -186,7 +186,7 @@ bool fits_largest_disc(const DiscLayout& l) {
 
 bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& report) {
   if (!fits_largest_disc(l)) return false;
-  select_charset(disc_charset(l.album, l.artist, *l.tracks));
+  select_charset(disc_charset(l.album, l.artist, *l.tracks, l.label));
   CoverFile cover;
   // A cover that was asked for and cannot be used fails the build: the
   // disc would silently lack it.

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "metadata/disc_date.h"
+#include "sacd/genre.h"
 #include "sacd/text_encoding.h"
 #include "platform/report.h"
 
@@ -27,6 +29,18 @@ bool read_year(const std::string& text, long& year) {
   return true;
 }
 
+// A disc count as the pre-flight reads it: digits only, at least 1; 0 when
+// it is not one (or too large for the 16-bit fields).
+uint32_t disc_count(const std::string& text) {
+  if (text.empty() || text.size() > 5) return 0;
+  uint32_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+    v = v * 10 + uint32_t(c - '0');
+  }
+  return v <= 0xFFFF ? v : 0;
+}
+
 }  // namespace
 
 Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& clock) {
@@ -35,19 +49,33 @@ Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& c
   std::memcpy(p, "SACDMTOC", 8);
   p[8] = 0x01;
   p[9] = 0x14;
-  put_be16(p + 16, 1);
-  put_be16(p + 18, 1);
+  // The album set: disc N of M when both are given and N lies in 1..M.
+  const uint32_t number = disc_count(l.disc_number), total = disc_count(l.disc_total);
+  const bool in_set = number >= 1 && total >= 1 && number <= total;
+  put_be16(p + 16, in_set ? total : 1);
+  put_be16(p + 18, in_set ? number : 1);
   char catalog[17];
   std::snprintf(catalog, sizeof catalog, "%-16.16s",
                 l.catalog.empty() ? "0000000000000000" : l.catalog.c_str());
   std::memcpy(p + 24, catalog, 16);
   std::memcpy(p + 88, catalog, 16);
+  const uint8_t genre = sacd_genre_code(l.genre);
+  put_genre_entry(p + 40, genre);
+  put_genre_entry(p + 104, genre);
   put_be32(p + 64, l.area1_toc_lsn);
   put_be16(p + 84, l.area1_toc_sectors);
   put_be32(p + 72, l.area2_toc_lsn);
   put_be16(p + 86, l.area2_toc_sectors);
+  // A valid --date gives the whole disc date; otherwise the year text and
+  // the clock's month and day.
   uint32_t year = uint32_t(clock.year);
-  if (!l.year.empty()) {
+  uint32_t month = uint32_t(clock.month), day = uint32_t(clock.day);
+  CalendarDate date;
+  if (parse_iso_date(l.date, date)) {
+    year = uint32_t(date.year);
+    month = uint32_t(date.month);
+    day = uint32_t(date.day);
+  } else if (!l.year.empty()) {
     long v = 0;
     if (read_year(l.year, v)) {
       year = uint32_t(v);
@@ -56,8 +84,8 @@ Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& c
     }
   }
   put_be16(p + 120, year & 0xFFFF);
-  p[122] = uint8_t(clock.month);
-  p[123] = uint8_t(clock.day);
+  p[122] = uint8_t(month);
+  p[123] = uint8_t(day);
   p[128] = uint8_t(l.master_text_copies);
   p[136] = 'e';
   p[137] = 'n';
@@ -75,7 +103,7 @@ MasterTexts master_texts(const DiscLayout& l) {
   const InputTrack* first = (l.tracks && !l.tracks->empty()) ? &(*l.tracks)[0] : nullptr;
   t.album_title = !l.album.empty() ? l.album : first ? first->album : std::string();
   t.album_artist = !l.artist.empty() ? l.artist : first ? first->artist : std::string();
-  t.album_publisher = kPublisher;
+  t.album_publisher = l.label.empty() ? kPublisher : l.label;
   t.album_copyright = l.copyright;
   if (!l.disc_number.empty()) {
     t.disc_title = "Disc " + l.disc_number;

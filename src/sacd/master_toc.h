@@ -16,8 +16,10 @@ namespace varn {
 // Bytes of the Master Text data area (offsets 48..2047).
 constexpr size_t kMasterTextRoom = 2000;
 
-// Master TOC sector; the disc date from `clock` (year from the layout's year
-// text when it reads as a number, else a warning and the clock's year).
+// Master TOC sector: album set from the disc number and total, genre
+// entries from the album's genre, the disc date from a valid date text, else
+// from `clock` (year from the layout's year text when it reads as a number,
+// else a warning and the clock's year).
 Sector build_master_toc(const DiscLayout& layout, uint8_t charset, const CivilTime& clock);
 // Writes the sector at master_toc_lsn + 0, + 10, + 20; clock from the
 // volume time, charset the current one.

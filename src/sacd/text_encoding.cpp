@@ -181,7 +181,8 @@ uint8_t choose_charset(const std::vector<std::string>& texts) {
 }
 
 std::vector<std::string> disc_charset_texts(const std::string& album, const std::string& artist,
-                                            const std::vector<InputTrack>& tracks) {
+                                            const std::vector<InputTrack>& tracks,
+                                            const std::string& publisher) {
   std::vector<std::string> texts;
   texts.reserve(2 + 2 * tracks.size());
   texts.push_back(album);
@@ -190,6 +191,9 @@ std::vector<std::string> disc_charset_texts(const std::string& album, const std:
     texts.push_back(t.title);
     texts.push_back(t.artist);
   }
+  if (!publisher.empty()) texts.push_back(publisher);
+  for (const InputTrack& t : tracks)
+    if (!t.composer.empty()) texts.push_back(t.composer);
   return texts;
 }
 

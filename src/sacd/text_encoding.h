@@ -19,15 +19,16 @@ namespace varn {
 uint8_t choose_charset(const std::vector<std::string>& texts);
 
 // The texts the choice looks at: album, artist, then every track's title
-// and artist.
+// and artist; further the publisher and the track composers where given.
 std::vector<std::string> disc_charset_texts(const std::string& album, const std::string& artist,
-                                            const std::vector<InputTrack>& tracks);
+                                            const std::vector<InputTrack>& tracks,
+                                            const std::string& publisher = {});
 
-// The character set of a disc's text: chosen from its album, artist and
-// track texts, the same for every structure that carries text.
+// The character set of a disc's text: chosen from its album, artist,
+// publisher and track texts, the same for every structure that carries text.
 inline uint8_t disc_charset(const std::string& album, const std::string& artist,
-                            const std::vector<InputTrack>& tracks) {
-  return choose_charset(disc_charset_texts(album, artist, tracks));
+                            const std::vector<InputTrack>& tracks, const std::string& publisher = {}) {
+  return choose_charset(disc_charset_texts(album, artist, tracks, publisher));
 }
 
 // Current encoder of this thread. A code without a table row selects 0.

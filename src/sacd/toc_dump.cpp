@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "sacd/area_toc.h"
+#include "sacd/genre.h"
 #include "sacd/layout.h"
 #include "sacd/sector.h"
 #include "sacd/text_encoding.h"
@@ -50,8 +51,9 @@ const char* area_label(const DiscLayout& l, bool multichannel) {
 
 AreaTocShape toc_shape_of(const DiscLayout& l, bool multichannel) {
   const std::vector<InputTrack>& tracks = tracks_of(l);
-  const uint8_t charset = disc_charset(l.album, l.artist, tracks);
-  return area_toc_shape(tracks, area_track_positions(tracks, multichannel), l.isrc_by_track, charset);
+  const uint8_t charset = disc_charset(l.album, l.artist, tracks, l.label);
+  return area_toc_shape(tracks, area_track_positions(tracks, multichannel), l.isrc_by_track, charset,
+                        sacd_genre_code(l.genre));
 }
 
 void area_block(std::string& out, const DiscLayout& l, bool multichannel) {

@@ -74,6 +74,37 @@ TEST(CueStages, OptionsWinOverTheSheet) {
   EXPECT_EQ(s.err, "Loaded 3 tracks from CUE: 'Sheet Album'\n");
 }
 
+TEST(CueStages, EacSheetFillsCatalogGenreDateAndComposers) {
+  const std::string sheet =
+      "REM GENRE Classical\nREM DATE 1987-05-04\nCATALOG 0724356648324\nSONGWRITER \"Album Writer\"\n"
+      "TRACK 01 AUDIO\n  SONGWRITER \"Track Writer\"\nTRACK 02 AUDIO\n";
+  CueRun c(2, sheet);
+  const PackJob& job = c.run.job;
+  EXPECT_EQ(job.genre, "Classical");
+  EXPECT_EQ(job.year, "1987");
+  EXPECT_EQ(job.date, "1987-05-04");
+  EXPECT_EQ(job.catalog, "0724356648324");
+  EXPECT_EQ(job.composer, "Album Writer");
+  InputTrack a, b;
+  stage_cue_track_text(c.run, a, 0, false);
+  stage_cue_track_text(c.run, b, 1, false);
+  EXPECT_EQ(a.composer, "Track Writer");
+  EXPECT_EQ(b.composer, "");  // the album's composer comes later, from the job
+
+  // Options win; a year alone stays the year.
+  ScratchDir dir;
+  write_text(dir.file("b.cue"), "REM GENRE Classical\nREM DATE 1987\nCATALOG 0724356648324\n");
+  PackRun run;
+  run.job.cue_path = dir.file("b.cue");
+  run.job.genre = "Jazz";
+  run.job.catalog = "X1";
+  capture([&] { stage_cue_import(run); });
+  EXPECT_EQ(run.job.genre, "Jazz");
+  EXPECT_EQ(run.job.catalog, "X1");
+  EXPECT_EQ(run.job.year, "1987");
+  EXPECT_EQ(run.job.date, "");
+}
+
 TEST(CueStages, ImportFailureEndsTheRun) {
   ScratchDir dir;
   PackRun run;

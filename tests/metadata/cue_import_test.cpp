@@ -169,6 +169,9 @@ TEST(CueParse, RemLinesAndCatalog) {
   EXPECT_EQ(parse("REM DATE 1999\nREM DATE").date, "");
   EXPECT_EQ(parse("rem date 2001").date, "2001");
   EXPECT_EQ(parse("REM").genre, "");
+  const CueSheet w = parse("SONGWRITER \"Album Writer\"\nTRACK 01 AUDIO\n  songwriter Track Writer\n");
+  EXPECT_EQ(w.songwriter, "Album Writer");
+  EXPECT_EQ(w.tracks.at(0).songwriter, "Track Writer");
 }
 
 TEST(CueParse, FileLinesIndexesAndIgnoredLines) {

@@ -133,6 +133,34 @@ TEST(Preflight, AlbumTitleYearAndEmptyTrackList) {
             (std::vector<std::string>{"1 album: year is not 4 digits: \"1987a\" (the SACD text area stores 4 digits)"}));
   a.year = "";
   EXPECT_TRUE(preflight_album(a).empty());
+  // A date that is no real day is not used, and the warning says what is.
+  a.date = "2019-02-29";
+  a.year = "2019";
+  EXPECT_EQ(messages(preflight_album(a)),
+            (std::vector<std::string>{"1 disc: date is not a valid YYYY-MM-DD date: \"2019-02-29\" -- the disc "
+                                      "date takes the year 2019 with today's month and day"}));
+  a.date = "May 4";
+  a.year = "";
+  EXPECT_EQ(messages(preflight_album(a)),
+            (std::vector<std::string>{
+                "1 disc: date is not a valid YYYY-MM-DD date: \"May 4\" -- the disc date takes today's date"}));
+  a.date = "2020-02-29";
+  EXPECT_TRUE(preflight_album(a).empty());
+}
+
+TEST(Preflight, RatesPlayersCannotReadAreNamedOnce) {
+  PackRun run;
+  run.tracks.resize(3);
+  run.tracks[0].sample_rate = 5644800;
+  run.tracks[1].sample_rate = 5644800;
+  run.tracks[2].sample_rate = 3072000;
+  EXPECT_EQ(messages(preflight_layout_checks(run, AlbumMeta())),
+            (std::vector<std::string>{
+                "1 disc: audio at 5644800 Hz, 3072000 Hz: SACD players and rippers read only 2822400 Hz (DSD64) "
+                "areas (an SACD ripper processes 0 frames of a DSD128 area); the image is written as asked -- "
+                "--dsd-disc keeps the files at their own rate"}));
+  for (InputTrack& t : run.tracks) t.sample_rate = 2822400;
+  EXPECT_TRUE(preflight_layout_checks(run, AlbumMeta()).empty());
 }
 
 TEST(Preflight, DiscNumberRules) {

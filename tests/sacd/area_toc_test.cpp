@@ -78,14 +78,17 @@ TEST(AreaToc, TrackTextRecords) {
                                     pattern_track(6, 2822400, 1), pattern_track(2, 2822400, 1)};
   tracks[1].title = "Ab";
   tracks[1].artist = "C";
+  tracks[3].composer = "Kx";
   const std::vector<uint8_t> text = build_track_text_block(tracks, area_track_positions(tracks, false), 0);
   ASSERT_EQ(text.size(), 2048u);
   std::vector<uint8_t> want(2048, 0);
   std::memcpy(want.data(), "SACDTTxt", 8);
   const std::vector<uint8_t> r1 = {1, 0, 0, 0, 1, 0x20, 'T', 'r', 'a', 'c', 'k', ' ', '1', 0, 0, 0};
   const std::vector<uint8_t> r2 = {2, 0, 0, 0, 1, 0x20, 'A', 'b', 0, 2, 0x20, 'C', 0, 0, 0, 0};
-  // The third track of the area is the fourth of the job: "Track 3".
-  const std::vector<uint8_t> r3 = {1, 0, 0, 0, 1, 0x20, 'T', 'r', 'a', 'c', 'k', ' ', '3', 0, 0, 0};
+  // The third track of the area is the fourth of the job: "Track 3", with
+  // its composer as item type 4.
+  const std::vector<uint8_t> r3 = {2, 0, 0, 0, 1, 0x20, 'T', 'r', 'a', 'c', 'k', ' ', '3', 0,
+                                   4, 0x20, 'K', 'x', 0, 0, 0, 0};
   put_be16(want.data() + 8, 518);
   put_be16(want.data() + 10, 534);
   put_be16(want.data() + 12, 550);
@@ -101,6 +104,17 @@ TEST(AreaToc, TrackTextInDiscCharset) {
   const std::vector<uint8_t> text = build_track_text_block(tracks, {0}, 3);
   const std::vector<uint8_t> rec(text.begin() + 518, text.begin() + 518 + 16);
   EXPECT_EQ(rec, (std::vector<uint8_t>{1, 0, 0, 0, 1, 0x20, 0x83, 0x65, 0x83, 0x58, 0x83, 0x67, 0, 0, 0, 0}));
+}
+
+TEST(AreaToc, GenreEntriesTakeTheListsSecondSector) {
+  // Every track's genre entry (category General, genre byte 3) lies in the
+  // second sector of the list, which the block then reserves.
+  const std::vector<uint8_t> list = build_isrc_list({}, {0, 1}, 14);
+  EXPECT_EQ(std::vector<uint8_t>(list.begin() + 3068, list.begin() + 3080),
+            (std::vector<uint8_t>{1, 0, 0, 14, 1, 0, 0, 14, 0, 0, 0, 0}));
+  std::vector<InputTrack> tracks = {pattern_track(2, 2822400, 1), pattern_track(2, 2822400, 1)};
+  EXPECT_EQ(area_toc_shape(tracks, {0, 1}, {}, 0, 14).reserved, 6u);
+  EXPECT_EQ(area_toc_shape(tracks, {0, 1}, {}, 0, 0).reserved, 5u);
 }
 
 TEST(AreaToc, IsrcList) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sacd/genre.h"
 #include "sacd/layout.h"
 #include "sacd/master_toc.h"
 #include "sacd/text_encoding.h"
@@ -90,6 +91,41 @@ TEST(MasterToc, YearRules) {
   EXPECT_EQ(testsupport::be16(&s[120]), 2024u);
 }
 
+TEST(MasterToc, AlbumSetGenreAndDate) {
+  struct Row {
+    const char *number, *total, *genre, *date, *year;
+    uint16_t set, sequence;
+    uint8_t genre_code;
+    uint16_t y;
+    uint8_t m, d;
+  };
+  const Row rows[] = {
+      {"2", "3", "Jazz", "2019-05-04", "2001", 3, 2, 14, 2019, 5, 4},
+      {"4", "3", "rock", "", "", 1, 1, 23, 2024, 5, 17},           // disc beyond the set
+      {"1", "", "R&B", "2019-02-29", "1999", 1, 1, 24, 1999, 5, 17},  // no such day
+      {"", "", "Jazz Fusion", "2020-02-29", "", 1, 1, 0, 2020, 2, 29},
+      {"x", "3", "Sound Track", "2019-5-4", "", 1, 1, 26, 2024, 5, 17},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.genre) + " " + r.date);
+    DiscLayout l = both_areas();
+    l.disc_number = r.number, l.disc_total = r.total, l.genre = r.genre, l.date = r.date, l.year = r.year;
+    const Sector s = build_master_toc(l, 0, kClock);
+    EXPECT_EQ(testsupport::be16(&s[16]), r.set);
+    EXPECT_EQ(testsupport::be16(&s[18]), r.sequence);
+    const std::vector<uint8_t> genre = {uint8_t(r.genre_code ? 1 : 0), 0, 0, r.genre_code};
+    EXPECT_EQ(std::vector<uint8_t>(s.begin() + 40, s.begin() + 44), genre);
+    EXPECT_EQ(std::vector<uint8_t>(s.begin() + 104, s.begin() + 108), genre);
+    EXPECT_EQ(testsupport::be16(&s[120]), r.y);
+    EXPECT_EQ(s[122], r.m);
+    EXPECT_EQ(s[123], r.d);
+  }
+  const std::pair<const char*, uint8_t> names[] = {
+      {"Classical", 5}, {"Hip-Hop", 13}, {"Children's Music", 4}, {"POP", 20}, {"Rock Music", 23},
+      {"Soundtrack", 26}, {"World", 28}, {"Blues", 29}, {"Metal", 0}, {"", 0}};
+  for (const auto& [name, code] : names) EXPECT_EQ(sacd_genre_code(name), code) << name;
+}
+
 TEST(MasterToc, ThreeIdenticalCopiesWithSourceDateEpoch) {
   testsupport::ScratchDir dir;
   ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
@@ -150,6 +186,10 @@ TEST(MasterText, FallbacksAndAbsentTexts) {
   EXPECT_EQ(t.album_artist, "Job");
   EXPECT_EQ(t.disc_title, "Disc 1");
   EXPECT_EQ(t.disc_artist, "First");
+  EXPECT_EQ(t.album_publisher, "VarnEngine");
+  l.label = "Kit Label";
+  EXPECT_EQ(master_texts(l).album_publisher, "Kit Label");
+  l.label.clear();
   l.disc_number.clear();
   l.copyright.clear();
   const Sector s = build_master_text(l, 0);

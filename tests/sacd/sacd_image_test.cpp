@@ -29,7 +29,7 @@ struct Image {
 void build(Image& img, const std::string& path) {
   sacdtest::capture_output([&] { ASSERT_FALSE(stage_plan_layout(img.run)); });
   const DiscLayout& l = img.run.layout;
-  select_charset(choose_charset(disc_charset_texts(l.album, l.artist, img.run.tracks)));
+  select_charset(choose_charset(disc_charset_texts(l.album, l.artist, img.run.tracks, l.label)));
   FILE* f = std::fopen(path.c_str(), "w+b");
   write_master_toc(f, l);
   img.ok = write_area_toc(f, l, false) && write_area_toc(f, l, true);
@@ -62,7 +62,7 @@ void check_area(const Image& img, bool mch) {
   const std::vector<uint8_t>& b = img.bytes;
   const uint32_t toc = area_toc_lsn(l, mch);
   SCOPED_TRACE(mch ? "multichannel" : "2ch");
-  const AreaTocBlock want = build_area_toc_block(l, mch, choose_charset(disc_charset_texts(l.album, l.artist, img.run.tracks)));
+  const AreaTocBlock want = build_area_toc_block(l, mch, choose_charset(disc_charset_texts(l.album, l.artist, img.run.tracks, l.label)));
   // The reserved sectors are intact after everything else was written.
   ASSERT_TRUE(std::equal(want.bytes.begin(), want.bytes.begin() + size_t(area_toc_sectors(l, mch)) * 2048,
                          b.begin() + size_t(toc) * 2048));

@@ -26,7 +26,7 @@ TEST(CharsetChoice, Rules) {
   EXPECT_EQ(choose_charset({"Caf\xC3\xA9", "\xC3\x81ria \xE2\x80\x94 \xE2\x80\x9Cx\xE2\x80\x9D\xE2\x80\xA6"}), 2);
   EXPECT_EQ(choose_charset({"Caf\xC3\xA9", kHan}), 5);
   EXPECT_EQ(choose_charset({"Caf\xC3\xA9", kKana}), 3);
-  EXPECT_EQ(choose_charset({"Caf\xC3\xA9", "\xC4\x8Cesk\xC3\xA1"}), 5);
+  EXPECT_EQ(choose_charset({"Caf\xC3\xA9", "\xC4\x8C" "esk\xC3\xA1"}), 5);
   EXPECT_EQ(choose_charset({kEmoji}), 5);
   // Japanese wins ties with the other counts.
   EXPECT_EQ(choose_charset({kKana, kHan}), 3);
