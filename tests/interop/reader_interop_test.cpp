@@ -247,8 +247,8 @@ TEST_P(ReaderInterop, PlaysInFullBitExactWithTheGivenTexts) {
     ASSERT_EQ(x.tracks.size(), inputs.size()) << x.text;
     for (size_t k = 0; k < inputs.size(); ++k) {
       SCOPED_TRACE("area " + std::to_string(mch) + " track " + std::to_string(k + 1));
-      EXPECT_EQ(x.tracks[k].specified, c.inputs[inputs[k]].frames);
-      EXPECT_EQ(x.tracks[k].processed, x.tracks[k].specified);
+      EXPECT_EQ(x.tracks[k].specified, c.inputs[inputs[k]].frames) << x.text;
+      EXPECT_EQ(x.tracks[k].processed, x.tracks[k].specified) << x.text;
       EXPECT_EQ(testsupport::compare_dsd_audio(x.tracks[k].file, paths[inputs[k]]), "");
     }
   }

@@ -32,9 +32,10 @@ std::string sacd_reader_skip_reason() {
 
 std::string run_sacd_reader(const std::string& reader, const std::vector<std::string>& args,
                             const std::string& workdir) {
-  // The reader reports only to a terminal: its output goes to a pseudo
-  // terminal of our own, its input is /dev/null (a key press would stop
-  // an extraction).
+  // The reader reports only to a terminal: it runs on a pseudo terminal of
+  // our own, to which we never type. (It watches its input for a key that
+  // stops an extraction; the end of a pipe or of /dev/null counts as one
+  // when it looks, which it does more often on a busy machine.)
   std::vector<std::string> argv_s = {reader};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -47,9 +48,8 @@ std::string run_sacd_reader(const std::string& reader, const std::vector<std::st
   if (pid == 0) {
     setsid();
     const int slave = open(slave_name.c_str(), O_RDWR);
-    const int null = open("/dev/null", O_RDONLY);
-    if (slave < 0 || null < 0 || chdir(workdir.c_str()) != 0) _exit(127);
-    dup2(null, 0);
+    if (slave < 0 || chdir(workdir.c_str()) != 0) _exit(127);
+    dup2(slave, 0);
     dup2(slave, 1);
     dup2(slave, 2);
     close(master);
