@@ -32,10 +32,13 @@ std::string sacd_reader_skip_reason() {
 
 std::string run_sacd_reader(const std::string& reader, const std::vector<std::string>& args,
                             const std::string& workdir) {
-  // The reader reports only to a terminal: it runs on a pseudo terminal of
-  // our own, to which we never type. (It watches its input for a key that
-  // stops an extraction; the end of a pipe or of /dev/null counts as one
-  // when it looks, which it does more often on a busy machine.)
+  // The reader reports only to a terminal: its output goes to a pseudo
+  // terminal of our own. It watches its input for a key that stops an
+  // extraction, and looks more often on a busy machine; its input is a pipe
+  // that we hold open and never write to, so that it never finds one (the
+  // end of /dev/null, or the terminal itself, sometimes counts as a key).
+  int input[2];
+  if (pipe(input) != 0) return "cannot make a pipe";
   std::vector<std::string> argv_s = {reader};
   argv_s.insert(argv_s.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -49,13 +52,16 @@ std::string run_sacd_reader(const std::string& reader, const std::vector<std::st
     setsid();
     const int slave = open(slave_name.c_str(), O_RDWR);
     if (slave < 0 || chdir(workdir.c_str()) != 0) _exit(127);
-    dup2(slave, 0);
+    dup2(input[0], 0);
     dup2(slave, 1);
     dup2(slave, 2);
+    close(input[0]);
+    close(input[1]);
     close(master);
     execv(argv[0], argv.data());
     _exit(127);
   }
+  close(input[0]);
   std::string out;
   char buf[4096];
   for (;;) {
@@ -67,6 +73,7 @@ std::string run_sacd_reader(const std::string& reader, const std::vector<std::st
   close(master);
   int status = 0;
   if (pid > 0) waitpid(pid, &status, 0);
+  close(input[1]);
   std::replace(out.begin(), out.end(), '\r', '\n');
   return out;
 }
@@ -151,7 +158,13 @@ ReaderExtraction extract_sacd(const std::string& reader, const std::string& iso,
   args.insert(args.end(), mode.begin(), mode.end());
   args.insert(args.end(), {"-y", dir});
   ReaderExtraction x;
-  x.text = run_sacd_reader(reader, args, dir);
+  // On a busy machine the reader now and then stops on its own after a
+  // track ("...stop processing"), whatever the image; that says nothing
+  // about the image, so the extraction is run again (same files).
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    x.text = run_sacd_reader(reader, args, dir);
+    if (x.text.find("stop processing") == std::string::npos) break;
+  }
   std::istringstream in(x.text);
   std::string line;
   while (std::getline(in, line)) {
