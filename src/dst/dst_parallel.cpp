@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -152,7 +153,17 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
 
 std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,
                                        int rate_multiple, int base_rate, int order, int threads) {
-  if (!audio || size == 0 || channels < 1 || channels > 6) {
+  DstFrameSource whole;
+  if (audio) whole = [audio](uint32_t first, uint32_t, uint32_t frame_bytes) {
+    return audio + size_t(first) * frame_bytes;
+  };
+  return dst_encode_track_from(whole, size, channels, rate_multiple, base_rate, order, threads, UINT64_MAX);
+}
+
+std::vector<DstFrame> dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels,
+                                            int rate_multiple, int base_rate, int order, int threads,
+                                            uint64_t chunk_bytes) {
+  if (!source || size == 0 || channels < 1 || channels > 6) {
     report_error("  DST: invalid parameters (ch=%d, size=%lu)\n", channels,
                  static_cast<unsigned long>(size));
     return {};
@@ -165,15 +176,32 @@ std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int ch
   }
   const uint32_t per_ch = per_ch_wide > 0 ? static_cast<uint32_t>(per_ch_wide) : 0;
   const uint32_t frame_bytes = per_ch * static_cast<uint32_t>(channels);
-  const size_t frames_wide = frame_bytes ? size / frame_bytes : 0;
+  const uint64_t frames_wide = frame_bytes ? size / frame_bytes : 0;
   if (frames_wide == 0) {
     report_error("  DST: data too small (%lu bytes, need %u per frame)\n",
                  static_cast<unsigned long>(size), frame_bytes);
     return {};
   }
   const uint32_t frames = static_cast<uint32_t>(frames_wide);
-  std::vector<DstFrame> list =
-      dst_encode_parallel(audio, frames, frame_bytes, channels, rate_multiple, base_rate, threads, order);
+  // Every frame is coded on its own, so coding the track a part at a time
+  // gives the same frames.
+  const uint64_t per_part = std::max<uint64_t>(1, chunk_bytes / frame_bytes);
+  const uint32_t part = static_cast<uint32_t>(std::min<uint64_t>(frames, per_part));
+  std::vector<DstFrame> list;
+  for (uint32_t first = 0; first < frames;) {
+    const uint32_t n = std::min(part, frames - first);
+    const uint8_t* data = source(first, n, frame_bytes);
+    std::vector<DstFrame> coded;
+    if (data)
+      coded = dst_encode_parallel(data, n, frame_bytes, channels, rate_multiple, base_rate, threads, order);
+    if (coded.empty()) {
+      list.clear();
+      break;
+    }
+    if (list.empty()) list.reserve(frames);
+    for (DstFrame& f : coded) list.push_back(std::move(f));
+    first += n;
+  }
   report_error("  [DST] %u frames encoded\n", frames);
   return list;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "dst/dst_frame.h"
@@ -28,6 +29,16 @@ struct DstWorkerJob {
 // standard error). `threads` 0 means one per hardware thread.
 std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,
                                        int rate_multiple, int base_rate, int order, int threads);
+// The plain DSD of frames [first, first + frames) of a track, whole frames
+// of `frame_bytes` bytes; null when it cannot be had.
+using DstFrameSource = std::function<const uint8_t*(uint32_t first, uint32_t frames, uint32_t frame_bytes)>;
+// dst_encode_track over a track of `size` bytes read through `source` at
+// most `chunk_bytes` of plain audio at a time (at least one frame): the
+// same frames and messages, with memory bounded by the part and the coded
+// frames. A part that cannot be read gives an empty list.
+std::vector<DstFrame> dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels,
+                                            int rate_multiple, int base_rate, int order, int threads,
+                                            uint64_t chunk_bytes);
 
 std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
                                           uint32_t frame_bytes, int channels, int rate_multiple,

@@ -14,6 +14,9 @@ namespace varn {
 
 namespace {
 
+// Plain audio held for coding at a time.
+constexpr uint64_t kCodingPartBytes = uint64_t(16) << 20;
+
 // One-shot notes, once per process.
 std::atomic<bool> g_stereo_note{false};
 std::atomic<bool> g_simd_note{false};
@@ -37,15 +40,29 @@ void stage_dst_order(PackRun& run, InputTrack& track) {
 void stage_dst_encode(PackRun& run, InputTrack& track) {
   const PackJob& job = run.job;
   const bool wanted = track.channels > 2 ? !job.no_encode : job.dst_stereo;
-  if (!wanted || track.is_dst || plain_payload_bytes(track) == 0) return;
-  // The coder takes the whole payload; a track left plain is streamed from
-  // its file when the image is written.
-  if (!load_payload(track)) return;
+  const uint64_t bytes = plain_payload_bytes(track);
+  if (!wanted || track.is_dst || bytes == 0) return;
   if (!g_simd_note.exchange(true)) std::fprintf(stderr, "  [DST] encode SIMD: %s\n", simd_name());
-  std::vector<DstFrame> frames =
-      dst_encode_track(track.audio.data(), track.audio.size(), static_cast<int>(track.channels),
-                       static_cast<int>(track.rate_multiple), static_cast<int>(base_rate_of(track.sample_rate)),
-                       track.dst_order, static_cast<int>(job.dst_threads));
+  // Audio left in its file is coded a part at a time, so that memory stays
+  // bounded by the part and the coded frames.
+  InputFile in;
+  std::vector<uint8_t> part;
+  DstFrameSource source;
+  if (!track.audio.empty()) {
+    source = [&track](uint32_t first, uint32_t, uint32_t frame_bytes) {
+      return track.audio.data() + size_t(first) * frame_bytes;
+    };
+  } else if (open_input(track.source.path, in)) {
+    source = [&](uint32_t first, uint32_t frames, uint32_t frame_bytes) -> const uint8_t* {
+      part.resize(size_t(frames) * frame_bytes);
+      return read_payload(track, in, uint64_t(first) * frame_bytes, part.data(), part.size()) ? part.data()
+                                                                                              : nullptr;
+    };
+  }
+  std::vector<DstFrame> frames = dst_encode_track_from(
+      source, bytes, static_cast<int>(track.channels), static_cast<int>(track.rate_multiple),
+      static_cast<int>(base_rate_of(track.sample_rate)), track.dst_order, static_cast<int>(job.dst_threads),
+      kCodingPartBytes);
   if (frames.empty()) return;
   track.dst_frames = std::move(frames);
   track.is_dst = true;

@@ -58,7 +58,7 @@ TEST(DstParallel, StereoTrackOf750FramesOnEightThreads) {
   expect_frames_decode_to(frames, audio, 2);
 }
 
-TEST(DstParallel, SameFramesForEveryThreadCountAndWithoutSimd) {
+TEST(DstParallel, SameFramesForEveryThreadCountInPartsAndWithoutSimd) {
   const int channels = 6;
   const std::vector<uint8_t> audio = track(channels, 17);
   testing::internal::CaptureStderr();
@@ -66,6 +66,12 @@ TEST(DstParallel, SameFramesForEveryThreadCountAndWithoutSimd) {
   const std::vector<varn::DstFrame> two = varn::dst_encode_track(audio.data(), audio.size(), channels, 64, 44100, 20, 2);
   const std::vector<varn::DstFrame> many = varn::dst_encode_track(audio.data(), audio.size(), channels, 64, 44100, 20, 16);
   const std::vector<varn::DstFrame> all_cores = varn::dst_encode_track(audio.data(), audio.size(), channels, 64, 44100, 20, 0);
+  // Coded four frames at a time from a source, as audio left in its file is.
+  const varn::DstFrameSource parts = [&](uint32_t first, uint32_t, uint32_t frame_bytes) {
+    return audio.data() + size_t(first) * frame_bytes;
+  };
+  const std::vector<varn::DstFrame> in_parts =
+      varn::dst_encode_track_from(parts, audio.size(), channels, 64, 44100, 20, 2, 4 * 28224);
   varn::set_simd_enabled(false);
   const std::vector<varn::DstFrame> scalar = varn::dst_encode_track(audio.data(), audio.size(), channels, 64, 44100, 20, 3);
   varn::set_simd_enabled(true);
@@ -74,6 +80,7 @@ TEST(DstParallel, SameFramesForEveryThreadCountAndWithoutSimd) {
   EXPECT_TRUE(one == two);
   EXPECT_TRUE(one == many);
   EXPECT_TRUE(one == all_cores);
+  EXPECT_TRUE(one == in_parts);
   EXPECT_TRUE(one == scalar);
   expect_frames_decode_to(one, audio, channels);
 }
