@@ -75,7 +75,7 @@ struct ThreeTracks {
 
 }  // namespace
 
-TEST(DsdDiscImage, LayoutBytesAndSummary) {
+TEST(DsdDiscImage, LayoutBytes) {
   ThreeTracks t;
   t.job.title = "Concert";
   Built b = build(t.job);
@@ -113,14 +113,6 @@ TEST(DsdDiscImage, LayoutBytesAndSummary) {
   // UDF anchor at 256 (tag identifier 2).
   EXPECT_EQ(testsupport::le16(&image[256 * 2048]), 2u);
 
-  EXPECT_EQ(summary_of(b.out),
-            "\n✓ Varn DSD Disc created: " + t.job.image_path + "\n"
-            "  Files:  3 DSF in 2 album(s)\n"
-            "          /DSD_DISC/ALBUM/ — 2 track(s)\n"
-            "          /DSD_DISC/Live/ — 1 track(s)\n"
-            "  Title:  Concert\n"
-            "  Playlist: auto-generated (2 .ddp)\n"
-            "  Format: DSD Disc v1.00 (UDF 1.02 with ISO 9660 Bridge)\n");
   EXPECT_EQ(b.err.find("Error"), std::string::npos) << b.err;
 }
 
@@ -161,23 +153,6 @@ TEST(DsdDiscImage, ReadersSeeTheTree) {
       if (line.find("[") != std::string::npos && line.find("]") != std::string::npos) ++entries;
     EXPECT_EQ(entries, 2) << r.out;
   }
-}
-
-TEST(DsdDiscImage, WithoutPlaylists) {
-  ThreeTracks t;
-  t.job.playlists = false;
-  Built b = build(t.job);
-  ASSERT_TRUE(b.ok) << b.err;
-  std::string s = summary_of(b.out);
-  EXPECT_EQ(s.find("Playlist:"), std::string::npos) << s;
-  EXPECT_NE(s.find("  Title:  (none)\n"), std::string::npos) << s;
-  if (have_program("7z")) {
-    for (const std::string& p : udf_paths(t.job.image_path))
-      EXPECT_EQ(p.find(".ddp"), std::string::npos) << p;
-  }
-  varn::DsdDiscPlan plan;
-  ASSERT_TRUE(varn::plan_dsd_disc(t.job, plan));
-  EXPECT_EQ(read_file(t.job.image_path).size(), uint64_t(plan.data_end + 512) * 2048);
 }
 
 TEST(DsdDiscImage, PureUdfWithoutTheBridge) {
@@ -224,51 +199,40 @@ TEST(DsdDiscImage, LongTitleAndUnusualNames) {
   }
 }
 
-// A file that changes between the size check and the copy fails the build,
-// and the half-written image is removed.
+// A file that changes or goes between the size check and the copy fails
+// the build, and the half-written image is removed.
 TEST(DsdDiscImage, FileChangedBeforeTheCopy) {
-  for (bool shrink : {true, false}) {
+  for (int change : {0, 1, 2}) {
     ThreeTracks t;
     varn::DsdDiscPlan plan;
     ASSERT_TRUE(varn::plan_dsd_disc(t.job, plan));
+    const std::string path = t.job.tracks[1].source_path;
     std::vector<uint8_t> changed = t.data[1];
-    if (shrink)
+    std::string why;
+    if (change == 0) {
       changed.resize(changed.size() - 100);
-    else
+      why = "Error: short read from " + path + " (" + std::to_string(changed.size()) + " of " +
+            std::to_string(t.data[1].size()) + ")\n";
+    } else if (change == 1) {
       changed.push_back(0x69);
-    testsupport::write_file(t.job.tracks[1].source_path, changed);
-
+      why = "Error: " + path + " grew while it was copied (more than " + std::to_string(t.data[1].size()) +
+            " bytes)\n";
+    } else {
+      why = "Error: cannot open " + path + "\n";
+    }
+    if (change == 2)
+      std::filesystem::remove(path);
+    else
+      testsupport::write_file(path, changed);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     bool ok = varn::write_dsd_disc(t.job, plan);
     std::string err = testing::internal::GetCapturedStderr();
     testing::internal::GetCapturedStdout();
     EXPECT_FALSE(ok);
-    std::string path = t.job.tracks[1].source_path;
-    const std::string removed = "  (the incomplete image was removed; " + t.job.image_path + " is as it was)\n";
-    if (shrink)
-      EXPECT_EQ(err, "Error: short read from " + path + " (" + std::to_string(changed.size()) +
-                         " of " + std::to_string(t.data[1].size()) + ")\n" + removed);
-    else
-      EXPECT_EQ(err, "Error: " + path + " grew while it was copied (more than " +
-                         std::to_string(t.data[1].size()) + " bytes)\n" + removed);
+    EXPECT_EQ(err, why + "  (the incomplete image was removed; " + t.job.image_path + " is as it was)\n");
     EXPECT_FALSE(file_exists(t.job.image_path));
   }
-}
-
-TEST(DsdDiscImage, InputRemovedBeforeTheCopy) {
-  ThreeTracks t;
-  varn::DsdDiscPlan plan;
-  ASSERT_TRUE(varn::plan_dsd_disc(t.job, plan));
-  std::filesystem::remove(t.job.tracks[2].source_path);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(varn::write_dsd_disc(t.job, plan));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Error: cannot open " + t.job.tracks[2].source_path + "\n  (the incomplete image was removed; " +
-                t.job.image_path + " is as it was)\n");
-  testing::internal::GetCapturedStdout();
-  EXPECT_FALSE(file_exists(t.job.image_path));
 }
 
 TEST(DsdDiscImage, RebuildOverAnOldImage) {
@@ -285,12 +249,3 @@ TEST(DsdDiscImage, RebuildOverAnOldImage) {
   EXPECT_EQ(sector_bytes(image, 257, t.data[0].size()), t.data[0]);
 }
 
-TEST(DsdDiscImage, ReproducibleWithSourceDateEpoch) {
-  ThreeTracks t;
-  setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
-  ASSERT_TRUE(build(t.job).ok);
-  std::vector<uint8_t> first = read_file(t.job.image_path);
-  ASSERT_TRUE(build(t.job).ok);
-  unsetenv("SOURCE_DATE_EPOCH");
-  EXPECT_TRUE(first == read_file(t.job.image_path));
-}

@@ -292,9 +292,7 @@ TEST(Iso9660Volume, EmbeddedFilesFrontGapTailAndDrop) {
                                              embedded("SRM0.LST", 10, 'S')};
     ASSERT_TRUE(varn::write_iso9660_volume(img, 1006, files, "DISC1", {289, 294, 1000}));
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out,
-              "  [Embed] front gap 289..294 holds only 5 blocks but the embedded file needs 6 => "
-              "relocated after the audio area (LSN 1000..1006)\n");
+    EXPECT_NE(out.find("relocated after the audio area (LSN 1000..1006)"), std::string::npos) << out;
     EXPECT_EQ(files[0].lsn, 1000u);
     EXPECT_EQ(files[1].lsn, 1005u);
     std::vector<uint8_t> last = read_sector(img, 1004);
@@ -309,11 +307,7 @@ TEST(Iso9660Volume, EmbeddedFilesFrontGapTailAndDrop) {
                                              embedded("SRM0.LST", 10, 'S')};
     ASSERT_TRUE(varn::write_iso9660_volume(img, 1005, files, "DISC1", {289, 294, 1000}));
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err,
-              "  [Embed] embedded file (6 blocks) does not fit the front gap (289..294, capacity 5 "
-              "blocks) and there is no usable tail slot (tail=1000, volume 1005 blocks) => "
-              "**embedded file dropped** (no cover is better than overwriting the SACD "
-              "structures)\n");
+    EXPECT_NE(err.find("**embedded file dropped**"), std::string::npos) << err;
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].path, "MASTER1.TOC");
     std::vector<Rec> recs = walk_directory(img, 68, 2048);
@@ -356,45 +350,29 @@ TEST(Iso9660Volume, LargeDirectoriesSpanSectorsWithoutSplitRecords) {
 TEST(Iso9660Volume, RefusesTreesBeyondTheLayout) {
   ScratchDir dir;
   std::string img = dir.file("r.iso");
-  {
-    std::vector<varn::IsoFileEntry> files;
-    for (int i = 0; i < 50; ++i) files.push_back(data_file("FILE" + std::to_string(i) + ".BIN", 600 + i, 1));
+  std::vector<varn::IsoFileEntry> root_full, deep = {}, many_dirs;
+  for (int i = 0; i < 50; ++i) root_full.push_back(data_file("FILE" + std::to_string(i) + ".BIN", 600 + i, 1));
+  // A chain of ten directories with long names: ten 208-byte path records.
+  std::string path;
+  for (int i = 0; i < 10; ++i) path += (i ? "/" : "") + std::string(200, char('A' + i));
+  deep.push_back(data_file(path + "/F", 600, 1));
+  // 20 directories of 500 files each take 20 x 12 sectors from 69 on.
+  for (int d = 0; d < 20; ++d)
+    for (int i = 0; i < 500; ++i)
+      many_dirs.push_back(data_file("D" + std::to_string(d) + "/TRACK" + std::to_string(1000 + i) + ".BIN", 600, 1));
+  const std::pair<std::vector<varn::IsoFileEntry>, std::string> cases[] = {
+      {root_full, "root directory needs 4096 bytes, more than one sector"},
+      {deep, "path table needs 2090 bytes, more than one sector"},
+      {many_dirs, "reaches LSN 256"},
+      {{data_file(std::string(221, 'N'), 600, 1)}, "name too long"},
+      {{data_file("A//B", 600, 1)}, "empty component"},
+  };
+  for (const auto& [tree, why] : cases) {
+    std::vector<varn::IsoFileEntry> files = tree;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(varn::write_iso9660_volume(img, 700, files, "X", {289, 510, 0}));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Error: ISO 9660 root directory needs 4096 bytes, more than one sector (too many files)\n");
-  }
-  {
-    // A chain of ten directories with long names: ten 208-byte path records.
-    std::string path;
-    for (int i = 0; i < 10; ++i) path += (i ? "/" : "") + std::string(200, char('A' + i));
-    std::vector<varn::IsoFileEntry> files = {data_file(path + "/F", 600, 1)};
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(varn::write_iso9660_volume(img, 700, files, "X", {289, 510, 0}));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Error: ISO 9660 path table needs 2090 bytes, more than one sector (too many directories)\n");
-  }
-  {
-    // 20 directories of 500 files each take 20 x 12 sectors from 69 on.
-    std::vector<varn::IsoFileEntry> files;
-    for (int d = 0; d < 20; ++d)
-      for (int i = 0; i < 500; ++i)
-        files.push_back(data_file("D" + std::to_string(d) + "/TRACK" + std::to_string(1000 + i) + ".BIN", 600, 1));
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(varn::write_iso9660_volume(img, 700, files, "X", {289, 510, 0}));
+    EXPECT_FALSE(varn::write_iso9660_volume(img, 700, files, "X", {289, 510, 0})) << why;
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("Error: ISO 9660 directories need sectors 68.."), std::string::npos) << err;
-    EXPECT_NE(err.find("reaches LSN 256"), std::string::npos) << err;
-  }
-  {
-    std::vector<varn::IsoFileEntry> files = {data_file(std::string(221, 'N'), 600, 1)};
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(varn::write_iso9660_volume(img, 700, files, "X", {289, 510, 0}));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("name too long"), std::string::npos);
-    files = {data_file("A//B", 600, 1)};
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(varn::write_iso9660_volume(img, 700, files, "X", {289, 510, 0}));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("empty component"), std::string::npos);
+    EXPECT_NE(err.find(why), std::string::npos) << err;
   }
 }
 
@@ -463,18 +441,12 @@ TEST(Iso9660Fixups, ReassertPatchAndVolumeSize) {
   FILE* f = std::fopen(img.c_str(), "r+b");
   ASSERT_NE(f, nullptr);
   testing::internal::CaptureStdout();
-  varn::reassert_iso_directory_lsns(f);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "  ISO 9660 dirs: LSN 68/69 (no relocation)\n");
-
-  testing::internal::CaptureStdout();
-  varn::patch_root_directory_entry(f, "SRM0.LST", 4321, 10);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "  [Embed] directory entry patched: SRM0.LST -> LSN 4321 (10 bytes)\n");
   testing::internal::CaptureStderr();
-  varn::patch_root_directory_entry(f, "TRACK001.2CH", 1, 1);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "  ⚠ [Embed] cannot patch the directory entry: TRACK001.2CH not found in the root "
-            "directory\n");
+  varn::reassert_iso_directory_lsns(f);
+  varn::patch_root_directory_entry(f, "SRM0.LST", 4321, 10);
+  varn::patch_root_directory_entry(f, "TRACK001.2CH", 1, 1);  // not in the root: nothing changes
+  testing::internal::GetCapturedStderr();
+  testing::internal::GetCapturedStdout();
   varn::write_iso_volume_size(f, 0x01020304);
   std::fclose(f);
 
@@ -494,4 +466,8 @@ TEST(Iso9660Fixups, ReassertPatchAndVolumeSize) {
   EXPECT_EQ(recs[4].id, "SRM0.LST;1");
   EXPECT_EQ(recs[4].extent, 4321u);
   EXPECT_EQ(recs[4].length, 10u);
+  std::vector<Rec> sub = walk_directory(img, 69, 2048);
+  ASSERT_EQ(sub.size(), 3u);
+  EXPECT_EQ(sub[2].extent, 600u);
+  EXPECT_EQ(sub[2].length, 2048u);
 }
