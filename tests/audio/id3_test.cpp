@@ -69,17 +69,10 @@ std::vector<uint8_t> sized(const char* id, const std::vector<uint8_t>& body, uin
 
 }  // namespace
 
-TEST(BitReverse, EveryEntryIsItsOwnMirror) {
+TEST(BitReverse, EveryEntryIsItsMirror) {
   const uint8_t* t = varn::bit_reverse_table();
-  EXPECT_EQ(t[0x01], 0x80);
-  EXPECT_EQ(t[0x80], 0x01);
-  EXPECT_EQ(t[0x69], 0x96);
-  EXPECT_EQ(t[0xF0], 0x0F);
-  for (int v = 0; v < 256; ++v) {
-    EXPECT_EQ(t[t[v]], v);
-    for (int b = 0; b < 8; ++b) EXPECT_EQ((v >> b) & 1, (t[v] >> (7 - b)) & 1);
-  }
-  EXPECT_EQ(varn::bit_reverse_table(), t);
+  for (int v = 0; v < 256; ++v)
+    for (int b = 0; b < 8; ++b) EXPECT_EQ((v >> b) & 1, (t[v] >> (7 - b)) & 1) << v;
 }
 
 TEST(Utf16ToUtf8, ByteOrderMarkAndDefaultOrder) {
@@ -111,28 +104,6 @@ TEST(Utf16ToUtf8, SurrogatePairsAndLoneHalves) {
   EXPECT_EQ(utf16_to_utf8(lone, sizeof lone), "\xEF\xBF\xBD" "a" "\xEF\xBF\xBD");
   const uint8_t two[] = {0xFF, 0xFE, 0xFF, 0x07};  // U+07FF: last two-byte unit
   EXPECT_EQ(utf16_to_utf8(two, sizeof two), "\xDF\xBF");
-}
-
-TEST(Id3Text, BuilderTagsVersion3And4) {
-  for (int version : {3, 4}) {
-    dsdgen::Id3Tags t;
-    t.version = version;
-    t.title = std::string(300, 'T');  // size above 127: syncsafe and plain differ
-    t.artist = "Artist";
-    t.album = "Album";
-    t.genre = "Jazz";
-    t.date = "2024";
-    t.track = "3/12";
-    std::vector<uint8_t> tag = dsdgen::build_id3(t);
-    EXPECT_EQ(tag[3], version);
-    EXPECT_EQ(text(tag, "TIT2"), t.title);
-    EXPECT_EQ(text(tag, "TPE1"), "Artist");
-    EXPECT_EQ(text(tag, "TALB"), "Album");
-    EXPECT_EQ(text(tag, "TCON"), "Jazz");
-    EXPECT_EQ(text(tag, "TDRC"), "2024");
-    EXPECT_EQ(text(tag, "TRCK"), "3/12");
-    EXPECT_EQ(text(tag, "TXXX"), "");
-  }
 }
 
 TEST(Id3Text, PictureBeforeTitleInVersion3) {

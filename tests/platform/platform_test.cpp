@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ctime>
 
 #include "platform/platform.h"
 
@@ -21,6 +22,12 @@ TEST(VolumeTime, SourceDateEpochRule) {
   }
   unsetenv("SOURCE_DATE_EPOCH");
   EXPECT_FALSE(source_date_epoch(t));
+  // Without a usable value the volume time is now.
+  setenv("SOURCE_DATE_EPOCH", "-5", 1);
+  const int64_t before = int64_t(std::time(nullptr)), v = volume_time(), after = int64_t(std::time(nullptr));
+  unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_GE(v, before);
+  EXPECT_LE(v, after);
 }
 
 TEST(CivilTime, EpochZeroIsNewYear1970) {
