@@ -130,24 +130,6 @@ TEST(DsfReader, WriterLayoutAndBitOrderOnDisk) {
   EXPECT_EQ(tc.audio[9999], 0x01);
 }
 
-TEST(DsfReader, BlockSizeZeroIsOneBlockPerChannel) {
-  ScratchDir dir;
-  std::vector<uint8_t> payload(6 * 3000);
-  for (size_t i = 0; i < payload.size(); ++i) payload[i] = uint8_t(i % 6 + 1);
-  dsdgen::DsfOptions o;
-  o.block_size = 0;
-  o.lsb_first = false;
-  std::vector<uint8_t> f = read_file(dsf(dir, "z.dsf", 6, 2822400, payload, o));
-  ASSERT_EQ(f.size(), 92u + payload.size());
-  EXPECT_EQ(f[92 + 2999], 1);
-  EXPECT_EQ(f[92 + 3000], 2);  // channel 1 right after channel 0's bytes
-  EXPECT_EQ(f[92 + 5 * 3000], 6);
-  InputTrack t;
-  ReadResult run = run_dsf(dir.file("z.dsf"), t);
-  ASSERT_TRUE(run.ok);
-  EXPECT_TRUE(t.audio == padded(payload, 6, 2822400));
-}
-
 // Rates and channel counts from the fmt chunk: what is taken, with which
 // rate multiple and warning, and what is refused.
 TEST(DsfReader, RatesAndChannelCounts) {
