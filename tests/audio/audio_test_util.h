@@ -14,6 +14,7 @@
 #include "audio/input_track.h"
 #include "dsdgen/dsdgen.h"
 #include "dst/dst_parallel.h"
+#include "support/capture.h"
 
 namespace audiotest {
 
@@ -47,24 +48,19 @@ struct ReadResult {
   std::string out, err;
 };
 
-inline ReadResult run_dsf(const std::string& path, varn::InputTrack& t) {
+template <typename Read>
+ReadResult run_reader(Read read) {
   ReadResult r;
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  r.ok = varn::read_dsf(path, t);
-  r.err = testing::internal::GetCapturedStderr();
-  r.out = testing::internal::GetCapturedStdout();
+  const testsupport::Streams s = testsupport::capture([&] { r.ok = read(); });
+  r.out = s.out;
+  r.err = s.err;
   return r;
 }
-
+inline ReadResult run_dsf(const std::string& path, varn::InputTrack& t) {
+  return run_reader([&] { return varn::read_dsf(path, t); });
+}
 inline ReadResult run_dff(const std::string& path, varn::InputTrack& t) {
-  ReadResult r;
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  r.ok = varn::read_dsdiff(path, t);
-  r.err = testing::internal::GetCapturedStderr();
-  r.out = testing::internal::GetCapturedStdout();
-  return r;
+  return run_reader([&] { return varn::read_dsdiff(path, t); });
 }
 
 inline std::string pad_line(size_t n) {

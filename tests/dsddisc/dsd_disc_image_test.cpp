@@ -27,11 +27,9 @@ struct Built {
 
 Built build(const varn::DsdDiscJob& job) {
   Built b;
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  b.ok = varn::build_dsd_disc(job);
-  b.err = testing::internal::GetCapturedStderr();
-  b.out = testing::internal::GetCapturedStdout();
+  const testsupport::Streams s = testsupport::capture([&] { b.ok = varn::build_dsd_disc(job); });
+  b.out = s.out;
+  b.err = s.err;
   return b;
 }
 
@@ -224,11 +222,8 @@ TEST(DsdDiscImage, FileChangedBeforeTheCopy) {
       std::filesystem::remove(path);
     else
       testsupport::write_file(path, changed);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    bool ok = varn::write_dsd_disc(t.job, plan);
-    std::string err = testing::internal::GetCapturedStderr();
-    testing::internal::GetCapturedStdout();
+    bool ok = true;
+    const std::string err = testsupport::capture([&] { ok = varn::write_dsd_disc(t.job, plan); }).err;
     EXPECT_FALSE(ok);
     EXPECT_EQ(err, why + "  (the incomplete image was removed; " + t.job.image_path + " is as it was)\n");
     EXPECT_FALSE(file_exists(t.job.image_path));

@@ -144,16 +144,15 @@ class DsdDiscRefusal : public testing::Test {
     job.tracks = {track(bytes_file(dir, "a.dsf", 3000), "ALBUM"),
                   track(bytes_file(dir, "b.dsf", 3000), "ALBUM")};
   }
+  // The refusal's message; no image appears, one already there stays.
   std::string refuse() {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    bool ok = varn::build_dsd_disc(job);
-    std::string err = testing::internal::GetCapturedStderr();
-    std::string out = testing::internal::GetCapturedStdout();
+    const bool had_image = file_exists(job.image_path);
+    bool ok = true;
+    const testsupport::Streams s = testsupport::capture([&] { ok = varn::build_dsd_disc(job); });
     EXPECT_FALSE(ok);
-    EXPECT_EQ(out, "");
-    EXPECT_FALSE(file_exists(job.image_path));
-    return err;
+    EXPECT_EQ(s.out, "");
+    EXPECT_EQ(file_exists(job.image_path), had_image);
+    return s.err;
   }
 };
 
@@ -218,18 +217,13 @@ TEST_F(DsdDiscRefusal, UnusableInputs) {
 TEST_F(DsdDiscRefusal, ExistingImageIsLeftAloneOnRefusal) {
   write_text(job.image_path, "previous disc");
   job.tracks[1].album_folder = "..";
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(varn::build_dsd_disc(job));
-  testing::internal::GetCapturedStderr();
+  refuse();
   EXPECT_EQ(testsupport::read_text(job.image_path), "previous disc");
 }
 
 TEST_F(DsdDiscRefusal, ImageMustNotBeAnInput) {
   std::string input = job.tracks[1].source_path;
   job.image_path = input;
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(varn::build_dsd_disc(job));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Error: the image " + input + " would overwrite the input file " + input + "\n");
+  EXPECT_EQ(refuse(), "Error: the image " + input + " would overwrite the input file " + input + "\n");
   EXPECT_EQ(testsupport::read_file(input).size(), 3000u);
 }

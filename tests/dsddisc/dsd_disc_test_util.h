@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsddisc/dsd_disc.h"
+#include "support/capture.h"
 #include "support/test_support.h"
 #include "dsdgen/dsdgen.h"
 

@@ -165,19 +165,20 @@ TEST(CueStages, TrackIsrcFromTheSheet) {
   EXPECT_EQ(s.out, "");
 }
 
-// The sheet itself is pinned by the golden digests; here which catalog and
-// ISRCs reach it, and a sheet that cannot be written.
 TEST(CueStages, ExportBesideTheImage) {
   ScratchDir dir;
   PackRun run;
   run.job.album = "Album";
+  run.job.artist = "Band";
+  run.job.year = "2024";
   run.job.catalog = "CAT-1";
+  run.job.barcode = "0036000291452";
   InputTrack t;
   t.title = "One";
   t.sample_count = 2822400;
   run.tracks = {t, t};
   run.layout.output_path = dir.file("Album.iso");
-  run.job.track_isrcs = {{0, "GBXYZ0100001"}};  // without layout ISRCs: the job's, by position
+  run.layout.isrc_by_track = {{1, "USABC2400001"}};
   const auto export_now = [&] {
     OutputSet out;
     std::string report;
@@ -185,17 +186,20 @@ TEST(CueStages, ExportBesideTheImage) {
   };
   auto s = capture(export_now);
   EXPECT_EQ(s.out, "  [CUE] " + dir.file("Album.cue") + "\n");
-  const std::string text = read_text(dir.file("Album.cue"));
-  EXPECT_TRUE(contains(text, "CATALOG CAT-1\r\n"));  // no barcode: the catalog
-  EXPECT_TRUE(contains(text, "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    ISRC GBXYZ0100001\r\n"));
-
-  run.job.barcode = "0036000291452";
-  run.layout.isrc_by_track = {{1, "USABC2400001"}};
-  capture(export_now);
   EXPECT_EQ(read_text(dir.file("Album.cue")),
-            "TITLE \"Album\"\r\nCATALOG 0036000291452\r\nFILE \"Album.iso\" WAVE\r\n"
+            "REM DATE \"2024\"\r\nPERFORMER \"Band\"\r\nTITLE \"Album\"\r\nCATALOG 0036000291452\r\n"
+            "FILE \"Album.iso\" WAVE\r\n"
             "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    INDEX 01 00:00:00\r\n"
             "  TRACK 02 AUDIO\r\n    TITLE \"One\"\r\n    ISRC USABC2400001\r\n    INDEX 01 00:03:00\r\n");
+
+  // Without a barcode the catalog is written; ISRCs from the job by position.
+  run.job.barcode.clear();
+  run.layout.isrc_by_track.clear();
+  run.job.track_isrcs = {{0, "GBXYZ0100001"}};
+  capture(export_now);
+  const std::string text = read_text(dir.file("Album.cue"));
+  EXPECT_TRUE(contains(text, "CATALOG CAT-1\r\n"));
+  EXPECT_TRUE(contains(text, "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    ISRC GBXYZ0100001\r\n"));
 
   // A sheet that cannot be written is reported, not announced.
   run.layout.output_path = dir.file("no/such/dir/Album.iso");

@@ -6,6 +6,7 @@
 
 #include "fs/iso9660.h"
 #include "fs_test_util.h"
+#include "support/capture.h"
 #include "support/test_support.h"
 
 using namespace fstest;
@@ -422,13 +423,11 @@ TEST(Iso9660Fixups, ReassertPatchAndVolumeSize) {
   poke(img, 67 * kSector + 12, std::string(4, '\x55'));
   FILE* f = std::fopen(img.c_str(), "r+b");
   ASSERT_NE(f, nullptr);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  varn::reassert_iso_directory_lsns(f);
-  varn::patch_root_directory_entry(f, "SRM0.LST", 4321, 10);
-  varn::patch_root_directory_entry(f, "TRACK001.2CH", 1, 1);  // not in the root: nothing changes
-  testing::internal::GetCapturedStderr();
-  testing::internal::GetCapturedStdout();
+  testsupport::capture([&] {
+    varn::reassert_iso_directory_lsns(f);
+    varn::patch_root_directory_entry(f, "SRM0.LST", 4321, 10);
+    varn::patch_root_directory_entry(f, "TRACK001.2CH", 1, 1);  // not in the root: nothing changes
+  });
   varn::write_iso_volume_size(f, 0x01020304);
   std::fclose(f);
 

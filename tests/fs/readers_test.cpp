@@ -8,6 +8,7 @@
 #include "fs/iso9660.h"
 #include "fs/udf.h"
 #include "fs_test_util.h"
+#include "support/capture.h"
 #include "support/test_support.h"
 
 using namespace fstest;
@@ -91,14 +92,14 @@ Scene make_scene(const ScratchDir& dir, const std::string& name, const varn::Emb
     s.files.push_back(e);
     s.expect[p.path] = bytes;
   }
-  testing::internal::CaptureStderr();
-  testing::internal::CaptureStdout();
-  EXPECT_TRUE(varn::write_iso9660_volume(s.img, blocks, s.files, "DISC1", w));
+  const testsupport::Streams printed = testsupport::capture([&] {
+    EXPECT_TRUE(varn::write_iso9660_volume(s.img, blocks, s.files, "DISC1", w));
+    EXPECT_TRUE(varn::write_udf_volume(s.img, udf_list(s.files), 257, blocks, "Test Album"));
+  });
   for (const varn::IsoFileEntry& f : s.files)
     if (!f.content.empty()) s.expect[f.path] = std::string(f.content.begin(), f.content.end());
-  EXPECT_TRUE(varn::write_udf_volume(s.img, udf_list(s.files), 257, blocks, "Test Album"));
-  s.out = testing::internal::GetCapturedStdout();
-  s.err = testing::internal::GetCapturedStderr();
+  s.out = printed.out;
+  s.err = printed.err;
   return s;
 }
 
@@ -208,11 +209,9 @@ TEST(Readers, LargeFilesOnSparseImage) {
   files[1].lsn = mid_lsn;
   files[1].size = mid;
   ASSERT_TRUE(varn::write_iso9660_volume(img, blocks, files, "LARGE", {289, 510, 0}));
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  ASSERT_TRUE(varn::write_udf_volume(img, udf_list(files), 257, blocks, "LARGE"));
-  testing::internal::GetCapturedStdout();
-  testing::internal::GetCapturedStderr();
+  bool udf = false;
+  testsupport::capture([&] { udf = varn::write_udf_volume(img, udf_list(files), 257, blocks, "LARGE"); });
+  ASSERT_TRUE(udf);
 
   testsupport::RunResult x = run_shell("xorriso -indev " + q(img) + " -lsl / /AREA 2>/dev/null");
   EXPECT_NE(x.out.find(" " + std::to_string(big) + " "), std::string::npos) << x.out;

@@ -10,6 +10,7 @@
 #include "fs/crc_itu.h"
 #include "fs/udf.h"
 #include "fs_test_util.h"
+#include "support/capture.h"
 #include "support/test_support.h"
 
 using namespace fstest;
@@ -32,11 +33,8 @@ varn::UdfFileEntry ufile(const std::string& dir, const std::string& name, uint32
 // standard error; both stay out of the test log.
 bool quiet_udf(const std::string& img, const std::vector<varn::UdfFileEntry>& files, uint32_t p,
                uint32_t n, const std::string& name) {
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  bool ok = varn::write_udf_volume(img, files, p, n, name);
-  testing::internal::GetCapturedStderr();
-  testing::internal::GetCapturedStdout();
+  bool ok = false;
+  testsupport::capture([&] { ok = varn::write_udf_volume(img, files, p, n, name); });
   return ok;
 }
 

@@ -5,14 +5,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/capture.h"
 #include "support/test_support.h"
+
+using testsupport::contains;
 
 using testsupport::RunResult;
 using testsupport::ScratchDir;
 
 namespace {
-
-bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
 // start_lsn and sectors of one "track=<area> <n> ..." line of a manifest.
 bool track_range(const std::string& manifest, const std::string& prefix, uint64_t& lsn, uint64_t& sectors) {

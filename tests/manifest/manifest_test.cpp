@@ -12,6 +12,7 @@
 
 #include "manifest/manifest.h"
 #include "manifest/sha256.h"
+#include "support/capture.h"
 #include "support/test_support.h"
 
 using namespace varn;
@@ -22,23 +23,21 @@ using testsupport::write_text;
 
 namespace {
 
+using testsupport::contains;
+
+// What f returned and printed.
 struct Captured {
   int result = -1;
   std::string out, err;
 };
-
 template <typename F>
 Captured capture(F f) {
   Captured c;
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  c.result = f();
-  c.out = testing::internal::GetCapturedStdout();
-  c.err = testing::internal::GetCapturedStderr();
+  const testsupport::Streams s = testsupport::capture([&] { c.result = f(); });
+  c.out = s.out;
+  c.err = s.err;
   return c;
 }
-
-bool contains(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
 
 InputTrack make_track(uint32_t channels, const std::string& title, uint32_t rate = 2822400, bool dst = false) {
   InputTrack t;

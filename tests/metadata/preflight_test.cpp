@@ -4,11 +4,11 @@
 
 #include "frontend/stages.h"
 #include "metadata/preflight.h"
-#include "metadata_test_util.h"
+#include "support/capture.h"
 
 using namespace varn;
-using metatest::capture;
-using metatest::contains;
+using testsupport::capture;
+using testsupport::contains;
 
 namespace {
 
