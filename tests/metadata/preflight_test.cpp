@@ -24,14 +24,14 @@ AlbumMeta album_with_titles(const std::vector<std::string>& titles) {
   return a;
 }
 
-// "severity subject: message", the message without the explanation in
-// parentheses or after " -- " that follows its facts.
+// "severity subject: message", the message without the general explanation
+// that follows its facts (what a rule is for, which characters are meant).
 std::vector<std::string> messages(const std::vector<MetaIssue>& issues) {
   std::vector<std::string> out;
   for (const MetaIssue& i : issues) {
     std::string m = i.message;
     for (const char* tail : {" (every", " (expected", ": the SACD", " (players", " (the ISO", " (the SACD",
-                             ": control", " -- "})
+                             ": control"})
       if (m.find(tail) != std::string::npos) m = m.substr(0, m.find(tail));
     out.push_back(std::to_string(i.severity) + " " + i.subject + ": " + m);
   }
