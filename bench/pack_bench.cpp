@@ -1,6 +1,7 @@
 // Packing a plain stereo album with the console program, side by side with
 // `cat` of its inputs to one file: wall time and the peak resident set of
-// the packer for one track and for several tracks of the same length.
+// the packer for one track and for several tracks of the same length; then
+// the peak resident set of DST-coding 10 s and 30 s of 6-channel audio.
 //   pack_bench [DIR] [TRACK_MIB] [TRACKS]
 // Defaults: /tmp, 85 MiB, 4 tracks; VARN_BENCH_PROGRAM names another build
 // of the console program to measure (a baseline). The inputs are read once
@@ -29,6 +30,7 @@ struct Outcome {
 // Runs a program with its output streams sent to /dev/null.
 Outcome run(const std::vector<std::string>& args, const std::string& stdout_path = "/dev/null") {
   Outcome o;
+  std::fflush(stdout);  // the child must not write this process's buffer again
   const auto t0 = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -114,6 +116,25 @@ int main(int argc, char** argv) {
   std::printf("cat of the inputs to one file: %.2f s = %.0f MiB/s\n", c.seconds, mib / c.seconds);
   std::printf("pack/cat time %.2fx (manifest %.2fx); peak RSS %u tracks - 1 track: %ld KiB\n", pn.seconds / c.seconds,
               pm.seconds / c.seconds, tracks, pn.peak_kib - p1.peak_kib);
+
+  // 6-channel DST at the fast order on two threads: memory should not grow
+  // with the length of the track.
+  Outcome coded[2];
+  const double lengths[2] = {10, 30};
+  for (int k = 0; k < 2; ++k) {
+    dsdgen::SignalOptions six;
+    six.channels = 6;
+    six.samples = uint64_t(lengths[k] * six.sample_rate);
+    const std::string path = dir + "/six" + std::to_string(k) + ".dsf";
+    if (!dsdgen::write_dsf(path, 6, six.sample_rate, dsdgen::generate_repeated(six, 1 << 18), {})) return 1;
+    coded[k] = run({program, "-o", dir + "/six.iso", "--album", "Bench", "--no-manifest", "--dst-fast",
+                    "--dst-threads", "2", path});
+    std::printf("pack %.0f s of 6-channel DST: %.2f s, peak RSS %ld KiB (exit %d)\n", lengths[k],
+                coded[k].seconds, coded[k].peak_kib, coded[k].status);
+  }
+  std::printf("peak RSS 30 s - 10 s of 6-channel DST: %ld KiB\n", coded[1].peak_kib - coded[0].peak_kib);
   std::filesystem::remove_all(dir);
-  return p1.status == 0 && pn.status == 0 && pm.status == 0 ? 0 : 1;
+  return p1.status == 0 && pn.status == 0 && pm.status == 0 && coded[0].status == 0 && coded[1].status == 0
+             ? 0
+             : 1;
 }
