@@ -164,7 +164,9 @@ TEST(DsfReader, RatesAndChannelCounts) {
       EXPECT_EQ(run.out, "");
       continue;
     }
-    if (c.multiple) EXPECT_EQ(t.rate_multiple, c.multiple);
+    if (c.multiple) {
+      EXPECT_EQ(t.rate_multiple, c.multiple);
+    }
     const std::string pad = c.audio > 200 ? pad_line(c.audio - 200) : "";
     EXPECT_EQ(run.err, (c.message.empty() ? "" : "  Warning: " + path + ": " + c.message + "\n") + pad);
   }

@@ -49,8 +49,9 @@ TEST(ApiSchema, OneJsonLineWith35Entries) {
       pause = true;
       EXPECT_NE(o.get("usage")->text.find("(default 150)"), std::string::npos);
     }
-    if (o.get("name")->text == "--dst-fast")
+    if (o.get("name")->text == "--dst-fast") {
       EXPECT_NE(o.get("usage")->text.find("+11% size"), std::string::npos);
+    }
   }
   EXPECT_TRUE(album && pause);
 }
