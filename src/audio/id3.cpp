@@ -1,4 +1,5 @@
 #include "audio/id3.h"
+#include "audio/reader_common.h"
 
 #include <cstring>
 
@@ -128,9 +129,6 @@ uint32_t syncsafe32(const uint8_t* p) {
   return (uint32_t(p[0] & 0x7F) << 21) | (uint32_t(p[1] & 0x7F) << 14) |
          (uint32_t(p[2] & 0x7F) << 7) | uint32_t(p[3] & 0x7F);
 }
-uint32_t be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 // Undoes unsynchronisation: every 00 that follows an FF is dropped.
 std::vector<uint8_t> resynchronised(const uint8_t* p, size_t n) {
@@ -185,7 +183,7 @@ Id3Tag parse_id3(const uint8_t* tag, size_t tag_size) {
   size_t pos = 0;
   if (!v22 && (flags & 0x40)) {  // extended header
     if (n < 4) return out;
-    const uint64_t ext = v24 ? syncsafe32(p) : 4 + uint64_t(be32(p));
+    const uint64_t ext = v24 ? syncsafe32(p) : 4 + uint64_t(get_be32(p));
     if (ext < 4 || ext > n) return out;
     pos = size_t(ext);
   }
@@ -196,7 +194,7 @@ Id3Tag parse_id3(const uint8_t* tag, size_t tag_size) {
     if (h[0] == 0) break;  // padding
     const uint64_t size = v22 ? (uint64_t(h[3]) << 16) | (uint64_t(h[4]) << 8) | h[5]
                         : v24 ? syncsafe32(h + 4)
-                              : be32(h + 4);
+                              : get_be32(h + 4);
     if (size > n - pos - header) break;  // runs past the tag: not read
     const uint8_t* body = h + header;
     size_t body_size = size_t(size);
