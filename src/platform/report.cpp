@@ -1,8 +1,12 @@
 #include "platform/report.h"
 
+#include "platform/error.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 namespace varn {
 
@@ -10,7 +14,8 @@ namespace {
 
 std::atomic<ReportSink> g_sink{nullptr};
 
-void report(ReportStream stream, const char* format, va_list args) {
+// The formatted text; nullopt when the format itself is broken.
+std::optional<std::string> format_text(const char* format, va_list args) {
   va_list again;
   va_copy(again, args);
   char small[512];
@@ -18,7 +23,7 @@ void report(ReportStream stream, const char* format, va_list args) {
   std::string text;
   if (n < 0) {
     va_end(again);
-    return;
+    return std::nullopt;
   }
   if (size_t(n) < sizeof small) {
     text.assign(small, size_t(n));
@@ -28,6 +33,10 @@ void report(ReportStream stream, const char* format, va_list args) {
     text.resize(size_t(n));
   }
   va_end(again);
+  return text;
+}
+
+void write_text(ReportStream stream, const std::string& text) {
   if (ReportSink sink = g_sink.load()) {
     sink(stream, text);
     return;
@@ -35,7 +44,21 @@ void report(ReportStream stream, const char* format, va_list args) {
   std::fwrite(text.data(), 1, text.size(), stream == ReportStream::Out ? stdout : stderr);
 }
 
+void report(ReportStream stream, const char* format, va_list args) {
+  if (auto text = format_text(format, args)) write_text(stream, *text);
+}
+
 }  // namespace
+
+Error make_error(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  auto text = format_text(format, args);
+  va_end(args);
+  return Error{text ? std::move(*text) : std::string(), ReportStream::Err};
+}
+
+void report(const Error& error) { write_text(error.stream, error.text); }
 
 void set_report_sink(ReportSink sink) { g_sink.store(sink); }
 

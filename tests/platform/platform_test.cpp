@@ -2,7 +2,11 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "platform/error.h"
 #include "platform/platform.h"
 
 using namespace varn;
@@ -59,4 +63,26 @@ TEST(Convert, ReplacesWhatTheTargetCannotHold) {
   ASSERT_TRUE(platform_convert("\xE4\xB8\xAD", "UTF-8", "GBK", out));
   EXPECT_EQ(out, std::string("\xD6\xD0"));
   EXPECT_FALSE(platform_convert("\xFF", "UTF-8", "GBK", out));
+}
+
+namespace {
+std::vector<std::pair<varn::ReportStream, std::string>> g_seen;
+void keep(varn::ReportStream stream, const std::string& text) { g_seen.emplace_back(stream, text); }
+}  // namespace
+
+// An error longer than the formatter's small buffer reaches the sink whole,
+// on its own stream, only when reported.
+TEST(ErrorValue, KeepsLongTextUntilReported) {
+  const std::string name(600, 'x');
+  const varn::Error e = varn::make_error("Error: cannot open %s\n", name.c_str());
+  EXPECT_EQ(e.text, "Error: cannot open " + name + "\n");
+  g_seen.clear();
+  varn::set_report_sink(keep);
+  varn::report(e);
+  varn::report(varn::Error{"note\n", varn::ReportStream::Out});
+  varn::set_report_sink(nullptr);
+  ASSERT_EQ(g_seen.size(), 2u);
+  EXPECT_EQ(g_seen[0].first, varn::ReportStream::Err);
+  EXPECT_EQ(g_seen[0].second, e.text);
+  EXPECT_EQ(g_seen[1].first, varn::ReportStream::Out);
 }
