@@ -14,6 +14,7 @@
 #include "fs/sector_io.h"
 #include "fs/udf.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "platform/staged_output.h"
 #include "platform/report.h"
 
@@ -89,9 +90,12 @@ bool write_image(const DsdDiscJob& job, const DsdDiscPlan& plan, const std::stri
   } else if (!write_udf_recognition(path, 16)) {
     return false;
   }
-  return write_file_data(path, plan) &&
-         write_udf_volume(path, dsd_disc_udf_entries(plan), kDsdDiscFirstSector, blocks, plan.label) &&
-         image_complete(path, blocks);
+  progress_begin(ProgressStep::Writing, uint64_t(blocks) * 2048);
+  const bool ok = write_file_data(path, plan) &&
+                  write_udf_volume(path, dsd_disc_udf_entries(plan), kDsdDiscFirstSector, blocks, plan.label) &&
+                  image_complete(path, blocks);
+  progress_end(ProgressStep::Writing);
+  return ok;
 }
 
 }  // namespace

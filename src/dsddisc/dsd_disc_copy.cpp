@@ -2,7 +2,9 @@
 #include "dsddisc/dsd_disc_copy.h"
 
 #include "audio/open_input_file.h"
+#include "platform/cancel.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "platform/report.h"
 
 namespace varn {
@@ -39,6 +41,10 @@ bool copy_file_into_image(FILE* image, uint32_t lsn, const std::string& source, 
   }
   uint64_t done = 0;
   while (done < size) {
+    if (cancel_requested()) {
+      std::fclose(in);
+      return false;
+    }
     size_t want = size - done < buffer.size() ? size_t(size - done) : buffer.size();
     size_t got = std::fread(buffer.data(), 1, want, in);
     if (got > 0 && std::fwrite(buffer.data(), 1, got, image) != got) {
@@ -47,6 +53,7 @@ bool copy_file_into_image(FILE* image, uint32_t lsn, const std::string& source, 
       return false;
     }
     done += got;
+    progress_add(ProgressStep::Writing, got);
     if (got < want) {
       std::fclose(in);
       report_error("Error: short read from %s (%zu of %lld)\n", source.c_str(),

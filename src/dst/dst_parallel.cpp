@@ -9,7 +9,9 @@
 
 #include "dst/dst_decoder.h"
 #include "dst/dst_encoder.h"
+#include "platform/cancel.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "platform/report.h"
 
 namespace varn {
@@ -72,7 +74,8 @@ void dst_worker(DstWorkerJob& job) {
   DstDecoder decoder;
   dst_decoder_init(decoder, job.channels, bc);
 
-  for (uint32_t f = job.first; f < job.last; f += kGroup) {
+  // A stop leaves the job short, which the caller takes as no result.
+  for (uint32_t f = job.first; f < job.last && !cancel_requested(); f += kGroup) {
     const uint32_t count = std::min(kGroup, job.last - f);
     DstCheck checks[kGroup];
     uint32_t bits[kGroup] = {};
@@ -95,6 +98,7 @@ void dst_worker(DstWorkerJob& job) {
       }
       append_verdict(checks[k].ok, checks[k].frame, checks[k].size, checks[k].input, fb, f + k, job.result);
     }
+    progress_add(ProgressStep::Encoding, count);
   }
   dst_encoder_close();
 }
@@ -141,6 +145,7 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
   std::vector<DstFrame> out;
   size_t total = 0;
   for (const DstWorkerJob& j : jobs) total += j.result.size();
+  if (cancel_requested()) return {};
   if (total != frames) {
     report_error("  DST: FATAL \u2014 batch encode produced %zu/%u frames, discarding\n", total, frames);
     return {};
@@ -188,6 +193,7 @@ std::vector<DstFrame> dst_encode_track_from(const DstFrameSource& source, uint64
   const uint64_t per_part = std::max<uint64_t>(1, chunk_bytes / frame_bytes);
   const uint32_t part = static_cast<uint32_t>(std::min<uint64_t>(frames, per_part));
   std::vector<DstFrame> list;
+  progress_begin(ProgressStep::Encoding, frames);
   for (uint32_t first = 0; first < frames;) {
     const uint32_t n = std::min(part, frames - first);
     const uint8_t* data = source(first, n, frame_bytes);
@@ -202,6 +208,8 @@ std::vector<DstFrame> dst_encode_track_from(const DstFrameSource& source, uint64
     for (DstFrame& f : coded) list.push_back(std::move(f));
     first += n;
   }
+  progress_end(ProgressStep::Encoding);
+  if (cancel_requested()) return {};
   report_error("  [DST] %u frames encoded\n", frames);
   return list;
 }

@@ -26,7 +26,8 @@ struct DstWorkerJob {
 
 // Codes a track of `size` bytes of plain DSD. Returns one frame per whole
 // SACD frame in the data, or an empty list on any failure (messages on
-// standard error). `threads` 0 means one per hardware thread.
+// standard error) or a stop (none). `threads` 0 means one per hardware
+// thread. The frames done count as encoding progress.
 std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,
                                        int rate_multiple, int base_rate, int order, int threads);
 // The plain DSD of frames [first, first + frames) of a track, whole frames

@@ -8,6 +8,7 @@
 #include "manifest/manifest.h"
 #include "manifest/sha256.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "platform/report.h"
 
 namespace varn {
@@ -208,6 +209,10 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
   }
   const uint64_t size = static_cast<uint64_t>(size_signed);
 
+  uint64_t to_hash = e.have_sha ? size : 0;
+  for (const ExpectedTrack& t : e.tracks)
+    if (track_checked(t) && range_within(t.start_lsn, t.sectors, size)) to_hash += t.sectors * 2048;
+  progress_begin(ProgressStep::Hashing, to_hash);
   int mismatches = 0;
   if (e.have_bytes && e.bytes != 0 && e.bytes != size) {
     report_error("[verify] size mismatch: manifest %llu / actual %llu\n",
@@ -249,6 +254,7 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
     }
   }
   std::fclose(image);
+  progress_end(ProgressStep::Hashing);
   if (mismatches > 0) {
     report_error("[verify] %d mismatch(es)\n", mismatches);
     return 1;

@@ -7,6 +7,7 @@
 #include "manifest/manifest.h"
 #include "manifest/sha256.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 #include "platform/staged_output.h"
 #include "platform/report.h"
 
@@ -111,6 +112,12 @@ int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& l
     return 2;
   }
   const uint64_t image_bytes = static_cast<uint64_t>(size);
+  std::vector<ManifestArea> areas;
+  std::vector<ManifestTrack> entries;
+  manifest_entries(tracks, layout, areas, entries);
+  uint64_t to_hash = image_bytes;
+  for (const ManifestTrack& t : entries) to_hash += uint64_t(t.sectors) * 2048;
+  progress_begin(ProgressStep::Hashing, to_hash);
   std::string image_sha;
   if (!sha256_file_range(image, 0, image_bytes, image_sha)) {
     std::fclose(image);
@@ -118,9 +125,6 @@ int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& l
     return 2;
   }
 
-  std::vector<ManifestArea> areas;
-  std::vector<ManifestTrack> entries;
-  manifest_entries(tracks, layout, areas, entries);
   for (ManifestTrack& t : entries) {
     if (t.sectors == 0) continue;
     const uint64_t offset = uint64_t(t.start_lsn) * 2048;
@@ -138,6 +142,7 @@ int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& l
     }
   }
   std::fclose(image);
+  progress_end(ProgressStep::Hashing);
 
   out.path = manifest_path_for(image_path);
   out.text = manifest_lines(image_path, image_bytes, image_sha, areas, entries);

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "manifest/sha256_compress.h"
+#include "platform/cancel.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
 
 namespace varn {
 
@@ -108,9 +110,11 @@ bool sha256_file_range(FILE* f, uint64_t offset, uint64_t length, std::string& h
   uint64_t left = length;
   while (left > 0) {
     const size_t want = left < kBufferSize ? static_cast<size_t>(left) : kBufferSize;
+    if (cancel_requested()) return false;
     const size_t got = std::fread(buffer.data(), 1, want, f);
     if (got == 0) return false;
     sha256_update(ctx, buffer.data(), got);
+    progress_add(ProgressStep::Hashing, got);
     left -= got;
   }
   uint8_t digest[32];

@@ -41,8 +41,9 @@ void sha256_force_scalar(bool on);
 // True when a digest started now would use the hardware path.
 bool sha256_uses_hardware();
 
-// Hashes `length` bytes of `f` from `offset`, reading 1 MiB at a time.
-// False when the seek fails or the file ends before `length` bytes.
+// Hashes `length` bytes of `f` from `offset`, reading 1 MiB at a time and
+// counting them as hashing progress. False when the seek fails, the file
+// ends before `length` bytes or a stop was asked for.
 bool sha256_file_range(FILE* f, uint64_t offset, uint64_t length, std::string& hex);
 
 }  // namespace varn

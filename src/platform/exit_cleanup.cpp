@@ -9,6 +9,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/cancel.h"
 #include "platform/platform.h"
 
 namespace varn {
@@ -24,13 +25,18 @@ constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 // is set, and the flag is cleared before the slot is reused.
 char g_paths[kSlots][kPathBytes];
 std::atomic<bool> g_used[kSlots];
+std::atomic<bool> g_stop_on_signal{false};
 
 std::mutex g_mutex;  // guards the fields below (never taken in the handler)
 int g_count = 0;
+bool g_installed = false;
 struct sigaction g_saved[kSignalCount];
 struct sigaction g_saved_xfsz;
 
 void remove_listed(int sig) {
+  // A run that polls for a stop winds down and cleans up on its own; only
+  // a second signal ends it here.
+  if (sig != SIGHUP && g_stop_on_signal.load() && request_cancel(sig)) return;
   for (int i = 0; i < kSlots; ++i)
     if (g_used[i].load()) ::unlink(g_paths[i]);
   // Hand the signal on to whatever was in place before the run.
@@ -60,6 +66,15 @@ void restore() {
   ::sigaction(SIGXFSZ, &g_saved_xfsz, nullptr);
 }
 
+// The handlers are in place while a path is listed or a run stops on
+// signals (caller holds g_mutex).
+void update_handlers() {
+  const bool wanted = g_count > 0 || g_stop_on_signal.load();
+  if (wanted && !g_installed) install();
+  if (!wanted && g_installed) restore();
+  g_installed = wanted;
+}
+
 }  // namespace
 
 int guard_path(const std::string& path) {
@@ -68,7 +83,8 @@ int guard_path(const std::string& path) {
   for (int i = 0; i < kSlots; ++i) {
     if (g_used[i].load()) continue;
     std::memcpy(g_paths[i], path.c_str(), path.size() + 1);
-    if (g_count++ == 0) install();
+    ++g_count;
+    update_handlers();
     g_used[i].store(true);
     return i;
   }
@@ -80,7 +96,14 @@ void unguard_path(int slot) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!g_used[slot].load()) return;
   g_used[slot].store(false);
-  if (--g_count == 0) restore();
+  --g_count;
+  update_handlers();
+}
+
+void stop_on_signal(bool on) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_stop_on_signal.store(on);
+  update_handlers();
 }
 
 ScratchFile::ScratchFile(ScratchFile&& other) noexcept : path(std::move(other.path)), guard(other.guard) {

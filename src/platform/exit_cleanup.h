@@ -2,6 +2,11 @@
 // here, SIGINT, SIGTERM and SIGHUP remove it before the signal takes its
 // course. While anything is listed, SIGXFSZ is ignored, so that a file-size
 // limit turns into a failed write the run can report instead of killing it.
+//
+// A run that polls cancel_requested() can instead take the first SIGINT or
+// SIGTERM as a request to stop (stop_on_signal): the handler only records
+// it, and the run removes its files itself and ends. A second signal, or
+// SIGHUP, still removes the listed files at once and takes its course.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +20,12 @@ int guard_path(const std::string& path);
 
 // Takes a slot off the list (a negative slot is ignored).
 void unguard_path(int slot);
+
+// While on, the first SIGINT or SIGTERM is recorded as a stop (see
+// platform/cancel.h) instead of ending the process. Only for a caller that
+// owns the process: it replaces the process's own handlers until it is
+// turned off.
+void stop_on_signal(bool on);
 
 // A private temporary file of the run: created exclusively, listed above,
 // and removed when the record ends.

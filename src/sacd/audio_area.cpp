@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "audio/plain_source.h"
+#include "platform/cancel.h"
 #include "platform/platform.h"
-#include "sacd/layout.h"
+#include "platform/progress.h"
 #include "platform/report.h"
+#include "sacd/layout.h"
 
 namespace varn {
 
@@ -24,11 +26,17 @@ uint8_t* sink_next(SectorSink& sink) {
 void sink_flush(SectorSink& sink) {
   if (sink.used == 0) return;
   if (sink.file) {
+    // A stop ends the writing as a failed write would, without the bytes.
+    if (!sink.failed && cancel_requested()) {
+      sink.failed = true;
+      sink.error = ECANCELED;
+    }
     if (!sink.failed && (std::fwrite(sink.buffer.data(), kSectorBytes, sink.used, sink.file) != sink.used ||
                          std::fflush(sink.file) != 0)) {
       sink.failed = true;
       sink.error = errno;
     }
+    progress_add(ProgressStep::Writing, uint64_t(sink.used) * kSectorBytes);
   } else if (sink.memory) {
     sink.memory->insert(sink.memory->end(), sink.buffer.data(),
                         sink.buffer.data() + sink.used * kSectorBytes);
@@ -263,6 +271,8 @@ bool write_audio_area(FILE* image, const DiscLayout& layout) {
     return false;
   }
   const std::vector<InputTrack>& tracks = *layout.tracks;
+  progress_begin(ProgressStep::Writing,
+                 (uint64_t(layout.stereo.total_sectors) + layout.multi.total_sectors) * kSectorBytes);
   bool ok = true;
   for (int pass = 0; pass < 2; ++pass) {
     const bool mch = pass == 1;
@@ -322,6 +332,7 @@ bool write_audio_area(FILE* image, const DiscLayout& layout) {
       ok = false;
     }
   }
+  progress_end(ProgressStep::Writing);
   return ok;
 }
 

@@ -1,0 +1,22 @@
+// A stop the user asked for (Ctrl-C, SIGTERM). The signal handler only
+// records it; the long loops (DST coding, image writing, hashing) poll it
+// and give up their work without a message, and the front end removes the
+// run's files and says so once.
+#pragma once
+
+namespace varn {
+
+// True once a stop was asked for. One relaxed atomic load: cheap enough to
+// ask per frame or per megabyte.
+bool cancel_requested();
+
+// The signal that asked for the stop; 0 when none did.
+int cancel_signal();
+
+// Records a stop; true when it is the first one. Async-signal-safe.
+bool request_cancel(int signal_number);
+
+// Forgets a recorded stop (the start of a run).
+void clear_cancel();
+
+}  // namespace varn
