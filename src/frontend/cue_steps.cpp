@@ -21,13 +21,13 @@ StageResult stage_cue_import(PackRun& run) {
   run.have_cue = true;
   // The sheet's album fields fill what no option gives.
   const CueSheet& cue = run.cue;
-  if (job.album.empty()) job.album = cue.title;
-  if (job.artist.empty()) job.artist = cue.performer;
-  if (job.composer.empty()) job.composer = cue.songwriter;
-  if (job.genre.empty()) job.genre = cue.genre;
-  if (job.catalog.empty()) job.catalog = cue.catalog;
-  if (job.year.empty()) job.year = cue.date.substr(0, is_iso_date(cue.date) ? 4 : std::string::npos);
-  if (job.date.empty() && is_iso_date(cue.date)) job.date = cue.date;
+  if (job.album.title.empty()) job.album.title = cue.title;
+  if (job.album.artist.empty()) job.album.artist = cue.performer;
+  if (job.album.composer.empty()) job.album.composer = cue.songwriter;
+  if (job.album.genre.empty()) job.album.genre = cue.genre;
+  if (job.album.catalog.empty()) job.album.catalog = cue.catalog;
+  if (job.album.year.empty()) job.album.year = cue.date.substr(0, is_iso_date(cue.date) ? 4 : std::string::npos);
+  if (job.album.date.empty() && is_iso_date(cue.date)) job.album.date = cue.date;
   std::fprintf(stderr, "Loaded %zu tracks from CUE: '%s'\n", run.cue.tracks.size(), run.cue.title.c_str());
   if (run.cue.tracks.size() != job.inputs.size())
     std::fprintf(stderr, "Warning: CUE has %zu tracks but %zu input files\n", run.cue.tracks.size(),
@@ -46,12 +46,12 @@ void stage_cue_track_text(PackRun& run, InputTrack& track, size_t p, bool title_
 void stage_cue_track_isrc(PackRun& run, InputTrack&, size_t p) {
   if (!run.have_cue || p >= run.cue.tracks.size()) return;
   const int32_t key = static_cast<int32_t>(p);
-  if (run.job.track_isrcs.count(key) != 0) return;
+  if (run.job.album.isrcs.count(key) != 0) return;
   const std::string& written = run.cue.tracks[p].isrc;
   if (written.empty()) return;
   const std::string code = normalize_isrc(written);
   if (isrc_shape_ok(code)) {
-    run.job.track_isrcs[key] = code;
+    run.job.album.isrcs[key] = code;
     std::printf("  [CUE] track %d ISRC: %s\n", static_cast<int>(p + 1), code.c_str());
   } else {
     std::fprintf(stderr,
@@ -63,13 +63,8 @@ void stage_cue_track_isrc(PackRun& run, InputTrack&, size_t p) {
 bool stage_cue_export(PackRun& run, OutputSet& outputs, std::string& report) {
   const std::string& image = run.layout.output_path.empty() ? run.job.output_path : run.layout.output_path;
   if (image.empty()) return true;
-  const PackJob& job = run.job;
-  const std::map<int32_t, std::string>& isrcs =
-      run.layout.isrc_by_track.empty() ? job.track_isrcs : run.layout.isrc_by_track;
   const std::string cue_path = cue_path_for_image(image);
-  const std::string& catalog = job.barcode.empty() ? job.catalog : job.barcode;
-  const std::string text =
-      cue_sheet_text(run.tracks, job.album, job.artist, job.genre, job.year, catalog, isrcs, cue_image_file_name(image));
+  const std::string text = cue_sheet_text(run.tracks, run.job.album, cue_image_file_name(image));
   if (!stage_output_bytes(outputs, cue_path, text)) return false;
   report = "  [CUE] " + cue_path + "\n";
   return true;

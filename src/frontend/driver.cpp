@@ -26,8 +26,8 @@ namespace {
 // Returns an exit code when the run ends here.
 std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   InputTrack track;
-  if (!run.job.album.empty()) track.album = run.job.album;
-  if (!run.job.artist.empty()) track.artist = run.job.artist;
+  if (!run.job.album.title.empty()) track.album = run.job.album.title;
+  if (!run.job.album.artist.empty()) track.artist = run.job.album.artist;
 
   // Every input is used or the run ends: a disc with a track missing is
   // no success.
@@ -50,10 +50,10 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   stage_cue_track_text(run, track, p, title_from_tag);
   auto title = run.job.track_titles.find(static_cast<int32_t>(p));
   if (title != run.job.track_titles.end()) track.title = title->second;
-  auto artist = run.job.track_artists.find(static_cast<int32_t>(p));
-  if (artist != run.job.track_artists.end()) track.artist = artist->second;
+  auto artist = run.job.album.track_artists.find(static_cast<int32_t>(p));
+  if (artist != run.job.album.track_artists.end()) track.artist = artist->second;
   // The album's composer for every track that names none of its own.
-  if (track.composer.empty()) track.composer = run.job.composer;
+  if (track.composer.empty()) track.composer = run.job.album.composer;
   stage_cue_track_isrc(run, track, p);
   stage_dst_order(run, track);
 
@@ -97,8 +97,8 @@ int pack(PackRun& run) {
     return 1;
   }
   sort_by_track_number(run);
-  if (job.genre.empty() && !run.tracks[0].genre.empty()) job.genre = run.tracks[0].genre;
-  if (job.year.empty() && !run.tracks[0].date.empty()) job.year = run.tracks[0].date;
+  if (job.album.genre.empty() && !run.tracks[0].genre.empty()) job.album.genre = run.tracks[0].genre;
+  if (job.album.year.empty() && !run.tracks[0].date.empty()) job.album.year = run.tracks[0].date;
   drop_unusable_picture(run);
   extract_cover(run);
   if (platform_stdin_is_tty()) complete_metadata_interactively(run);

@@ -16,9 +16,9 @@ StageResult check_track_numbers(const PackJob& job) {
     const std::map<int32_t, std::string>& entries;
   };
   const Map maps[] = {{"--track-title", job.track_titles},
-                      {"--track-artist", job.track_artists},
+                      {"--track-artist", job.album.track_artists},
                       {"--track-album", job.track_albums},
-                      {"--isrc", job.track_isrcs}};
+                      {"--isrc", job.album.isrcs}};
   bool ok = true;
   for (const Map& m : maps) {
     for (const auto& [key, text] : m.entries) {
@@ -47,12 +47,12 @@ void warn_repeated_inputs(const PackJob& job) {
 }
 
 StageResult check_cover_option(const PackJob& job) {
-  if (job.cover_path.empty()) return std::nullopt;
+  if (job.album.cover_path.empty()) return std::nullopt;
   CoverFile cover;
   std::string why;
-  if (read_cover(job.cover_path, cover, why)) return std::nullopt;
+  if (read_cover(job.album.cover_path, cover, why)) return std::nullopt;
   std::fprintf(stderr, "Error: --cover %s: %s (a JPEG or PNG picture of at most 16 MiB)\n",
-               job.cover_path.c_str(), why.c_str());
+               job.album.cover_path.c_str(), why.c_str());
   return 1;
 }
 
@@ -79,7 +79,7 @@ StageResult check_input_files(const PackJob& job) {
 }
 
 void drop_unusable_picture(PackRun& run) {
-  if (!run.job.cover_path.empty() || run.tracks.empty()) return;
+  if (!run.job.album.cover_path.empty() || run.tracks.empty()) return;
   std::vector<uint8_t>& picture = run.tracks[0].cover;
   if (picture.empty() || !cover_name_for(picture).empty()) return;
   std::fprintf(stderr, "  [Cover] the picture in the tags of %s is neither JPEG nor PNG => not used as the cover\n",

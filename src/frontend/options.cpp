@@ -58,7 +58,7 @@ void isrc(ParseState& s, const std::string& v) {
   const std::string code = normalize_isrc(numbered ? v.substr(colon + 1) : v);
   if (numbered && code.empty()) return;
   if (isrc_shape_ok(code)) {
-    s.job.track_isrcs[n - 1] = code;
+    s.job.album.isrcs[n - 1] = code;
     return;
   }
   std::fprintf(stderr,
@@ -79,6 +79,10 @@ template <std::string PackJob::*Field>
 void text(St& s, V v) {
   s.job.*Field = v;
 }
+template <std::string Album::*Field>
+void album_text(St& s, V v) {
+  s.job.album.*Field = v;
+}
 template <bool PackJob::*Field, bool To = true>
 void flag(St& s, V) {
   s.job.*Field = To;
@@ -94,27 +98,28 @@ const OptionSpec kOptions[] = {
     {"-i", K::NextIfAny, S::Output, "", "Force next argument to be treated as input",
      [](St& s, V v) { s.job.inputs.push_back(v); }, true},
 
-    {"--album", K::Value, S::Metadata, "TEXT", "Album title (overrides file metadata)", text<&PackJob::album>},
-    {"--artist", K::Value, S::Metadata, "TEXT", "Artist/performer (overrides file metadata)", text<&PackJob::artist>},
+    {"--album", K::Value, S::Metadata, "TEXT", "Album title (overrides file metadata)", album_text<&Album::title>},
+    {"--artist", K::Value, S::Metadata, "TEXT", "Artist/performer (overrides file metadata)",
+     album_text<&Album::artist>},
     {"--track-title", K::Value, S::Metadata, "N:TEXT", "Set title for track N (1-based)",
      [](St& s, V v) { numbered_text(v, "--track-title", s.job.track_titles, s.title_counter); }},
     {"--cover", K::Value, S::Metadata, "PATH", "Album cover image (JPEG/PNG) -> stored in ISO as COVER.<EXT>",
-     text<&PackJob::cover_path>, true},
-    {"--genre", K::Value, S::Metadata, "TEXT", "Genre (e.g. Classical, Jazz)", text<&PackJob::genre>},
-    {"--catalog", K::Value, S::Metadata, "TEXT", "Catalog / UPC / EAN number", text<&PackJob::catalog>},
-    {"--year", K::Value, S::Metadata, "YYYY", "Release year", text<&PackJob::year>},
-    {"--copyright", K::Value, S::Metadata, "TEXT", "Copyright notice", text<&PackJob::copyright>},
-    {"--disc", K::Value, S::Metadata, "N", "Disc number (for multi-disc sets)", text<&PackJob::disc_number>},
-    {"--disc-total", K::Value, S::Metadata, "M", "Total discs in set", text<&PackJob::disc_total>},
-    {"--label", K::Value, S::Metadata, "TEXT", "Record label / publisher", text<&PackJob::label>},
-    {"--composer", K::Value, S::Metadata, "TEXT", "Composer", text<&PackJob::composer>},
-    {"--conductor", K::Value, S::Metadata, "TEXT", "Conductor", text<&PackJob::conductor>},
-    {"--orchestra", K::Value, S::Metadata, "TEXT", "Orchestra", text<&PackJob::orchestra>},
+     album_text<&Album::cover_path>, true},
+    {"--genre", K::Value, S::Metadata, "TEXT", "Genre (e.g. Classical, Jazz)", album_text<&Album::genre>},
+    {"--catalog", K::Value, S::Metadata, "TEXT", "Catalog / UPC / EAN number", album_text<&Album::catalog>},
+    {"--year", K::Value, S::Metadata, "YYYY", "Release year", album_text<&Album::year>},
+    {"--copyright", K::Value, S::Metadata, "TEXT", "Copyright notice", album_text<&Album::copyright>},
+    {"--disc", K::Value, S::Metadata, "N", "Disc number (for multi-disc sets)", album_text<&Album::disc_number>},
+    {"--disc-total", K::Value, S::Metadata, "M", "Total discs in set", album_text<&Album::disc_total>},
+    {"--label", K::Value, S::Metadata, "TEXT", "Record label / publisher", album_text<&Album::label>},
+    {"--composer", K::Value, S::Metadata, "TEXT", "Composer", album_text<&Album::composer>},
+    {"--conductor", K::Value, S::Metadata, "TEXT", "Conductor", album_text<&Album::conductor>},
+    {"--orchestra", K::Value, S::Metadata, "TEXT", "Orchestra", album_text<&Album::orchestra>},
     {"--barcode", K::Value, S::Metadata, "TEXT", "Barcode / UPC",
-     [](St& s, V v) { s.job.barcode = normalize_barcode(v); }},
-    {"--date", K::Value, S::Metadata, "YYYY-MM-DD", "Precise release date", text<&PackJob::date>},
+     [](St& s, V v) { s.job.album.barcode = normalize_barcode(v); }},
+    {"--date", K::Value, S::Metadata, "YYYY-MM-DD", "Precise release date", album_text<&Album::date>},
     {"--track-artist", K::Value, S::Metadata, "N:TEXT", "Per-track artist (N is 1-based)",
-     [](St& s, V v) { numbered_text(v, "--track-artist", s.job.track_artists, s.artist_counter); }},
+     [](St& s, V v) { numbered_text(v, "--track-artist", s.job.album.track_artists, s.artist_counter); }},
     {"--isrc", K::Value, S::Metadata, "N:CODE", "Per-track ISRC (N is 1-based)", isrc},
     {"--cue", K::Value, S::Metadata, "PATH.cue", "Import metadata from CUE sheet", text<&PackJob::cue_path>, true},
 

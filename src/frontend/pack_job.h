@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "metadata/album.h"
+
 namespace varn {
 
 // Everything the command line can say.
@@ -24,27 +26,11 @@ struct PackJob {
   uint32_t dst_order = 128;
   bool dst_order_given = false;
   int32_t pause_frames = 150;
-  std::string album;
-  std::string artist;
-  std::string cover_path;
-  std::string genre;
-  std::string catalog;
-  std::string year;
-  std::string copyright;
-  std::string disc_number;
-  std::string disc_total;
-  std::string label;
-  std::string composer;
-  std::string conductor;
-  std::string orchestra;
-  std::string barcode;
-  std::string date;
+  Album album;
   std::string cue_path;
   std::string disc_title;
   std::map<int32_t, std::string> track_titles;
-  std::map<int32_t, std::string> track_artists;
   std::map<int32_t, std::string> track_albums;
-  std::map<int32_t, std::string> track_isrcs;
   uint64_t inproc_ctl = 0;
   uint64_t inproc_ctl_fn = 0;
 };

@@ -2,7 +2,6 @@
 // checked on its own and against what the disc structures can hold.
 #include <cstdio>
 
-#include "frontend/album_fields.h"
 #include "frontend/stages.h"
 #include "metadata/preflight.h"
 #include "sacd/layout.h"
@@ -11,46 +10,15 @@
 
 namespace varn {
 
-AlbumMeta album_meta_for_run(const PackRun& run) {
-  const PackJob& job = run.job;
-  AlbumMeta a;
-  // The disc text falls back to the first track's tags when the options
-  // give no album or artist; check what will be written.
-  a.album = !job.album.empty() || run.tracks.empty() ? job.album : run.tracks[0].album;
-  a.artist = !job.artist.empty() || run.tracks.empty() ? job.artist : run.tracks[0].artist;
-  a.genre = job.genre;
-  a.year = job.year;
-  a.date = job.date;
-  a.catalog = job.catalog;
-  a.barcode = job.barcode;
-  a.copyright = job.copyright;
-  a.label = job.label;
-  a.composer = job.composer;
-  a.conductor = job.conductor;
-  a.orchestra = job.orchestra;
-  a.disc_number = job.disc_number;
-  a.disc_total = job.disc_total;
-  a.cover_path = job.cover_path;
-  for (size_t i = 0; i < run.tracks.size(); ++i) {
-    TrackMeta t;
-    t.number = static_cast<int32_t>(i + 1);
-    t.title = run.tracks[i].title;
-    t.artist = run.tracks[i].artist;
-    auto isrc = job.track_isrcs.find(static_cast<int32_t>(i));
-    if (isrc != job.track_isrcs.end()) t.isrc = isrc->second;
-    a.tracks.push_back(std::move(t));
-  }
-  return a;
-}
-
 // Limits of the SACD structures themselves that depend on the planned
 // layout: the album and disc texts must fit the Master Text, or the disc
 // would carry them cut.
-std::vector<MetaIssue> preflight_layout_checks(const PackRun& run, const AlbumMeta&) {
+std::vector<MetaIssue> preflight_layout_checks(const PackRun& run) {
   std::vector<MetaIssue> issues;
   DiscLayout layout = run.layout;  // planned with the run's tracks
-  copy_album_fields(run.job, layout);
-  const uint8_t charset = disc_charset(layout.album, layout.artist, run.tracks, layout.label);
+  layout.album = &run.job.album;
+  const Album& album = run.job.album;
+  const uint8_t charset = disc_charset(album.title, album.artist, run.tracks, album.label);
   if (!master_text_fits(layout, charset)) {
     char text[200];
     std::snprintf(text, sizeof text,
@@ -76,14 +44,10 @@ std::vector<MetaIssue> preflight_layout_checks(const PackRun& run, const AlbumMe
             "their own rate"});
   return issues;
 }
-
-
-
 // Errors stop the run unless the job allows them.
 StageResult stage_preflight(PackRun& run) {
-  const AlbumMeta album = album_meta_for_run(run);
-  std::vector<MetaIssue> issues = preflight_album(album);
-  for (MetaIssue& extra : preflight_layout_checks(run, album)) issues.push_back(std::move(extra));
+  std::vector<MetaIssue> issues = preflight_album(run.job.album, run.tracks);
+  for (MetaIssue& extra : preflight_layout_checks(run)) issues.push_back(std::move(extra));
   print_meta_issues(issues);
   const int errors = count_issues(issues, 2);
   if (errors > 0 && !run.job.allow_meta_errors) {

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "frontend/album_fields.h"
 #include "frontend/stages.h"
 #include "manifest/manifest.h"
 #include "metadata/cue_export.h"
@@ -21,6 +20,21 @@
 #include "sacd/toc_dump.h"
 
 namespace varn {
+
+namespace {
+
+// The layout reads the run's tracks, area plans and album where they are.
+void point_layout_at_run(PackRun& run) {
+  DiscLayout& layout = run.layout;
+  layout.output_path = run.job.output_path;
+  layout.tracks = &run.tracks;
+  layout.stereo = run.stereo;
+  layout.multi = run.multi;
+  layout.album = &run.job.album;
+  layout.no_manifest = run.job.no_manifest;
+}
+
+}  // namespace
 
 // Plans both areas and the fixed positions, after refusing any area one
 // Area TOC cannot describe; prints the plan.
@@ -39,14 +53,14 @@ StageResult stage_plan_layout(PackRun& run) {
 
   // The Area TOC blocks grow with their track text, which depends on the
   // disc's character set.
-  const uint8_t charset = disc_charset(run.job.album, run.job.artist, run.tracks, run.job.label);
+  const uint8_t charset = disc_charset(run.job.album.title, run.job.album.artist, run.tracks, run.job.album.label);
   uint32_t reserved[2] = {0, 0};
   for (int pass = 0; pass < 2; ++pass) {
     const bool mch = pass == 1;
     const std::vector<size_t> area = area_track_positions(run.tracks, mch);
     if (area.empty()) continue;
     const AreaTocShape shape =
-        area_toc_shape(run.tracks, area, run.job.track_isrcs, charset, sacd_genre_code(run.job.genre));
+        area_toc_shape(run.tracks, area, run.job.album.isrcs, charset, sacd_genre_code(run.job.album.genre));
     if (shape.text_sectors > kMaxTrackTextSectors) {
       std::fprintf(stderr,
                    "Error: the track titles and artists of the %s area need %u text sectors, but an "
@@ -58,10 +72,7 @@ StageResult stage_plan_layout(PackRun& run) {
   }
 
   DiscLayout& layout = run.layout;
-  layout.tracks = &run.tracks;
-  layout.stereo = run.stereo;
-  layout.multi = run.multi;
-  copy_album_fields(run.job, layout);
+  point_layout_at_run(run);
   place_fixed_positions(layout, reserved[0], reserved[1]);
   const std::string plan = layout_plan_text(layout);
   std::fwrite(plan.data(), 1, plan.size(), stdout);
@@ -86,7 +97,7 @@ StageResult stage_check_outputs(const PackRun& run, const std::string& image) {
   if (!run.job.no_manifest) outputs.emplace_back("delivery manifest", manifest_path_for(image));
   std::vector<std::string> inputs = run.job.inputs;
   inputs.push_back(run.job.cue_path);
-  inputs.push_back(run.job.cover_path);
+  inputs.push_back(run.job.album.cover_path);
   for (const auto& [what, path] : outputs) {
     for (const std::string& input : inputs) {
       if (!same_file(path, input)) continue;
@@ -100,10 +111,7 @@ StageResult stage_check_outputs(const PackRun& run, const std::string& image) {
 StageResult stage_build_image(PackRun& run) {
   try {
     DiscLayout& layout = run.layout;
-    layout.tracks = &run.tracks;
-    layout.stereo = run.stereo;
-    layout.multi = run.multi;
-    copy_album_fields(run.job, layout);
+    point_layout_at_run(run);
     // Checked again: the inputs were read in the meantime.
     if (auto r = stage_check_outputs(run, layout.output_path)) return r;
     // The image, its manifest and the CUE sheet replace the earlier ones

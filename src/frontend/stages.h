@@ -7,7 +7,6 @@
 #include <string>
 
 #include "frontend/pack_run.h"
-#include "metadata/album_meta.h"
 #include "metadata/meta_issue.h"
 #include "platform/staged_output.h"
 
@@ -52,10 +51,7 @@ namespace varn {
 // (message printed, exit 1).
 StageResult stage_plan_layout(PackRun& run);
 
-// The album as the run will write it: the job's album fields and one
-// TrackMeta per track in final order (ISRC from track_isrcs by position).
-AlbumMeta album_meta_for_run(const PackRun& run);
 // Checks of what the disc structures can hold for this run; the issues are
 // appended to the pre-flight's own.
-std::vector<MetaIssue> preflight_layout_checks(const PackRun& run, const AlbumMeta& album);
+std::vector<MetaIssue> preflight_layout_checks(const PackRun& run);
 }  // namespace varn

@@ -41,15 +41,15 @@ void sort_by_track_number(PackRun& run) {
   }
   tracks = std::move(sorted);
   run.track_paths = std::move(paths);
-  rekey(run.job.track_isrcs, order);
+  rekey(run.job.album.isrcs, order);
   rekey(run.job.track_titles, order);
-  rekey(run.job.track_artists, order);
+  rekey(run.job.album.track_artists, order);
 }
 
 void extract_cover(PackRun& run) {
   PackJob& job = run.job;
   const std::vector<uint8_t>& cover = run.tracks[0].cover;
-  if (!job.cover_path.empty() || cover.empty()) return;
+  if (!job.album.cover_path.empty() || cover.empty()) return;
   const char* ext = ".jpg";
   static const uint8_t png_magic[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
   if (cover.size() >= 4 && cover[0] == 0xFF && cover[1] == 0xD8) ext = ".jpg";
@@ -64,8 +64,8 @@ void extract_cover(PackRun& run) {
                  platform_temp_dir(), std::strerror(errno));
     return;
   }
-  job.cover_path = run.cover_scratch.path;
-  std::printf("  [Cover] auto-extracted to %s (%zu bytes)\n", job.cover_path.c_str(), cover.size());
+  job.album.cover_path = run.cover_scratch.path;
+  std::printf("  [Cover] auto-extracted to %s (%zu bytes)\n", job.album.cover_path.c_str(), cover.size());
 }
 
 }  // namespace varn

@@ -5,8 +5,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "platform/staged_output.h"
-
 namespace varn {
 
 namespace {
@@ -62,16 +60,17 @@ uint64_t cue_track_frames(const InputTrack& track) {
   return (track.sample_count + per_frame - 1) / per_frame;
 }
 
-std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const std::string& album,
-                           const std::string& artist, const std::string& genre, const std::string& year,
-                           const std::string& catalog_text, const std::map<int32_t, std::string>& isrcs,
+std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const Album& album,
                            const std::string& image_file_name) {
   CueWriter w;
-  if (!genre.empty()) w.line("REM GENRE \"%s\"", cue_quoted_value(genre).c_str());
-  if (!year.empty()) w.line("REM DATE \"%s\"", cue_quoted_value(year).c_str());
-  if (!artist.empty()) w.line("PERFORMER \"%s\"", cue_quoted_value(artist).c_str());
-  if (!album.empty()) w.line("TITLE \"%s\"", cue_quoted_value(album).c_str());
-  if (!catalog_text.empty()) w.line("CATALOG %s", catalog_text.c_str());
+  // The barcode is the code a CUE sheet's CATALOG means; the catalog number
+  // stands in when there is none.
+  const std::string& catalog = album.barcode.empty() ? album.catalog : album.barcode;
+  if (!album.genre.empty()) w.line("REM GENRE \"%s\"", cue_quoted_value(album.genre).c_str());
+  if (!album.year.empty()) w.line("REM DATE \"%s\"", cue_quoted_value(album.year).c_str());
+  if (!album.artist.empty()) w.line("PERFORMER \"%s\"", cue_quoted_value(album.artist).c_str());
+  if (!album.title.empty()) w.line("TITLE \"%s\"", cue_quoted_value(album.title).c_str());
+  if (!catalog.empty()) w.line("CATALOG %s", catalog.c_str());
   w.line("FILE \"%s\" WAVE",
          image_file_name.empty() ? "SACD.iso" : cue_quoted_value(image_file_name).c_str());
 
@@ -81,24 +80,13 @@ std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const std::str
     w.line("  TRACK %02zu AUDIO", k);
     if (!t.artist.empty()) w.line("    PERFORMER \"%s\"", cue_quoted_value(t.artist).c_str());
     if (!t.title.empty()) w.line("    TITLE \"%s\"", cue_quoted_value(t.title).c_str());
-    auto isrc = isrcs.find(static_cast<int32_t>(k - 1));
-    if (isrc != isrcs.end() && !isrc->second.empty()) w.line("    ISRC %s", isrc->second.c_str());
+    auto isrc = album.isrcs.find(static_cast<int32_t>(k - 1));
+    if (isrc != album.isrcs.end() && !isrc->second.empty()) w.line("    ISRC %s", isrc->second.c_str());
     w.line("    INDEX 01 %02u:%02u:%02u", static_cast<unsigned>(position / 75 / 60),
            static_cast<unsigned>((position / 75) % 60), static_cast<unsigned>(position % 75));
     position += t.pause_frames + cue_track_frames(t);
   }
   return w.text;
-}
-
-bool export_cue_sheet(const std::string& cue_path, const std::vector<InputTrack>& tracks,
-                      const std::string& album, const std::string& artist, const std::string& genre,
-                      const std::string& year, const std::string& catalog_text,
-                      const std::map<int32_t, std::string>& isrcs, const std::string& image_file_name) {
-  OutputSet out;
-  return stage_output_bytes(out, cue_path,
-                            cue_sheet_text(tracks, album, artist, genre, year, catalog_text, isrcs,
-                                           image_file_name)) &&
-         commit_outputs(out);
 }
 
 }  // namespace varn

@@ -2,27 +2,18 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "audio/input_track.h"
+#include "metadata/album.h"
 
 namespace varn {
 
-// The sheet's text (CR LF line ends). `isrcs` maps 0-based track positions
-// to codes.
-std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const std::string& album,
-                           const std::string& artist, const std::string& genre, const std::string& year,
-                           const std::string& catalog_text, const std::map<int32_t, std::string>& isrcs,
+// The sheet's text (CR LF line ends): the album's texts, codes and ISRCs,
+// one FILE entry for the image and each track's place on the time line.
+std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const Album& album,
                            const std::string& image_file_name);
-
-// Writes the sheet to `cue_path`, replacing the file whole or not at all.
-// False after printing why.
-bool export_cue_sheet(const std::string& cue_path, const std::vector<InputTrack>& tracks,
-                      const std::string& album, const std::string& artist, const std::string& genre,
-                      const std::string& year, const std::string& catalog_text,
-                      const std::map<int32_t, std::string>& isrcs, const std::string& image_file_name);
 
 // "<image without its extension>.cue" beside the image.
 std::string cue_path_for_image(const std::string& image_path);

@@ -82,18 +82,19 @@ bool find_unencodable(const std::string& text, std::string& code_point) {
   return false;
 }
 
-std::vector<MetaIssue> preflight_album(const AlbumMeta& album) {
+std::vector<MetaIssue> preflight_album(const Album& album, const std::vector<InputTrack>& tracks) {
   std::vector<MetaIssue> issues;
 
-  // 1. ISRCs: shape and uniqueness across the disc.
+  // ISRCs: shape and uniqueness across the disc.
   std::map<std::string, int32_t> first_with_code;
-  for (const TrackMeta& t : album.tracks) {
-    if (t.isrc.empty()) continue;
-    const std::string subject = track_subject(t.number);
-    const std::string code = normalize_isrc(t.isrc);
+  for (const auto& [position, isrc] : album.isrcs) {
+    if (isrc.empty() || position < 0 || size_t(position) >= tracks.size()) continue;
+    const int32_t number = position + 1;
+    const std::string subject = track_subject(number);
+    const std::string code = normalize_isrc(isrc);
     if (!isrc_shape_ok(code)) {
       add(issues, 2, subject,
-          "invalid ISRC format: \"" + t.isrc +
+          "invalid ISRC format: \"" + isrc +
               "\" (expected CC-XXX-YY-NNNNN, 12 chars: 2-letter country + 3 alnum registrant + 2-digit year + "
               "5-digit designation)");
       continue;
@@ -104,20 +105,15 @@ std::vector<MetaIssue> preflight_album(const AlbumMeta& album) {
           "duplicate ISRC: " + code + " is the same as track " + std::to_string(seen->second) +
               " (every track on a disc must be unique, otherwise the pressing plant rejects it)");
     } else {
-      first_with_code.emplace(code, t.number);
+      first_with_code.emplace(code, number);
     }
   }
 
-  // 2, 3. The track list and each track's number, title and artist.
-  if (album.tracks.empty()) add(issues, 2, "album", "album has no tracks");
-  for (size_t i = 0; i < album.tracks.size(); ++i) {
-    const TrackMeta& t = album.tracks[i];
-    const int32_t position = static_cast<int32_t>(i + 1);
-    const std::string subject = track_subject(t.number >= 1 ? t.number : position);
-    if (t.number != position)
-      add(issues, 1, subject,
-          "track numbers are not consecutive (position " + std::to_string(position) + " carries number " +
-              std::to_string(t.number) + ")");
+  // The track list and each track's title and artist.
+  if (tracks.empty()) add(issues, 2, "album", "album has no tracks");
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    const InputTrack& t = tracks[i];
+    const std::string subject = track_subject(static_cast<int32_t>(i + 1));
     if (t.title.size() > kTitleLimit)
       add(issues, 1, subject,
           "title is too long (" + std::to_string(t.title.size()) +
@@ -136,15 +132,18 @@ std::vector<MetaIssue> preflight_album(const AlbumMeta& album) {
               "encodable characters or Latin/CJK text");
   }
 
-  // 4. Album title and artist.
+  // Album title and artist; the disc falls back to the first track's tags
+  // when the album names none, so those are what gets checked then.
+  const std::string& title = !album.title.empty() || tracks.empty() ? album.title : tracks[0].album;
+  const std::string& artist = !album.artist.empty() || tracks.empty() ? album.artist : tracks[0].artist;
   std::string cp;
-  if (!album.album.empty() && find_unencodable(album.album, cp))
+  if (!title.empty() && find_unencodable(title, cp))
     add(issues, 2, "album", "album title contains characters the encoder cannot represent (" + cp + ")");
-  if (album.album.empty()) add(issues, 1, "album", "album title is empty (the ISO volume label degrades to SACD_ISO)");
-  if (!album.artist.empty() && find_unencodable(album.artist, cp))
+  if (title.empty()) add(issues, 1, "album", "album title is empty (the ISO volume label degrades to SACD_ISO)");
+  if (!artist.empty() && find_unencodable(artist, cp))
     add(issues, 2, "album", "album artist contains characters the encoder cannot represent (" + cp + ")");
 
-  // 5. Year.
+  // Year.
   if (!album.year.empty() && !four_digits(album.year))
     add(issues, 1, "album", "year is not 4 digits: \"" + album.year + "\" (the SACD text area stores 4 digits)");
 
@@ -155,7 +154,7 @@ std::vector<MetaIssue> preflight_album(const AlbumMeta& album) {
             (album.year.empty() ? std::string("today's date")
                                 : "the year " + album.year + " with today's month and day"));
 
-  // 6. Disc number and total.
+  // Disc number and total.
   if (!album.disc_number.empty() || !album.disc_total.empty()) {
     uint32_t total = 0, number = 0;
     const bool total_ok = read_positive_count(album.disc_total, total);

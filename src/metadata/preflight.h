@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "metadata/album_meta.h"
+#include "audio/input_track.h"
+#include "metadata/album.h"
 #include "metadata/meta_issue.h"
 
 namespace varn {
@@ -16,8 +17,8 @@ namespace varn {
 // UTF-8); `code_point` is then the first one as "U+%04X".
 bool find_unencodable(const std::string& text, std::string& code_point);
 
-// Every check, in order; never fails.
-std::vector<MetaIssue> preflight_album(const AlbumMeta& album);
+// Every check of the album and its tracks (in final order), in order.
+std::vector<MetaIssue> preflight_album(const Album& album, const std::vector<InputTrack>& tracks);
 
 // Number of issues of one severity.
 int count_issues(const std::vector<MetaIssue>& issues, uint32_t severity);

@@ -15,25 +15,25 @@ std::string album_info_text(const DiscLayout& layout,
                             const std::function<std::string(const std::string&)>& encode) {
   const std::vector<InputTrack> empty;
   const std::vector<InputTrack>& tracks = layout.tracks ? *layout.tracks : empty;
+  const Album& a = *layout.album;
   std::string out;
-  std::string album = layout.album;
+  std::string album = a.title;
   if (album.empty() && !tracks.empty()) album = tracks[0].album;
-  std::string artist = layout.artist;
+  std::string artist = a.artist;
   if (artist.empty() && !tracks.empty()) artist = tracks[0].artist;
-  if (!layout.track_artists.empty() && !tracks.empty() && !tracks[0].artist.empty()) artist = tracks[0].artist;
+  if (!a.track_artists.empty() && !tracks.empty() && !tracks[0].artist.empty()) artist = tracks[0].artist;
   add_line(out, "Album=" + encode(album));
   add_line(out, "Artist=" + encode(artist));
   const std::pair<const char*, const std::string*> fields[] = {
-      {"Genre", &layout.genre},         {"Year", &layout.year},         {"Catalog", &layout.catalog},
-      {"Copyright", &layout.copyright}, {"Label", &layout.label},       {"Composer", &layout.composer},
-      {"Conductor", &layout.conductor}, {"Orchestra", &layout.orchestra}, {"Barcode", &layout.barcode},
-      {"Date", &layout.date},
+      {"Genre", &a.genre},         {"Year", &a.year},   {"Catalog", &a.catalog},     {"Copyright", &a.copyright},
+      {"Label", &a.label},         {"Composer", &a.composer}, {"Conductor", &a.conductor}, {"Orchestra", &a.orchestra},
+      {"Barcode", &a.barcode},     {"Date", &a.date},
   };
   for (const auto& [key, value] : fields)
     if (!value->empty()) add_line(out, std::string(key) + "=" + encode(*value));
-  if (!layout.disc_number.empty()) {
-    std::string disc = "Disc=" + layout.disc_number;
-    if (!layout.disc_total.empty()) disc += " of " + layout.disc_total;
+  if (!a.disc_number.empty()) {
+    std::string disc = "Disc=" + a.disc_number;
+    if (!a.disc_total.empty()) disc += " of " + a.disc_total;
     add_line(out, disc);
   }
   out += "\n[TrackInfo]\n";
@@ -48,8 +48,8 @@ std::string album_info_text(const DiscLayout& layout,
       std::string title = t.title.empty() ? "Track " + std::to_string(n) : t.title;
       add_line(out, std::string(key) + "=" + encode(title));
       if (!t.artist.empty()) add_line(out, std::string(key) + "Artist=" + encode(t.artist));
-      auto isrc = layout.isrc_by_track.find(static_cast<int32_t>(i));
-      if (isrc != layout.isrc_by_track.end() && !isrc->second.empty())
+      auto isrc = a.isrcs.find(static_cast<int32_t>(i));
+      if (isrc != a.isrcs.end() && !isrc->second.empty())
         add_line(out, std::string(key) + "ISRC=" + isrc->second);
     }
   }

@@ -189,7 +189,7 @@ AreaTocBlock build_area_toc_block(const DiscLayout& layout, bool multichannel, u
   const AreaDesc area = describe_area(layout, multichannel);
   const std::vector<uint8_t> text = build_track_text_block(tracks, area.tracks, charset);
   const std::vector<uint8_t> isrc =
-      build_isrc_list(layout.isrc_by_track, area.tracks, sacd_genre_code(layout.genre));
+      build_isrc_list(layout.album->isrcs, area.tracks, sacd_genre_code(layout.album->genre));
   AreaTocBlock block;
   block.shape = area_toc_shape(text, isrc);
   block.bytes.assign(size_t(block.shape.block_sectors) * kSectorBytes, 0);

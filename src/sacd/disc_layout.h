@@ -1,11 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "audio/input_track.h"
+#include "metadata/album.h"
 
 namespace varn {
 
@@ -37,23 +37,7 @@ struct DiscLayout {
   uint32_t master_text_copies = 8;
   uint32_t manufacturer_lsn = 519;
   uint32_t audio_start_lsn = 540;
-  std::string album;
-  std::string artist;
-  std::string genre;
-  std::string catalog;
-  std::string year;
-  std::string label;
-  std::string composer;
-  std::string conductor;
-  std::string orchestra;
-  std::string barcode;
-  std::string date;
-  std::string copyright;
-  std::string disc_number;
-  std::string disc_total;
-  std::map<int32_t, std::string> track_artists;
-  std::map<int32_t, std::string> isrc_by_track;
-  std::string cover_path;
+  const Album* album = &kNoAlbum;  // what the disc says of the album
   bool no_manifest = false;
 };
 

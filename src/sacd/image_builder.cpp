@@ -157,7 +157,7 @@ bool build_image_file(const DiscLayout& l, const std::string& path, const std::v
     sectors = sectors_in(f);
     std::fclose(f);
   }
-  const std::string label = l.album.empty() ? std::string("SACD_ISO") : l.album;
+  const std::string label = l.album->title.empty() ? std::string("SACD_ISO") : l.album->title;
   if (!write_udf_volume(path, udf_entries_of(files), 257, sectors, label)) return false;
   if (!patch_final_size(path)) return false;
   return self_check(path, files);
@@ -186,12 +186,12 @@ bool fits_largest_disc(const DiscLayout& l) {
 
 bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& report) {
   if (!fits_largest_disc(l)) return false;
-  select_charset(disc_charset(l.album, l.artist, *l.tracks, l.label));
+  select_charset(disc_charset(l.album->title, l.album->artist, *l.tracks, l.album->label));
   CoverFile cover;
   // A cover that was asked for and cannot be used fails the build: the
   // disc would silently lack it.
-  const bool have_cover = !l.cover_path.empty();
-  if (have_cover && !take_in_cover(l.cover_path, cover)) return false;
+  const bool have_cover = !l.album->cover_path.empty();
+  if (have_cover && !take_in_cover(l.album->cover_path, cover)) return false;
   const std::vector<IsoFileEntry> files =
       sacd_image_files(l, have_cover ? &cover : nullptr, album_info_text(l, encode_disc_text));
   const SacdPlacement place = sacd_placement(l, files);

@@ -50,16 +50,16 @@ Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& c
   p[8] = 0x01;
   p[9] = 0x14;
   // The album set: disc N of M when both are given and N lies in 1..M.
-  const uint32_t number = disc_count(l.disc_number), total = disc_count(l.disc_total);
+  const uint32_t number = disc_count(l.album->disc_number), total = disc_count(l.album->disc_total);
   const bool in_set = number >= 1 && total >= 1 && number <= total;
   put_be16(p + 16, in_set ? total : 1);
   put_be16(p + 18, in_set ? number : 1);
   char catalog[17];
   std::snprintf(catalog, sizeof catalog, "%-16.16s",
-                l.catalog.empty() ? "0000000000000000" : l.catalog.c_str());
+                l.album->catalog.empty() ? "0000000000000000" : l.album->catalog.c_str());
   std::memcpy(p + 24, catalog, 16);
   std::memcpy(p + 88, catalog, 16);
-  const uint8_t genre = sacd_genre_code(l.genre);
+  const uint8_t genre = sacd_genre_code(l.album->genre);
   put_genre_entry(p + 40, genre);
   put_genre_entry(p + 104, genre);
   put_be32(p + 64, l.area1_toc_lsn);
@@ -71,16 +71,16 @@ Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& c
   uint32_t year = uint32_t(clock.year);
   uint32_t month = uint32_t(clock.month), day = uint32_t(clock.day);
   CalendarDate date;
-  if (parse_iso_date(l.date, date)) {
+  if (parse_iso_date(l.album->date, date)) {
     year = uint32_t(date.year);
     month = uint32_t(date.month);
     day = uint32_t(date.day);
-  } else if (!l.year.empty()) {
+  } else if (!l.album->year.empty()) {
     long v = 0;
-    if (read_year(l.year, v)) {
+    if (read_year(l.album->year, v)) {
       year = uint32_t(v);
     } else {
-      report_error("Warning: invalid year '%s', using current\n", l.year.c_str());
+      report_error("Warning: invalid year '%s', using current\n", l.album->year.c_str());
     }
   }
   put_be16(p + 120, year & 0xFFFF);
@@ -101,17 +101,17 @@ void write_master_toc(FILE* image, const DiscLayout& l) {
 MasterTexts master_texts(const DiscLayout& l) {
   MasterTexts t;
   const InputTrack* first = (l.tracks && !l.tracks->empty()) ? &(*l.tracks)[0] : nullptr;
-  t.album_title = !l.album.empty() ? l.album : first ? first->album : std::string();
-  t.album_artist = !l.artist.empty() ? l.artist : first ? first->artist : std::string();
-  t.album_publisher = l.label.empty() ? kPublisher : l.label;
-  t.album_copyright = l.copyright;
-  if (!l.disc_number.empty()) {
-    t.disc_title = "Disc " + l.disc_number;
-    if (!l.disc_total.empty()) t.disc_title += " of " + l.disc_total;
+  t.album_title = !l.album->title.empty() ? l.album->title : first ? first->album : std::string();
+  t.album_artist = !l.album->artist.empty() ? l.album->artist : first ? first->artist : std::string();
+  t.album_publisher = l.album->label.empty() ? kPublisher : l.album->label;
+  t.album_copyright = l.album->copyright;
+  if (!l.album->disc_number.empty()) {
+    t.disc_title = "Disc " + l.album->disc_number;
+    if (!l.album->disc_total.empty()) t.disc_title += " of " + l.album->disc_total;
   }
-  t.disc_artist = l.artist;
-  if ((l.artist.empty() || !l.track_artists.empty()) && first) t.disc_artist = first->artist;
-  t.disc_copyright = l.copyright;
+  t.disc_artist = l.album->artist;
+  if ((l.album->artist.empty() || !l.album->track_artists.empty()) && first) t.disc_artist = first->artist;
+  t.disc_copyright = l.album->copyright;
   return t;
 }
 
@@ -182,20 +182,20 @@ std::string manufacturer_text(const DiscLayout& l) {
   };
   line("Manufacturer", kPublisher);
   line("Encoder", std::string("VarnEngine V") + kEngineVersion);
-  line("Album", l.album);
-  line("Artist", l.artist);
-  line("Genre", l.genre);
-  line("Catalog", l.catalog);
-  line("Year", l.year);
-  line("Label", l.label);
-  line("Composer", l.composer);
-  line("Conductor", l.conductor);
-  line("Orchestra", l.orchestra);
-  line("Barcode", l.barcode);
-  line("Date", l.date);
-  if (!l.disc_number.empty()) {
-    out += "Disc: " + l.disc_number;
-    if (!l.disc_total.empty()) out += " of " + l.disc_total;
+  line("Album", l.album->title);
+  line("Artist", l.album->artist);
+  line("Genre", l.album->genre);
+  line("Catalog", l.album->catalog);
+  line("Year", l.album->year);
+  line("Label", l.album->label);
+  line("Composer", l.album->composer);
+  line("Conductor", l.album->conductor);
+  line("Orchestra", l.album->orchestra);
+  line("Barcode", l.album->barcode);
+  line("Date", l.album->date);
+  if (!l.album->disc_number.empty()) {
+    out += "Disc: " + l.album->disc_number;
+    if (!l.album->disc_total.empty()) out += " of " + l.album->disc_total;
     out += "\r\n";
   }
   return out;

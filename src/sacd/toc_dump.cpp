@@ -51,9 +51,9 @@ const char* area_label(const DiscLayout& l, bool multichannel) {
 
 AreaTocShape toc_shape_of(const DiscLayout& l, bool multichannel) {
   const std::vector<InputTrack>& tracks = tracks_of(l);
-  const uint8_t charset = disc_charset(l.album, l.artist, tracks, l.label);
-  return area_toc_shape(tracks, area_track_positions(tracks, multichannel), l.isrc_by_track, charset,
-                        sacd_genre_code(l.genre));
+  const uint8_t charset = disc_charset(l.album->title, l.album->artist, tracks, l.album->label);
+  return area_toc_shape(tracks, area_track_positions(tracks, multichannel), l.album->isrcs, charset,
+                        sacd_genre_code(l.album->genre));
 }
 
 void area_block(std::string& out, const DiscLayout& l, bool multichannel) {

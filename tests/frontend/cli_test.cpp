@@ -82,10 +82,10 @@ TEST(Usage, VersionIsOneLineAndEndsTheRun) {
 TEST(Parse, ValueOptionForms) {
   PackJob job;
   EXPECT_EQ(parse({"--album=-live-", "--artist", "A B", "--title=", "--disc", "-2", "x.dsf"}, job), -1000);
-  EXPECT_EQ(job.album, "-live-");
-  EXPECT_EQ(job.artist, "A B");
+  EXPECT_EQ(job.album.title, "-live-");
+  EXPECT_EQ(job.album.artist, "A B");
   EXPECT_EQ(job.disc_title, "");
-  EXPECT_EQ(job.disc_number, "-2");  // '-' and a digit: a value, not an option
+  EXPECT_EQ(job.album.disc_number, "-2");  // '-' and a digit: a value, not an option
   EXPECT_EQ(job.inputs, std::vector<std::string>{"x.dsf"});
 }
 
@@ -112,7 +112,7 @@ TEST(Parse, NumberedTextFormsAndCounters) {
             -1000);
   std::map<int32_t, std::string> titles{{0, "Intro"}, {2, "Finale"}, {1, "Second"}};
   EXPECT_EQ(job.track_titles, titles);
-  EXPECT_EQ(job.track_artists, (std::map<int32_t, std::string>{{1, "Solo"}}));
+  EXPECT_EQ(job.album.track_artists, (std::map<int32_t, std::string>{{1, "Solo"}}));
   EXPECT_EQ(job.track_albums, (std::map<int32_t, std::string>{{0, "Rock"}}));
 }
 
@@ -124,7 +124,7 @@ TEST(Parse, IsrcNormalisedCheckedAndCounted) {
                   job),
             -1000);
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(job.track_isrcs,
+  EXPECT_EQ(job.album.isrcs,
             (std::map<int32_t, std::string>{{0, "USABC2400001"}, {2, "GBX1Y9912345"}}));
   EXPECT_NE(err.find("  [ISRC] track 2: 'XYZ' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), "
                      "ignored\n"),

@@ -42,8 +42,8 @@ TEST(CueStages, ImportMergesAlbumAndWarnsOnCountMismatch) {
   CueRun c(2);
   EXPECT_EQ(c.result, std::nullopt);
   EXPECT_TRUE(c.run.have_cue);
-  EXPECT_EQ(c.run.job.album, "Sheet Album");
-  EXPECT_EQ(c.run.job.artist, "Sheet Band");
+  EXPECT_EQ(c.run.job.album.title, "Sheet Album");
+  EXPECT_EQ(c.run.job.album.artist, "Sheet Band");
   EXPECT_EQ(c.import_streams.out, "");
   EXPECT_EQ(c.import_streams.err,
             "Loaded 3 tracks from CUE: 'Sheet Album'\nWarning: CUE has 3 tracks but 2 input files\n");
@@ -64,13 +64,13 @@ TEST(CueStages, OptionsWinOverTheSheet) {
   write_text(dir.file("a.cue"), kSheet);
   PackRun run;
   run.job.cue_path = dir.file("a.cue");
-  run.job.album = "Given";
+  run.job.album.title = "Given";
   run.job.inputs = {"1.dsf", "2.dsf", "3.dsf"};
   StageResult r;
   auto s = capture([&] { r = stage_cue_import(run); });
   EXPECT_EQ(r, std::nullopt);
-  EXPECT_EQ(run.job.album, "Given");
-  EXPECT_EQ(run.job.artist, "Sheet Band");
+  EXPECT_EQ(run.job.album.title, "Given");
+  EXPECT_EQ(run.job.album.artist, "Sheet Band");
   EXPECT_EQ(s.err, "Loaded 3 tracks from CUE: 'Sheet Album'\n");
 }
 
@@ -80,11 +80,11 @@ TEST(CueStages, EacSheetFillsCatalogGenreDateAndComposers) {
       "TRACK 01 AUDIO\n  SONGWRITER \"Track Writer\"\nTRACK 02 AUDIO\n";
   CueRun c(2, sheet);
   const PackJob& job = c.run.job;
-  EXPECT_EQ(job.genre, "Classical");
-  EXPECT_EQ(job.year, "1987");
-  EXPECT_EQ(job.date, "1987-05-04");
-  EXPECT_EQ(job.catalog, "0724356648324");
-  EXPECT_EQ(job.composer, "Album Writer");
+  EXPECT_EQ(job.album.genre, "Classical");
+  EXPECT_EQ(job.album.year, "1987");
+  EXPECT_EQ(job.album.date, "1987-05-04");
+  EXPECT_EQ(job.album.catalog, "0724356648324");
+  EXPECT_EQ(job.album.composer, "Album Writer");
   InputTrack a, b;
   stage_cue_track_text(c.run, a, 0, false);
   stage_cue_track_text(c.run, b, 1, false);
@@ -96,13 +96,13 @@ TEST(CueStages, EacSheetFillsCatalogGenreDateAndComposers) {
   write_text(dir.file("b.cue"), "REM GENRE Classical\nREM DATE 1987\nCATALOG 0724356648324\n");
   PackRun run;
   run.job.cue_path = dir.file("b.cue");
-  run.job.genre = "Jazz";
-  run.job.catalog = "X1";
+  run.job.album.genre = "Jazz";
+  run.job.album.catalog = "X1";
   capture([&] { stage_cue_import(run); });
-  EXPECT_EQ(run.job.genre, "Jazz");
-  EXPECT_EQ(run.job.catalog, "X1");
-  EXPECT_EQ(run.job.year, "1987");
-  EXPECT_EQ(run.job.date, "");
+  EXPECT_EQ(run.job.album.genre, "Jazz");
+  EXPECT_EQ(run.job.album.catalog, "X1");
+  EXPECT_EQ(run.job.album.year, "1987");
+  EXPECT_EQ(run.job.album.date, "");
 }
 
 TEST(CueStages, ImportFailureEndsTheRun) {
@@ -150,8 +150,8 @@ TEST(CueStages, TrackIsrcFromTheSheet) {
     stage_cue_track_isrc(c.run, t, 1);
     stage_cue_track_isrc(c.run, t, 2);
   });
-  EXPECT_EQ(c.run.job.track_isrcs.size(), 1u);
-  EXPECT_EQ(c.run.job.track_isrcs[0], "USABC2400001");
+  EXPECT_EQ(c.run.job.album.isrcs.size(), 1u);
+  EXPECT_EQ(c.run.job.album.isrcs[0], "USABC2400001");
   EXPECT_EQ(s.out, "  [CUE] track 1 ISRC: USABC2400001\n");
   EXPECT_EQ(s.err,
             "  [ISRC] CUE track 2: 'US-AB1-24-0001' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), "
@@ -159,26 +159,26 @@ TEST(CueStages, TrackIsrcFromTheSheet) {
 
   // An ISRC from the options is not replaced.
   CueRun d(3);
-  d.run.job.track_isrcs[0] = "GBXYZ0100001";
+  d.run.job.album.isrcs[0] = "GBXYZ0100001";
   s = capture([&] { stage_cue_track_isrc(d.run, t, 0); });
-  EXPECT_EQ(d.run.job.track_isrcs[0], "GBXYZ0100001");
+  EXPECT_EQ(d.run.job.album.isrcs[0], "GBXYZ0100001");
   EXPECT_EQ(s.out, "");
 }
 
 TEST(CueStages, ExportBesideTheImage) {
   ScratchDir dir;
   PackRun run;
-  run.job.album = "Album";
-  run.job.artist = "Band";
-  run.job.year = "2024";
-  run.job.catalog = "CAT-1";
-  run.job.barcode = "0036000291452";
+  run.job.album.title = "Album";
+  run.job.album.artist = "Band";
+  run.job.album.year = "2024";
+  run.job.album.catalog = "CAT-1";
+  run.job.album.barcode = "0036000291452";
   InputTrack t;
   t.title = "One";
   t.sample_count = 2822400;
   run.tracks = {t, t};
   run.layout.output_path = dir.file("Album.iso");
-  run.layout.isrc_by_track = {{1, "USABC2400001"}};
+  run.job.album.isrcs = {{1, "USABC2400001"}};
   const auto export_now = [&] {
     OutputSet out;
     std::string report;
@@ -191,15 +191,6 @@ TEST(CueStages, ExportBesideTheImage) {
             "FILE \"Album.iso\" WAVE\r\n"
             "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    INDEX 01 00:00:00\r\n"
             "  TRACK 02 AUDIO\r\n    TITLE \"One\"\r\n    ISRC USABC2400001\r\n    INDEX 01 00:03:00\r\n");
-
-  // Without a barcode the catalog is written; ISRCs from the job by position.
-  run.job.barcode.clear();
-  run.layout.isrc_by_track.clear();
-  run.job.track_isrcs = {{0, "GBXYZ0100001"}};
-  capture(export_now);
-  const std::string text = read_text(dir.file("Album.cue"));
-  EXPECT_TRUE(contains(text, "CATALOG CAT-1\r\n"));
-  EXPECT_TRUE(contains(text, "  TRACK 01 AUDIO\r\n    TITLE \"One\"\r\n    ISRC GBXYZ0100001\r\n"));
 
   // A sheet that cannot be written is reported, not announced.
   run.layout.output_path = dir.file("no/such/dir/Album.iso");

@@ -36,7 +36,7 @@ PackRun run_with_numbers(std::vector<uint32_t> numbers) {
 
 TEST(Sort, ByTrackNumberKeepingIsrcsWithTheirTracks) {
   PackRun run = run_with_numbers({3, 1, 2});
-  run.job.track_isrcs = {{0, "USAAA0000003"}, {1, "USAAA0000001"}, {7, "USAAA0000099"}};
+  run.job.album.isrcs = {{0, "USAAA0000003"}, {1, "USAAA0000001"}, {7, "USAAA0000099"}};
   testing::internal::CaptureStdout();
   sort_by_track_number(run);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "  [Sort] sorting 3  tracks\n");
@@ -45,7 +45,7 @@ TEST(Sort, ByTrackNumberKeepingIsrcsWithTheirTracks) {
   EXPECT_EQ(run.tracks[2].title, "t0");
   EXPECT_EQ(run.track_paths[2], "f0.dsf");
   std::map<int32_t, std::string> want{{0, "USAAA0000001"}, {2, "USAAA0000003"}, {7, "USAAA0000099"}};
-  EXPECT_EQ(run.job.track_isrcs, want);
+  EXPECT_EQ(run.job.album.isrcs, want);
 }
 
 TEST(Sort, StaysInInputOrderWhenATrackHasNoNumber) {
@@ -76,7 +76,7 @@ TEST(Cover, ExtractedToAPrivateTemporaryFile) {
     testing::internal::CaptureStdout();
     extract_cover(run);
     const std::string out = testing::internal::GetCapturedStdout();
-    extracted = run.job.cover_path;
+    extracted = run.job.album.cover_path;
     EXPECT_NE(extracted.find("VarnPack_cover_"), std::string::npos);
     EXPECT_EQ(extracted.substr(extracted.size() - 4), ".png");
     EXPECT_EQ(testsupport::read_file(extracted), run.tracks[0].cover);
@@ -87,7 +87,7 @@ TEST(Cover, ExtractedToAPrivateTemporaryFile) {
 
   PackRun given = run_with_numbers({0});
   given.tracks[0].cover = {0xFF, 0xD8, 0xFF, 0xE0};
-  given.job.cover_path = "mine.jpg";
+  given.job.album.cover_path = "mine.jpg";
   extract_cover(given);
-  EXPECT_EQ(given.job.cover_path, "mine.jpg");
+  EXPECT_EQ(given.job.album.cover_path, "mine.jpg");
 }

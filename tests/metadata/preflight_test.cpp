@@ -12,17 +12,22 @@ using testsupport::contains;
 
 namespace {
 
-AlbumMeta album_with_titles(const std::vector<std::string>& titles) {
-  AlbumMeta a;
-  a.album = "Album";
-  for (size_t i = 0; i < titles.size(); ++i) {
-    TrackMeta t;
-    t.number = static_cast<int32_t>(i + 1);
-    t.title = titles[i];
-    a.tracks.push_back(t);
+struct Disc {
+  Album album;
+  std::vector<InputTrack> tracks;
+};
+
+Disc album_with_titles(const std::vector<std::string>& titles) {
+  Disc d;
+  d.album.title = "Album";
+  for (const std::string& title : titles) {
+    d.tracks.emplace_back();
+    d.tracks.back().title = title;
   }
-  return a;
+  return d;
 }
+
+std::vector<MetaIssue> check(const Disc& d) { return preflight_album(d.album, d.tracks); }
 
 // "severity subject: message", the message without the general explanation
 // that follows its facts (what a rule is for, which characters are meant).
@@ -56,48 +61,42 @@ TEST(Encodability, FirstUnrepresentableCharacter) {
 }
 
 TEST(Preflight, CleanAlbumHasNoIssues) {
-  AlbumMeta a = album_with_titles({"One", "Two"});
-  a.year = "1999";
-  a.disc_number = "1";
-  a.disc_total = "2";
-  a.tracks[0].isrc = "USABC2400001";
-  EXPECT_TRUE(preflight_album(a).empty());
+  Disc a = album_with_titles({"One", "Two"});
+  a.album.year = "1999";
+  a.album.disc_number = "1";
+  a.album.disc_total = "2";
+  a.album.isrcs[0] = "USABC2400001";
+  EXPECT_TRUE(check(a).empty());
 }
 
 TEST(Preflight, IsrcShapeAndDuplicates) {
-  AlbumMeta a = album_with_titles({"A", "B", "C", "D"});
-  a.tracks[0].isrc = "us-abc-24-00001";
-  a.tracks[1].isrc = "USABC2400001";
-  a.tracks[2].isrc = "US-AB1-24-0001";
-  a.tracks[3].isrc = "US ABC 24 00001";
-  EXPECT_EQ(messages(preflight_album(a)),
+  Disc a = album_with_titles({"A", "B", "C", "D"});
+  a.album.isrcs[0] = "us-abc-24-00001";
+  a.album.isrcs[1] = "USABC2400001";
+  a.album.isrcs[2] = "US-AB1-24-0001";
+  a.album.isrcs[3] = "US ABC 24 00001";
+  EXPECT_EQ(messages(check(a)),
             (std::vector<std::string>{"2 track 2: duplicate ISRC: USABC2400001 is the same as track 1",
                                       "2 track 3: invalid ISRC format: \"US-AB1-24-0001\"",
                                       "2 track 4: duplicate ISRC: USABC2400001 is the same as track 1"}));
 }
 
-TEST(Preflight, TitleLengthEmptinessAndNumbering) {
+TEST(Preflight, TitleLengthAndEmptiness) {
   const std::string t200(200, 'x'), t201(201, 'y');
   std::string cjk;
   for (int i = 0; i < 80; ++i) cjk += "\xE4\xB8\xAD";
-  AlbumMeta a = album_with_titles({t200, t201, cjk, ""});
-  a.tracks[3].number = 0;
-  const auto m = messages(preflight_album(a));
+  Disc a = album_with_titles({t200, t201, cjk, ""});
+  const auto m = messages(check(a));
   EXPECT_EQ(m, (std::vector<std::string>{"1 track 2: title is too long (201 bytes)",
-                                         "1 track 3: title is too long (240 bytes)",
-                                         "1 track 4: track numbers are not consecutive (position 4 carries number 0)",
-                                         "1 track 4: title is empty"}));
-  a.tracks[3].number = 9;
-  EXPECT_EQ(messages(preflight_album(a))[2],
-            "1 track 9: track numbers are not consecutive (position 4 carries number 9)");
+                                         "1 track 3: title is too long (240 bytes)", "1 track 4: title is empty"}));
 }
 
 TEST(Preflight, UnencodableTitlesAndArtists) {
-  AlbumMeta a = album_with_titles({"ring\x07", "song \xF0\x9F\x8E\xB5", "caf\xC3\xA9", "\xE4\xB8\xAD"});
+  Disc a = album_with_titles({"ring\x07", "song \xF0\x9F\x8E\xB5", "caf\xC3\xA9", "\xE4\xB8\xAD"});
   a.tracks[2].artist = "DJ \xF0\x9F\x94\xA5";
-  a.album = "Best \xF0\x9F\x8E\xB5";
-  a.artist = "Band\x1B";
-  const auto m = messages(preflight_album(a));
+  a.album.title = "Best \xF0\x9F\x8E\xB5";
+  a.album.artist = "Band\x1B";
+  const auto m = messages(check(a));
   EXPECT_EQ(m, (std::vector<std::string>{
                    "2 track 1: title contains characters the encoder cannot represent (U+0007",
                    "2 track 2: title contains characters the encoder cannot represent (U+1F3B5",
@@ -107,30 +106,30 @@ TEST(Preflight, UnencodableTitlesAndArtists) {
 }
 
 TEST(Preflight, AlbumTitleYearAndEmptyTrackList) {
-  AlbumMeta a;
-  a.year = "87";
-  EXPECT_EQ(messages(preflight_album(a)),
+  Disc a;
+  a.album.year = "87";
+  EXPECT_EQ(messages(check(a)),
             (std::vector<std::string>{"2 album: album has no tracks", "1 album: album title is empty",
                                       "1 album: year is not 4 digits: \"87\""}));
   a = album_with_titles({"x"});
-  a.year = "1987a";
-  EXPECT_EQ(messages(preflight_album(a)),
+  a.album.year = "1987a";
+  EXPECT_EQ(messages(check(a)),
             (std::vector<std::string>{"1 album: year is not 4 digits: \"1987a\""}));
-  a.year = "";
-  EXPECT_TRUE(preflight_album(a).empty());
+  a.album.year = "";
+  EXPECT_TRUE(check(a).empty());
   // A date that is no real day is not used, and the warning says what is.
-  a.date = "2019-02-29";
-  a.year = "2019";
-  EXPECT_EQ(messages(preflight_album(a)),
+  a.album.date = "2019-02-29";
+  a.album.year = "2019";
+  EXPECT_EQ(messages(check(a)),
             (std::vector<std::string>{"1 disc: date is not a valid YYYY-MM-DD date: \"2019-02-29\" -- the disc "
                                       "date takes the year 2019 with today's month and day"}));
-  a.date = "May 4";
-  a.year = "";
-  EXPECT_EQ(messages(preflight_album(a)),
+  a.album.date = "May 4";
+  a.album.year = "";
+  EXPECT_EQ(messages(check(a)),
             (std::vector<std::string>{
                 "1 disc: date is not a valid YYYY-MM-DD date: \"May 4\" -- the disc date takes today's date"}));
-  a.date = "2020-02-29";
-  EXPECT_TRUE(preflight_album(a).empty());
+  a.album.date = "2020-02-29";
+  EXPECT_TRUE(check(a).empty());
 }
 
 TEST(Preflight, RatesPlayersCannotReadAreNamedOnce) {
@@ -139,21 +138,21 @@ TEST(Preflight, RatesPlayersCannotReadAreNamedOnce) {
   run.tracks[0].sample_rate = 5644800;
   run.tracks[1].sample_rate = 5644800;
   run.tracks[2].sample_rate = 3072000;
-  EXPECT_EQ(messages(preflight_layout_checks(run, AlbumMeta())),
+  EXPECT_EQ(messages(preflight_layout_checks(run)),
             (std::vector<std::string>{
                 "1 disc: audio at 5644800 Hz, 3072000 Hz: SACD players and rippers read only 2822400 Hz (DSD64) "
                 "areas (an SACD ripper processes 0 frames of a DSD128 area); the image is written as asked -- "
                 "--dsd-disc keeps the files at their own rate"}));
   for (InputTrack& t : run.tracks) t.sample_rate = 2822400;
-  EXPECT_TRUE(preflight_layout_checks(run, AlbumMeta()).empty());
+  EXPECT_TRUE(preflight_layout_checks(run).empty());
 }
 
 TEST(Preflight, DiscNumberRules) {
   auto disc = [](const std::string& number, const std::string& total) {
-    AlbumMeta a = album_with_titles({"x"});
-    a.disc_number = number;
-    a.disc_total = total;
-    return messages(preflight_album(a));
+    Disc a = album_with_titles({"x"});
+    a.album.disc_number = number;
+    a.album.disc_total = total;
+    return messages(check(a));
   };
   EXPECT_EQ(disc("2", "1"), (std::vector<std::string>{"2 disc: disc number 2 is greater than the total discs 1"}));
   EXPECT_EQ(disc("0", "1"), (std::vector<std::string>{"1 disc: disc number is not a positive integer: \"0\""}));
@@ -169,45 +168,35 @@ TEST(Preflight, DiscNumberRules) {
             (std::vector<std::string>{"1 disc: disc number is not a positive integer: \"4294967298\""}));
 }
 
-TEST(Preflight, AlbumFromTheRun) {
-  PackRun run;
-  run.job.artist = "Band";
-  run.job.year = "2001";
-  run.job.disc_number = "1";
-  run.job.track_isrcs = {{1, "USABC2400001"}, {5, "USABC2400009"}};
-  InputTrack a, b;
-  a.title = "One";
-  a.album = "Tag Album";
-  a.artist = "Singer";
-  b.title = "Two";
-  run.tracks = {a, b};
-  AlbumMeta m = album_meta_for_run(run);
-  EXPECT_EQ(m.album, "Tag Album");  // what the disc text will carry
-  EXPECT_EQ(m.artist, "Band");
-  EXPECT_EQ(m.year, "2001");
-  EXPECT_EQ(m.disc_number, "1");
-  ASSERT_EQ(m.tracks.size(), 2u);
-  EXPECT_EQ(m.tracks[0].number, 1);
-  EXPECT_EQ(m.tracks[0].title, "One");
-  EXPECT_EQ(m.tracks[0].artist, "Singer");
-  EXPECT_EQ(m.tracks[0].isrc, "");
-  EXPECT_EQ(m.tracks[1].number, 2);
-  EXPECT_EQ(m.tracks[1].isrc, "USABC2400001");
-  run.job.album = "Job Album";
-  EXPECT_EQ(album_meta_for_run(run).album, "Job Album");
+// With no album title or artist the disc carries the first track's tags,
+// so those are what is checked.
+TEST(Preflight, AlbumTextsFallBackToTheFirstTrack) {
+  Disc a = album_with_titles({"One"});
+  a.album.title.clear();
+  a.tracks[0].album = "Tag \xF0\x9F\x8E\xB5";
+  a.tracks[0].artist = "Singer\x07";
+  EXPECT_EQ(messages(check(a)),
+            (std::vector<std::string>{
+                "2 track 1: artist contains characters the encoder cannot represent (U+0007",
+                "2 album: album title contains characters the encoder cannot represent (U+1F3B5)",
+                "2 album: album artist contains characters the encoder cannot represent (U+0007)"}));
+  a.album.title = "Album";
+  a.album.artist = "Band";
+  EXPECT_EQ(messages(check(a)), (std::vector<std::string>{
+                                    "2 track 1: artist contains characters the encoder cannot represent (U+0007"}));
 }
 
 // Errors go to standard error and stop the run unless allowed, warnings and
 // notes to standard output with their marks.
 TEST(PreflightStage, PrintsIssuesAndRefusesOnErrors) {
   PackRun run;
-  run.job.album = "Album";
-  run.job.year = "87";
+  run.job.album.title = "Album";
+  run.job.album.year = "87";
   InputTrack a, b;
   a.title = "One";
   b.title = "Two";
   run.tracks = {a, b};
-  run.job.track_isrcs = {{0, "USABC2400001"}, {1, "USABC2400001"}};
+  run.job.album.isrcs = {{0, "USABC2400001"}, {1, "USABC2400001"}};
   StageResult r;
   auto s = capture([&] { r = stage_preflight(run); });
   EXPECT_EQ(r, std::optional<int>(1));
@@ -229,7 +218,7 @@ TEST(PreflightStage, PrintsIssuesAndRefusesOnErrors) {
   EXPECT_EQ(r, std::nullopt);
   EXPECT_EQ(s.err, "");
   EXPECT_TRUE(contains(s.out, "  [meta] pre-flight: 0 error(s), 2 warning(s)\n"));
-  run.job.album = "A";
+  run.job.album.title = "A";
   run.tracks[0].title = "T";
   s = capture([&] { r = stage_preflight(run); });
   EXPECT_EQ(r, std::nullopt);

@@ -24,7 +24,7 @@ void plan(DiscLayout& l, std::vector<InputTrack>& tracks) {
   l.multi = plan_area(tracks, mch);
   uint32_t reserve[2] = {5, 5};
   for (int m = 0; m < 2; ++m)
-    reserve[m] = area_toc_shape(tracks, area_track_positions(tracks, m == 1), l.isrc_by_track, 0).reserved;
+    reserve[m] = area_toc_shape(tracks, area_track_positions(tracks, m == 1), l.album->isrcs, 0).reserved;
   place_fixed_positions(l, reserve[0], reserve[1]);
 }
 
@@ -166,7 +166,9 @@ TEST(AreaToc, BothAreasWrittenInPlace) {
   testsupport::ScratchDir dir;
   std::vector<InputTrack> tracks = {pattern_track(2, 2822400, 3), dst_track(6, 2822400, {3000, 100})};
   DiscLayout l;
-  l.isrc_by_track = {{1, "DE-A12-99-12345"}};
+  Album l_album;
+  l.album = &l_album;
+  l_album.isrcs = {{1, "DE-A12-99-12345"}};
   plan(l, tracks);
   ASSERT_EQ(l.area2_toc_lsn, 545u);
   select_charset(0);

@@ -228,7 +228,7 @@ TEST(LayoutStage, IsrcBeyondTrack170ReservesTheLastSector) {
   EXPECT_EQ(area_toc_shape(few, {0, 1, 2}, {}, 0).reserved, 5u);
 
   PackRun run = make_run(std::move(tracks));
-  run.job.track_isrcs = isrcs;
+  run.job.album.isrcs = isrcs;
   const StageOutcome o = plan(run);
   ASSERT_FALSE(o.result) << o.io.err;
   EXPECT_EQ(run.layout.area1_toc_sectors, 7u);

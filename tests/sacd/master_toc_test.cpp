@@ -31,7 +31,9 @@ const CivilTime kClock{2024, 5, 17, 10, 0, 0};
 
 TEST(MasterToc, SectorByteExact) {
   DiscLayout l = both_areas();
-  l.year = "2021a";
+  Album l_album;
+  l.album = &l_album;
+  l_album.year = "2021a";
   const Sector s = build_master_toc(l, 3, kClock);
   Sector want{};
   std::memcpy(want.data(), "SACDMTOC", 8);
@@ -51,9 +53,11 @@ TEST(MasterToc, SectorByteExact) {
 
 TEST(MasterToc, CatalogAndAreas) {
   DiscLayout l;
+  Album l_album;
+  l.album = &l_album;
   l.multi.total_sectors = 3;
   place_fixed_positions(l, 5, 5);
-  l.catalog = "ABCDEFGHIJKLMNOPQRST";
+  l_album.catalog = "ABCDEFGHIJKLMNOPQRST";
   Sector s = build_master_toc(l, 0, kClock);
   EXPECT_EQ(std::string(s.begin() + 24, s.begin() + 40), "ABCDEFGHIJKLMNOP");
   EXPECT_EQ(std::string(s.begin() + 88, s.begin() + 104), "ABCDEFGHIJKLMNOP");
@@ -62,7 +66,7 @@ TEST(MasterToc, CatalogAndAreas) {
   EXPECT_EQ(testsupport::be16(&s[84]), 5u);
   EXPECT_EQ(testsupport::be32(&s[72]), 0u);
   EXPECT_EQ(testsupport::be16(&s[86]), 0u);
-  l.catalog = "12345";
+  l_album.catalog = "12345";
   s = build_master_toc(l, 0, kClock);
   EXPECT_EQ(std::string(s.begin() + 24, s.begin() + 40), "12345           ");
   DiscLayout none;
@@ -74,19 +78,21 @@ TEST(MasterToc, CatalogAndAreas) {
 
 TEST(MasterToc, YearRules) {
   DiscLayout l = both_areas();
-  l.year = "x";
+  Album l_album;
+  l.album = &l_album;
+  l_album.year = "x";
   Sector s;
   sacdtest::Capture c = sacdtest::capture_output([&] { s = build_master_toc(l, 0, kClock); });
   EXPECT_EQ(c.err, "Warning: invalid year 'x', using current\n");
   EXPECT_EQ(testsupport::be16(&s[120]), 2024u);
-  l.year = "99999999999";
+  l_album.year = "99999999999";
   c = sacdtest::capture_output([&] { s = build_master_toc(l, 0, kClock); });
   EXPECT_NE(c.err.find("invalid year"), std::string::npos);
-  l.year = " 1987";
+  l_album.year = " 1987";
   c = sacdtest::capture_output([&] { s = build_master_toc(l, 0, kClock); });
   EXPECT_TRUE(c.err.empty());
   EXPECT_EQ(testsupport::be16(&s[120]), 1987u);
-  l.year.clear();
+  l_album.year.clear();
   s = build_master_toc(l, 0, kClock);
   EXPECT_EQ(testsupport::be16(&s[120]), 2024u);
 }
@@ -109,7 +115,10 @@ TEST(MasterToc, AlbumSetGenreAndDate) {
   for (const Row& r : rows) {
     SCOPED_TRACE(std::string(r.genre) + " " + r.date);
     DiscLayout l = both_areas();
-    l.disc_number = r.number, l.disc_total = r.total, l.genre = r.genre, l.date = r.date, l.year = r.year;
+    Album l_album;
+    l.album = &l_album;
+    l_album.disc_number = r.number, l_album.disc_total = r.total, l_album.genre = r.genre;
+    l_album.date = r.date, l_album.year = r.year;
     const Sector s = build_master_toc(l, 0, kClock);
     EXPECT_EQ(testsupport::be16(&s[16]), r.set);
     EXPECT_EQ(testsupport::be16(&s[18]), r.sequence);
@@ -154,12 +163,14 @@ TEST(MasterText, SectorByteExact) {
   std::vector<InputTrack> tracks(1);
   tracks[0].artist = "Solo";
   DiscLayout l = both_areas();
+  Album l_album;
+  l.album = &l_album;
   l.tracks = &tracks;
-  l.album = "Album";
-  l.artist = "Artist";
-  l.copyright = "(C) X";
-  l.disc_number = "1";
-  l.disc_total = "2";
+  l_album.title = "Album";
+  l_album.artist = "Artist";
+  l_album.copyright = "(C) X";
+  l_album.disc_number = "1";
+  l_album.disc_total = "2";
   const Sector s = build_master_text(l, 0);
   Sector want{};
   std::memcpy(want.data(), "SACDText", 8);
@@ -177,21 +188,23 @@ TEST(MasterText, FallbacksAndAbsentTexts) {
   tracks[0].album = "Tag Album";
   tracks[0].artist = "First";
   DiscLayout l;
+  Album l_album;
+  l.album = &l_album;
   l.tracks = &tracks;
-  l.artist = "Job";
-  l.disc_number = "1";
-  l.track_artists = {{0, "First"}};
+  l_album.artist = "Job";
+  l_album.disc_number = "1";
+  l_album.track_artists = {{0, "First"}};
   const MasterTexts t = master_texts(l);
   EXPECT_EQ(t.album_title, "Tag Album");
   EXPECT_EQ(t.album_artist, "Job");
   EXPECT_EQ(t.disc_title, "Disc 1");
   EXPECT_EQ(t.disc_artist, "First");
   EXPECT_EQ(t.album_publisher, "VarnEngine");
-  l.label = "Kit Label";
+  l_album.label = "Kit Label";
   EXPECT_EQ(master_texts(l).album_publisher, "Kit Label");
-  l.label.clear();
-  l.disc_number.clear();
-  l.copyright.clear();
+  l_album.label.clear();
+  l_album.disc_number.clear();
+  l_album.copyright.clear();
   const Sector s = build_master_text(l, 0);
   EXPECT_EQ(testsupport::be16(&s[32]), 0u);  // no disc title
   EXPECT_EQ(testsupport::be16(&s[22]), 0u);  // no copyright
@@ -205,9 +218,11 @@ TEST(MasterText, TooLongTextsAreCutInsideTheSector) {
   for (int i = 0; i < 1200; ++i) kana += "\xE3\x81\x82";  // あ
   std::vector<InputTrack> tracks(1);
   DiscLayout l;
+  Album l_album;
+  l.album = &l_album;
   l.tracks = &tracks;
-  l.album = kana.substr(0, 300);  // 100 kana are converted whole (< 511 bytes)
-  l.artist = std::string(1900, 'A');
+  l_album.title = kana.substr(0, 300);  // 100 kana are converted whole (< 511 bytes)
+  l_album.artist = std::string(1900, 'A');
   EXPECT_FALSE(master_text_fits(l, 3));
   EXPECT_EQ(master_text_bytes(l, 3), 201u + 1901u + 11u + 1901u);
   const Sector s = build_master_text(l, 3);
@@ -220,14 +235,16 @@ TEST(MasterText, TooLongTextsAreCutInsideTheSector) {
   EXPECT_EQ(testsupport::be16(&s[34]), 0u);
 
   // A double-byte title is cut between characters.
-  l.album.clear();
-  l.artist.clear();
-  l.disc_number.clear();
+  l_album.title.clear();
+  l_album.artist.clear();
+  l_album.disc_number.clear();
   DiscLayout k;
+  Album k_album;
+  k.album = &k_album;
   k.tracks = &tracks;
   std::string hangul;
   for (int i = 0; i < 1100; ++i) hangul += "\xED\x95\x9C";  // 한
-  k.album = hangul;
+  k_album.title = hangul;
   const Sector h = build_master_text(k, 4);
   // At most 511 UTF-8 bytes are converted: 170 characters and a '?'.
   EXPECT_EQ(h[48 + 340], '?');
@@ -236,8 +253,10 @@ TEST(MasterText, TooLongTextsAreCutInsideTheSector) {
   letters[1998] = '\xC3';  // an 'é' across the cut in UTF-8
   letters[1999] = '\xA9';
   DiscLayout u;
+  Album u_album;
+  u.album = &u_album;
   u.tracks = &tracks;
-  u.album = letters;
+  u_album.title = letters;
   const Sector v = build_master_text(u, 0);
   EXPECT_EQ(v[48 + 1997], 'b');
   EXPECT_EQ(v[48 + 1998], 0);  // 'é' would end past the room: left out
@@ -246,12 +265,14 @@ TEST(MasterText, TooLongTextsAreCutInsideTheSector) {
 
 TEST(Manufacturer, TextAndSector) {
   DiscLayout l;
-  l.album = "A";
-  l.genre = "Jazz";
-  l.year = "1999";
-  l.barcode = "0123";
-  l.disc_number = "2";
-  l.disc_total = "3";
+  Album l_album;
+  l.album = &l_album;
+  l_album.title = "A";
+  l_album.genre = "Jazz";
+  l_album.year = "1999";
+  l_album.barcode = "0123";
+  l_album.disc_number = "2";
+  l_album.disc_total = "3";
   const std::string want =
       "Manufacturer: VarnEngine\r\nEncoder: VarnEngine V6.76.9\r\nAlbum: A\r\nGenre: Jazz\r\n"
       "Year: 1999\r\nBarcode: 0123\r\nDisc: 2 of 3\r\n";
@@ -260,7 +281,7 @@ TEST(Manufacturer, TextAndSector) {
   EXPECT_EQ(std::string(s.begin(), s.begin() + 8), "SACD_Man");
   EXPECT_EQ(std::string(s.begin() + 8, s.begin() + 8 + want.size()), want);
   for (size_t i = 8 + want.size(); i < 2048; ++i) ASSERT_EQ(s[i], 0);
-  l.label = std::string(3000, 'L');
+  l_album.label = std::string(3000, 'L');
   const Sector cut = build_manufacturer(l);
   EXPECT_EQ(cut[2047], 'L');
 }
@@ -269,8 +290,10 @@ TEST(MasterText, EightCopiesWritten) {
   testsupport::ScratchDir dir;
   std::vector<InputTrack> tracks(1);
   DiscLayout l = both_areas();
+  Album l_album;
+  l.album = &l_album;
   l.tracks = &tracks;
-  l.album = "X";
+  l_album.title = "X";
   select_charset(0);
   const std::string path = dir.file("t.img");
   FILE* f = std::fopen(path.c_str(), "w+b");

@@ -29,7 +29,7 @@ struct Image {
 void build(Image& img, const std::string& path) {
   sacdtest::capture_output([&] { ASSERT_FALSE(stage_plan_layout(img.run)); });
   const DiscLayout& l = img.run.layout;
-  select_charset(choose_charset(disc_charset_texts(l.album, l.artist, img.run.tracks, l.label)));
+  select_charset(choose_charset(disc_charset_texts(l.album->title, l.album->artist, img.run.tracks, l.album->label)));
   FILE* f = std::fopen(path.c_str(), "w+b");
   write_master_toc(f, l);
   img.ok = write_area_toc(f, l, false) && write_area_toc(f, l, true);
@@ -62,7 +62,8 @@ void check_area(const Image& img, bool mch) {
   const std::vector<uint8_t>& b = img.bytes;
   const uint32_t toc = area_toc_lsn(l, mch);
   SCOPED_TRACE(mch ? "multichannel" : "2ch");
-  const AreaTocBlock want = build_area_toc_block(l, mch, choose_charset(disc_charset_texts(l.album, l.artist, img.run.tracks, l.label)));
+  const AreaTocBlock want = build_area_toc_block(
+      l, mch, choose_charset(disc_charset_texts(l.album->title, l.album->artist, img.run.tracks, l.album->label)));
   // The reserved sectors are intact after everything else was written.
   ASSERT_TRUE(std::equal(want.bytes.begin(), want.bytes.begin() + size_t(area_toc_sectors(l, mch)) * 2048,
                          b.begin() + size_t(toc) * 2048));
@@ -90,8 +91,8 @@ TEST(SacdImage, BothAreasInBuilderOrder) {
   tracks[2].pause_frames = 1;
   tracks[3].pause_frames = 2;
   img.run = job(std::move(tracks));
-  img.run.job.album = "Album";
-  img.run.job.track_isrcs = {{2, "JP-ABC-24-00003"}};
+  img.run.job.album.title = "Album";
+  img.run.job.album.isrcs = {{2, "JP-ABC-24-00003"}};
   build(img, dir.file("i.img"));
   ASSERT_TRUE(img.ok);
   const DiscLayout& l = img.run.layout;
