@@ -27,26 +27,16 @@ DstFrame plain_frame(const uint8_t* frame, size_t bytes) {
 
 }  // namespace
 
-std::vector<uint32_t> dst_split_frames(uint32_t frames, uint32_t workers) {
-  std::vector<uint32_t> counts;
-  if (workers == 0) return counts;
-  const uint32_t q = frames / workers, r = frames % workers;
-  for (uint32_t i = 0; i < workers; ++i) counts.push_back(q + (i < r ? 1 : 0));
-  return counts;
-}
-
 namespace {
 
-// Appends a checked frame, or the plain one with a report when the check
-// failed.
-void append_verdict(bool ok, const uint8_t* coded, size_t coded_bytes, const uint8_t* input,
-                    size_t frame_bytes, uint32_t index, std::vector<DstFrame>& out) {
+// A checked frame, or the plain one with a report when the check failed.
+DstFrame verdict(bool ok, const uint8_t* coded, size_t coded_bytes, const uint8_t* input, size_t frame_bytes,
+                 uint32_t index) {
   if (!ok) {
     report_error("  DST: frame %u failed its decode check, stored plain\n", index);
-    out.push_back(plain_frame(input, frame_bytes));
-    return;
+    return plain_frame(input, frame_bytes);
   }
-  out.emplace_back(coded, coded + coded_bytes);
+  return DstFrame(coded, coded + coded_bytes);
 }
 
 }  // namespace
@@ -54,8 +44,8 @@ void append_verdict(bool ok, const uint8_t* coded, size_t coded_bytes, const uin
 void dst_append_checked(DstDecoder& decoder, const uint8_t* coded, size_t coded_bytes,
                         const uint8_t* input, size_t frame_bytes, uint32_t index,
                         std::vector<DstFrame>& out, uint8_t* scratch) {
-  append_verdict(dst_check_frame(decoder, coded, coded_bytes, input, scratch), coded, coded_bytes, input,
-                 frame_bytes, index, out);
+  out.push_back(verdict(dst_check_frame(decoder, coded, coded_bytes, input, scratch), coded, coded_bytes, input,
+                        frame_bytes, index));
 }
 
 void dst_worker(DstWorkerJob& job) {
@@ -74,9 +64,11 @@ void dst_worker(DstWorkerJob& job) {
   DstDecoder decoder;
   dst_decoder_init(decoder, job.channels, bc);
 
-  // A stop leaves the job short, which the caller takes as no result.
-  for (uint32_t f = job.first; f < job.last && !cancel_requested(); f += kGroup) {
-    const uint32_t count = std::min(kGroup, job.last - f);
+  // A stop leaves frames uncoded, which the caller takes as no result.
+  for (;;) {
+    const uint32_t f = job.next.fetch_add(kGroup, std::memory_order_relaxed);
+    if (f >= job.frames || cancel_requested()) break;
+    const uint32_t count = std::min(kGroup, job.frames - f);
     DstCheck checks[kGroup];
     uint32_t bits[kGroup] = {};
     for (uint32_t k = 0; k < count; ++k) {
@@ -89,14 +81,15 @@ void dst_worker(DstWorkerJob& job) {
     // that failed to encode is not used).
     dst_check_frames(decoder, checks, static_cast<int>(count), scratch.data());
     for (uint32_t k = 0; k < count; ++k) {
+      DstFrame& slot = job.result[f + k];
       if (bits[k] == 0) {
         report_error("  DST: frame %u encode failed, using plain DSD fallback\n", f + k);
         // The plain form keeps its leading 0x00 byte, so that the frame
         // reads as uncoded rather than as a coded frame made of audio bytes.
-        job.result.push_back(plain_frame(checks[k].input, fb));
+        slot = plain_frame(checks[k].input, fb);
         continue;
       }
-      append_verdict(checks[k].ok, checks[k].frame, checks[k].size, checks[k].input, fb, f + k, job.result);
+      slot = verdict(checks[k].ok, checks[k].frame, checks[k].size, checks[k].input, fb, f + k);
     }
     progress_add(ProgressStep::Encoding, count);
   }
@@ -114,27 +107,20 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
   if (workers == 0) workers = 1;
   if (workers > frames) workers = frames;
 
-  const std::vector<uint32_t> counts = dst_split_frames(frames, workers);
-  std::vector<DstWorkerJob> jobs(workers);
-  uint32_t next = 0;
-  for (uint32_t i = 0; i < workers; ++i) {
-    DstWorkerJob& j = jobs[i];
-    j.input = audio;
-    j.first = next;
-    j.last = next + counts[i];
-    next = j.last;
-    j.frame_bytes = frame_bytes;
-    j.channels = channels;
-    j.rate_multiple = rate_multiple;
-    j.base_rate = base_rate;
-    j.order = order;
-    j.result.reserve(counts[i]);
-  }
+  DstWorkerJob job;
+  job.input = audio;
+  job.frames = frames;
+  job.frame_bytes = frame_bytes;
+  job.channels = channels;
+  job.rate_multiple = rate_multiple;
+  job.base_rate = base_rate;
+  job.order = order;
+  job.result.resize(frames);
 
   std::vector<std::thread> pool;
   pool.reserve(workers);
   try {
-    for (uint32_t i = 0; i < workers; ++i) pool.emplace_back(dst_worker, std::ref(jobs[i]));
+    for (uint32_t i = 0; i < workers; ++i) pool.emplace_back(dst_worker, std::ref(job));
   } catch (...) {
     // Threads already running finish before the failure goes up.
     for (std::thread& t : pool) t.join();
@@ -142,18 +128,15 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
   }
   for (std::thread& t : pool) t.join();
 
-  std::vector<DstFrame> out;
+  // A frame no worker could code (every worker failed to start) is empty.
   size_t total = 0;
-  for (const DstWorkerJob& j : jobs) total += j.result.size();
+  for (const DstFrame& f : job.result) total += f.empty() ? 0 : 1;
   if (cancel_requested()) return {};
   if (total != frames) {
     report_error("  DST: FATAL \u2014 batch encode produced %zu/%u frames, discarding\n", total, frames);
     return {};
   }
-  out.reserve(total);
-  for (DstWorkerJob& j : jobs)
-    for (DstFrame& f : j.result) out.push_back(std::move(f));
-  return out;
+  return std::move(job.result);
 }
 
 std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -11,17 +12,18 @@
 
 namespace varn {
 
-// One worker's share of the track.
+// What the workers of one batch share: the frames, the next frame not yet
+// taken, and a slot per frame for its result.
 struct DstWorkerJob {
-  const uint8_t* input = nullptr;  // the whole track, shared read-only
-  uint32_t first = 0;              // first frame index
-  uint32_t last = 0;               // one past the last frame index
+  const uint8_t* input = nullptr;  // the whole batch, read-only
+  uint32_t frames = 0;
   uint32_t frame_bytes = 0;
   int channels = 0;
   int rate_multiple = 0;
   int base_rate = 0;
   int order = 0;
-  std::vector<DstFrame> result;
+  std::atomic<uint32_t> next{0};
+  std::vector<DstFrame> result;  // one per frame, empty until coded
 };
 
 // Codes a track of `size` bytes of plain DSD. Returns one frame per whole
@@ -45,7 +47,8 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
                                           uint32_t frame_bytes, int channels, int rate_multiple,
                                           int base_rate, int threads, int order);
 
-// Body of a worker thread.
+// Body of a worker thread: takes a few frames at a time until none are
+// left, so that a worker slowed by other load leaves no tail to wait for.
 void dst_worker(DstWorkerJob& job);
 
 struct DstDecoder;
@@ -56,9 +59,5 @@ struct DstDecoder;
 void dst_append_checked(DstDecoder& decoder, const uint8_t* coded, size_t coded_bytes,
                         const uint8_t* input, size_t frame_bytes, uint32_t index,
                         std::vector<DstFrame>& out, uint8_t* scratch);
-
-// How dst_encode_parallel splits `frames` over `workers`: the frame count of
-// each worker in order.
-std::vector<uint32_t> dst_split_frames(uint32_t frames, uint32_t workers);
 
 }  // namespace varn

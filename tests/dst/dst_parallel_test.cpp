@@ -1,4 +1,4 @@
-// Track coding over worker threads: the split, frame order, determinism
+// Track coding over worker threads: frame order, determinism
 // across thread counts and SIMD, the decode check and every refusal with
 // its message.
 #include <gtest/gtest.h>
@@ -36,12 +36,6 @@ void expect_frames_decode_to(const std::vector<varn::DstFrame>& frames, const st
     ASSERT_TRUE(varn::dst_decode_frame(d, frames[i].data(), frames[i].size(), out.data())) << i << " " << d.error;
     ASSERT_EQ(0, std::memcmp(out.data(), audio.data() + i * fb, fb)) << "frame " << i;
   }
-}
-
-TEST(DstParallel, SplitGivesTheFirstWorkersOneFrameMore) {
-  EXPECT_EQ(varn::dst_split_frames(750, 8), (std::vector<uint32_t>{94, 94, 94, 94, 94, 94, 93, 93}));
-  EXPECT_EQ(varn::dst_split_frames(3, 3), (std::vector<uint32_t>{1, 1, 1}));
-  EXPECT_EQ(varn::dst_split_frames(10, 1), (std::vector<uint32_t>{10}));
 }
 
 TEST(DstParallel, StereoTrackOf750FramesOnEightThreads) {
