@@ -10,6 +10,7 @@
 
 #include "dst/dst_decoder.h"
 #include "dst/dst_symbols.h"
+#include "platform/cpu_features.h"
 
 namespace varn {
 
@@ -102,7 +103,7 @@ void make_symbols(DstDecoder& d, Lane& l, size_t first, size_t count) {
 }
 
 template <int K>
-void decode_lanes(DstDecoder& d, Lane* lanes) {
+__attribute__((always_inline)) inline void decode_lanes(DstDecoder& d, Lane* lanes) {
   const int channels = d.channels;
   const size_t length = d.bytes_per_channel * 8;
   Regs r[kLanes] = {};
@@ -123,6 +124,32 @@ void decode_lanes(DstDecoder& d, Lane* lanes) {
   }
   const Regs done[kLanes] = {r0, r1, r2, r3};
   for (int k = 0; k < K; ++k) lanes[k].wrong = done[k].wrong;
+}
+
+template <int K>
+void decode_generic(DstDecoder& d, Lane* lanes) {
+  decode_lanes<K>(d, lanes);
+}
+
+#if defined(__x86_64__)
+// With LZCNT and BMI2 the normalising shift is one count and two shifts
+// without the flags register, as in the coder.
+template <int K>
+__attribute__((target("lzcnt,bmi2"))) void decode_bmi(DstDecoder& d, Lane* lanes) {
+  decode_lanes<K>(d, lanes);
+}
+#endif
+
+template <int K>
+void run_lanes(DstDecoder& d, Lane* lanes) {
+#if defined(__x86_64__)
+  static const bool bmi = cpu_features().lzcnt && cpu_features().bmi2;
+  if (bmi) {
+    decode_bmi<K>(d, lanes);
+    return;
+  }
+#endif
+  decode_generic<K>(d, lanes);
 }
 
 // Everything but the serial decoding: false when the verdict is already
@@ -213,10 +240,10 @@ void dst_check_frames(DstDecoder& d, DstCheck* checks, int count, uint8_t* scrat
   for (int i = 0; i < count && i < kLanes; ++i)
     if (prepare(d, checks[i], lanes[k], static_cast<size_t>(k), scratch)) decoding[k++] = &checks[i];
   switch (k) {
-    case 4: decode_lanes<4>(d, lanes); break;
-    case 3: decode_lanes<3>(d, lanes); break;
-    case 2: decode_lanes<2>(d, lanes); break;
-    case 1: decode_lanes<1>(d, lanes); break;
+    case 4: run_lanes<4>(d, lanes); break;
+    case 3: run_lanes<3>(d, lanes); break;
+    case 2: run_lanes<2>(d, lanes); break;
+    case 1: run_lanes<1>(d, lanes); break;
     default: break;
   }
   for (int i = 0; i < k; ++i) decoding[i]->ok = lanes[i].wrong == 0;
