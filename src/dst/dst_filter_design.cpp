@@ -38,14 +38,17 @@ template <int NV>
 __attribute__((always_inline)) inline void column_block(const double* r, double* lt, double* d, int P, int j, int i,
                                                        int valid) {
   V8 v[NV];
+#pragma GCC unroll 16
   for (int b = 0; b < NV; ++b) v[b] = load8(r + i + 8 * b - j);
   for (int t = 0; t < j; ++t) {
     const double* col = lt + static_cast<long>(t) * P + i;
     const double ljt = lt[static_cast<long>(t) * P + j];
+#pragma GCC unroll 16
     for (int b = 0; b < NV; ++b) v[b] = v[b] - load8(col + 8 * b) * ljt;
   }
   const double pivot = lt[static_cast<long>(j) * P + j];
   double* out = lt + static_cast<long>(j) * P + i;
+#pragma GCC unroll 16
   for (int b = 0; b < NV; ++b) {
     const V8 x = v[b] / pivot;
     const V8 dx = load8(d + i + 8 * b) - x * x;
@@ -61,20 +64,37 @@ __attribute__((always_inline)) inline void column_block(const double* r, double*
   }
 }
 
-// Rows [begin, end) of column j: 32 at a time, then the rest in one pass.
+// Rows [begin, end) of column j: 8 x Max at a time, then the rest in one
+// pass. The more rows a pass takes, the more independent subtraction
+// chains overlap; Max is what the registers hold (16 with 32 vector
+// registers of 8 lanes, 4 otherwise).
+template <int Max>
 __attribute__((always_inline)) inline void column_rows(const double* r, double* lt, double* d, int P, int j,
                                                       int begin, int end) {
   int i = begin;
-  for (; i + 32 <= end; i += 32) column_block<4>(r, lt, d, P, j, i, 32);
+  for (; i + 8 * Max <= end; i += 8 * Max) column_block<Max>(r, lt, d, P, j, i, 8 * Max);
   switch ((end - i + 7) / 8) {
-    case 4: column_block<4>(r, lt, d, P, j, i, end - i); break;
-    case 3: column_block<3>(r, lt, d, P, j, i, end - i); break;
-    case 2: column_block<2>(r, lt, d, P, j, i, end - i); break;
-    case 1: column_block<1>(r, lt, d, P, j, i, end - i); break;
+    case 16: if constexpr (Max >= 16) column_block<16>(r, lt, d, P, j, i, end - i); break;
+    case 15: if constexpr (Max >= 15) column_block<15>(r, lt, d, P, j, i, end - i); break;
+    case 14: if constexpr (Max >= 14) column_block<14>(r, lt, d, P, j, i, end - i); break;
+    case 13: if constexpr (Max >= 13) column_block<13>(r, lt, d, P, j, i, end - i); break;
+    case 12: if constexpr (Max >= 12) column_block<12>(r, lt, d, P, j, i, end - i); break;
+    case 11: if constexpr (Max >= 11) column_block<11>(r, lt, d, P, j, i, end - i); break;
+    case 10: if constexpr (Max >= 10) column_block<10>(r, lt, d, P, j, i, end - i); break;
+    case 9: if constexpr (Max >= 9) column_block<9>(r, lt, d, P, j, i, end - i); break;
+    case 8: if constexpr (Max >= 8) column_block<8>(r, lt, d, P, j, i, end - i); break;
+    case 7: if constexpr (Max >= 7) column_block<7>(r, lt, d, P, j, i, end - i); break;
+    case 6: if constexpr (Max >= 6) column_block<6>(r, lt, d, P, j, i, end - i); break;
+    case 5: if constexpr (Max >= 5) column_block<5>(r, lt, d, P, j, i, end - i); break;
+    case 4: if constexpr (Max >= 4) column_block<4>(r, lt, d, P, j, i, end - i); break;
+    case 3: if constexpr (Max >= 3) column_block<3>(r, lt, d, P, j, i, end - i); break;
+    case 2: if constexpr (Max >= 2) column_block<2>(r, lt, d, P, j, i, end - i); break;
+    case 1: if constexpr (Max >= 1) column_block<1>(r, lt, d, P, j, i, end - i); break;
     default: break;
   }
 }
 
+template <int Max>
 __attribute__((always_inline)) inline int design_impl(const double* r_in, int order, DstDesignScratch& s,
                                                      int16_t* coef) {
   const int P = order;
@@ -96,7 +116,7 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
       break;
     }
     lt[static_cast<long>(j) * P + j] = std::sqrt(d[j]);
-    column_rows(r, lt, d, P, j, j + 1, P);
+    column_rows<Max>(r, lt, d, P, j, j + 1, P);
   }
 
   double* a = s.a;
@@ -137,18 +157,18 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
 }
 
 int design_generic(const double* r, int order, DstDesignScratch& s, int16_t* coef) {
-  return design_impl(r, order, s, coef);
+  return design_impl<4>(r, order, s, coef);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) int design_avx2(const double* r, int order, DstDesignScratch& s,
                                                int16_t* coef) {
-  return design_impl(r, order, s, coef);
+  return design_impl<4>(r, order, s, coef);
 }
 
 __attribute__((target("avx512f"))) int design_avx512(const double* r, int order, DstDesignScratch& s,
                                                     int16_t* coef) {
-  return design_impl(r, order, s, coef);
+  return design_impl<16>(r, order, s, coef);
 }
 #endif
 
