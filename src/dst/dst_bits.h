@@ -46,6 +46,16 @@ struct BitReader {
   }
 };
 
+// Every byte with its bit order reversed: bit j of v[b] is bit 7 - j of b.
+struct DstByteReverse {
+  uint8_t v[256];
+  constexpr DstByteReverse() : v() {
+    for (unsigned b = 0; b < 256; ++b)
+      for (int j = 0; j < 8; ++j) v[b] = static_cast<uint8_t>(v[b] | ((b >> j) & 1u) << (7 - j));
+  }
+};
+inline constexpr DstByteReverse kDstByteReverse;
+
 // ORs `bits` bits from `src` (starting at its first bit) into `dst` at bit
 // offset `at`; the destination bytes from there on must be clear.
 inline void dst_splice_bits(uint8_t* dst, size_t at, const uint8_t* src, size_t bits) {

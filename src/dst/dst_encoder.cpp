@@ -156,9 +156,7 @@ void prepare_frame(DstEncoderState& s, const uint8_t* frame) {
       const size_t first = i * 8;
       const size_t last = std::min(first + 8, bc);
       for (size_t b = first; b < last; ++b) {
-        const unsigned byte = frame[b * static_cast<size_t>(C) + static_cast<size_t>(c)];
-        unsigned rev = 0;
-        for (int j = 0; j < 8; ++j) rev |= ((byte >> (7 - j)) & 1u) << j;
+        const uint8_t rev = kDstByteReverse.v[frame[b * static_cast<size_t>(C) + static_cast<size_t>(c)]];
         v |= static_cast<uint64_t>(rev) << (8 * (b - first));
       }
       w[i] = v;
@@ -344,6 +342,16 @@ size_t write_header(const DstEncoderState& s, const Attempt& t, uint8_t* out) {
   return w.pos;
 }
 
+// The length in bits of what write_header writes, without writing it.
+size_t header_length(const DstEncoderState& s, const Attempt& t) {
+  const int C = s.channels;
+  size_t bits = 6 + static_cast<size_t>(C);
+  for (int c = 1; c < C; ++c) bits += field_width(static_cast<unsigned>(std::min(c, t.n)));
+  for (int f = 0; f < t.n; ++f) bits += 8 + 9 * static_cast<size_t>(s.filters[t.filter[f]].order);
+  const size_t table = 6 + (s.table_length != 1 ? 1 + 7 * static_cast<size_t>(s.table_length) : 0);
+  return bits + static_cast<size_t>(t.n) * table;
+}
+
 uint32_t plain_bits(const DstEncoderState& s) {
   return static_cast<uint32_t>((s.bc * static_cast<size_t>(s.channels) + 1) * 8);
 }
@@ -384,7 +392,7 @@ void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy) {
   for (int i = 0; i < k; ++i) {
     Attempt& t = *coded[i];
     const size_t code_bits = enc[i].finish();
-    const size_t total_bytes = (write_header(s, t, s.header) + code_bits + 7) / 8;
+    const size_t total_bytes = (header_length(s, t) + code_bits + 7) / 8;
     // The coded frame only when it is not longer than the plain one.
     if (enc[i].overflow || code_bits >= limit || total_bytes * 8 > limit + 8) {
       t.buffer = -1;

@@ -25,7 +25,8 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order);
 void dst_set_sharing(int n, int order, int table_length);
 
 // Encodes one frame of channels x bytes-per-channel input bytes into `out`
-// (at least 2 x that size). Returns 0 on success with the frame's length in
+// (at least that size plus 64 bytes: a kept frame is never longer than the
+// plain one, one byte more). Returns 0 on success with the frame's length in
 // bits (a multiple of 8) in `bits`.
 int dst_encode_frame(const uint8_t* frame, uint8_t* out, uint32_t& bits);
 

@@ -59,7 +59,7 @@ void dst_worker(DstWorkerJob& job) {
   // Frames go four at a time, so that their decode checks run side by side.
   constexpr uint32_t kGroup = 4;
   std::vector<uint8_t> best[kGroup];
-  for (std::vector<uint8_t>& b : best) b.resize(2 * fb + 64);
+  for (std::vector<uint8_t>& b : best) b.resize(fb + 64);
   std::vector<uint8_t> scratch(fb);
   DstDecoder decoder;
   dst_decoder_init(decoder, job.channels, bc);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dst/dst_bits.h"
 #include "dst/dst_kernel.h"
 
 #if defined(__x86_64__)
@@ -17,30 +18,15 @@ void dst_unpack_bits(const uint8_t* frame, int channels, int c, size_t bc, int16
 namespace {
 
 #if defined(__x86_64__)
-// Byte with its bit order reversed: bit j of the result is the bit of
-// position j (most significant first in the frame).
-constexpr uint8_t reversed(unsigned b) {
-  unsigned r = 0;
-  for (int j = 0; j < 8; ++j) r |= ((b >> j) & 1u) << (7 - j);
-  return static_cast<uint8_t>(r);
-}
-struct ReverseTable {
-  uint8_t v[256];
-  constexpr ReverseTable() : v() {
-    for (unsigned b = 0; b < 256; ++b) v[b] = reversed(b);
-  }
-};
-constexpr ReverseTable kReverse;
-
 // Masks of 32 positions (four of the channel's bytes, `stride` apart) at a
 // time, for at most `bytes` bytes from `at`; returns the positions done.
 __attribute__((target("avx512f,avx512bw"))) long unpack_wide(const uint8_t* at, size_t stride, long bytes,
                                                             int16_t* mask) {
   long i = 0;
   for (; i + 4 <= bytes; i += 4) {
-    const uint32_t bits = kReverse.v[at[0]] | static_cast<uint32_t>(kReverse.v[at[stride]]) << 8 |
-                          static_cast<uint32_t>(kReverse.v[at[2 * stride]]) << 16 |
-                          static_cast<uint32_t>(kReverse.v[at[3 * stride]]) << 24;
+    const uint32_t bits = kDstByteReverse.v[at[0]] | static_cast<uint32_t>(kDstByteReverse.v[at[stride]]) << 8 |
+                          static_cast<uint32_t>(kDstByteReverse.v[at[2 * stride]]) << 16 |
+                          static_cast<uint32_t>(kDstByteReverse.v[at[3 * stride]]) << 24;
     _mm512_storeu_si512(mask + i * 8, _mm512_movm_epi16(bits));
     at += 4 * stride;
   }
