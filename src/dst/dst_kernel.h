@@ -46,8 +46,8 @@ void dst_predict_sse41(const int16_t* coef, int order, const int16_t* mask, int1
                        size_t count);
 void dst_predict_avx2(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
                       size_t count);
-// Table-driven: the coefficients in groups of six, each group's 64 signed
-// sums looked up for 32 positions at once by their six bits.
+// Table-driven: the coefficients in groups of five, each group's 32 signed
+// sums looked up for 32 positions at once by their five bits.
 void dst_predict_avx512(const int16_t* coef, int order, const DstBits& bits, int16_t* out,
                         size_t count);
 

@@ -102,39 +102,40 @@ __attribute__((target("avx2"))) void dst_predict_avx2(const int16_t* coef, int o
 __attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_t* coef, int order,
                                                                     const DstBits& bits, int16_t* out,
                                                                     size_t count) {
-  // Group g holds coefficients 6g .. 6g+5; entry v of its table is the sum
-  // of those coefficients, each with the sign of its bit in v. The six
-  // bits of position n - 1 - 6g index it for position n.
-  constexpr int kMaxGroups = (128 + 5) / 6;
-  const int groups = (order + 5) / 6;
-  alignas(64) int16_t table[kMaxGroups][64];
+  // Group g holds coefficients 5g .. 5g+4; entry v of its table is the sum
+  // of those coefficients, each with the sign of its bit in v. The bits of
+  // position n - 1 - 5g index it for position n: a table of 32 entries
+  // fills one register, and a one-register lookup takes half the shuffle
+  // work of a two-register one (the lookup reads the low five of the six
+  // bits kept per position).
+  constexpr int kMaxGroups = (128 + 4) / 5;
+  const int groups = (order + 4) / 5;
+  alignas(64) int16_t table[kMaxGroups][32];
   // Entry v: minus the group's sum, plus twice each coefficient whose bit
-  // is set in v; 32 entries at a time, bit k of v selecting lanes by mask.
+  // is set in v, bit k of v selecting lanes by mask.
   constexpr __mmask32 kBit[5] = {0xAAAAAAAA, 0xCCCCCCCC, 0xF0F0F0F0, 0xFF00FF00, 0xFFFF0000};
   for (int g = 0; g < groups; ++g) {
-    int16_t c[6];
+    int16_t c[5];
     int sum = 0;
-    for (int k = 0; k < 6; ++k) {
-      c[k] = 6 * g + k < order ? coef[6 * g + k] : 0;
+    for (int k = 0; k < 5; ++k) {
+      c[k] = 5 * g + k < order ? coef[5 * g + k] : 0;
       sum += c[k];
     }
-    __m512i lo = _mm512_set1_epi16(static_cast<int16_t>(-sum));
-    for (int k = 0; k < 5; ++k) lo = _mm512_mask_add_epi16(lo, kBit[k], lo, _mm512_set1_epi16(static_cast<int16_t>(2 * c[k])));
-    _mm512_store_si512(table[g], lo);
-    _mm512_store_si512(table[g] + 32, _mm512_add_epi16(lo, _mm512_set1_epi16(static_cast<int16_t>(2 * c[5]))));
+    __m512i t = _mm512_set1_epi16(static_cast<int16_t>(-sum));
+    for (int k = 0; k < 5; ++k) t = _mm512_mask_add_epi16(t, kBit[k], t, _mm512_set1_epi16(static_cast<int16_t>(2 * c[k])));
+    _mm512_store_si512(table[g], t);
   }
   const int16_t* six = bits.six - 1;
   size_t n = 0;
   for (; n + 128 <= count; n += 128) {
     __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0;
     for (int g = 0; g < groups; ++g) {
-      const __m512i lo = _mm512_load_si512(table[g]);
-      const __m512i hi = _mm512_load_si512(table[g] + 32);
-      const int16_t* y = six + n - 6 * g;
-      a0 = _mm512_add_epi16(a0, _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(y), hi));
-      a1 = _mm512_add_epi16(a1, _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(y + 32), hi));
-      a2 = _mm512_add_epi16(a2, _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(y + 64), hi));
-      a3 = _mm512_add_epi16(a3, _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(y + 96), hi));
+      const __m512i t = _mm512_load_si512(table[g]);
+      const int16_t* y = six + n - 5 * g;
+      a0 = _mm512_add_epi16(a0, _mm512_permutexvar_epi16(_mm512_loadu_si512(y), t));
+      a1 = _mm512_add_epi16(a1, _mm512_permutexvar_epi16(_mm512_loadu_si512(y + 32), t));
+      a2 = _mm512_add_epi16(a2, _mm512_permutexvar_epi16(_mm512_loadu_si512(y + 64), t));
+      a3 = _mm512_add_epi16(a3, _mm512_permutexvar_epi16(_mm512_loadu_si512(y + 96), t));
     }
     _mm512_storeu_si512(out + n, a0);
     _mm512_storeu_si512(out + n + 32, a1);
@@ -144,9 +145,7 @@ __attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_
   for (; n + 32 <= count; n += 32) {
     __m512i a = _mm512_setzero_si512();
     for (int g = 0; g < groups; ++g)
-      a = _mm512_add_epi16(a, _mm512_permutex2var_epi16(_mm512_load_si512(table[g]),
-                                                        _mm512_loadu_si512(six + n - 6 * g),
-                                                        _mm512_load_si512(table[g] + 32)));
+      a = _mm512_add_epi16(a, _mm512_permutexvar_epi16(_mm512_loadu_si512(six + n - 5 * g), _mm512_load_si512(table[g])));
     _mm512_storeu_si512(out + n, a);
   }
   dst_predict_scalar(coef, order, bits.mask, out, n, count);
