@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "dsddisc/dsd_disc.h"
+#include "dsddisc/dsd_disc_plan.h"
+#include "dsdgen/dsdgen.h"
 #include "support/capture.h"
 #include "support/test_support.h"
-#include "dsdgen/dsdgen.h"
 
 namespace dsdtest {
 
@@ -20,27 +21,39 @@ inline std::vector<uint8_t> make_dsf(const std::string& path, uint64_t samples, 
   dsdgen::SignalOptions opt;
   opt.samples = samples;
   opt.seed = seed;
-  opt.kind = dsdgen::SignalKind::Noise;
-  std::vector<uint8_t> payload = dsdgen::generate(opt);
   dsdgen::DsfOptions dsf;
   dsf.tags.title = "Track " + std::to_string(seed);
-  EXPECT_TRUE(dsdgen::write_dsf(path, 2, 2822400, payload, dsf));
+  EXPECT_TRUE(dsdgen::write_dsf(path, 2, 2822400, dsdgen::generate(opt), dsf));
   return testsupport::read_file(path);
+}
+
+// A DSF file of exactly `n` bytes (116 or more): one sample byte per
+// channel and a tag padded to the size.
+inline std::string bytes_file(const testsupport::ScratchDir& dir, const std::string& name, size_t n) {
+  const std::string path = dir.file(name);
+  dsdgen::DsfOptions o;
+  o.block_size = 0;
+  o.tags.title = "t";
+  o.tags.padding = uint32_t(n - 116);
+  EXPECT_TRUE(dsdgen::write_dsf(path, 2, 2822400, {0x69, 0x69}, o));
+  return path;
 }
 
 inline varn::DsdDiscTrack track(const std::string& path, const std::string& album) {
   return varn::DsdDiscTrack{path, album};
 }
 
-inline std::vector<uint8_t> sector_bytes(const std::vector<uint8_t>& image, uint64_t lsn,
-                                         uint64_t length) {
-  uint64_t at = lsn * 2048;
-  if (at + length > image.size()) return {};
-  return std::vector<uint8_t>(image.begin() + at, image.begin() + at + length);
-}
-
-inline std::string text_of(const std::vector<uint8_t>& bytes) {
-  return std::string(bytes.begin(), bytes.end());
+// What a build printed, and whether it succeeded.
+struct Built {
+  bool ok = false;
+  std::string out, err;
+};
+inline Built build(const varn::DsdDiscJob& job) {
+  Built b;
+  const testsupport::Streams s = testsupport::capture([&] { b.ok = varn::build_dsd_disc(job); });
+  b.out = s.out;
+  b.err = s.err;
+  return b;
 }
 
 }  // namespace dsdtest
