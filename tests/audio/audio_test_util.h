@@ -1,5 +1,5 @@
 // Helpers for the audio reader tests: test signals, captured reader runs,
-// the payload a reader must deliver.
+// the payload a reader must deliver, field writes into file images.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,13 +15,17 @@
 #include "dsdgen/dsdgen.h"
 #include "dst/dst_parallel.h"
 #include "support/capture.h"
+#include "support/test_support.h"
 
 namespace audiotest {
 
-// A payload of `bpc` bytes per channel; the modulator runs over at most
-// `period` bytes per channel and the rest repeats them (fast long signals).
-inline std::vector<uint8_t> signal(uint32_t channels, uint32_t rate, uint64_t samples,
-                                   uint64_t seed = 1, uint64_t period = 2048) {
+using testsupport::ScratchDir;
+using varn::InputTrack;
+
+// A payload; the modulator runs over at most `period` bytes per channel and
+// the rest repeats them (fast long signals).
+inline std::vector<uint8_t> signal(uint32_t channels, uint32_t rate, uint64_t samples, uint64_t seed = 1,
+                                   uint64_t period = 2048) {
   dsdgen::SignalOptions o;
   o.channels = channels;
   o.sample_rate = rate;
@@ -47,52 +51,39 @@ struct ReadResult {
   bool ok = false;
   std::string out, err;
 };
-
-template <typename Read>
-ReadResult run_reader(Read read) {
+// Reads a DSF or DSDIFF file (by its extension) with both streams captured.
+inline ReadResult read(const std::string& path, InputTrack& t) {
   ReadResult r;
-  const testsupport::Streams s = testsupport::capture([&] { r.ok = read(); });
+  const bool dsf = path.size() > 4 && path.compare(path.size() - 4, 4, ".dsf") == 0;
+  const testsupport::Streams s =
+      testsupport::capture([&] { r.ok = dsf ? varn::read_dsf(path, t) : varn::read_dsdiff(path, t); });
   r.out = s.out;
   r.err = s.err;
   return r;
 }
-inline ReadResult run_dsf(const std::string& path, varn::InputTrack& t) {
-  return run_reader([&] { return varn::read_dsf(path, t); });
-}
-inline ReadResult run_dff(const std::string& path, varn::InputTrack& t) {
-  return run_reader([&] { return varn::read_dsdiff(path, t); });
-}
-
-inline std::string pad_line(size_t n) {
-  return "  Pad SACD frames: +" + std::to_string(n) + " bytes\n";
+// The message of the last "Error: <path>: " line, empty when there is none.
+inline std::string refusal(const ReadResult& r, const std::string& path) {
+  const std::string head = "  Error: " + path + ": ";
+  const size_t at = r.err.rfind(head);
+  return at == std::string::npos ? std::string() : r.err.substr(at + head.size());
 }
 
-// Little-endian field writes into a file image.
-inline void put_le32(std::vector<uint8_t>& f, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) f[at + i] = uint8_t(v >> (8 * i));
-}
-inline void put_le64(std::vector<uint8_t>& f, size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) f[at + i] = uint8_t(v >> (8 * i));
-}
-inline void put_be64(std::vector<uint8_t>& f, size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) f[at + i] = uint8_t(v >> (8 * (7 - i)));
+inline std::string pad_line(size_t n) { return n ? "  Pad SACD frames: +" + std::to_string(n) + " bytes\n" : ""; }
+
+// Field writes into a file image: little-endian (DSF) or big-endian (DSDIFF).
+inline void put(std::vector<uint8_t>& f, size_t at, uint64_t v, int width, bool big = false) {
+  for (int i = 0; i < width; ++i) f[at + i] = uint8_t(v >> (8 * (big ? width - 1 - i : i)));
 }
 
-// Offset of the first chunk with that id at or after `from` (a plain byte
-// search), npos when absent.
+// Offset of the first occurrence of an id at or after `from`, npos when absent.
 inline size_t find_id(const std::vector<uint8_t>& f, const char* id, size_t from = 0) {
-  for (size_t i = from; i + 4 <= f.size(); ++i)
-    if (f[i] == uint8_t(id[0]) && f[i + 1] == uint8_t(id[1]) && f[i + 2] == uint8_t(id[2]) &&
-        f[i + 3] == uint8_t(id[3]))
-      return i;
-  return std::string::npos;
+  const auto it = std::search(f.begin() + std::min(from, f.size()), f.end(), id, id + 4);
+  return it == f.end() ? std::string::npos : size_t(it - f.begin());
 }
 
-// Offset of the top-level DSDIFF chunk with that id (walking the chunks of
-// the FRM8 form), npos when absent.
+// Offset of the top-level DSDIFF chunk with that id, npos when absent.
 inline size_t top_chunk(const std::vector<uint8_t>& f, const char* id) {
-  size_t at = 16;
-  while (at + 12 <= f.size()) {
+  for (size_t at = 16; at + 12 <= f.size();) {
     uint64_t size = 0;
     for (int i = 0; i < 8; ++i) size = (size << 8) | f[at + 4 + i];
     if (std::equal(id, id + 4, f.begin() + at)) return at;
