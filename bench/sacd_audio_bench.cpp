@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sacd/audio_area.h"
+#include "sacd/image_writer.h"
 #include "sacd/layout.h"
 
 namespace {
@@ -38,7 +39,11 @@ double area_write(const std::string& path, const varn::DiscLayout& l, bool& ok) 
   FILE* f = std::fopen(path.c_str(), "w+b");
   if (!f) return -1;
   const auto t0 = Clock::now();
-  ok = varn::write_audio_area(f, l);
+  varn::ImagePlan plan;
+  varn::SectorSink sink;
+  sink.file = f;
+  ok = varn::plan_audio_extents(l, plan) && varn::write_plan_sectors(sink, plan, l);
+  varn::sink_flush(sink);
   std::fclose(f);
   return seconds_since(t0);
 }

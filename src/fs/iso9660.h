@@ -39,15 +39,4 @@ bool write_iso9660_volume(const std::string& image_path, uint32_t block_count,
                           std::vector<IsoFileEntry>& files, const std::string& label,
                           const EmbedWindow& window);
 
-// On an open image: root extent 68 in the volume descriptor, first two
-// path-table records at 68 and 69.
-void reassert_iso_directory_lsns(FILE* image);
-
-// On an open image: new extent and length of the root-directory record
-// named `name` (upper case, without ";1").
-void patch_root_directory_entry(FILE* image, const std::string& name, uint32_t lsn, uint64_t size);
-
-// Volume space size of the primary volume descriptor (both-endian).
-void write_iso_volume_size(FILE* image, uint32_t sectors);
-
 }  // namespace varn

@@ -4,12 +4,12 @@
 
 #include "fs/iso9660_tree.h"
 #include "fs/sector_io.h"
-#include "platform/report.h"
+#include "platform/report_lines.h"
 
 namespace varn {
 
 void place_embedded_files(std::vector<IsoFileEntry>& files, const EmbedWindow& window,
-                          uint32_t volume_blocks) {
+                          uint32_t volume_blocks, ReportLines& lines) {
   uint64_t needed = 0;
   for (const IsoFileEntry& f : files)
     if (!f.content.empty()) needed += (f.content.size() + kSectorSize - 1) / kSectorSize;
@@ -21,12 +21,12 @@ void place_embedded_files(std::vector<IsoFileEntry>& files, const EmbedWindow& w
     start = window.gap_first;
   } else if (window.tail_lsn != 0 && uint64_t(window.tail_lsn) + needed <= volume_blocks) {
     start = window.tail_lsn;
-    report_note("  [Embed] front gap %u..%u holds only %u blocks but the embedded file needs %u "
+    add_line(lines, ReportStream::Out, "  [Embed] front gap %u..%u holds only %u blocks but the embedded file needs %u "
                  "=> relocated after the audio area (LSN %u..%u)\n",
                  window.gap_first, window.gap_end, capacity, unsigned(needed), window.tail_lsn,
                  unsigned(window.tail_lsn + needed));
   } else {
-    report_error("  [Embed] embedded file (%llu blocks) does not fit the front gap (%u..%u, "
+    add_line(lines, ReportStream::Err, "  [Embed] embedded file (%llu blocks) does not fit the front gap (%u..%u, "
                  "capacity %u blocks) and there is no usable tail slot (tail=%u, volume %u blocks) "
                  "=> **embedded file dropped** (no cover is better than overwriting the SACD "
                  "structures)\n",

@@ -6,7 +6,7 @@
 
 #include "fs/iso9660_records.h"
 #include "fs/sector_io.h"
-#include "platform/report.h"
+#include "platform/report_lines.h"
 
 namespace varn {
 
@@ -27,7 +27,7 @@ size_t level_of(const std::string& full_path) {
 }
 
 // A path whose components are all non-empty and short enough for a record.
-bool check_path(const std::string& path) {
+bool check_path(const std::string& path, ReportLines& lines) {
   size_t begin = 0;
   while (true) {
     size_t slash = path.find('/', begin);
@@ -35,12 +35,12 @@ bool check_path(const std::string& path) {
     size_t len = end - begin;
     bool is_file = slash == std::string::npos;
     if (len == 0) {
-      report_error("Error: ISO 9660 path has an empty component: \"%s\"\n", path.c_str());
+      add_line(lines, ReportStream::Err, "Error: ISO 9660 path has an empty component: \"%s\"\n", path.c_str());
       return false;
     }
     size_t id_len = is_file ? len + 2 : len;
     if (id_len > kIsoMaxIdentifier) {
-      report_error("Error: ISO 9660 name too long (%zu bytes, at most %zu): \"%s\"\n",
+      add_line(lines, ReportStream::Err, "Error: ISO 9660 name too long (%zu bytes, at most %zu): \"%s\"\n",
                    len, is_file ? kIsoMaxIdentifier - 2 : kIsoMaxIdentifier, path.c_str());
       return false;
     }
@@ -70,10 +70,10 @@ uint32_t iso_path_table_size(const std::vector<IsoDirectory>& dirs) {
 }
 
 bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
-                   std::vector<IsoDirectory>& dirs) {
+                   std::vector<IsoDirectory>& dirs, ReportLines& lines) {
   dirs.clear();
   for (const IsoFileEntry& f : files)
-    if (!check_path(f.path)) return false;
+    if (!check_path(f.path, lines)) return false;
 
   // Every directory named by a file's directory part, and all its ancestors.
   std::map<std::string, size_t> paths;  // full path -> level
@@ -112,7 +112,7 @@ bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
     });
     for (IsoDirectory& d : level) {
       if (dirs.size() >= 0xFFFF) {
-        report_error("Error: ISO 9660 volume has too many directories\n");
+        add_line(lines, ReportStream::Err, "Error: ISO 9660 volume has too many directories\n");
         dirs.clear();
         return false;
       }
@@ -145,14 +145,14 @@ bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
     uint64_t end = std::max(iso_pack_records(all, nullptr), iso_pack_records(written, nullptr));
     uint64_t size = (end + kSectorSize - 1) / kSectorSize * kSectorSize;
     if (size > 0xFFFFF800u) {
-      report_error("Error: ISO 9660 directory \"%s\" is too large\n", d.full_path.c_str());
+      add_line(lines, ReportStream::Err, "Error: ISO 9660 directory \"%s\" is too large\n", d.full_path.c_str());
       dirs.clear();
       return false;
     }
     d.size = uint32_t(size);
   }
   if (dirs[0].size > kSectorSize) {
-    report_error("Error: ISO 9660 root directory needs %u bytes, more than one sector (too many "
+    add_line(lines, ReportStream::Err, "Error: ISO 9660 root directory needs %u bytes, more than one sector (too many "
                  "files)\n",
                  dirs[0].size);
     dirs.clear();
@@ -160,7 +160,7 @@ bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
   }
   uint32_t table = iso_path_table_size(dirs);
   if (table > kSectorSize) {
-    report_error("Error: ISO 9660 path table needs %u bytes, more than one sector (too many "
+    add_line(lines, ReportStream::Err, "Error: ISO 9660 path table needs %u bytes, more than one sector (too many "
                  "directories)\n",
                  table);
     dirs.clear();
@@ -174,7 +174,7 @@ bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
     next += d.size / kSectorSize;
   }
   if (next > dir_limit) {
-    report_error("Error: ISO 9660 directories need sectors %u..%llu, which reaches LSN %u (too many "
+    add_line(lines, ReportStream::Err, "Error: ISO 9660 directories need sectors %u..%llu, which reaches LSN %u (too many "
                  "files)\n",
                  kIsoRootLsn, static_cast<unsigned long long>(next - 1), dir_limit);
     dirs.clear();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fs/iso9660.h"
+#include "platform/report_lines.h"
 
 namespace varn {
 
@@ -28,16 +29,16 @@ constexpr uint32_t kIsoPathTableM = 67;
 
 // Places the embedded files (non-empty `content`) into the front gap or the
 // tail slot and gives them their `lsn`; when neither holds them all, every
-// embedded entry is removed from the list. Prints what it decided.
+// embedded entry is removed from the list. What it decided goes to `lines`.
 void place_embedded_files(std::vector<IsoFileEntry>& files, const EmbedWindow& window,
-                          uint32_t volume_blocks);
+                          uint32_t volume_blocks, ReportLines& lines);
 
 // Builds the directory list (root first, then by level, parent and name as
 // the path tables order them) with sizes and sectors. `dir_limit` is the
-// first sector the directories must not reach. Returns false, after printing
-// why, when the tree does not fit the layout.
+// first sector the directories must not reach. Returns false, with why in
+// `lines`, when the tree does not fit the layout.
 bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
-                   std::vector<IsoDirectory>& dirs);
+                   std::vector<IsoDirectory>& dirs, ReportLines& lines);
 
 // Offsets of records of the given lengths inside a directory: no record
 // crosses a sector boundary. Returns the end offset of the last record.

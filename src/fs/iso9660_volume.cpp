@@ -6,9 +6,8 @@
 #include <cstring>
 
 #include "fs/bytes.h"
-#include "fs/iso9660.h"
 #include "fs/iso9660_records.h"
-#include "fs/iso9660_tree.h"
+#include "fs/iso9660_volume.h"
 #include "fs/sector_io.h"
 #include "fs/volume_recognition.h"
 #include "platform/platform.h"
@@ -18,7 +17,6 @@ namespace varn {
 
 namespace {
 
-constexpr uint32_t kIsoMinimumBlocks = 510;
 // The UDF writer puts its first anchor at this sector; the directories end
 // before it.
 constexpr uint32_t kUdfAnchorLsn = 256;
@@ -54,69 +52,86 @@ std::string iso_volume_label(const std::string& label) {
   return out;
 }
 
-void make_primary_descriptor(uint8_t* s, uint32_t volume_blocks, const std::string& label,
-                             uint32_t path_table_size, uint32_t root_size, const CivilTime& t) {
-  std::memset(s, 0, kSectorSize);
+std::string file_identifier_of(const IsoFileEntry& f) { return iso_file_identifier(last_part(f.path)); }
+
+}  // namespace
+
+bool plan_iso9660_volume(std::vector<IsoFileEntry> files, uint32_t block_count, const std::string& label,
+                         const EmbedWindow& window, IsoVolume& volume, ReportLines& lines) {
+  volume = IsoVolume{};
+  volume.volume_blocks = std::max(block_count, kIsoMinimumBlocks);
+  volume.label = label;
+  volume.time = civil_time_utc(volume_time());
+  place_embedded_files(files, window, volume.volume_blocks, lines);
+  volume.files = std::move(files);
+  // Directories live between the root sector and the first of: the front
+  // gap, the UDF anchor.
+  return plan_iso_tree(volume.files, std::min(window.gap_first, kUdfAnchorLsn), volume.dirs, lines);
+}
+
+std::vector<uint8_t> iso_primary_descriptor(const IsoVolume& v) {
+  std::vector<uint8_t> bytes(kSectorSize, 0);
+  uint8_t* s = bytes.data();
   s[0] = 1;
   std::memcpy(s + 1, "CD001", 5);
   s[6] = 1;
   std::memset(s + 8, ' ', 32);
-  put_padded(s + 40, 32, iso_volume_label(label), ' ');
-  put_both32(s + 80, volume_blocks);
+  put_padded(s + 40, 32, iso_volume_label(v.label), ' ');
+  put_both32(s + 80, v.volume_blocks);
   put_both16(s + 120, 1);
   put_both16(s + 124, 1);
   put_both16(s + 128, uint16_t(kSectorSize));
-  put_both32(s + 132, path_table_size);
+  put_both32(s + 132, iso_path_table_size(v.dirs));
   put_le32(s + 140, kIsoPathTableL);
   put_be32(s + 148, kIsoPathTableM);
-  std::vector<uint8_t> root = iso_directory_record(std::string(1, '\0'), kIsoRootLsn, root_size,
-                                                   kIsoFlagDirectory, iso_record_date(t));
+  std::vector<uint8_t> root = iso_directory_record(std::string(1, '\0'), kIsoRootLsn, v.dirs[0].size,
+                                                   kIsoFlagDirectory, iso_record_date(v.time));
   std::memcpy(s + 156, root.data(), 34);
   put_padded(s + 318, 128, "VARN AUDIO, CN", ' ');
-  put_long_date(s + 813, t);
+  put_long_date(s + 813, v.time);
   put_empty_long_date(s + 830);
   put_empty_long_date(s + 847);
   put_empty_long_date(s + 864);
   s[881] = 1;
+  return bytes;
 }
 
-void make_terminator(uint8_t* s) {
-  std::memset(s, 0, kSectorSize);
+std::vector<uint8_t> iso_terminator() {
+  std::vector<uint8_t> s(kSectorSize, 0);
   s[0] = 255;
-  std::memcpy(s + 1, "CD001", 5);
+  std::memcpy(s.data() + 1, "CD001", 5);
   s[6] = 1;
+  return s;
 }
 
-std::vector<uint8_t> make_path_table(const std::vector<IsoDirectory>& dirs, bool big_endian) {
+std::vector<uint8_t> iso_path_table(const IsoVolume& v, bool big_endian) {
   std::vector<uint8_t> table;
-  for (const IsoDirectory& d : dirs) {
+  for (const IsoDirectory& d : v.dirs) {
     std::string id = d.full_path.empty() ? std::string(1, '\0') : iso_directory_identifier(d.name);
-    std::vector<uint8_t> r =
-        iso_path_table_record(id, d.lsn, dirs[d.parent].number, big_endian);
+    std::vector<uint8_t> r = iso_path_table_record(id, d.lsn, v.dirs[d.parent].number, big_endian);
     table.insert(table.end(), r.begin(), r.end());
   }
   table.resize((table.size() + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
   return table;
 }
 
-// The bytes of one directory: ".", "..", the subdirectories, the files.
-std::vector<uint8_t> make_directory(const std::vector<IsoDirectory>& dirs, size_t which,
-                                    const std::vector<IsoFileEntry>& files,
-                                    const IsoRecordDate& date) {
-  const IsoDirectory& d = dirs[which];
-  const IsoDirectory& parent = dirs[d.parent];
+// ".", "..", the subdirectories, the files.
+std::vector<uint8_t> iso_directory(const IsoVolume& v, size_t which) {
+  const IsoRecordDate date = iso_record_date(v.time);
+  const IsoDirectory& d = v.dirs[which];
+  const IsoDirectory& parent = v.dirs[d.parent];
   std::vector<std::vector<uint8_t>> records;
   records.push_back(iso_directory_record(std::string(1, '\0'), d.lsn, d.size, kIsoFlagDirectory, date));
   records.push_back(
       iso_directory_record(std::string(1, '\1'), parent.lsn, parent.size, kIsoFlagDirectory, date));
   for (size_t c : d.children)
-    records.push_back(iso_directory_record(iso_directory_identifier(dirs[c].name), dirs[c].lsn,
-                                           dirs[c].size, kIsoFlagDirectory, date));
+    records.push_back(iso_directory_record(iso_directory_identifier(v.dirs[c].name), v.dirs[c].lsn,
+                                           v.dirs[c].size, kIsoFlagDirectory, date));
   for (size_t fi : d.files) {
-    const IsoFileEntry& f = files[fi];
+    const IsoFileEntry& f = v.files[fi];
     if (f.content.empty() && f.lsn == 0) continue;
     uint64_t size = f.content.empty() ? f.size : f.content.size();
-    std::string id = iso_file_identifier(last_part(f.path));
+    const std::string id = file_identifier_of(f);
     for (const IsoExtent& e : iso_file_extents(f.lsn, size))
       records.push_back(iso_directory_record(id, e.lsn, e.length, e.flags, date));
   }
@@ -130,7 +145,11 @@ std::vector<uint8_t> make_directory(const std::vector<IsoDirectory>& dirs, size_
   return bytes;
 }
 
-}  // namespace
+std::vector<uint8_t> padded_to_sectors(const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> out((bytes.size() + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
+  if (!bytes.empty()) std::memcpy(out.data(), bytes.data(), bytes.size());
+  return out;
+}
 
 bool write_iso9660_volume(const std::string& image_path, uint32_t block_count,
                           std::vector<IsoFileEntry>& files, const std::string& label,
@@ -141,64 +160,46 @@ bool write_iso9660_volume(const std::string& image_path, uint32_t block_count,
     report_error("Error: cannot open %s for the ISO 9660 volume\n", image_path.c_str());
     return false;
   }
-  uint32_t volume_blocks = std::max(block_count, kIsoMinimumBlocks);
-  CivilTime t = civil_time_utc(volume_time());
-  IsoRecordDate date = iso_record_date(t);
-
-  place_embedded_files(files, window, volume_blocks);
-
-  // Directories live between the root sector and the first of: the front
-  // gap, the UDF anchor.
-  uint32_t dir_limit = std::min(window.gap_first, kUdfAnchorLsn);
-  std::vector<IsoDirectory> dirs;
-  if (!plan_iso_tree(files, dir_limit, dirs)) {
+  IsoVolume v;
+  ReportLines lines;
+  const bool planned = plan_iso9660_volume(files, block_count, label, window, v, lines);
+  report_lines(lines);
+  if (!planned) {
     std::fclose(f);
     return false;
   }
+  files = v.files;
 
   uint8_t sector[kSectorSize];
-  seek_to(f, 0);
-  write_zero_sectors_here(f, 16);
-  make_primary_descriptor(sector, volume_blocks, label, iso_path_table_size(dirs), dirs[0].size, t);
-  std::fwrite(sector, 1, kSectorSize, f);
-  make_terminator(sector);
-  std::fwrite(sector, 1, kSectorSize, f);
+  write_zero_sectors(f, 0, 16);
+  std::vector<uint8_t> bytes = iso_primary_descriptor(v);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  bytes = iso_terminator();
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
   static const char* const kIds[3] = {"BEA01", "NSR02", "TEA01"};
   for (const char* id : kIds) {
     make_recognition_sector(sector, id);
     std::fwrite(sector, 1, kSectorSize, f);
   }
-  write_zero_sectors_here(f, 11);
-  write_zero_sectors_here(f, 34);
-  std::vector<uint8_t> l_table = make_path_table(dirs, false);
-  std::vector<uint8_t> m_table = make_path_table(dirs, true);
-  std::fwrite(l_table.data(), 1, l_table.size(), f);
-  std::fwrite(m_table.data(), 1, m_table.size(), f);
-
-  for (size_t i = 0; i < dirs.size(); ++i) {
-    std::vector<uint8_t> bytes = make_directory(dirs, i, files, date);
-    write_at(f, uint64_t(dirs[i].lsn) * kSectorSize, bytes.data(), bytes.size());
+  write_zero_sectors_here(f, 45);
+  for (bool big : {false, true}) {
+    bytes = iso_path_table(v, big);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
   }
-
-  for (const IsoFileEntry& e : files) {
+  for (size_t i = 0; i < v.dirs.size(); ++i) {
+    bytes = iso_directory(v, i);
+    write_at(f, uint64_t(v.dirs[i].lsn) * kSectorSize, bytes.data(), bytes.size());
+  }
+  for (const IsoFileEntry& e : v.files) {
     if (e.content.empty()) continue;
-    write_at(f, uint64_t(e.lsn) * kSectorSize, e.content.data(), e.content.size());
-    size_t tail = e.content.size() % kSectorSize;
-    if (tail != 0) {
-      static const uint8_t zero[kSectorSize] = {};
-      std::fwrite(zero, 1, kSectorSize - tail, f);
-    }
+    bytes = padded_to_sectors(e.content);
+    write_at(f, uint64_t(e.lsn) * kSectorSize, bytes.data(), bytes.size());
   }
-
-  int64_t pos = platform_ftell64(f);
+  // Zeros from the end of what was written up to the smallest volume.
+  const int64_t pos = platform_ftell64(f);
   if (pos >= 0 && pos < int64_t(kIsoMinimumBlocks) * kSectorSize) {
-    // Fill from the next sector boundary up to sector 510.
-    uint64_t from = (uint64_t(pos) + kSectorSize - 1) / kSectorSize;
-    if (uint64_t(pos) % kSectorSize != 0) {
-      static const uint8_t zero[kSectorSize] = {};
-      std::fwrite(zero, 1, kSectorSize - size_t(uint64_t(pos) % kSectorSize), f);
-    }
-    write_zero_sectors(f, uint32_t(from), kIsoMinimumBlocks - uint32_t(from));
+    const uint32_t from = uint32_t(uint64_t(pos) / kSectorSize);
+    write_zero_sectors(f, from, kIsoMinimumBlocks - from);
   }
   if (!close_written_file(f)) {
     report_error("Error: writing the ISO 9660 volume to %s failed: %s\n", image_path.c_str(),

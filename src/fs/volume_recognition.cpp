@@ -16,6 +16,13 @@ void make_recognition_sector(uint8_t* sector, const char* identifier) {
   sector[6] = 1;
 }
 
+std::vector<uint8_t> volume_recognition_sectors() {
+  static const char* const kIds[3] = {"BEA01", "NSR02", "TEA01"};
+  std::vector<uint8_t> bytes(3 * kSectorSize, 0);
+  for (uint32_t i = 0; i < 3; ++i) make_recognition_sector(bytes.data() + i * kSectorSize, kIds[i]);
+  return bytes;
+}
+
 bool write_recognition_sequence(FILE* f, uint32_t first_sector) {
   static const char* const kIds[3] = {"BEA01", "NSR02", "TEA01"};
   uint8_t sector[kSectorSize];

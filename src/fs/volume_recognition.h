@@ -3,12 +3,16 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace varn {
 
 // Fills one 2048-byte sector with a volume structure descriptor: structure
 // type 0, the five-byte identifier, version 1, the rest zero.
 void make_recognition_sector(uint8_t* sector, const char* identifier);
+
+// BEA01, NSR02 and TEA01: three sectors.
+std::vector<uint8_t> volume_recognition_sectors();
 
 // Writes BEA01, NSR02 and TEA01 at `first_sector` and the two after it.
 bool write_recognition_sequence(FILE* f, uint32_t first_sector);

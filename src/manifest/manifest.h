@@ -51,6 +51,12 @@ struct DeliveryManifest {
   std::string summary;
 };
 
+// The manifest of `image_path` from digests already taken: the image's and,
+// in `entries` (from manifest_entries), each track's.
+void manifest_from_digests(const std::string& image_path, uint64_t image_bytes, const std::string& image_sha,
+                           const std::vector<ManifestArea>& areas, const std::vector<ManifestTrack>& entries,
+                           DeliveryManifest& out);
+
 // Hashes the image held in `image_file` (which is to become `image_path`)
 // and every track range, and makes the manifest of `image_path`. 0 on
 // success, 2 after printing why.

@@ -143,7 +143,13 @@ int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& l
   }
   std::fclose(image);
   progress_end(ProgressStep::Hashing);
+  manifest_from_digests(image_path, image_bytes, image_sha, areas, entries, out);
+  return 0;
+}
 
+void manifest_from_digests(const std::string& image_path, uint64_t image_bytes, const std::string& image_sha,
+                           const std::vector<ManifestArea>& areas, const std::vector<ManifestTrack>& entries,
+                           DeliveryManifest& out) {
   out.path = manifest_path_for(image_path);
   out.text = manifest_lines(image_path, image_bytes, image_sha, areas, entries);
   char line[256];
@@ -151,7 +157,6 @@ int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& l
                 static_cast<unsigned long long>(image_bytes), static_cast<uint32_t>((image_bytes + 2047) / 2048),
                 entries.size());
   out.summary = "[manifest] " + out.path + line;
-  return 0;
 }
 
 int write_delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& layout,

@@ -4,45 +4,11 @@
 #include <cstring>
 
 #include "audio/plain_source.h"
-#include "platform/cancel.h"
 #include "platform/platform.h"
-#include "platform/progress.h"
-#include "platform/report.h"
 #include "sacd/layout.h"
+#include "platform/report.h"
 
 namespace varn {
-
-uint8_t* sink_next(SectorSink& sink) {
-  if (sink.capacity == 0) sink.capacity = 1;
-  if (sink.buffer.size() < sink.capacity * kSectorBytes) sink.buffer.resize(sink.capacity * kSectorBytes);
-  if (sink.used == sink.capacity) sink_flush(sink);
-  uint8_t* slot = sink.buffer.data() + sink.used * kSectorBytes;
-  std::memset(slot, 0, kSectorBytes);
-  ++sink.used;
-  ++sink.sectors;
-  return slot;
-}
-
-void sink_flush(SectorSink& sink) {
-  if (sink.used == 0) return;
-  if (sink.file) {
-    // A stop ends the writing as a failed write would, without the bytes.
-    if (!sink.failed && cancel_requested()) {
-      sink.failed = true;
-      sink.error = ECANCELED;
-    }
-    if (!sink.failed && (std::fwrite(sink.buffer.data(), kSectorBytes, sink.used, sink.file) != sink.used ||
-                         std::fflush(sink.file) != 0)) {
-      sink.failed = true;
-      sink.error = errno;
-    }
-    progress_add(ProgressStep::Writing, uint64_t(sink.used) * kSectorBytes);
-  } else if (sink.memory) {
-    sink.memory->insert(sink.memory->end(), sink.buffer.data(),
-                        sink.buffer.data() + sink.used * kSectorBytes);
-  }
-  sink.used = 0;
-}
 
 namespace {
 
@@ -265,75 +231,56 @@ Sector run_out_sector() {
   return s;
 }
 
-bool write_audio_area(FILE* image, const DiscLayout& layout) {
-  if (!image || !layout.tracks) {
+bool write_area_audio(SectorSink& sink, const DiscLayout& layout, bool mch) {
+  if (!layout.tracks) {
     report_error("Error: the audio area has no image or no track list to write\n");
     return false;
   }
   const std::vector<InputTrack>& tracks = *layout.tracks;
-  progress_begin(ProgressStep::Writing,
-                 (uint64_t(layout.stereo.total_sectors) + layout.multi.total_sectors) * kSectorBytes);
-  bool ok = true;
-  for (int pass = 0; pass < 2; ++pass) {
-    const bool mch = pass == 1;
-    const std::vector<size_t> area = area_track_positions(tracks, mch);
-    if (area.empty()) continue;
-    platform_fseek64(image, int64_t(area_start_lsn(layout, mch)) * kSectorBytes, SEEK_SET);
-    SectorSink sink;
-    sink.file = image;
+  const std::vector<size_t> area = area_track_positions(tracks, mch);
+  const uint64_t first = sink.sectors;
 
-    std::vector<const DstFrame*> frames;
-    std::vector<bool> ends;
-    uint32_t dst_channels = 0;
-    for (size_t pos : area) {
-      const InputTrack& t = tracks[pos];
-      if (!t.is_dst) continue;
-      if (dst_channels == 0) dst_channels = t.channels;
-      for (const DstFrame& f : t.dst_frames) {
-        frames.push_back(&f);
-        ends.push_back(false);
-      }
-      if (!t.dst_frames.empty()) ends.back() = true;
+  std::vector<const DstFrame*> frames;
+  std::vector<bool> ends;
+  uint32_t dst_channels = 0;
+  for (size_t pos : area) {
+    const InputTrack& t = tracks[pos];
+    if (!t.is_dst) continue;
+    if (dst_channels == 0) dst_channels = t.channels;
+    for (const DstFrame& f : t.dst_frames) {
+      frames.push_back(&f);
+      ends.push_back(false);
     }
-    pack_dst_frames(sink, frames, dst_channels, 0, ends);
-    std::vector<const DstFrame*>().swap(frames);
-
-    uint64_t counter = 0;
-    bool plain_written = false;
-    for (size_t pos : area) {
-      const InputTrack& t = tracks[pos];
-      if (t.is_dst) continue;
-      const uint64_t frame = plain_frame_bytes(t);
-      if (counter != 0 && t.pause_frames != 0) {
-        pack_plain_stream(sink, nullptr, 0, plain_pause_bytes(t), 0x55, frame, counter);
-        counter += t.pause_frames;
-        plain_written = true;
-      }
-      const uint64_t total = plain_stream_bytes(t);
-      if (!write_plain_track(sink, t, total, frame, counter)) return false;
-      counter += track_frame_count(t);
-      if (total) plain_written = true;
-    }
-    const uint64_t audio_sectors = sink.sectors;
-    if (plain_written) {
-      const Sector run_out = run_out_sector();
-      for (int k = 0; k < 2; ++k) std::memcpy(sink_next(sink), run_out.data(), kSectorBytes);
-    }
-    sink_flush(sink);
-    const AreaPlan& plan = mch ? layout.multi : layout.stereo;
-    if (sink.failed) {
-      report_error("Error: writing the %s audio area failed: %s\n", mch ? "multichannel" : "2ch",
-                   std::strerror(sink.error));
-      return false;
-    }
-    if (audio_sectors != plan.total_sectors) {
-      report_error("Error: the %s audio area took %llu sectors, but the layout planned %u\n",
-                   mch ? "multichannel" : "2ch", (unsigned long long)audio_sectors, plan.total_sectors);
-      ok = false;
-    }
+    if (!t.dst_frames.empty()) ends.back() = true;
   }
-  progress_end(ProgressStep::Writing);
-  return ok;
+  pack_dst_frames(sink, frames, dst_channels, 0, ends);
+  std::vector<const DstFrame*>().swap(frames);
+
+  uint64_t counter = 0;
+  for (size_t pos : area) {
+    const InputTrack& t = tracks[pos];
+    if (t.is_dst) continue;
+    const uint64_t frame = plain_frame_bytes(t);
+    if (counter != 0 && t.pause_frames != 0) {
+      pack_plain_stream(sink, nullptr, 0, plain_pause_bytes(t), 0x55, frame, counter);
+      counter += t.pause_frames;
+    }
+    if (!write_plain_track(sink, t, plain_stream_bytes(t), frame, counter)) return false;
+    counter += track_frame_count(t);
+  }
+  const AreaPlan& plan = mch ? layout.multi : layout.stereo;
+  if (sink.failed) {
+    report_error("Error: writing the %s audio area failed: %s\n", mch ? "multichannel" : "2ch",
+                 std::strerror(sink.error));
+    return false;
+  }
+  const uint64_t audio_sectors = sink.sectors - first;
+  if (audio_sectors != plan.total_sectors) {
+    report_error("Error: the %s audio area took %llu sectors, but the layout planned %u\n",
+                 mch ? "multichannel" : "2ch", (unsigned long long)audio_sectors, plan.total_sectors);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace varn

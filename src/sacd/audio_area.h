@@ -10,26 +10,11 @@
 #include <vector>
 
 #include "dst/dst_frame.h"
+#include "fs/sector_sink.h"
 #include "sacd/disc_layout.h"
 #include "sacd/sector.h"
 
 namespace varn {
-
-// Destination of built sectors: a file (written whenever the buffer is
-// full, and at flush) or, with no file, an in-memory byte vector.
-struct SectorSink {
-  FILE* file = nullptr;
-  std::vector<uint8_t>* memory = nullptr;
-  std::vector<uint8_t> buffer;
-  size_t used = 0;          // sectors in the buffer
-  uint64_t sectors = 0;     // sectors handed out in all
-  size_t capacity = 1024;   // sectors per buffer (2 MiB)
-  bool failed = false;      // a write to the file came up short
-  int error = 0;            // errno of that write
-};
-// A zeroed 2048-byte slot for the next sector.
-uint8_t* sink_next(SectorSink& sink);
-void sink_flush(SectorSink& sink);
 
 // Plain DSD stream of `total` bytes, of which the first `length` come from
 // `data` and the rest are `fill` (padding of a last partial frame, or a
@@ -67,8 +52,9 @@ uint8_t dst_frame_info_byte(uint32_t channels, uint32_t sectors);
 // Run-out sector: 0x20 0x04 0x00 then 2045 bytes 0x55.
 Sector run_out_sector();
 
-// Writes both areas from audio_start_lsn on. False, after a message, when
-// an area's written sector count differs from the plan or a write fails.
-bool write_audio_area(FILE* image, const DiscLayout& layout);
+// Writes the audio sectors of one area (no run-out) into the sink. False,
+// after a message, when a track cannot be read, a write failed or the
+// sectors written differ from the layout's plan.
+bool write_area_audio(SectorSink& sink, const DiscLayout& layout, bool multichannel);
 
 }  // namespace varn

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "sacd/audio_area.h"
+#include "sacd/image_writer.h"
 #include "sacd/layout.h"
 #include "sacd_test_util.h"
 #include "support/test_support.h"
@@ -28,11 +29,15 @@ DiscLayout plan_layout(std::vector<InputTrack>& tracks) {
   return l;
 }
 
-std::vector<uint8_t> write_image(const DiscLayout& l, const std::string& path, bool& ok) {
-  FILE* f = std::fopen(path.c_str(), "w+b");
-  ok = write_audio_area(f, l);
-  std::fclose(f);
-  return testsupport::read_file(path);
+// The audio areas and their run-out as the image writer lays them out.
+std::vector<uint8_t> write_image(const DiscLayout& l, bool& ok) {
+  ImagePlan plan;
+  std::vector<uint8_t> out;
+  SectorSink sink;
+  sink.memory = &out;
+  ok = plan_audio_extents(l, plan) && write_plan_sectors(sink, plan, l);
+  sink_flush(sink);
+  return out;
 }
 
 }  // namespace
@@ -229,7 +234,6 @@ TEST(DstSectors, RandomSequencesReassemble) {
 }
 
 TEST(AudioWriter, BothAreasWithPauseAndRunOut) {
-  testsupport::ScratchDir dir;
   std::vector<InputTrack> tracks = {plain_track(2, 2822400, 4, 1), dst_track(6, 2822400, {5000, 3000, 200, 9000}),
                                     plain_track(2, 2822400, 3, 2), dst_track(6, 2822400, {4086, 100})};
   tracks[2].pause_frames = 2;  // 2 x 9408 = 18816 bytes: 10 sectors
@@ -238,7 +242,7 @@ TEST(AudioWriter, BothAreasWithPauseAndRunOut) {
   EXPECT_EQ(l.stereo.track_sectors, (std::vector<uint32_t>{19, 14}));
   EXPECT_EQ(l.stereo.track_start, (std::vector<uint32_t>{0, 29}));
   bool ok = false;
-  const std::vector<uint8_t> img = write_image(l, dir.file("a.img"), ok);
+  const std::vector<uint8_t> img = write_image(l, ok);
   ASSERT_TRUE(ok);
   const uint32_t mch_start = 550 + l.stereo.total_sectors;
   // The multichannel area (DST, no run-out) ends the file.
@@ -276,11 +280,10 @@ TEST(AudioWriter, BothAreasWithPauseAndRunOut) {
 }
 
 TEST(AudioWriter, RunOutAfterThePlainArea) {
-  testsupport::ScratchDir dir;
   std::vector<InputTrack> tracks = {pattern_track(2, 2822400, 3)};
   const DiscLayout l = plan_layout(tracks);
   bool ok = false;
-  const std::vector<uint8_t> img = write_image(l, dir.file("r.img"), ok);
+  const std::vector<uint8_t> img = write_image(l, ok);
   ASSERT_TRUE(ok);
   ASSERT_EQ(img.size(), size_t(545 + 14 + 2) * 2048);
   for (int k = 0; k < 2; ++k) {
@@ -293,12 +296,11 @@ TEST(AudioWriter, RunOutAfterThePlainArea) {
 }
 
 TEST(AudioWriter, PlanMismatchIsReported) {
-  testsupport::ScratchDir dir;
   std::vector<InputTrack> tracks = {pattern_track(2, 2822400, 3)};
   DiscLayout l = plan_layout(tracks);
   l.stereo.total_sectors = 13;
   bool ok = true;
-  const sacdtest::Capture c = sacdtest::capture_output([&] { write_image(l, dir.file("m.img"), ok); });
+  const sacdtest::Capture c = sacdtest::capture_output([&] { write_image(l, ok); });
   EXPECT_FALSE(ok);
   EXPECT_NE(c.err.find("planned 13"), std::string::npos) << c.err;
 }

@@ -1,0 +1,40 @@
+// Writing a planned SACD image front to back: every sector once, in large
+// sequential writes, the audio streamed from its sources, and the image and
+// each track hashed on the way.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fs/sector_sink.h"
+#include "sacd/disc_layout.h"
+#include "sacd/image_plan.h"
+
+namespace varn {
+
+// Sectors [first, first + count) whose digest is wanted.
+struct SectorRange {
+  uint32_t first = 0;
+  uint32_t count = 0;
+};
+
+// SHA-256 digests (hexadecimal) of the whole image and of each range asked
+// for.
+struct ImageDigests {
+  std::string image;
+  std::vector<std::string> ranges;
+};
+
+// Writes the extents of the plan into the sink, zeros between them, up to
+// the end of the last one. False, after a message, when a source cannot
+// be read.
+bool write_plan_sectors(SectorSink& sink, const ImagePlan& plan, const DiscLayout& layout);
+
+// Writes the image of `plan` to `path` (a new file). `digests`, when given,
+// receives the digests of the image and of `ranges`. False, after a
+// message, when a source cannot be read or a write fails.
+bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const std::string& path,
+                         const std::vector<SectorRange>& ranges = {}, ImageDigests* digests = nullptr);
+
+}  // namespace varn
