@@ -1,79 +1,57 @@
 // Helpers of the file-system tests: sparse scratch images with known bytes
-// at known sectors, sector reads, a fixed volume time, and an independent
-// bit-by-bit CRC to check the descriptor tags against.
+// at known sectors, sector reads, and an independent bit-by-bit CRC to
+// check the UDF descriptor tags against.
 #pragma once
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "fs/iso9660.h"
 #include "fs/udf.h"
+#include "support/capture.h"
+#include "support/test_support.h"
 
 namespace fstest {
 
+using testsupport::le16;
+using testsupport::le32;
+using testsupport::ScratchDir;
 constexpr uint64_t kSector = 2048;
 
 // Creates (truncating) a sparse file of `sectors` sectors.
 inline void make_sparse_image(const std::string& path, uint64_t sectors) {
-  int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_RDWR, 0644);
-  if (fd < 0) return;
-  if (::ftruncate(fd, off_t(sectors * kSector)) != 0) {}
-  ::close(fd);
+  std::ofstream(path, std::ios::binary | std::ios::trunc);
+  std::filesystem::resize_file(path, sectors * kSector);
 }
 
 // Writes bytes at a byte offset of an existing file.
 inline void poke(const std::string& path, uint64_t offset, const std::string& bytes) {
-  int fd = ::open(path.c_str(), O_RDWR);
-  if (fd < 0) return;
-  if (::pwrite(fd, bytes.data(), bytes.size(), off_t(offset)) < 0) {}
-  ::close(fd);
+  std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+  f.seekp(std::streamoff(offset));
+  f.write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 inline std::vector<uint8_t> read_bytes(const std::string& path, uint64_t offset, size_t n) {
-  std::vector<uint8_t> out(n, 0);
-  int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) return {};
-  ssize_t got = ::pread(fd, out.data(), n, off_t(offset));
-  ::close(fd);
-  out.resize(got < 0 ? 0 : size_t(got));
+  std::ifstream f(path, std::ios::binary);
+  f.seekg(std::streamoff(offset));
+  std::vector<uint8_t> out(n);
+  f.read(reinterpret_cast<char*>(out.data()), std::streamsize(n));
+  out.resize(size_t(std::max<std::streamsize>(f.gcount(), 0)));
   return out;
 }
-
 inline std::vector<uint8_t> read_sector(const std::string& path, uint64_t lsn) {
   return read_bytes(path, lsn * kSector, kSector);
 }
 
-inline uint64_t file_size(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) return 0;
-  off_t end = ::lseek(fd, 0, SEEK_END);
-  ::close(fd);
-  return end < 0 ? 0 : uint64_t(end);
-}
-
 inline bool all_zero(const std::vector<uint8_t>& v, size_t from = 0, size_t to = SIZE_MAX) {
-  if (to > v.size()) to = v.size();
-  for (size_t i = from; i < to; ++i)
+  for (size_t i = from; i < std::min(to, v.size()); ++i)
     if (v[i] != 0) return false;
   return true;
 }
-
-// Sets SOURCE_DATE_EPOCH for the lifetime of the object.
-struct EpochGuard {
-  explicit EpochGuard(const char* value) {
-    if (value)
-      ::setenv("SOURCE_DATE_EPOCH", value, 1);
-    else
-      ::unsetenv("SOURCE_DATE_EPOCH");
-  }
-  ~EpochGuard() { ::unsetenv("SOURCE_DATE_EPOCH"); }
-};
 
 // CRC-ITU-T computed bit by bit (x^16 + x^12 + x^5 + 1, initial 0).
 inline uint16_t reference_crc(const uint8_t* p, size_t n) {
@@ -88,21 +66,22 @@ inline uint16_t reference_crc(const uint8_t* p, size_t n) {
 // Checks a UDF descriptor tag: identifier, version 2, location, checksum,
 // and the CRC over its CRC length. Returns an empty string when sound.
 inline std::string check_tag(const uint8_t* p, uint16_t id, uint32_t location) {
-  auto le16 = [](const uint8_t* q) { return uint16_t(q[0] | (q[1] << 8)); };
-  auto le32 = [](const uint8_t* q) {
-    return uint32_t(q[0]) | (uint32_t(q[1]) << 8) | (uint32_t(q[2]) << 16) | (uint32_t(q[3]) << 24);
-  };
   if (le16(p) != id) return "tag id " + std::to_string(le16(p)) + " != " + std::to_string(id);
   if (le16(p + 2) != 2) return "descriptor version";
   uint8_t sum = 0;
-  for (int i = 0; i < 16; ++i)
-    if (i != 4) sum = uint8_t(sum + p[i]);
+  for (int i = 0; i < 16; ++i) sum = uint8_t(sum + (i == 4 ? 0 : p[i]));
   if (sum != p[4]) return "checksum";
-  if (le32(p + 12) != location)
-    return "location " + std::to_string(le32(p + 12)) + " != " + std::to_string(location);
-  uint16_t len = le16(p + 10);
-  if (reference_crc(p + 16, len) != le16(p + 8)) return "crc";
+  if (le32(p + 12) != location) return "location " + std::to_string(le32(p + 12)) + " != " + std::to_string(location);
+  if (reference_crc(p + 16, le16(p + 10)) != le16(p + 8)) return "crc";
   return "";
+}
+
+// The writers print their plan and file lists; the tests keep them quiet.
+inline bool write_udf(const std::string& img, const std::vector<varn::UdfFileEntry>& files, uint32_t blocks,
+                      const std::string& name = "V") {
+  bool ok = false;
+  testsupport::capture([&] { ok = varn::write_udf_volume(img, files, 257, blocks, name); });
+  return ok;
 }
 
 }  // namespace fstest
