@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     const long rss_before = peak_rss_mb();
     varn::InputTrack t;
     t0 = std::chrono::steady_clock::now();
-    const bool ok = dff ? varn::read_dsdiff(read_only, t) : varn::read_dsf(read_only, t);
+    const bool ok = !(dff ? varn::read_dsdiff(read_only, t) : varn::read_dsf(read_only, t));
     const double read = seconds_since(t0);
     const double size_mb = double(total) / (1024.0 * 1024.0);
     std::printf("%.0f MB file: fread %.2f s (%.0f MB/s), reader %.2f s (%.0f MB/s) %s\n", size_mb,

@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
 
   reset_peak_rss();
   auto t0 = std::chrono::steady_clock::now();
-  bool ok = varn::build_dsd_disc(job);
+  bool ok = !varn::build_dsd_disc(job);
   double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   double mib = double(each) * files / (1 << 20);
   std::printf("dsd_disc: %u files, %.1f MiB in %.2f s = %.0f MiB/s, peak RSS %ld KiB, %s\n", files,

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "audio/id3.h"
 #include "audio/reader_common.h"
 #include "dst/dst_frame_check.h"
+#include "platform/error.h"
 #include "platform/report.h"
 
 namespace varn {
@@ -117,13 +119,13 @@ bool read_chunk_data(InputFile& in, const ChunkHeader& ch, std::vector<uint8_t>&
   return read_at(in, ch.data, out.data(), out.size()) == out.size();
 }
 
-// PROP/"SND ": FS, CHNL, CMPR. False (after its message) for a refused
-// channel count; `snd` false when the property type is not "SND ".
-bool read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop, InputTrack& track,
-               DffScan& scan, bool& snd) {
+// PROP/"SND ": FS, CHNL, CMPR. An error for a refused channel count;
+// `snd` false when the property type is not "SND ".
+Status read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop, InputTrack& track,
+                 DffScan& scan, bool& snd) {
   uint8_t type[4];
   snd = prop.size >= 4 && read_at(in, prop.data, type, 4) == 4 && std::memcmp(type, "SND ", 4) == 0;
-  if (!snd) return true;
+  if (!snd) return std::nullopt;
   const uint64_t end = end_of(prop);
   uint64_t at = prop.data + 4;
   ChunkHeader sub;
@@ -137,15 +139,13 @@ bool read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop, 
       const uint32_t channels = get_be16(v);
       if (channels != 0) {
         if (channels != 2 && channels != 5 && channels != 6) {
-          report_error("  Error: %s: unsupported channels %u\n", path.c_str(), channels);
-          return false;
+          return make_error("  Error: %s: unsupported channels %u\n", path.c_str(), channels);
         }
         // The count is followed by one 4-byte id per channel.
         if (sub.size != 2 + 4 * uint64_t(channels)) {
-          report_error("  Error: %s: CHNL declares %u channels but holds %llu bytes of channel "
-                       "ids (%u expected) => corrupt header, refusing to process\n",
-                       path.c_str(), channels, (unsigned long long)(sub.size - 2), 4 * channels);
-          return false;
+          return make_error("  Error: %s: CHNL declares %u channels but holds %llu bytes of channel "
+                            "ids (%u expected) => corrupt header, refusing to process\n",
+                            path.c_str(), channels, (unsigned long long)(sub.size - 2), 4 * channels);
         }
         track.channels = channels;
       }
@@ -155,7 +155,7 @@ bool read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop, 
     at = next_after(sub);
   }
   scan.prop_seen = true;
-  return true;
+  return std::nullopt;
 }
 
 // DITI/DIAR text: a 4-byte length, then the text; trailing zeros and
@@ -188,10 +188,10 @@ void read_diin(InputFile& in, const ChunkHeader& diin, InputTrack& track, DffSca
 
 // The DST frames of the "DST " chunk, each copied unchanged; FRTE (frame
 // count) and DSTC (per-frame CRC) chunks and any other chunk between the
-// frames are skipped. False after the message when the chunk is cut short
-// or its frames contradict FRTE. Memory grows with the frames actually held
+// frames are skipped. An error when the chunk is cut short or its frames
+// contradict FRTE. Memory grows with the frames actually held
 // in the file, never with a declared count.
-bool read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, InputTrack& track) {
+Status read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, InputTrack& track) {
   using ull = unsigned long long;
   const uint64_t end = dst.data + dst.size;
   uint64_t at = dst.data;
@@ -200,20 +200,17 @@ bool read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, Input
   ChunkHeader sub;
   while (end - at >= 12) {
     if (!read_chunk_header(in, at, sub)) {
-      report_error("  Error: %s: failed to read DST data\n", p);
-      return false;
+      return make_error("  Error: %s: failed to read DST data\n", p);
     }
     if (sub.size > end - sub.data) {
-      report_error("  Error: %s: DST chunk entry '%s' at byte %llu (after frame %zu) declares %llu "
-                   "bytes, more than the DST chunk holds => truncated or corrupt file\n",
-                   p, printable_id(sub).c_str(), (ull)at, track.dst_frames.size(), (ull)sub.size);
-      return false;
+      return make_error("  Error: %s: DST chunk entry '%s' at byte %llu (after frame %zu) declares %llu "
+                        "bytes, more than the DST chunk holds => truncated or corrupt file\n",
+                        p, printable_id(sub).c_str(), (ull)at, track.dst_frames.size(), (ull)sub.size);
     }
     if (is_id(sub, "DSTF")) {
       DstFrame frame(size_t(sub.size));
       if (read_at(in, sub.data, frame.data(), frame.size()) != frame.size()) {
-        report_error("  Error: %s: failed to read DST data\n", p);
-        return false;
+        return make_error("  Error: %s: failed to read DST data\n", p);
       }
       track.dst_frames.push_back(std::move(frame));
     } else if (is_id(sub, "FRTE") && sub.size >= 4) {
@@ -227,34 +224,30 @@ bool read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, Input
     if (at >= end) break;
   }
   if (track.dst_frames.empty()) {
-    report_error("  Error: %s: the DST chunk holds no frames\n", p);
-    return false;
+    return make_error("  Error: %s: the DST chunk holds no frames\n", p);
   }
   if (have_frte && frte_frames != track.dst_frames.size()) {
-    report_error("  Error: %s: FRTE declares %u DST frames, but the DST chunk holds %zu => "
-                 "truncated file or header mismatch, refusing to process\n",
-                 p, frte_frames, track.dst_frames.size());
-    return false;
+    return make_error("  Error: %s: FRTE declares %u DST frames, but the DST chunk holds %zu => "
+                      "truncated file or header mismatch, refusing to process\n",
+                      p, frte_frames, track.dst_frames.size());
   }
-  return true;
+  return std::nullopt;
 }
 
 // Every frame decodes with the track's channel count and frame size.
-bool check_dst_frames(const char* p, const InputTrack& track) {
+Status check_dst_frames(const char* p, const InputTrack& track) {
   const uint32_t m = track.rate_multiple;
   if ((m != 64 && m != 128 && m != 256) || track.sample_rate != m * base_rate_of(track.sample_rate)) {
-    report_error("  Error: %s: DST-coded audio at %u Hz cannot be decoded (64, 128 or 256 times "
-                 "44100 or 48000 Hz only)\n",
-                 p, track.sample_rate);
-    return false;
+    return make_error("  Error: %s: DST-coded audio at %u Hz cannot be decoded (64, 128 or 256 times "
+                      "44100 or 48000 Hz only)\n",
+                      p, track.sample_rate);
   }
   DstFrameFault fault;
   if (dst_check_frames(track.dst_frames, int(track.channels), track.sample_rate / 600, 0, fault))
-    return true;
-  report_error("  Error: %s: DST frame %zu of %zu cannot be used (%s) => corrupt file or wrong "
-               "channel count, refusing to process\n",
-               p, fault.index + 1, track.dst_frames.size(), fault.error.c_str());
-  return false;
+    return std::nullopt;
+  return make_error("  Error: %s: DST frame %zu of %zu cannot be used (%s) => corrupt file or wrong "
+                    "channel count, refusing to process\n",
+                    p, fault.index + 1, track.dst_frames.size(), fault.error.c_str());
 }
 
 // Texts from the first "ID3 " chunk.
@@ -266,70 +259,68 @@ void read_id3_chunk(InputFile& in, const ChunkHeader& ch, InputTrack& track) {
 }
 
 // Plain DSD data holds one byte per channel for every 8 samples.
-bool dsd_size_fits(const char* p, const ChunkHeader& dsd, uint32_t channels) {
-  if (dsd.size != 0 && dsd.size % channels == 0) return true;
-  report_error("  Error: %s: the DSD chunk holds %llu bytes, not a whole number of samples for %u "
-               "channels => corrupt header, refusing to process\n",
-               p, (unsigned long long)dsd.size, channels);
-  return false;
+Status dsd_size_fits(const char* p, const ChunkHeader& dsd, uint32_t channels) {
+  if (dsd.size != 0 && dsd.size % channels == 0) return std::nullopt;
+  return make_error("  Error: %s: the DSD chunk holds %llu bytes, not a whole number of samples for %u "
+                    "channels => corrupt header, refusing to process\n",
+                    p, (unsigned long long)dsd.size, channels);
 }
 
-bool fail(InputFile& in, InputTrack& track) {
+Error fail(InputFile& in, InputTrack& track, Error error) {
   in.close();
   clear_failed_track(track);
-  return false;
+  return error;
 }
 
 }  // namespace
 
-bool read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_in_file) {
+Status read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_in_file) {
   const char* p = path.c_str();
   InputFile in;
   if (!open_input(path, in)) {
-    report_error("  Error: cannot open %s\n", p);
-    return false;
+    return make_error("  Error: cannot open %s\n", p);
   }
   uint8_t form[16];
   if (read_at(in, 0, form, 16) != 16 || std::memcmp(form, "FRM8", 4) != 0 ||
       std::memcmp(form + 12, "DSD ", 4) != 0) {
-    report_error("  Error: %s: not a DSDIFF file (bad FRM8 magic or form type)\n", p);
-    return fail(in, track);
+    return fail(in, track, make_error("  Error: %s: not a DSDIFF file (bad FRM8 magic or form type)\n", p));
   }
   const uint64_t frm8_end = add_sat(get_be64(form + 4), 12);
   if (frm8_end > in.size) {
-    report_error("  Error: %s: FRM8 declares %llu bytes, but the file holds only %llu => truncated "
-                 "file, refusing to process\n",
-                 p, (unsigned long long)frm8_end, (unsigned long long)in.size);
-    return fail(in, track);
+    return fail(in, track,
+                make_error("  Error: %s: FRM8 declares %llu bytes, but the file holds only %llu => truncated "
+                           "file, refusing to process\n",
+                           p, (unsigned long long)frm8_end, (unsigned long long)in.size));
   }
 
   DffScan scan;
   ChunkHeader ch;
   if (!read_chunk_header(in, 16, ch)) {
-    report_error("  Error: %s: PROP/SND chunk not found\n", p);
-    return fail(in, track);
+    return fail(in, track, make_error("  Error: %s: PROP/SND chunk not found\n", p));
   }
   for (;;) {
     // Every chunk of the form lies inside it: a chunk that claims more is
     // cut short or not a chunk at all (a size field that does not describe
     // its data).
     if (end_of(ch) > frm8_end) {
-      report_error("  Error: %s: chunk '%s' at byte %llu declares %llu bytes, more than the FRM8 "
-                   "form holds => truncated or corrupt file, refusing to process\n",
-                   p, printable_id(ch).c_str(), (unsigned long long)(ch.data - 12),
-                   (unsigned long long)ch.size);
-      return fail(in, track);
+      return fail(in, track,
+                  make_error("  Error: %s: chunk '%s' at byte %llu declares %llu bytes, more than the FRM8 "
+                             "form holds => truncated or corrupt file, refusing to process\n",
+                             p, printable_id(ch).c_str(), (unsigned long long)(ch.data - 12),
+                             (unsigned long long)ch.size));
     }
     uint64_t next = next_after(ch);
     if (is_id(ch, "PROP")) {
       bool snd = false;
-      if (!read_prop(path, in, ch, track, scan, snd)) return fail(in, track);
+      if (Status e = read_prop(path, in, ch, track, scan, snd)) return fail(in, track, std::move(*e));
       if (!snd) break;
       next = end_of(ch);
     } else if (is_id(ch, "DSD ")) {
       // Checked at once: a wrong size would make the audio bytes after it
       // look like chunks.
-      if (track.channels != 0 && !dsd_size_fits(p, ch, track.channels)) return fail(in, track);
+      if (track.channels != 0) {
+        if (Status e = dsd_size_fits(p, ch, track.channels)) return fail(in, track, std::move(*e));
+      }
       scan.have_dsd = true;
       scan.dsd = ch;
     } else if (is_id(ch, "DST ")) {
@@ -348,29 +339,25 @@ bool read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_in
     }
     if (next >= frm8_end || frm8_end - next < 12 || !read_chunk_header(in, next, ch)) {
       if (scan.prop_seen) break;
-      report_error("  Error: %s: PROP/SND chunk not found\n", p);
-      return fail(in, track);
+      return fail(in, track, make_error("  Error: %s: PROP/SND chunk not found\n", p));
     }
   }
 
   if (!scan.have_dsd && !scan.have_dst) {
-    report_error("  Error: %s: DSD/DST data chunk not found\n", p);
-    return fail(in, track);
+    return fail(in, track, make_error("  Error: %s: DSD/DST data chunk not found\n", p));
   }
   if (track.channels == 0) {
-    report_error("  Error: %s: malformed DSDIFF (no CHNL channel info)\n", p);
-    return fail(in, track);
+    return fail(in, track, make_error("  Error: %s: malformed DSDIFF (no CHNL channel info)\n", p));
   }
   if (track.sample_rate < 600) {
-    report_error("  Error: %s: malformed DSDIFF (bad FS sample rate %u)\n", p,
-                 track.sample_rate);
-    return fail(in, track);
+    return fail(in, track, make_error("  Error: %s: malformed DSDIFF (bad FS sample rate %u)\n", p,
+                                      track.sample_rate));
   }
 
   if (scan.have_dst) {
     track.is_dst = true;
-    if (!read_dst_frames(p, in, scan.dst, track) || !check_dst_frames(p, track))
-      return fail(in, track);
+    if (Status e = read_dst_frames(p, in, scan.dst, track)) return fail(in, track, std::move(*e));
+    if (Status e = check_dst_frames(p, track)) return fail(in, track, std::move(*e));
     // The frames are the audio: no plain stand-in is kept.
     track.sample_count = uint64_t(track.dst_frames.size()) * (track.sample_rate / 75);
   } else {
@@ -380,10 +367,9 @@ bool read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_in
                    p);
     const ChunkHeader& dsd = scan.dsd;
     if (dsd.size > bytes_after(in, dsd.data)) {
-      report_error("  Error: %s: failed to read DSD data\n", p);
-      return fail(in, track);
+      return fail(in, track, make_error("  Error: %s: failed to read DSD data\n", p));
     }
-    if (!dsd_size_fits(p, dsd, track.channels)) return fail(in, track);
+    if (Status e = dsd_size_fits(p, dsd, track.channels)) return fail(in, track, std::move(*e));
     track.sample_count = dsd.size * 8 / track.channels;
     if (leave_audio_in_file) {
       track.source = PlainSource{path, dsd.data, dsd.size, dsd.size / track.channels, 0, false};
@@ -392,8 +378,7 @@ bool read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_in
       track.audio.reserve(size_t(padded_to_sacd_frames(dsd.size, track.channels, track.sample_rate)));
       track.audio.resize(size_t(dsd.size));
       if (read_at(in, dsd.data, track.audio.data(), track.audio.size()) != track.audio.size()) {
-        report_error("  Error: %s: failed to read DSD data\n", p);
-        return fail(in, track);
+        return fail(in, track, make_error("  Error: %s: failed to read DSD data\n", p));
       }
       // Whole SACD frames, like DSF input: the audio writer takes frames only.
       pad_to_sacd_frames(track);
@@ -410,7 +395,7 @@ bool read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_in
   in.close();
   report_note("  [DFF] %s  %uch  %llu samples  %s - %s\n", p, track.channels,
               (unsigned long long)track.sample_count, track.artist.c_str(), track.title.c_str());
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace varn

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "audio/bit_reverse.h"
 #include "audio/deblock.h"
 #include "audio/id3.h"
 #include "audio/reader_common.h"
+#include "platform/error.h"
 #include "platform/report.h"
 
 namespace varn {
@@ -56,57 +58,49 @@ bool read_header(InputFile& in, DsfHeader& h) {
   return true;
 }
 
-bool fail(InputFile& in, InputTrack& track) {
+Error fail(InputFile& in, InputTrack& track, Error error) {
   in.close();
   clear_failed_track(track);
-  return false;
+  return error;
 }
 
-// Channel count, rate and bit order the reader can take. False after the
-// message.
-bool check_format(const char* p, const DsfHeader& h) {
+// Channel count, rate and bit order the reader can take.
+Status check_format(const char* p, const DsfHeader& h) {
   if (h.channels != 2 && h.channels != 5 && h.channels != 6) {
-    report_error("  Error: %s: unsupported channels %u\n", p, h.channels);
-    return false;
+    return make_error("  Error: %s: unsupported channels %u\n", p, h.channels);
   }
   // Below 600 Hz an SACD frame would hold no bytes at all.
   if (h.sample_rate < 600) {
-    report_error("  Error: %s: bad sample rate %u\n", p, h.sample_rate);
-    return false;
+    return make_error("  Error: %s: bad sample rate %u\n", p, h.sample_rate);
   }
   if (h.bits_per_sample != 1 && h.bits_per_sample != 8) {
-    report_error("  Error: %s: unsupported bits per sample %u (1 or 8)\n", p,
-                 h.bits_per_sample);
-    return false;
+    return make_error("  Error: %s: unsupported bits per sample %u (1 or 8)\n", p,
+                      h.bits_per_sample);
   }
-  return true;
+  return std::nullopt;
 }
 
 // The sizes of the header against the file and against each other: the
 // file holds the whole data chunk, the audio holds exactly the block rows
 // the sample count needs, and the tag lies after the audio (the total size
-// field is left alone: taggers do not all keep it). False after the message.
-bool check_sizes(const char* p, const InputFile& in, const DsfHeader& h) {
+// field is left alone: taggers do not all keep it).
+Status check_sizes(const char* p, const InputFile& in, const DsfHeader& h) {
   using ull = unsigned long long;
   if (h.data_size < 12) {
-    report_error("  Error: %s: bad data chunk size %llu (corrupt DSF header)\n", p,
-                 ull(h.data_size));
-    return false;
+    return make_error("  Error: %s: bad data chunk size %llu (corrupt DSF header)\n", p,
+                      ull(h.data_size));
   }
   const uint64_t payload = h.data_size - 12;
   if (payload > bytes_after(in, h.audio_start)) {
-    report_error("  Error: %s: the data chunk declares %llu bytes of audio, but the file holds "
-                 "only %llu => truncated file, refusing to process\n",
-                 p, ull(payload), ull(bytes_after(in, h.audio_start)));
-    return false;
+    return make_error("  Error: %s: the data chunk declares %llu bytes of audio, but the file holds "
+                      "only %llu => truncated file, refusing to process\n",
+                      p, ull(payload), ull(bytes_after(in, h.audio_start)));
   }
   if (payload == 0) {
-    report_error("  Error: %s: no DSD data\n", p);
-    return false;
+    return make_error("  Error: %s: no DSD data\n", p);
   }
   if (h.sample_count == 0) {
-    report_error("  Error: %s: sample_count is 0 (bad header field)\n", p);
-    return false;
+    return make_error("  Error: %s: sample_count is 0 (bad header field)\n", p);
   }
   // Channels are stored in rows of one block per channel; the last row is
   // filled up to whole blocks. The last sample of the last channel must lie
@@ -121,77 +115,71 @@ bool check_sizes(const char* p, const InputFile& in, const DsfHeader& h) {
     rows_end = rows * C * block;
   }
   if (bpc > payload / C || extent > payload) {
-    report_error("  Error: %s: header declares %llu samples (%zu bytes/ch x %u ch = %zu bytes), "
-                 "but the file holds only %zu bytes of audio => truncated file or header mismatch, "
-                 "refusing to process\n",
-                 p, ull(h.sample_count), size_t(bpc), h.channels, size_t(bpc * C), size_t(payload));
-    return false;
+    return make_error("  Error: %s: header declares %llu samples (%zu bytes/ch x %u ch = %zu bytes), "
+                      "but the file holds only %zu bytes of audio => truncated file or header mismatch, "
+                      "refusing to process\n",
+                      p, ull(h.sample_count), size_t(bpc), h.channels, size_t(bpc * C), size_t(payload));
   }
   if (payload >= rows_end + C * block) {
-    report_error("  Error: %s: header declares %llu samples, but the data chunk holds %llu bytes "
-                 "of audio (%llu would do) => header mismatch, refusing to process\n",
-                 p, ull(h.sample_count), ull(payload), ull(rows_end));
-    return false;
+    return make_error("  Error: %s: header declares %llu samples, but the data chunk holds %llu bytes "
+                      "of audio (%llu would do) => header mismatch, refusing to process\n",
+                      p, ull(h.sample_count), ull(payload), ull(rows_end));
   }
   const uint64_t audio_end = h.audio_start + payload;
   if (h.metadata_pointer != 0 && (h.metadata_pointer < audio_end || h.metadata_pointer >= in.size)) {
-    report_error("  Error: %s: metadata pointer %llu lies outside the tag area (audio ends at "
-                 "%llu, file size %llu) => truncated file or header mismatch, refusing to process\n",
-                 p, ull(h.metadata_pointer), ull(audio_end), ull(in.size));
-    return false;
+    return make_error("  Error: %s: metadata pointer %llu lies outside the tag area (audio ends at "
+                      "%llu, file size %llu) => truncated file or header mismatch, refusing to process\n",
+                      p, ull(h.metadata_pointer), ull(audio_end), ull(in.size));
   }
-  return true;
+  return std::nullopt;
 }
 
-// Reads the tag at the metadata pointer into the record. False only when a
-// tag header was found but its body is cut short.
-bool read_tag(const std::string& path, InputFile& in, uint64_t pointer, InputTrack& track) {
+// Reads the tag at the metadata pointer into the record. An error only when
+// a tag header was found but its body is cut short.
+Status read_tag(const std::string& path, InputFile& in, uint64_t pointer, InputTrack& track) {
   uint8_t head[10];
-  if (read_at(in, pointer, head, 10) != 10 || std::memcmp(head, "ID3", 3) != 0) return true;
+  if (read_at(in, pointer, head, 10) != 10 || std::memcmp(head, "ID3", 3) != 0) return std::nullopt;
   const uint64_t body = (uint64_t(head[6] & 0x7F) << 21) | (uint64_t(head[7] & 0x7F) << 14) |
                         (uint64_t(head[8] & 0x7F) << 7) | uint64_t(head[9] & 0x7F);
   if (body > bytes_after(in, pointer + 10)) {
-    report_error("  Error: %s: the ID3v2 tag at %llu runs past the end of the file => truncated file\n",
-                 path.c_str(), (unsigned long long)pointer);
-    return false;
+    return make_error("  Error: %s: the ID3v2 tag at %llu runs past the end of the file => truncated file\n",
+                      path.c_str(), (unsigned long long)pointer);
   }
   std::vector<uint8_t> tag(10 + body);
   std::memcpy(tag.data(), head, 10);
   if (read_at(in, pointer + 10, tag.data() + 10, size_t(body)) != body) {
-    report_error("  Error: %s: cannot read the ID3v2 tag at %llu\n", path.c_str(),
-                 (unsigned long long)pointer);
-    return false;
+    return make_error("  Error: %s: cannot read the ID3v2 tag at %llu\n", path.c_str(),
+                      (unsigned long long)pointer);
   }
   const Id3Tag parsed = parse_id3(tag.data(), tag.size());
   apply_id3_texts(parsed, track);
   track.cover = id3_picture(parsed);
-  return true;
+  return std::nullopt;
 }
 
-// Opens the file and reads its chunk headers; false after the message.
-bool open_dsf(const std::string& path, InputFile& in, DsfHeader& h) {
+// Opens the file and reads its chunk headers.
+Status open_dsf(const std::string& path, InputFile& in, DsfHeader& h) {
   if (!open_input(path, in)) {
-    report_error("  Error: cannot open %s\n", path.c_str());
-    return false;
+    return make_error("  Error: cannot open %s\n", path.c_str());
   }
   if (!read_header(in, h)) {
-    report_error("  Error: %s: bad fmt chunk or data chunk (corrupt DSF header)\n", path.c_str());
-    return false;
+    return make_error("  Error: %s: bad fmt chunk or data chunk (corrupt DSF header)\n", path.c_str());
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace
 
-bool read_dsf(const std::string& path, InputTrack& track, bool leave_audio_in_file) {
+Status read_dsf(const std::string& path, InputTrack& track, bool leave_audio_in_file) {
   const char* p = path.c_str();
   InputFile in;
   DsfHeader h;
-  if (!open_dsf(path, in, h)) return fail(in, track);
+  if (Status e = open_dsf(path, in, h)) return fail(in, track, std::move(*e));
   track.channels = h.channels;
   track.sample_count = h.sample_count;
   set_sample_rate(path, track, h.sample_rate);
-  if (!check_format(p, h) || !check_sizes(p, in, h)) return fail(in, track);
+  if (Status e = check_format(p, h)) return fail(in, track, std::move(*e));
+  if (Status e = check_sizes(p, in, h)) return fail(in, track, std::move(*e));
 
   const uint64_t bpc = h.sample_count / 8;
   const uint64_t length = bpc * h.channels;
@@ -207,31 +195,33 @@ bool read_dsf(const std::string& path, InputTrack& track, bool leave_audio_in_fi
     DeblockSource src{&in, h.audio_start, h.data_size - 12};
     const uint8_t* table = h.bits_per_sample == 1 ? bit_reverse_table() : nullptr;
     if (!deblock_dsf(src, h.channels, bpc, block, table, track.audio.data())) {
-      report_error("  Error: %s: read error in the audio data at byte %llu\n", p,
-                   (unsigned long long)(h.audio_start + src.region));
-      return fail(in, track);
+      return fail(in, track,
+                  make_error("  Error: %s: read error in the audio data at byte %llu\n", p,
+                             (unsigned long long)(h.audio_start + src.region)));
     }
     pad_to_sacd_frames(track);
   }
 
-  if (h.metadata_pointer != 0 && !read_tag(path, in, h.metadata_pointer, track))
-    return fail(in, track);
+  if (h.metadata_pointer != 0) {
+    if (Status e = read_tag(path, in, h.metadata_pointer, track)) return fail(in, track, std::move(*e));
+  }
 
   in.close();
   report_note("  [DSF] %s  %uch %uHz  %llu samples  %s - %s\n", p, track.channels,
               track.sample_rate, (unsigned long long)track.sample_count, track.artist.c_str(),
               track.title.c_str());
-  return true;
+  return std::nullopt;
 }
 
-bool check_dsf_file(const std::string& path) {
+Status check_dsf_file(const std::string& path) {
   const char* p = path.c_str();
   InputFile in;
   DsfHeader h;
-  if (!open_dsf(path, in, h)) return false;
+  if (Status e = open_dsf(path, in, h)) return e;
+  if (Status e = check_format(p, h)) return e;
+  if (Status e = check_sizes(p, in, h)) return e;
   InputTrack tags;
-  return check_format(p, h) && check_sizes(p, in, h) &&
-         (h.metadata_pointer == 0 || read_tag(path, in, h.metadata_pointer, tags));
+  return h.metadata_pointer == 0 ? std::nullopt : read_tag(path, in, h.metadata_pointer, tags);
 }
 
 }  // namespace varn

@@ -13,6 +13,7 @@
 #include "fs/iso9660.h"
 #include "fs/sector_io.h"
 #include "fs/udf.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 #include "platform/progress.h"
 #include "platform/staged_output.h"
@@ -22,35 +23,33 @@ namespace varn {
 
 namespace {
 
-bool write_file_data(const std::string& path, const DsdDiscPlan& plan) {
+Status write_file_data(const std::string& path, const DsdDiscPlan& plan) {
   FILE* image = open_input_file(path, "r+b");
   if (!image) {
-    report_error("Error: cannot reopen %s\n", path.c_str());
-    return false;
+    return make_error("Error: cannot reopen %s\n", path.c_str());
   }
   std::vector<uint8_t> buffer;
   for (const DsdDiscFile& f : plan.tracks) {
-    if (!copy_file_into_image(image, f.lsn, f.source_path, f.size, buffer)) {
+    if (Status e = copy_file_into_image(image, f.lsn, f.source_path, f.size, buffer)) {
       std::fclose(image);
-      return false;
+      return e;
     }
   }
   for (const DsdDiscFile& p : plan.playlists) {
-    if (!write_bytes_into_image(image, p.lsn, p.text)) {
+    if (Status e = write_bytes_into_image(image, p.lsn, p.text)) {
       std::fclose(image);
-      return false;
+      return e;
     }
   }
   if (!close_written_file(image)) {
-    report_error("Error: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-    return false;
+    return make_error("Error: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
   }
-  return true;
+  return std::nullopt;
 }
 
 // The volumes and the data are written with unchecked seeks and writes in
 // places; the finished image must at least have its full length.
-bool image_complete(const std::string& path, uint32_t blocks) {
+Status image_complete(const std::string& path, uint32_t blocks) {
   int64_t expected = int64_t(blocks) * 2048;
   int64_t size = -1;
   if (FILE* f = open_input_file(path, "rb")) {
@@ -58,11 +57,10 @@ bool image_complete(const std::string& path, uint32_t blocks) {
     std::fclose(f);
   }
   if (size < expected) {
-    report_error("Error: image %s is incomplete (%lld of %lld bytes)\n", path.c_str(),
-                 static_cast<long long>(size < 0 ? 0 : size), static_cast<long long>(expected));
-    return false;
+    return make_error("Error: image %s is incomplete (%lld of %lld bytes)\n", path.c_str(),
+                      static_cast<long long>(size < 0 ? 0 : size), static_cast<long long>(expected));
   }
-  return true;
+  return std::nullopt;
 }
 
 void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
@@ -80,42 +78,47 @@ void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
 }
 
 // Writes the image under a temporary name beside its target; only a
-// complete image is renamed into place.
-bool write_image(const DsdDiscJob& job, const DsdDiscPlan& plan, const std::string& path) {
+// complete image is renamed into place. The volume writers and the space
+// check report their own failures, which come back as errors without text.
+Status write_image(const DsdDiscJob& job, const DsdDiscPlan& plan, const std::string& path) {
   const uint32_t blocks = plan.block_count();
-  if (!room_for_image(path, uint64_t(blocks) * 2048, job.image_path)) return false;
+  if (!room_for_image(path, uint64_t(blocks) * 2048, job.image_path)) return Error{};
   if (job.iso_bridge) {
     std::vector<IsoFileEntry> no_files;
-    if (!write_iso9660_volume(path, blocks, no_files, plan.label, EmbedWindow{289, 510, 0})) return false;
+    if (!write_iso9660_volume(path, blocks, no_files, plan.label, EmbedWindow{289, 510, 0})) return Error{};
   } else if (!write_udf_recognition(path, 16)) {
-    return false;
+    return Error{};
   }
   progress_begin(ProgressStep::Writing, uint64_t(blocks) * 2048);
-  const bool ok = write_file_data(path, plan) &&
-                  write_udf_volume(path, dsd_disc_udf_entries(plan), kDsdDiscFirstSector, blocks, plan.label) &&
-                  image_complete(path, blocks);
+  Status failed = write_file_data(path, plan);
+  if (!failed && !write_udf_volume(path, dsd_disc_udf_entries(plan), kDsdDiscFirstSector, blocks, plan.label))
+    failed = Error{};
+  if (!failed) failed = image_complete(path, blocks);
   progress_end(ProgressStep::Writing);
-  return ok;
+  return failed;
 }
 
 }  // namespace
 
-bool write_dsd_disc(const DsdDiscJob& job, const DsdDiscPlan& plan) {
+Status write_dsd_disc(const DsdDiscJob& job, const DsdDiscPlan& plan) {
   OutputSet outputs;
   const std::string temp = stage_output(outputs, job.image_path);
-  if (temp.empty()) return false;
-  if (!write_image(job, plan, temp) || !commit_outputs(outputs)) {
+  if (temp.empty()) return Error{};
+  Status failed = write_image(job, plan, temp);
+  if (!failed && !commit_outputs(outputs)) failed = Error{};
+  if (failed) {
     discard_outputs(outputs);
-    report_error("  (the incomplete image was removed; %s is as it was)\n", job.image_path.c_str());
-    return false;
+    failed->text +=
+        make_error("  (the incomplete image was removed; %s is as it was)\n", job.image_path.c_str()).text;
+    return failed;
   }
   print_summary(job, plan);
-  return true;
+  return std::nullopt;
 }
 
-bool build_dsd_disc(const DsdDiscJob& job) {
+Status build_dsd_disc(const DsdDiscJob& job) {
   DsdDiscPlan plan;
-  if (!plan_dsd_disc(job, plan)) return false;
+  if (Status e = plan_dsd_disc(job, plan)) return e;
   return write_dsd_disc(job, plan);
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace varn {
 
 struct DsdDiscTrack {
@@ -22,8 +24,8 @@ struct DsdDiscJob {
 };
 
 // Checks the job, lays the files out from sector 257, writes the image and
-// prints its summary. False, after printing why, when no image was made; an
-// image that failed part-way is removed.
-bool build_dsd_disc(const DsdDiscJob& job);
+// reports its summary. The error says why no image was made; an image that
+// failed part-way is removed.
+Status build_dsd_disc(const DsdDiscJob& job);
 
 }  // namespace varn

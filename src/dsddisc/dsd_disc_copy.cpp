@@ -3,9 +3,9 @@
 
 #include "audio/open_input_file.h"
 #include "platform/cancel.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 #include "platform/progress.h"
-#include "platform/report.h"
 
 namespace varn {
 
@@ -26,39 +26,35 @@ bool pad_sector(FILE* image, uint64_t written) {
 
 }  // namespace
 
-bool copy_file_into_image(FILE* image, uint32_t lsn, const std::string& source, uint64_t size,
-                          std::vector<uint8_t>& buffer) {
+Status copy_file_into_image(FILE* image, uint32_t lsn, const std::string& source, uint64_t size,
+                            std::vector<uint8_t>& buffer) {
   FILE* in = open_input_file(source, "rb");
   if (!in) {
-    report_error("Error: cannot open %s\n", source.c_str());
-    return false;
+    return make_error("Error: cannot open %s\n", source.c_str());
   }
   if (buffer.size() < kCopyBlock) buffer.resize(kCopyBlock);
   if (!seek_sector(image, lsn)) {
     std::fclose(in);
-    report_error("Error: write failed at LSN %u\n", lsn);
-    return false;
+    return make_error("Error: write failed at LSN %u\n", lsn);
   }
   uint64_t done = 0;
   while (done < size) {
     if (cancel_requested()) {
       std::fclose(in);
-      return false;
+      return Error{};
     }
     size_t want = size - done < buffer.size() ? size_t(size - done) : buffer.size();
     size_t got = std::fread(buffer.data(), 1, want, in);
     if (got > 0 && std::fwrite(buffer.data(), 1, got, image) != got) {
       std::fclose(in);
-      report_error("Error: write failed at LSN %u\n", lsn);
-      return false;
+      return make_error("Error: write failed at LSN %u\n", lsn);
     }
     done += got;
     progress_add(ProgressStep::Writing, got);
     if (got < want) {
       std::fclose(in);
-      report_error("Error: short read from %s (%zu of %lld)\n", source.c_str(),
-                   size_t(done), static_cast<long long>(size));
-      return false;
+      return make_error("Error: short read from %s (%zu of %lld)\n", source.c_str(),
+                        size_t(done), static_cast<long long>(size));
     }
   }
   // The file must end where it ended when it was measured.
@@ -66,25 +62,22 @@ bool copy_file_into_image(FILE* image, uint32_t lsn, const std::string& source, 
   bool grew = std::fread(&extra, 1, 1, in) == 1;
   std::fclose(in);
   if (grew) {
-    report_error("Error: %s grew while it was copied (more than %lld bytes)\n",
-                 source.c_str(), static_cast<long long>(size));
-    return false;
+    return make_error("Error: %s grew while it was copied (more than %lld bytes)\n",
+                      source.c_str(), static_cast<long long>(size));
   }
   if (!pad_sector(image, size)) {
-    report_error("Error: write failed at LSN %u\n", lsn);
-    return false;
+    return make_error("Error: write failed at LSN %u\n", lsn);
   }
-  return true;
+  return std::nullopt;
 }
 
-bool write_bytes_into_image(FILE* image, uint32_t lsn, const std::string& bytes) {
+Status write_bytes_into_image(FILE* image, uint32_t lsn, const std::string& bytes) {
   if (!seek_sector(image, lsn) ||
       std::fwrite(bytes.data(), 1, bytes.size(), image) != bytes.size() ||
       !pad_sector(image, bytes.size())) {
-    report_error("Error: write failed at LSN %u\n", lsn);
-    return false;
+    return make_error("Error: write failed at LSN %u\n", lsn);
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace varn

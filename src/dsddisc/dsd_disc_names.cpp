@@ -4,25 +4,22 @@
 
 #include "dsddisc/dsd_disc_plan.h"
 #include "fs/udf_dstring.h"
-#include "platform/report.h"
+#include "platform/error.h"
 
 namespace varn {
 
-bool check_dsd_name(const std::string& name, const char* subject) {
+Status check_dsd_name(const std::string& name, const char* subject) {
   if (name.empty()) {
-    report_error("Error: %s is empty\n", subject);
-    return false;
+    return make_error("Error: %s is empty\n", subject);
   }
   if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos) {
-    report_error("Error: %s must not contain path separators: '%s'\n", subject,
-                 name.c_str());
-    return false;
+    return make_error("Error: %s must not contain path separators: '%s'\n", subject,
+                      name.c_str());
   }
   if (name == "." || name == "..") {
-    report_error("Error: reserved %s: '%s'\n", subject, name.c_str());
-    return false;
+    return make_error("Error: reserved %s: '%s'\n", subject, name.c_str());
   }
-  return true;
+  return std::nullopt;
 }
 
 size_t disc_name_bytes(const std::string& name) {

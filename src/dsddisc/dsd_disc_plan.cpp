@@ -7,8 +7,8 @@
 #include "audio/dsf_reader.h"
 #include "dsddisc/dsd_disc_plan.h"
 #include "fs/udf_dstring.h"
+#include "platform/error.h"
 #include "platform/small_file.h"
-#include "platform/report.h"
 
 namespace varn {
 
@@ -18,51 +18,45 @@ constexpr size_t kPlaylistSuffix = 4;  // ".ddp"
 
 // Size of an input file, which must be a DSF file that parses: the disc
 // is made for players of DSF files.
-bool measure_input(const std::string& path, uint64_t& size) {
+Status measure_input(const std::string& path, uint64_t& size) {
   std::string why;
   if (!probe_regular_file(path, size, why)) {
-    report_error("Error: cannot open %s: %s\n", path.c_str(), why.c_str());
-    return false;
+    return make_error("Error: cannot open %s: %s\n", path.c_str(), why.c_str());
   }
   if (size == 0) {
-    report_error("Error: %s is empty\n", path.c_str());
-    return false;
+    return make_error("Error: %s is empty\n", path.c_str());
   }
-  if (!check_dsf_file(path)) {
-    report_error("Error: %s is not a DSF file that can be read\n", path.c_str());
-    return false;
-  }
-  return true;
+  if (Status e = check_dsf_file(path))
+    return Error{e->text + make_error("Error: %s is not a DSF file that can be read\n", path.c_str()).text};
+  return std::nullopt;
 }
 
-bool check_album(const std::string& album, bool playlists) {
-  if (!check_dsd_name(album, "album name")) return false;
+Status check_album(const std::string& album, bool playlists) {
+  if (Status e = check_dsd_name(album, "album name")) return e;
   // The folder name, and with playlists the playlist name, must fit the
   // disc's name limit.
   size_t limit = playlists ? kDsdDiscMaxName - kPlaylistSuffix : kDsdDiscMaxName;
   if (disc_name_bytes(album) > limit ||
       (playlists && disc_name_bytes(album + ".ddp") > kDsdDiscMaxName)) {
-    report_error("Error: album name is longer than %zu bytes: '%s'\n", limit,
-                 album.c_str());
-    return false;
+    return make_error("Error: album name is longer than %zu bytes: '%s'\n", limit,
+                      album.c_str());
   }
-  return true;
+  return std::nullopt;
 }
 
 uint64_t sectors_of(uint64_t bytes) { return (bytes + 2047) / 2048; }
 
 }  // namespace
 
-bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
+Status plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
   plan = DsdDiscPlan{};
   if (job.tracks.empty()) {
-    report_error("Error: no tracks provided\n");
-    return false;
+    return make_error("Error: no tracks provided\n");
   }
 
   std::map<std::string, std::vector<size_t>> albums;  // byte-wise order
   for (size_t i = 0; i < job.tracks.size(); ++i) {
-    if (!check_album(job.tracks[i].album_folder, job.playlists)) return false;
+    if (Status e = check_album(job.tracks[i].album_folder, job.playlists)) return e;
     albums[job.tracks[i].album_folder].push_back(i);
   }
 
@@ -71,25 +65,23 @@ bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
     const DsdDiscTrack& t = job.tracks[i];
     DsdDiscFile& f = plan.tracks[i];
     f.source_path = t.source_path;
-    if (!measure_input(t.source_path, f.size)) return false;
+    if (Status e = measure_input(t.source_path, f.size)) return e;
     // Creating the image truncates it: it must not be one of the inputs.
     std::error_code ec;
     if (std::filesystem::equivalent(job.image_path, t.source_path, ec) && !ec) {
-      report_error("Error: the image %s would overwrite the input file %s\n",
-                   job.image_path.c_str(), t.source_path.c_str());
-      return false;
+      return make_error("Error: the image %s would overwrite the input file %s\n",
+                        job.image_path.c_str(), t.source_path.c_str());
     }
     f.name = disc_file_name(t.source_path);
-    if (!check_dsd_name(f.name, "file name")) return false;
+    if (Status e = check_dsd_name(f.name, "file name")) return e;
     f.dir_path = "DSD_DISC/" + t.album_folder;
     // One folder cannot hold two files of one name: the second would hide
     // the first.
     for (size_t j : albums[t.album_folder]) {
       if (j >= i) break;
       if (plan.tracks[j].name == f.name) {
-        report_error("Error: duplicate file name '%s' in album '%s'\n", f.name.c_str(),
-                     t.album_folder.c_str());
-        return false;
+        return make_error("Error: duplicate file name '%s' in album '%s'\n", f.name.c_str(),
+                          t.album_folder.c_str());
       }
     }
   }
@@ -102,9 +94,8 @@ bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
       p.name = a.name + ".ddp";
       // A playlist shares DSD_DISC with the album folders.
       if (albums.count(p.name)) {
-        report_error("Error: album folder '%s' has the name of the playlist of album '%s'\n",
-                     p.name.c_str(), a.name.c_str());
-        return false;
+        return make_error("Error: album folder '%s' has the name of the playlist of album '%s'\n",
+                          p.name.c_str(), a.name.c_str());
       }
       std::vector<std::string> names;
       for (size_t i : a.tracks) names.push_back(plan.tracks[i].name);
@@ -126,22 +117,20 @@ bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
   };
   for (DsdDiscFile& f : plan.tracks) {
     if (!place(f)) {
-      report_error("Error: the files do not fit a 32-bit sector count (at %s)\n",
-                   f.source_path.c_str());
-      return false;
+      return make_error("Error: the files do not fit a 32-bit sector count (at %s)\n",
+                        f.source_path.c_str());
     }
   }
   for (DsdDiscFile& f : plan.playlists) {
     if (!place(f)) {
-      report_error("Error: the files do not fit a 32-bit sector count (at %s)\n",
-                   f.name.c_str());
-      return false;
+      return make_error("Error: the files do not fit a 32-bit sector count (at %s)\n",
+                        f.name.c_str());
     }
   }
   plan.data_end = uint32_t(next);
 
   plan.label = job.title.empty() ? std::string("DSD_DISC") : cut_utf8(job.title, 32);
-  return true;
+  return std::nullopt;
 }
 
 std::vector<UdfFileEntry> dsd_disc_udf_entries(const DsdDiscPlan& plan) {

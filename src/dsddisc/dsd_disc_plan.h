@@ -40,8 +40,9 @@ struct DsdDiscPlan {
   uint32_t block_count() const { return data_end + kDsdDiscTailSectors; }
 };
 
-// Name rule for album (and file) names; `subject` names the thing checked.
-bool check_dsd_name(const std::string& name, const char* subject);
+// Name rule for album (and file) names; `subject` names the thing checked
+// in the error.
+Status check_dsd_name(const std::string& name, const char* subject);
 
 // Bytes a name takes on the disc (its characters as the UDF volume stores
 // them: one byte each, or two when a character needs 16 bits).
@@ -56,15 +57,16 @@ std::string disc_file_name(const std::string& source_path);
 std::string playlist_text(const std::string& album, const std::vector<std::string>& names);
 
 // Steps before anything is written: checks every name and input file, takes
-// the file sizes and plans the sectors. False after printing why.
-bool plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan);
+// the file sizes and plans the sectors, or says why it cannot.
+Status plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan);
 
 // The UDF entry list of a planned disc: DSD_DISC, each album folder with its
 // tracks, then the playlists.
 std::vector<UdfFileEntry> dsd_disc_udf_entries(const DsdDiscPlan& plan);
 
-// Writes the planned image (volumes, data, UDF) and prints the summary.
-// On failure after the image was created, the image is removed.
-bool write_dsd_disc(const DsdDiscJob& job, const DsdDiscPlan& plan);
+// Writes the planned image (volumes, data, UDF) and reports the summary.
+// On failure after the image was created, the image is removed and the
+// error ends with saying so.
+Status write_dsd_disc(const DsdDiscJob& job, const DsdDiscPlan& plan);
 
 }  // namespace varn

@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "dst/dst_decoder.h"
 #include "dst/dst_encoder.h"
 #include "platform/cancel.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 #include "platform/progress.h"
 #include "platform/report.h"
@@ -96,13 +99,11 @@ void dst_worker(DstWorkerJob& job) {
   dst_encoder_close();
 }
 
-std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
-                                          uint32_t frame_bytes, int channels, int rate_multiple,
-                                          int base_rate, int threads, int order) {
-  if (!audio || frames == 0 || channels < 1 || channels > 6) {
-    report_error("  DST: invalid batch parameters\n");
-    return {};
-  }
+Result<std::vector<DstFrame>> dst_encode_parallel(const uint8_t* audio, uint32_t frames, uint32_t frame_bytes,
+                                                  int channels, int rate_multiple, int base_rate, int threads,
+                                                  int order) {
+  if (!audio || frames == 0 || channels < 1 || channels > 6)
+    return make_error("  DST: invalid batch parameters\n");
   uint32_t workers = threads > 0 ? static_cast<uint32_t>(threads) : platform_hardware_threads();
   if (workers == 0) workers = 1;
   if (workers > frames) workers = frames;
@@ -131,11 +132,8 @@ std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
   // A frame no worker could code (every worker failed to start) is empty.
   size_t total = 0;
   for (const DstFrame& f : job.result) total += f.empty() ? 0 : 1;
-  if (cancel_requested()) return {};
-  if (total != frames) {
-    report_error("  DST: FATAL \u2014 batch encode produced %zu/%u frames, discarding\n", total, frames);
-    return {};
-  }
+  if (cancel_requested()) return Error{};
+  if (total != frames) return make_error("  DST: batch encode produced %zu/%u frames\n", total, frames);
   return std::move(job.result);
 }
 
@@ -145,54 +143,52 @@ std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int ch
   if (audio) whole = [audio](uint32_t first, uint32_t, uint32_t frame_bytes) {
     return audio + size_t(first) * frame_bytes;
   };
-  return dst_encode_track_from(whole, size, channels, rate_multiple, base_rate, order, threads, UINT64_MAX);
+  return dst_encode_track_from(whole, size, channels, rate_multiple, base_rate, order, threads, UINT64_MAX).value;
 }
 
-std::vector<DstFrame> dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels,
-                                            int rate_multiple, int base_rate, int order, int threads,
-                                            uint64_t chunk_bytes) {
-  if (!source || size == 0 || channels < 1 || channels > 6) {
-    report_error("  DST: invalid parameters (ch=%d, size=%lu)\n", channels,
-                 static_cast<unsigned long>(size));
-    return {};
-  }
+Result<std::vector<DstFrame>> dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels,
+                                                    int rate_multiple, int base_rate, int order, int threads,
+                                                    uint64_t chunk_bytes) {
+  if (!source || size == 0 || channels < 1 || channels > 6)
+    return make_error("  DST: invalid parameters (ch=%d, size=%lu)\n", channels, static_cast<unsigned long>(size));
   const long long per_ch_wide = static_cast<long long>(base_rate / 75) * rate_multiple / 8;
-  if (per_ch_wide > DSDFRAMESIZE || per_ch_wide > 0xFFFFFFFFLL) {
-    report_error("  DST: frame too large for codec bound (per_ch=%u > DSDFRAMESIZE=%d, base=%d os=%d)\n",
-                 static_cast<unsigned>(per_ch_wide), DSDFRAMESIZE, base_rate, rate_multiple);
-    return {};
-  }
+  if (per_ch_wide > DSDFRAMESIZE || per_ch_wide > 0xFFFFFFFFLL)
+    return make_error("  DST: frame too large for codec bound (per_ch=%u > DSDFRAMESIZE=%d, base=%d os=%d)\n",
+                      static_cast<unsigned>(per_ch_wide), DSDFRAMESIZE, base_rate, rate_multiple);
   const uint32_t per_ch = per_ch_wide > 0 ? static_cast<uint32_t>(per_ch_wide) : 0;
   const uint32_t frame_bytes = per_ch * static_cast<uint32_t>(channels);
   const uint64_t frames_wide = frame_bytes ? size / frame_bytes : 0;
-  if (frames_wide == 0) {
-    report_error("  DST: data too small (%lu bytes, need %u per frame)\n",
-                 static_cast<unsigned long>(size), frame_bytes);
-    return {};
-  }
+  if (frames_wide == 0)
+    return make_error("  DST: data too small (%lu bytes, need %u per frame)\n", static_cast<unsigned long>(size),
+                      frame_bytes);
   const uint32_t frames = static_cast<uint32_t>(frames_wide);
   // Every frame is coded on its own, so coding the track a part at a time
   // gives the same frames.
   const uint64_t per_part = std::max<uint64_t>(1, chunk_bytes / frame_bytes);
   const uint32_t part = static_cast<uint32_t>(std::min<uint64_t>(frames, per_part));
   std::vector<DstFrame> list;
+  std::optional<Error> failed;
   progress_begin(ProgressStep::Encoding, frames);
   for (uint32_t first = 0; first < frames;) {
     const uint32_t n = std::min(part, frames - first);
     const uint8_t* data = source(first, n, frame_bytes);
-    std::vector<DstFrame> coded;
-    if (data)
-      coded = dst_encode_parallel(data, n, frame_bytes, channels, rate_multiple, base_rate, threads, order);
-    if (coded.empty()) {
-      list.clear();
+    if (!data) {
+      failed = make_error("  DST: the audio of frames %u to %u cannot be read\n", first, first + n - 1);
+      break;
+    }
+    Result<std::vector<DstFrame>> coded =
+        dst_encode_parallel(data, n, frame_bytes, channels, rate_multiple, base_rate, threads, order);
+    if (coded.error) {
+      failed = std::move(coded.error);
       break;
     }
     if (list.empty()) list.reserve(frames);
-    for (DstFrame& f : coded) list.push_back(std::move(f));
+    for (DstFrame& f : coded.value) list.push_back(std::move(f));
     first += n;
   }
   progress_end(ProgressStep::Encoding);
-  if (cancel_requested()) return {};
+  if (cancel_requested()) return Error{};
+  if (failed) return std::move(*failed);
   report_error("  [DST] %u frames encoded\n", frames);
   return list;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dst/dst_frame.h"
+#include "platform/error.h"
 
 namespace varn {
 
@@ -26,26 +27,29 @@ struct DstWorkerJob {
   std::vector<DstFrame> result;  // one per frame, empty until coded
 };
 
-// Codes a track of `size` bytes of plain DSD. Returns one frame per whole
-// SACD frame in the data, or an empty list on any failure (messages on
-// standard error) or a stop (none). `threads` 0 means one per hardware
-// thread. The frames done count as encoding progress.
-std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,
-                                       int rate_multiple, int base_rate, int order, int threads);
 // The plain DSD of frames [first, first + frames) of a track, whole frames
 // of `frame_bytes` bytes; null when it cannot be had.
 using DstFrameSource = std::function<const uint8_t*(uint32_t first, uint32_t frames, uint32_t frame_bytes)>;
-// dst_encode_track over a track of `size` bytes read through `source` at
-// most `chunk_bytes` of plain audio at a time (at least one frame): the
-// same frames and messages, with memory bounded by the part and the coded
-// frames. A part that cannot be read gives an empty list.
-std::vector<DstFrame> dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels,
-                                            int rate_multiple, int base_rate, int order, int threads,
-                                            uint64_t chunk_bytes);
+// Codes a track of `size` bytes of plain DSD read through `source` at most
+// `chunk_bytes` of plain audio at a time (at least one frame), so that
+// memory is bounded by the part and the coded frames. One frame per whole
+// SACD frame in the data (a frame the coder cannot take is stored plain,
+// with a warning), then the "frames encoded" note; or the error that left
+// the track uncoded: refused parameters, a part that cannot be read, a
+// worker that could not start. A stop gives an error without text.
+// `threads` 0 means one per hardware thread. The frames done count as
+// encoding progress.
+Result<std::vector<DstFrame>> dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels,
+                                                    int rate_multiple, int base_rate, int order, int threads,
+                                                    uint64_t chunk_bytes);
+// The same over a track held whole in memory; an empty list on any failure.
+std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,
+                                       int rate_multiple, int base_rate, int order, int threads);
 
-std::vector<DstFrame> dst_encode_parallel(const uint8_t* audio, uint32_t frames,
-                                          uint32_t frame_bytes, int channels, int rate_multiple,
-                                          int base_rate, int threads, int order);
+// One part of a track, its frames spread over the workers.
+Result<std::vector<DstFrame>> dst_encode_parallel(const uint8_t* audio, uint32_t frames, uint32_t frame_bytes,
+                                                  int channels, int rate_multiple, int base_rate, int threads,
+                                                  int order);
 
 // Body of a worker thread: takes a few frames at a time until none are
 // left, so that a worker slowed by other load leaves no tail to wait for.

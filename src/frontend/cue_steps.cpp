@@ -1,6 +1,7 @@
 // The CUE sheet in a run: import and album merge, per-track title,
 // performer and ISRC, export beside the image.
 #include <cstdio>
+#include <utility>
 
 #include "frontend/stages.h"
 #include "metadata/codes.h"
@@ -13,11 +14,12 @@ namespace varn {
 StageResult stage_cue_import(PackRun& run) {
   PackJob& job = run.job;
   if (job.cue_path.empty()) return std::nullopt;
-  std::string error;
-  if (!import_cue_sheet(job.cue_path, run.cue, error)) {
-    std::fprintf(stderr, "Failed to parse CUE file '%s': %s\n", job.cue_path.c_str(), error.c_str());
+  Result<CueSheet> sheet = import_cue_sheet(job.cue_path);
+  if (sheet.error) {
+    report(*sheet.error);
     return 1;
   }
+  run.cue = std::move(sheet.value);
   run.have_cue = true;
   // The sheet's album fields fill what no option gives.
   const CueSheet& cue = run.cue;

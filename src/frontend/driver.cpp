@@ -38,8 +38,9 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   }
   // Plain audio stays in its file until the image is written (or the track
   // is coded), so that memory does not grow with the album.
-  bool ok = kind == InputKind::Dsf ? read_dsf(name, track, true) : read_dsdiff(name, track, true);
-  if (!ok) {
+  const Status error = kind == InputKind::Dsf ? read_dsf(name, track, true) : read_dsdiff(name, track, true);
+  if (error) {
+    report(*error);
     std::fprintf(stderr, "Failed to read: %s\n", name.c_str());
     return 1;
   }
@@ -64,7 +65,7 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
                  static_cast<int>(p));
     return -61;
   }
-  stage_dst_encode(run, track);
+  if (auto r = stage_dst_encode(run, track, name)) return r;
   track.pause_frames = static_cast<uint32_t>(run.job.pause_frames);
   run.tracks.push_back(std::move(track));
   run.track_paths.push_back(name);

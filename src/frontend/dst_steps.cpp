@@ -8,6 +8,8 @@
 #include "dst/dst_encoder.h"
 #include "dst/dst_parallel.h"
 #include "frontend/stages.h"
+#include "platform/cancel.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 
 namespace varn {
@@ -37,11 +39,11 @@ void stage_dst_order(PackRun& run, InputTrack& track) {
   }
 }
 
-void stage_dst_encode(PackRun& run, InputTrack& track) {
+StageResult stage_dst_encode(PackRun& run, InputTrack& track, const std::string& path) {
   const PackJob& job = run.job;
   const bool wanted = track.channels > 2 ? !job.no_encode : job.dst_stereo;
   const uint64_t bytes = plain_payload_bytes(track);
-  if (!wanted || track.is_dst || bytes == 0) return;
+  if (!wanted || track.is_dst || bytes == 0) return std::nullopt;
   if (!g_simd_note.exchange(true)) std::fprintf(stderr, "  [DST] encode SIMD: %s\n", simd_name());
   // Audio left in its file is coded a part at a time, so that memory stays
   // bounded by the part and the coded frames.
@@ -59,12 +61,21 @@ void stage_dst_encode(PackRun& run, InputTrack& track) {
                                                                                               : nullptr;
     };
   }
-  std::vector<DstFrame> frames = dst_encode_track_from(
+  Result<std::vector<DstFrame>> frames = dst_encode_track_from(
       source, bytes, static_cast<int>(track.channels), static_cast<int>(track.rate_multiple),
       static_cast<int>(base_rate_of(track.sample_rate)), track.dst_order, static_cast<int>(job.dst_threads),
       kCodingPartBytes);
-  if (frames.empty()) return;
-  track.dst_frames = std::move(frames);
+  // A stop is seen and answered by the steps that follow.
+  if (frames.error && cancel_requested()) return std::nullopt;
+  // The area was asked for coded. A track left plain would make another
+  // disc than the one asked for (plain multichannel audio even exceeds the
+  // rate a player reads), so a track the coder failed ends the run.
+  if (frames.error) {
+    report(*frames.error);
+    std::fprintf(stderr, "Error: %s could not be DST-coded; nothing was written\n", path.c_str());
+    return 1;
+  }
+  track.dst_frames = std::move(frames.value);
   track.is_dst = true;
   std::vector<uint8_t>().swap(track.audio);
   track.source = PlainSource{};
@@ -75,6 +86,7 @@ void stage_dst_encode(PackRun& run, InputTrack& track) {
                  "--dst-fast (about +11%% size, about 2.6x speed)\n",
                  job.dst_threads ? job.dst_threads : hw, hw, track.dst_order);
   }
+  return std::nullopt;
 }
 
 }  // namespace varn

@@ -20,17 +20,23 @@ StageResult stage_dsd_disc(PackRun& run) {
     t.album_folder = album != run.job.track_albums.end() ? album->second : std::string("ALBUM");
     job.tracks.push_back(std::move(t));
   }
-  return build_dsd_disc(job) ? 0 : 1;
+  if (Status error = build_dsd_disc(job)) {
+    report(*error);
+    return 1;
+  }
+  return 0;
 }
 
 // --verify checks the image against the manifest beside it and ends the
 // run: 0 every check passed, 3 a mismatch, 2 the files could not be read.
 StageResult stage_verify(PackRun& run) {
   if (run.job.verify_path.empty()) return std::nullopt;
-  const int result = verify_delivery(run.job.verify_path, std::string());
-  if (result == 0) return 0;
-  if (result == 1) return 3;
-  return 2;
+  const Result<int> mismatches = verify_delivery(run.job.verify_path, std::string());
+  if (mismatches.error) {
+    report(*mismatches.error);
+    return 2;
+  }
+  return mismatches.value == 0 ? 0 : 3;
 }
 
 }  // namespace varn

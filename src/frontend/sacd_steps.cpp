@@ -41,10 +41,10 @@ void point_layout_at_run(PackRun& run) {
 StageResult stage_plan_layout(PackRun& run) {
   for (int pass = 0; pass < 2; ++pass) {
     const bool mch = pass == 1;
-    const std::string why = area_refusal(run.tracks, mch ? run.multi_list : run.stereo_list,
-                                         run.track_paths, AreaCoding{run.job.dst_stereo, run.job.no_encode}, mch);
-    if (!why.empty()) {
-      std::fprintf(stderr, "%s", why.c_str());
+    const Status why = area_refusal(run.tracks, mch ? run.multi_list : run.stereo_list, run.track_paths,
+                                    AreaCoding{run.job.dst_stereo, run.job.no_encode}, mch);
+    if (why) {
+      report(*why);
       return 1;
     }
   }

@@ -27,8 +27,9 @@ void stage_cue_track_isrc(PackRun& run, InputTrack& track, size_t p);
 // Per track, DST prediction order (kept with the track) and the stereo
 // note.
 void stage_dst_order(PackRun& run, InputTrack& track);
-// Per track, DST coding.
-void stage_dst_encode(PackRun& run, InputTrack& track);
+// Per track, DST coding of a plain track whose area is to be coded; a
+// track that cannot be coded ends the run. `path` names the track's file.
+StageResult stage_dst_encode(PackRun& run, InputTrack& track, const std::string& path);
 // Inspection dump when -o names a directory; ends the run.
 StageResult stage_toc_dump(PackRun& run);
 // Metadata pre-flight; may end the run.

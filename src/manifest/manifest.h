@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/input_track.h"
+#include "platform/error.h"
 #include "sacd/disc_layout.h"
 
 namespace varn {
@@ -70,8 +71,9 @@ int write_delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLay
                             const std::string& image_path);
 
 // Checks an image against its manifest (manifest_path_for(image) when
-// `manifest_path` is empty). 0 all checks passed, 1 a check failed,
-// 2 the manifest or the image cannot be read.
-int verify_delivery(const std::string& image_path, const std::string& manifest_path);
+// `manifest_path` is empty), reporting each finding and the verdict: the
+// number of checks that failed, or the error when the manifest or the image
+// cannot be read.
+Result<int> verify_delivery(const std::string& image_path, const std::string& manifest_path);
 
 }  // namespace varn

@@ -7,6 +7,7 @@
 #include "audio/open_input_file.h"
 #include "manifest/manifest.h"
 #include "manifest/sha256.h"
+#include "platform/error.h"
 #include "platform/platform.h"
 #include "platform/progress.h"
 #include "platform/report.h"
@@ -170,20 +171,18 @@ bool range_within(uint64_t start_lsn, uint64_t sectors, uint64_t size) {
 
 }  // namespace
 
-int verify_delivery(const std::string& image_path, const std::string& manifest_path) {
-  if (image_path.empty()) return 2;
+Result<int> verify_delivery(const std::string& image_path, const std::string& manifest_path) {
+  if (image_path.empty()) return Error{};
   const std::string path = manifest_path.empty() ? manifest_path_for(image_path) : manifest_path;
   FILE* mf = platform_fopen(path, "rb");
   if (!mf) {
-    report_error("[verify] manifest not found: %s\n", path.c_str());
-    return 2;
+    return make_error("[verify] manifest not found: %s\n", path.c_str());
   }
   Expected e;
   const bool read_ok = read_manifest(mf, e);
   std::fclose(mf);
   if (!read_ok) {
-    report_error("[verify] cannot read the manifest: %s\n", path.c_str());
-    return 2;
+    return make_error("[verify] cannot read the manifest: %s\n", path.c_str());
   }
   // Passing a manifest that lost its digest, its tracks or its end would
   // report success for checks never made.
@@ -192,20 +191,17 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
                         : !complete(e)      ? "is cut short"
                                             : nullptr;
   if (missing) {
-    report_error("[verify] manifest %s: %s\n", missing, path.c_str());
-    return 2;
+    return make_error("[verify] manifest %s: %s\n", missing, path.c_str());
   }
 
   FILE* image = open_input_file(image_path, "rb");
   if (!image) {
-    report_error("[verify] cannot open ISO: %s\n", image_path.c_str());
-    return 2;
+    return make_error("[verify] cannot open ISO: %s\n", image_path.c_str());
   }
   const int64_t size_signed = platform_file_size(image);
   if (size_signed < 0) {
     std::fclose(image);
-    report_error("[verify] cannot get the ISO size: %s\n", image_path.c_str());
-    return 2;
+    return make_error("[verify] cannot get the ISO size: %s\n", image_path.c_str());
   }
   const uint64_t size = static_cast<uint64_t>(size_signed);
 
@@ -213,6 +209,12 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
   for (const ExpectedTrack& t : e.tracks)
     if (track_checked(t) && range_within(t.start_lsn, t.sectors, size)) to_hash += t.sectors * 2048;
   progress_begin(ProgressStep::Hashing, to_hash);
+  // A read that fails part way ends the hashing step too.
+  auto unreadable = [&]() -> Error {
+    std::fclose(image);
+    progress_end(ProgressStep::Hashing);
+    return make_error("[verify] cannot read the ISO: %s\n", image_path.c_str());
+  };
   int mismatches = 0;
   if (e.have_bytes && e.bytes != 0 && e.bytes != size) {
     report_error("[verify] size mismatch: manifest %llu / actual %llu\n",
@@ -221,11 +223,7 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
   }
   if (e.have_sha) {
     std::string actual;
-    if (!sha256_file_range(image, 0, size, actual)) {
-      std::fclose(image);
-      report_error("[verify] cannot read the ISO: %s\n", image_path.c_str());
-      return 2;
-    }
+    if (!sha256_file_range(image, 0, size, actual)) return unreadable();
     if (actual == e.sha256) {
       report_note("[verify] whole-image SHA256 OK  %s\n", actual.c_str());
     } else {
@@ -242,11 +240,7 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
       continue;
     }
     std::string actual;
-    if (!sha256_file_range(image, t.start_lsn * 2048, t.sectors * 2048, actual)) {
-      std::fclose(image);
-      report_error("[verify] cannot read the ISO: %s\n", image_path.c_str());
-      return 2;
-    }
+    if (!sha256_file_range(image, t.start_lsn * 2048, t.sectors * 2048, actual)) return unreadable();
     if (actual != t.sha256) {
       report_error("[verify] track %s%d hash mismatch: manifest %s / actual %s (%s)\n", t.area.c_str(),
                    t.number, t.sha256.c_str(), actual.c_str(), t.title.c_str());
@@ -257,7 +251,7 @@ int verify_delivery(const std::string& image_path, const std::string& manifest_p
   progress_end(ProgressStep::Hashing);
   if (mismatches > 0) {
     report_error("[verify] %d mismatch(es)\n", mismatches);
-    return 1;
+    return mismatches;
   }
   report_note("[verify] all checks passed (%zu tracks)\n", e.tracks.size());
   return 0;

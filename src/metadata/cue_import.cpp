@@ -240,7 +240,7 @@ void parse_cue_text(const std::string& text, CueSheet& sheet) {
   flush();
 }
 
-bool import_cue_sheet(const std::string& path, CueSheet& sheet, std::string& error) {
+Result<CueSheet> import_cue_sheet(const std::string& path) {
   std::string name = path;
 #ifdef _WIN32
   if (name.rfind("//", 0) == 0)
@@ -251,17 +251,17 @@ bool import_cue_sheet(const std::string& path, CueSheet& sheet, std::string& err
   // must neither block the run nor be read without end.
   SmallFile file;
   if (!read_small_file(name, kCueSheetLimit, file) && file.error != SmallFileError::Empty) {
-    error = file.error == SmallFileError::CannotOpen ? "Cannot open file: " + path
-                                                      : "Cannot use file: " + path + ": " + file.why;
-    return false;
+    const std::string why = file.error == SmallFileError::CannotOpen
+                                ? "Cannot open file: " + path
+                                : "Cannot use file: " + path + ": " + file.why;
+    return make_error("Failed to parse CUE file '%s': %s\n", path.c_str(), why.c_str());
   }
-  const std::string& bytes = file.bytes;
-  sheet = CueSheet();
+  CueSheet sheet;
   bool converted = false;
-  const std::string text = decode_cue_bytes(bytes, converted);
+  const std::string text = decode_cue_bytes(file.bytes, converted);
   sheet.converted = converted;
   parse_cue_text(text, sheet);
-  return true;
+  return sheet;
 }
 
 }  // namespace varn

@@ -6,16 +6,18 @@
 #include <string>
 
 #include "metadata/cue_sheet.h"
+#include "platform/error.h"
 
 namespace varn {
 
 // Largest CUE sheet read.
 constexpr uint64_t kCueSheetLimit = 1048576;
 
-// Reads and parses the sheet at `path` (UTF-8 name). False with `error` set
-// ("Cannot open file: <path>") when the file cannot be opened or read, or is
-// no regular file of at most 1 MiB; the syntax itself never fails.
-bool import_cue_sheet(const std::string& path, CueSheet& sheet, std::string& error);
+// Reads and parses the sheet at `path` (UTF-8 name). The error names the
+// sheet and why ("Cannot open file: <path>") when the file cannot be opened
+// or read, or is no regular file of at most 1 MiB; the syntax itself never
+// fails.
+Result<CueSheet> import_cue_sheet(const std::string& path);
 
 // UTF-8 validity as the importer checks it (no overlong or surrogate test).
 bool cue_text_is_utf8(const std::string& bytes);

@@ -149,29 +149,28 @@ bool rate_has_code(const InputTrack& t) {
 
 }  // namespace
 
-std::string area_refusal(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& area,
-                         const std::vector<std::string>& paths, const AreaCoding& coding,
-                         bool multichannel) {
+Status area_refusal(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& area,
+                    const std::vector<std::string>& paths, const AreaCoding& coding, bool multichannel) {
   const char* name = multichannel ? "multichannel" : "2ch (stereo)";
   char head[160];
   if (area.size() > kMaxAreaTracks) {
     std::snprintf(head, sizeof head, "Error: the %s area has %zu tracks, but one area holds at most %zu",
                   name, area.size(), kMaxAreaTracks);
-    return std::string(head) + " -- split the album over several discs\n";
+    return Error{std::string(head) + " -- split the album over several discs\n"};
   }
   for (uint64_t pos : area) {
-    if (pos >= tracks.size()) return "Error: internal: area track position out of range\n";
+    if (pos >= tracks.size()) return Error{"Error: internal: area track position out of range\n"};
     const InputTrack& t = tracks[pos];
     if (track_frame_count(t) == 0)
-      return "Error: " + track_name(pos, paths) + " of the " + name +
-             " area holds no audio frames -- remove it from the job\n";
+      return Error{"Error: " + track_name(pos, paths) + " of the " + name +
+                   " area holds no audio frames -- remove it from the job\n"};
     if (!rate_has_code(t))
-      return "Error: " + track_name(pos, paths) + " of the " + name + " area is at " +
-             std::to_string(t.sample_rate) +
-             " Hz; an SACD area carries DSD64, DSD128 or DSD256 of the 44.1 or 48 kHz family "
-             "-- convert the track to one of these rates\n";
+      return Error{"Error: " + track_name(pos, paths) + " of the " + name + " area is at " +
+                   std::to_string(t.sample_rate) +
+                   " Hz; an SACD area carries DSD64, DSD128 or DSD256 of the 44.1 or 48 kHz family "
+                   "-- convert the track to one of these rates\n"};
   }
-  if (area.empty()) return {};
+  if (area.empty()) return std::nullopt;
 
   std::vector<uint64_t> dst, plain;
   for (uint64_t pos : area) (tracks[pos].is_dst ? dst : plain).push_back(pos);
@@ -184,9 +183,9 @@ std::string area_refusal(const std::vector<InputTrack>& tracks, const std::vecto
     else
       fix = "the plain tracks could not be DST-coded (see the [DST] messages above); replace or "
             "remove them";
-    return std::string("Error: the ") + name +
-           " area mixes DST-coded and plain DSD tracks, which one Area TOC cannot describe (DST: " +
-           name_list(dst, paths) + "; plain DSD: " + name_list(plain, paths) + ") -- " + fix + "\n";
+    return Error{std::string("Error: the ") + name +
+                 " area mixes DST-coded and plain DSD tracks, which one Area TOC cannot describe (DST: " +
+                 name_list(dst, paths) + "; plain DSD: " + name_list(plain, paths) + ") -- " + fix + "\n"};
   }
 
   const InputTrack& first = tracks[area[0]];
@@ -194,23 +193,23 @@ std::string area_refusal(const std::vector<InputTrack>& tracks, const std::vecto
   for (uint64_t pos : area)
     if (tracks[pos].sample_rate != first.sample_rate) other_rate.push_back(pos);
   if (!other_rate.empty())
-    return std::string("Error: the ") + name + " area mixes sample rates, which one Area TOC cannot describe (" +
-           track_name(area[0], paths) + ": " + std::to_string(first.sample_rate) + " Hz; other rates: " +
-           name_list(other_rate, paths) +
-           ") -- convert the tracks to one rate, or put them on separate discs\n";
+    return Error{std::string("Error: the ") + name +
+                 " area mixes sample rates, which one Area TOC cannot describe (" + track_name(area[0], paths) +
+                 ": " + std::to_string(first.sample_rate) + " Hz; other rates: " + name_list(other_rate, paths) +
+                 ") -- convert the tracks to one rate, or put them on separate discs\n"};
 
   if (multichannel) {
     std::vector<uint64_t> other_ch;
     for (uint64_t pos : area)
       if (tracks[pos].channels != first.channels) other_ch.push_back(pos);
     if (!other_ch.empty())
-      return std::string("Error: the multichannel area mixes channel counts, which one Area TOC cannot "
-                         "describe (") +
-             track_name(area[0], paths) + ": " + std::to_string(first.channels) +
-             " channels; other counts: " + name_list(other_ch, paths) +
-             ") -- give all multichannel tracks the same channel count, or put them on separate discs\n";
+      return Error{std::string("Error: the multichannel area mixes channel counts, which one Area TOC cannot "
+                               "describe (") +
+                   track_name(area[0], paths) + ": " + std::to_string(first.channels) +
+                   " channels; other counts: " + name_list(other_ch, paths) +
+                   ") -- give all multichannel tracks the same channel count, or put them on separate discs\n"};
   }
-  return {};
+  return std::nullopt;
 }
 
 void place_fixed_positions(DiscLayout& l, uint32_t stereo_toc_sectors, uint32_t multi_toc_sectors) {

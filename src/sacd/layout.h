@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/input_track.h"
+#include "platform/error.h"
 #include "sacd/disc_layout.h"
 
 namespace varn {
@@ -83,11 +84,10 @@ struct AreaCoding {
 };
 
 // Why one area cannot be described by one Area TOC (mixed coding, rates or
-// channel counts, too many tracks, no audio, a rate without a code): the
-// message, or empty when it can. `paths` names the track files.
-std::string area_refusal(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& area,
-                         const std::vector<std::string>& paths, const AreaCoding& coding,
-                         bool multichannel);
+// channel counts, too many tracks, no audio, a rate without a code), or
+// nothing when it can. `paths` names the track files.
+Status area_refusal(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& area,
+                    const std::vector<std::string>& paths, const AreaCoding& coding, bool multichannel);
 
 // Fixed positions from the areas that have sectors and the sectors each
 // Area TOC block reserves.

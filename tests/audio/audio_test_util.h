@@ -51,14 +51,17 @@ struct ReadResult {
   bool ok = false;
   std::string out, err;
 };
-// Reads a DSF or DSDIFF file (by its extension) with both streams captured.
+// Reads a DSF or DSDIFF file (by its extension) with both streams captured;
+// the reader's error follows its reports, where the front end prints it.
 inline ReadResult read(const std::string& path, InputTrack& t) {
   ReadResult r;
   const bool dsf = path.size() > 4 && path.compare(path.size() - 4, 4, ".dsf") == 0;
+  varn::Status error;
   const testsupport::Streams s =
-      testsupport::capture([&] { r.ok = dsf ? varn::read_dsf(path, t) : varn::read_dsdiff(path, t); });
+      testsupport::capture([&] { error = dsf ? varn::read_dsf(path, t) : varn::read_dsdiff(path, t); });
+  r.ok = !error;
   r.out = s.out;
-  r.err = s.err;
+  r.err = s.err + (error ? error->text : "");
   return r;
 }
 // The message of the last "Error: <path>: " line, empty when there is none.

@@ -152,7 +152,7 @@ TEST(DsdDiscImage, FileChangedBeforeTheCopy) {
   for (int change : {0, 1, 2}) {
     ThreeTracks t;
     varn::DsdDiscPlan plan;
-    ASSERT_TRUE(varn::plan_dsd_disc(t.job, plan));
+    ASSERT_TRUE(!varn::plan_dsd_disc(t.job, plan));
     const std::string path = t.job.tracks[1].source_path;
     std::vector<uint8_t> changed = t.data[1];
     const char* why[] = {"Error: short read from ", " grew while it was copied", "Error: cannot open "};
@@ -160,9 +160,10 @@ TEST(DsdDiscImage, FileChangedBeforeTheCopy) {
     if (change == 1) changed.push_back(0x69);
     if (change == 2) std::filesystem::remove(path);
     else testsupport::write_file(path, changed);
-    bool ok = true;
-    const std::string err = testsupport::capture([&] { ok = varn::write_dsd_disc(t.job, plan); }).err;
-    EXPECT_FALSE(ok);
+    varn::Status error;
+    std::string err = testsupport::capture([&] { error = varn::write_dsd_disc(t.job, plan); }).err;
+    ASSERT_TRUE(error);
+    err += error->text;
     EXPECT_NE(err.find(why[change]), std::string::npos) << err;
     EXPECT_NE(err.find("(the incomplete image was removed; "), std::string::npos) << err;
     EXPECT_FALSE(testsupport::file_exists(t.job.image_path));

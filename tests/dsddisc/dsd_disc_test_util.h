@@ -43,16 +43,19 @@ inline varn::DsdDiscTrack track(const std::string& path, const std::string& albu
   return varn::DsdDiscTrack{path, album};
 }
 
-// What a build printed, and whether it succeeded.
+// What a build printed (its error after its reports, where the front end
+// prints it), and whether it succeeded.
 struct Built {
   bool ok = false;
   std::string out, err;
 };
 inline Built build(const varn::DsdDiscJob& job) {
   Built b;
-  const testsupport::Streams s = testsupport::capture([&] { b.ok = varn::build_dsd_disc(job); });
+  varn::Status error;
+  const testsupport::Streams s = testsupport::capture([&] { error = varn::build_dsd_disc(job); });
+  b.ok = !error;
   b.out = s.out;
-  b.err = s.err;
+  b.err = s.err + (error ? error->text : "");
   return b;
 }
 

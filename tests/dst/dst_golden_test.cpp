@@ -71,7 +71,8 @@ std::string golden_hash(const GoldenCase& c) {
   varn::sha256_init(h);
   for (const varn::DstFrame& f :
        varn::dst_encode_parallel(audio.data(), static_cast<uint32_t>(c.frames), static_cast<uint32_t>(fb),
-                                 c.channels, multiple, static_cast<int>(base), 2, c.order))
+                                 c.channels, multiple, static_cast<int>(base), 2, c.order)
+           .value)
     add_sized(h, f);
   if (!varn::Init(c.channels, multiple, static_cast<int>(base), c.order)) return "Init failed";
   for (size_t fr = 0; fr < c.frames; ++fr)

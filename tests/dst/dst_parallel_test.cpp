@@ -65,7 +65,7 @@ TEST(DstParallel, SameFramesForEveryThreadCountInPartsAndWithoutSimd) {
     return audio.data() + size_t(first) * frame_bytes;
   };
   const std::vector<varn::DstFrame> in_parts =
-      varn::dst_encode_track_from(parts, audio.size(), channels, 64, 44100, 20, 2, 4 * 28224);
+      varn::dst_encode_track_from(parts, audio.size(), channels, 64, 44100, 20, 2, 4 * 28224).value;
   varn::set_simd_enabled(false);
   const std::vector<varn::DstFrame> scalar = varn::dst_encode_track(audio.data(), audio.size(), channels, 64, 44100, 20, 3);
   varn::set_simd_enabled(true);
@@ -141,10 +141,14 @@ TEST(DstParallel, TrailingPartialFrameIsNotEncoded) {
 
 TEST(DstParallel, RefusalsAndTheirMessages) {
   const std::vector<uint8_t> audio = track(2, 2);
+  // The frame count and the error text, or the reported text on success.
   auto run = [](const uint8_t* data, size_t size, int ch, int rm, int base) {
+    varn::DstFrameSource whole;
+    if (data) whole = [data](uint32_t first, uint32_t, uint32_t fb) { return data + size_t(first) * fb; };
     testing::internal::CaptureStderr();
-    const std::vector<varn::DstFrame> f = varn::dst_encode_track(data, size, ch, rm, base, 32, 2);
-    return std::make_pair(f.size(), testing::internal::GetCapturedStderr());
+    const auto r = varn::dst_encode_track_from(whole, size, ch, rm, base, 32, 2, UINT64_MAX);
+    const std::string reported = testing::internal::GetCapturedStderr();
+    return std::make_pair(r.value.size(), r.error ? r.error->text : reported);
   };
   EXPECT_EQ(run(audio.data(), 9407, 2, 64, 44100),
             std::make_pair(size_t(0), std::string("  DST: data too small (9407 bytes, need 9408 per frame)\n")));
@@ -167,28 +171,38 @@ TEST(DstParallel, RefusalsAndTheirMessages) {
     EXPECT_EQ(r.second, "  [DST] 1 frames encoded\n");
   }
 
+  for (const auto& bad : {varn::dst_encode_parallel(nullptr, 3, 9408, 2, 64, 44100, 2, 32),
+                          varn::dst_encode_parallel(audio.data(), 0, 9408, 2, 64, 44100, 2, 32),
+                          varn::dst_encode_parallel(audio.data(), 2, 9408, 9, 64, 44100, 2, 32)}) {
+    ASSERT_TRUE(bad.error);
+    EXPECT_EQ(bad.error->text, "  DST: invalid batch parameters\n");
+  }
+  // A part that cannot be read leaves the track uncoded, with no count line.
+  const varn::DstFrameSource unreadable = [&](uint32_t first, uint32_t, uint32_t fb) -> const uint8_t* {
+    return first == 0 ? audio.data() : nullptr;
+  };
   testing::internal::CaptureStderr();
-  EXPECT_TRUE(varn::dst_encode_parallel(nullptr, 3, 9408, 2, 64, 44100, 2, 32).empty());
-  EXPECT_TRUE(varn::dst_encode_parallel(audio.data(), 0, 9408, 2, 64, 44100, 2, 32).empty());
-  EXPECT_TRUE(varn::dst_encode_parallel(audio.data(), 2, 9408, 9, 64, 44100, 2, 32).empty());
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "  DST: invalid batch parameters\n  DST: invalid batch parameters\n  DST: invalid batch parameters\n");
+  const auto cut = varn::dst_encode_track_from(unreadable, audio.size(), 2, 64, 44100, 8, 1, 9408);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  ASSERT_TRUE(cut.error);
+  EXPECT_EQ(cut.error->text, "  DST: the audio of frames 1 to 1 cannot be read\n");
 }
 
-TEST(DstParallel, WorkerInitFailureDiscardsTheTrack) {
+TEST(DstParallel, WorkerInitFailureIsAnErrorNotASuccess) {
   // 32 x 44100 Hz passes the frame-size bound but not the encoder: every
-  // worker fails, the pool reports the shortfall and the frame count line
-  // still follows.
+  // worker fails and the shortfall comes back as the error, with no frame
+  // count line claiming success.
   std::vector<uint8_t> audio(2352 * 2 * 4, 0x69);
+  const varn::DstFrameSource whole = [&](uint32_t first, uint32_t, uint32_t fb) {
+    return audio.data() + size_t(first) * fb;
+  };
   testing::internal::CaptureStderr();
-  const std::vector<varn::DstFrame> frames = varn::dst_encode_track(audio.data(), audio.size(), 2, 32, 44100, 64, 2);
+  const auto r = varn::dst_encode_track_from(whole, audio.size(), 2, 32, 44100, 64, 2, UINT64_MAX);
   const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(frames.empty());
-  EXPECT_EQ(err,
-            "  DST: thread Init(2,32,44100,64) failed\n"
-            "  DST: thread Init(2,32,44100,64) failed\n"
-            "  DST: FATAL \u2014 batch encode produced 0/4 frames, discarding\n"
-            "  [DST] 4 frames encoded\n");
+  EXPECT_TRUE(r.value.empty());
+  EXPECT_EQ(err, "  DST: thread Init(2,32,44100,64) failed\n  DST: thread Init(2,32,44100,64) failed\n");
+  ASSERT_TRUE(r.error);
+  EXPECT_EQ(r.error->text, "  DST: batch encode produced 0/4 frames\n");
 }
 
 }  // namespace

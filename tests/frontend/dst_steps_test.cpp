@@ -25,6 +25,7 @@ varn::InputTrack make_track(int channels, size_t frames, uint32_t rate = 2822400
 
 struct Stage {
   std::string err;
+  varn::StageResult result;
   void order(varn::PackRun& run, varn::InputTrack& t) {
     testing::internal::CaptureStderr();
     varn::stage_dst_order(run, t);
@@ -32,7 +33,7 @@ struct Stage {
   }
   void encode(varn::PackRun& run, varn::InputTrack& t) {
     testing::internal::CaptureStderr();
-    varn::stage_dst_encode(run, t);
+    result = varn::stage_dst_encode(run, t, "t.dsf");
     err = testing::internal::GetCapturedStderr();
   }
 };
@@ -113,13 +114,16 @@ TEST(DstStages, OrderNotesAndCodingDecisions) {
     EXPECT_EQ(s.err, "");
     EXPECT_EQ(dst.dst_frames.size(), 1u);
 
-    // Too short to code: the message, and the track stays plain.
+    // A track the coder cannot take ends the run: its area would not be
+    // what was asked for.
     varn::InputTrack tiny = make_track(6, 1);
     tiny.audio.resize(1000);
     s.encode(run, tiny);
-    EXPECT_EQ(s.err, "  DST: data too small (1000 bytes, need 28224 per frame)\n");
+    EXPECT_EQ(s.err,
+              "  DST: data too small (1000 bytes, need 28224 per frame)\n"
+              "Error: t.dsf could not be DST-coded; nothing was written\n");
+    EXPECT_EQ(s.result, varn::StageResult(1));
     EXPECT_FALSE(tiny.is_dst);
-    EXPECT_EQ(tiny.audio.size(), 1000u);
 
     // 1 and 2 channels are coded only with --dst-stereo, whatever --no-encode says.
     varn::InputTrack mono = make_track(1, 1), stereo = make_track(2, 1);

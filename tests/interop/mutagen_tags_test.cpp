@@ -131,7 +131,7 @@ TEST(MutagenTags, TaggedFilesPackWithTheTaggersTexts) {
     ASSERT_EQ(row.size(), 7u) << line;
     varn::InputTrack t;
     testing::internal::CaptureStdout();
-    const bool read = varn::read_dsf(row[0], t);
+    const bool read = !varn::read_dsf(row[0], t);
     testing::internal::GetCapturedStdout();
     ASSERT_TRUE(read) << row[0];
     EXPECT_EQ(t.title, row[1]) << row[0];

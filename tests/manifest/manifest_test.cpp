@@ -74,7 +74,18 @@ struct FakeDisc {
     return sha256_hex_of(bytes.data() + lsn * 2048, sectors * 2048);
   }
   int write() const { return write_delivery_manifest(tracks, layout, image); }
-  Captured verify() const { return run([&] { return verify_delivery(image, ""); }); }
+  // As the front end sees it: 0 passed, 1 a check failed, 2 unreadable
+  // (its error after the reports).
+  Captured verify() const {
+    Result<int> r = 0;
+    Captured c = run([&] {
+      r = verify_delivery(image, "");
+      return 0;
+    });
+    c.result = r.error ? 2 : r.value > 0 ? 1 : 0;
+    if (r.error) c.err += r.error->text;
+    return c;
+  }
 };
 
 }  // namespace

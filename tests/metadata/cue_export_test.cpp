@@ -66,9 +66,9 @@ TEST(CueExport, RoundTripThroughTheImporter) {
   album.title = "Best \"Of\"", album.artist = "\"Band\"", album.genre = "Rock \"n\" Roll";
   for (int i = 0; i < 12; i += 3) album.isrcs[i] = "GBABC99000" + std::string(1, char('1' + i / 9)) + char('0' + i % 9);
   testsupport::write_text(path, cue_sheet_text(tracks, album, "my \"disc\".iso"));
-  CueSheet s;
-  std::string error;
-  ASSERT_TRUE(import_cue_sheet(path, s, error));
+  Result<CueSheet> read = import_cue_sheet(path);
+  ASSERT_TRUE(read.ok());
+  const CueSheet& s = read.value;
   EXPECT_EQ(s.title, "Best 'Of'");
   EXPECT_EQ(s.performer, "'Band'");
   EXPECT_EQ(s.genre, "Rock 'n' Roll");

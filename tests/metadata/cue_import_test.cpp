@@ -23,10 +23,9 @@ CueSheet parse(const std::string& text) {
 CueSheet import_bytes(const std::string& bytes) {
   ScratchDir dir;
   testsupport::write_text(dir.file("album.cue"), bytes);
-  CueSheet s;
-  std::string error;
-  EXPECT_TRUE(import_cue_sheet(dir.file("album.cue"), s, error)) << error;
-  return s;
+  Result<CueSheet> s = import_cue_sheet(dir.file("album.cue"));
+  EXPECT_TRUE(s.ok()) << s.error->text;
+  return s.value;
 }
 
 }  // namespace
@@ -60,18 +59,18 @@ TEST(CueDecode, GbkSheetIsConvertedAndBomMeansUtf8) {
 
 TEST(CueImport, OnlyRegularFilesUpToOneMebibyte) {
   ScratchDir dir;
-  CueSheet s;
-  std::string error;
   testsupport::write_text(dir.file("big.cue"), std::string(1048577, ' '));
   testsupport::run_shell("mkfifo '" + dir.file("fifo.cue") + "'");
   for (const std::string& path : {dir.file("none.cue"), dir.path, std::string("/dev/zero"), dir.file("fifo.cue"),
                                   dir.file("big.cue")}) {
-    EXPECT_FALSE(import_cue_sheet(path, s, error)) << path;
-    EXPECT_NE(error.find(path), std::string::npos) << error;
+    const Result<CueSheet> s = import_cue_sheet(path);
+    ASSERT_TRUE(s.error) << path;
+    EXPECT_EQ(s.error->text.rfind("Failed to parse CUE file '" + path + "': Can", 0), 0u) << s.error->text;
   }
   testsupport::write_text(dir.file("max.cue"), "TITLE \"X\"" + std::string(1048576 - 9, ' '));
-  EXPECT_TRUE(import_cue_sheet(dir.file("max.cue"), s, error));
-  EXPECT_EQ(s.title, "X");
+  const Result<CueSheet> s = import_cue_sheet(dir.file("max.cue"));
+  EXPECT_TRUE(s.ok());
+  EXPECT_EQ(s.value.title, "X");
 }
 
 // An EAC-style sheet: keywords in any case, values quoted or not, REM

@@ -193,7 +193,7 @@ namespace {
 
 bool read_any(const std::string& path, varn::InputTrack& t) {
   const bool dsf = path.size() > 4 && path.compare(path.size() - 4, 4, ".dsf") == 0;
-  return dsf ? varn::read_dsf(path, t) : varn::read_dsdiff(path, t);
+  return !(dsf ? varn::read_dsf(path, t) : varn::read_dsdiff(path, t));
 }
 
 }  // namespace
