@@ -4,6 +4,7 @@
 
 #include "frontend/stages.h"
 #include "metadata/preflight.h"
+#include "platform/report.h"
 #include "sacd/layout.h"
 #include "sacd/master_toc.h"
 #include "sacd/text_encoding.h"
@@ -44,6 +45,22 @@ std::vector<MetaIssue> preflight_layout_checks(const PackRun& run) {
             "their own rate"});
   return issues;
 }
+
+// Each issue on its stream with its mark, then the summary line.
+void print_meta_issues(const std::vector<MetaIssue>& issues) {
+  for (const MetaIssue& i : issues) {
+    if (i.severity >= 2)
+      report_error("  \xE2\x9D\x8C [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
+    else if (i.severity == 1)
+      report_note("  \xE2\x9A\xA0 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
+    else
+      report_note("  \xC2\xB7 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
+  }
+  const int errors = count_issues(issues, 2), warnings = count_issues(issues, 1);
+  if (errors > 0 || warnings > 0)
+    report_note("  [meta] pre-flight: %d error(s), %d warning(s)\n", errors, warnings);
+}
+
 // Errors stop the run unless the job allows them.
 StageResult stage_preflight(PackRun& run) {
   std::vector<MetaIssue> issues = preflight_album(run.job.album, run.tracks);

@@ -32,6 +32,8 @@ void stage_dst_order(PackRun& run, InputTrack& track);
 StageResult stage_dst_encode(PackRun& run, InputTrack& track, const std::string& path);
 // Inspection dump when -o names a directory; ends the run.
 StageResult stage_toc_dump(PackRun& run);
+// Prints each issue on its stream with its mark, then the summary line.
+void print_meta_issues(const std::vector<MetaIssue>& issues);
 // Metadata pre-flight; may end the run.
 StageResult stage_preflight(PackRun& run);
 // Before the inputs are read: none of the outputs of the image

@@ -6,7 +6,6 @@
 
 #include "metadata/codes.h"
 #include "metadata/disc_date.h"
-#include "platform/report.h"
 
 namespace varn {
 
@@ -176,20 +175,6 @@ int count_issues(const std::vector<MetaIssue>& issues, uint32_t severity) {
   for (const MetaIssue& i : issues)
     if (i.severity == severity) ++n;
   return n;
-}
-
-void print_meta_issues(const std::vector<MetaIssue>& issues) {
-  for (const MetaIssue& i : issues) {
-    if (i.severity >= 2)
-      report_error("  \xE2\x9D\x8C [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
-    else if (i.severity == 1)
-      report_note("  \xE2\x9A\xA0 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
-    else
-      report_note("  \xC2\xB7 [meta] %s: %s\n", i.subject.c_str(), i.message.c_str());
-  }
-  const int errors = count_issues(issues, 2), warnings = count_issues(issues, 1);
-  if (errors > 0 || warnings > 0)
-    report_note("  [meta] pre-flight: %d error(s), %d warning(s)\n", errors, warnings);
 }
 
 }  // namespace varn

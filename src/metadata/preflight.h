@@ -23,7 +23,4 @@ std::vector<MetaIssue> preflight_album(const Album& album, const std::vector<Inp
 // Number of issues of one severity.
 int count_issues(const std::vector<MetaIssue>& issues, uint32_t severity);
 
-// Prints each issue on its stream with its mark, then the summary line.
-void print_meta_issues(const std::vector<MetaIssue>& issues);
-
 }  // namespace varn

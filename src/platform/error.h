@@ -11,6 +11,8 @@
 
 namespace varn {
 
+// An error without text is a stop the user asked for, or a failure that a
+// part still printing its own messages has already shown.
 struct Error {
   std::string text;
   ReportStream stream = ReportStream::Err;
