@@ -16,5 +16,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  // The console program owns its process: Ctrl-C stops a run cleanly.
+  varn_tessel_set_process_owner(1);
   return varn_tessel_main(argc, argv);
 }

@@ -13,7 +13,11 @@ extern "C" {
  * request of an in-process host. Options as in varntessel(1). */
 int varn_tessel_main(int argc, char** argv);
 
-/* Records whether the caller owns the process (owner != 0). */
+/* Records whether the caller owns the process (owner != 0). While it does,
+ * a run takes the first SIGINT or SIGTERM as a request to stop: it removes
+ * what it has written, says so on standard error and returns 130 (143 for
+ * SIGTERM); a second one ends the process. Otherwise the process's own
+ * signal handling stays in charge. */
 void varn_tessel_set_process_owner(int owner);
 
 #ifdef __cplusplus

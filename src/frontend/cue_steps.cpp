@@ -8,6 +8,7 @@
 #include "metadata/disc_date.h"
 #include "metadata/cue_export.h"
 #include "metadata/cue_import.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -54,11 +55,11 @@ void stage_cue_track_isrc(PackRun& run, InputTrack&, size_t p) {
   const std::string code = normalize_isrc(written);
   if (isrc_shape_ok(code)) {
     run.job.album.isrcs[key] = code;
-    std::printf("  [CUE] track %d ISRC: %s\n", static_cast<int>(p + 1), code.c_str());
+    report_note("  [CUE] track %d ISRC: %s\n", static_cast<int>(p + 1), code.c_str());
   } else {
-    std::fprintf(stderr,
-                 "  [ISRC] CUE track %d: '%s' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), ignored\n",
-                 static_cast<int>(p + 1), written.c_str());
+    report_error(
+        "  [ISRC] CUE track %d: '%s' is not a valid ISRC (expected CC-OOO-YY-DDDDD, 12 chars), ignored\n",
+        static_cast<int>(p + 1), written.c_str());
   }
 }
 

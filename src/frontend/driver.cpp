@@ -1,6 +1,8 @@
 // The packing driver: the body of varn_tessel_main.
 #include "frontend/driver.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -10,13 +12,18 @@
 #include "audio/dsdiff_reader.h"
 #include "audio/dsf_reader.h"
 #include "frontend/cli.h"
+#include "frontend/console.h"
 #include "frontend/host.h"
 #include "frontend/input_checks.h"
 #include "frontend/interactive.h"
 #include "frontend/stages.h"
 #include "frontend/title_from_name.h"
 #include "frontend/track_order.h"
+#include "platform/cancel.h"
+#include "platform/exit_cleanup.h"
 #include "platform/platform.h"
+#include "platform/progress.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -33,7 +40,7 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   // no success.
   InputKind kind = input_kind(name);
   if (kind == InputKind::Unknown) {
-    std::fprintf(stderr, "Unknown extension: %s\n", name.c_str());
+    report_error("Unknown extension: %s\n", name.c_str());
     return 1;
   }
   // Plain audio stays in its file until the image is written (or the track
@@ -41,7 +48,7 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   const Status error = kind == InputKind::Dsf ? read_dsf(name, track, true) : read_dsdiff(name, track, true);
   if (error) {
     report(*error);
-    std::fprintf(stderr, "Failed to read: %s\n", name.c_str());
+    report_error("Failed to read: %s\n", name.c_str());
     return 1;
   }
   const bool title_from_tag = !track.title.empty();
@@ -59,13 +66,13 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   stage_dst_order(run, track);
 
   if (take_host_stop_request()) {
-    std::fprintf(stderr,
-                 "\n[tessel] host requested stop (inproc control channel) -- packing aborted after %d "
+    report_error("\n[tessel] host requested stop (inproc control channel) -- packing aborted after %d "
                  "complete track(s), ISO is incomplete\n",
                  static_cast<int>(p));
     return -61;
   }
   if (auto r = stage_dst_encode(run, track, name)) return r;
+  if (cancel_requested()) return 1;
   track.pause_frames = static_cast<uint32_t>(run.job.pause_frames);
   run.tracks.push_back(std::move(track));
   run.track_paths.push_back(name);
@@ -90,9 +97,13 @@ int pack(PackRun& run) {
   if (!job.inspect_dir) {
     if (auto r = stage_check_outputs(run, sacd_image_name(job.output_path))) return *r;
   }
+  progress_begin(ProgressStep::Reading, job.inputs.size());
   for (const std::string& name : job.inputs) {
+    if (cancel_requested()) return 1;
+    progress_add(ProgressStep::Reading, 1);
     if (auto r = read_one_input(run, name)) return *r;
   }
+  progress_end(ProgressStep::Reading);
   if (run.tracks.empty()) {
     std::fprintf(stderr, "No valid tracks.\n");
     return 1;
@@ -103,6 +114,7 @@ int pack(PackRun& run) {
   drop_unusable_picture(run);
   extract_cover(run);
   if (platform_stdin_is_tty()) complete_metadata_interactively(run);
+  if (cancel_requested()) return 1;
 
   run.stereo_list.clear();
   run.multi_list.clear();
@@ -112,13 +124,12 @@ int pack(PackRun& run) {
   if (auto r = stage_toc_dump(run)) return *r;
   if (!job.inspect_dir) job.output_path = sacd_image_name(job.output_path);
   if (auto r = stage_preflight(run)) return *r;
+  if (cancel_requested()) return 1;
   if (auto r = stage_build_image(run)) return *r;
   return 0;
 }
 
-}  // namespace
-
-int run_entry_point(int argc, char** argv) {
+int run_command_line(int argc, char** argv) {
   try {
     std::vector<std::string> args;
     if (argv) {
@@ -139,6 +150,34 @@ int run_entry_point(int argc, char** argv) {
     std::fprintf(stderr, "Error: unexpected failure\n");
   }
   return 1;
+}
+
+// A run cut short by a stop says so once; its exit code is that of a
+// process ended by the signal.
+int report_interrupted() {
+  const int sig = cancel_signal();
+  std::fprintf(stderr,
+               "Interrupted (%s): stopped before finishing; nothing was written and any earlier outputs are as "
+               "they were\n",
+               sig == SIGTERM ? "SIGTERM" : "SIGINT");
+  return 128 + (sig > 0 ? sig : SIGINT);
+}
+
+}  // namespace
+
+int run_entry_point(int argc, char** argv) {
+  // Only a caller that owns the process gives its signal handling over: the
+  // first Ctrl-C then stops the run, which removes what it has written.
+  clear_cancel();
+  const bool owner = process_owner();
+  if (owner) stop_on_signal(true);
+  console_open();
+  int code = run_command_line(argc, argv);
+  console_close();
+  if (owner) stop_on_signal(false);
+  // A run that completed keeps its result, whenever the stop came.
+  if (code != 0 && cancel_requested()) code = report_interrupted();
+  return code;
 }
 
 }  // namespace varn

@@ -11,6 +11,7 @@
 #include "platform/cancel.h"
 #include "platform/error.h"
 #include "platform/platform.h"
+#include "platform/report.h"
 
 namespace varn {
 
@@ -30,8 +31,7 @@ void stage_dst_order(PackRun& run, InputTrack& track) {
   const PackJob& job = run.job;
   track.dst_order = (job.dst_fast && !job.dst_order_given) ? 32 : static_cast<int>(job.dst_order);
   if (in_stereo_area(track) && !job.dst_stereo && !job.no_encode && !g_stereo_note.exchange(true)) {
-    std::fprintf(stderr,
-                 "  [DST] note: the 2ch (stereo) area is not DST-compressed => the ISO is about 2.4x the "
+    report_error("  [DST] note: the 2ch (stereo) area is not DST-compressed => the ISO is about 2.4x the "
                  "compressed size.\n"
                  "        for a smaller file add --dst-stereo (the GUI packer has the \"also DST-compress the "
                  "stereo area\" checkbox);\n"
@@ -44,7 +44,7 @@ StageResult stage_dst_encode(PackRun& run, InputTrack& track, const std::string&
   const bool wanted = track.channels > 2 ? !job.no_encode : job.dst_stereo;
   const uint64_t bytes = plain_payload_bytes(track);
   if (!wanted || track.is_dst || bytes == 0) return std::nullopt;
-  if (!g_simd_note.exchange(true)) std::fprintf(stderr, "  [DST] encode SIMD: %s\n", simd_name());
+  if (!g_simd_note.exchange(true)) report_error("  [DST] encode SIMD: %s\n", simd_name());
   // Audio left in its file is coded a part at a time, so that memory stays
   // bounded by the part and the coded frames.
   InputFile in;
@@ -72,7 +72,7 @@ StageResult stage_dst_encode(PackRun& run, InputTrack& track, const std::string&
   // rate a player reads), so a track the coder failed ends the run.
   if (frames.error) {
     report(*frames.error);
-    std::fprintf(stderr, "Error: %s could not be DST-coded; nothing was written\n", path.c_str());
+    report_error("Error: %s could not be DST-coded; nothing was written\n", path.c_str());
     return 1;
   }
   track.dst_frames = std::move(frames.value);
@@ -81,8 +81,7 @@ StageResult stage_dst_encode(PackRun& run, InputTrack& track, const std::string&
   track.source = PlainSource{};
   if (!g_thread_note.exchange(true)) {
     const unsigned hw = platform_hardware_threads();
-    std::fprintf(stderr,
-                 "  [DST] encoding threads %u (cores available %u), prediction order %d; if too slow add "
+    report_error("  [DST] encoding threads %u (cores available %u), prediction order %d; if too slow add "
                  "--dst-fast (about +11%% size, about 2.6x speed)\n",
                  job.dst_threads ? job.dst_threads : hw, hw, track.dst_order);
   }

@@ -5,14 +5,20 @@
 #include <string>
 
 #include "frontend/title_from_name.h"
+#include "platform/cancel.h"
 
 namespace varn {
 
 static std::string ask(const std::string& prompt) {
+  if (cancel_requested()) return {};
   std::fwrite(prompt.data(), 1, prompt.size(), stdout);
   std::fflush(stdout);
   std::string line;
-  if (!std::getline(std::cin, line)) return {};
+  if (!std::getline(std::cin, line)) {
+    // Ctrl-C at a prompt: the interrupted line ends before the run says so.
+    if (cancel_requested()) std::fputs("\n", stdout);
+    return {};
+  }
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
@@ -54,6 +60,7 @@ void complete_metadata_interactively(PackRun& run) {
       if (!a.empty()) tracks[i].title = a;
     }
   }
+  if (cancel_requested()) return;
   std::printf("\033[1;36m\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\u2550\033[0m\n\n");
 }
 

@@ -22,8 +22,12 @@ int64_t platform_file_size(FILE* f);
 // True when the path exists and is a directory.
 bool platform_is_directory(const std::string& path);
 
-// True when standard input is a terminal.
+// True when standard input or standard error is a terminal.
 bool platform_stdin_is_tty();
+bool platform_stderr_is_tty();
+
+// Width of the terminal on standard error in columns, 0 when unknown.
+unsigned platform_stderr_columns();
 
 // Temporary directory: TEMP when set and not empty, else TMP, else ".";
 // fixed at first use for the whole process (512-byte buffer, cut to fit).

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +42,12 @@ bool platform_is_directory(const std::string& path) {
 }
 
 bool platform_stdin_is_tty() { return ::isatty(0) == 1; }
+bool platform_stderr_is_tty() { return ::isatty(2) == 1; }
+
+unsigned platform_stderr_columns() {
+  struct winsize size {};
+  return ::ioctl(2, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 const char* platform_temp_dir() {
   static char buffer[512];

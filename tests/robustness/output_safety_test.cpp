@@ -13,9 +13,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <termios.h>
+
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,6 +167,78 @@ struct Album {
     ASSERT_EQ(o.code, 0) << o.err;
   }
 };
+
+// Waits for a child, killing it when it runs past `seconds`.
+Outcome finish_within(const Child& c, int seconds) {
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < seconds * 20 && !ended; ++i) {
+    ended = waitpid(c.pid, &status, WNOHANG) == c.pid;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!ended) {
+    kill(c.pid, SIGKILL);
+    waitpid(c.pid, &status, 0);
+    ADD_FAILURE() << "still running " << seconds << " s after the signal";
+  }
+  Outcome o;
+  o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  o.out = read_text(c.out_path);
+  o.err = read_text(c.err_path);
+  return o;
+}
+
+// The console program with standard error on a pseudo terminal (output
+// processing off, so that its bytes arrive as written), standard output in
+// a file and standard input from /dev/null.
+Outcome run_on_terminal(const std::string& logs, const std::vector<std::string>& args) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  EXPECT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const std::string slave_name = ptsname(master);
+  Outcome o;
+  const std::string out_path = logs + "/terminal.out";
+  std::vector<std::string> all = {VARN_TEST_VARNTESSEL};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
+    termios mode{};
+    tcgetattr(slave, &mode);
+    mode.c_oflag &= ~tcflag_t(OPOST);
+    tcsetattr(slave, TCSANOW, &mode);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(slave, 2);
+    close(master);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(master, buf, sizeof buf);
+    if (n > 0) o.err.append(buf, size_t(n));
+    else if (n < 0 && errno == EINTR) continue;
+    else break;  // EIO once the program has closed the terminal
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  o.out = read_text(out_path);
+  return o;
+}
+
+// The text without its progress lines: each is drawn as "\r...\033[K" and
+// wiped with "\r\033[K".
+std::string without_progress(const std::string& text) {
+  return std::regex_replace(text, std::regex("\r[^\r\n]*\x1b\\[K"), "");
+}
+
 
 }  // namespace
 
@@ -322,6 +398,8 @@ TEST(OutputSafety, SignalsLeaveTheEarlierOutputs) {
     const Outcome o = finish(c);
     EXPECT_EQ(o.code, 128 + sig) << o.err;
     EXPECT_FALSE(contains(o.out, "SACD ISO created"));
+    if (sig != SIGKILL)
+      EXPECT_TRUE(contains(o.err, sig == SIGINT ? "Interrupted (SIGINT): " : "Interrupted (SIGTERM): ")) << o.err;
     Snapshot after = snapshot(a.work);
     if (sig == SIGKILL) {
       for (const std::string& name : leftovers(a.work)) {
@@ -331,6 +409,57 @@ TEST(OutputSafety, SignalsLeaveTheEarlierOutputs) {
     }
     EXPECT_EQ(changes(before, after), "") << "signal " << sig;
   }
+}
+
+// On a terminal the long steps show one progress line on standard error;
+// once it is wiped, both streams read exactly as they do off a terminal.
+TEST(OutputSafety, ProgressLineOnlyOnATerminal) {
+  Album a;
+  dsdgen({"--channels", "6", "--seconds", "1", "--repeat-period-bytes", "65536", "--title", "Six", a.in("six.dsf")});
+  const std::vector<std::string> args = a.pack("Shown", {"--dst-fast", a.in("six.dsf")});
+  const Outcome shown = run_on_terminal(a.logs, args);
+  const Outcome plain = run(a.logs, args);
+  ASSERT_EQ(plain.code, 0) << plain.err;
+  EXPECT_EQ(shown.code, 0) << shown.err;
+  for (const char* step : {"\rReading input 1 of 3", "DST encoding: ", " frames", "\rWriting the image: ",
+                           "\rHashing the image: "})
+    EXPECT_TRUE(contains(shown.err, step)) << step << "\n" << shown.err;
+  // Every line drawn is redrawn or wiped before anything else is written.
+  EXPECT_FALSE(std::regex_search(shown.err, std::regex("\r[^\r\n]+\x1b\\[K(?!\r)"))) << shown.err;
+  EXPECT_FALSE(contains(plain.err, "\r"));
+  EXPECT_EQ(without_progress(shown.err), plain.err);
+  EXPECT_EQ(shown.out, plain.out);
+}
+
+// Ctrl-C in the middle of DST-coding a long track stops the run within a
+// moment: one line says so, the exit code is 130, and the earlier outputs
+// stay as they were with no temporary file beside them.
+TEST(OutputSafety, InterruptStopsDstCodingAtOnce) {
+  Album a;
+  a.earlier_run();
+  // Coding 20 s of six channels on one thread takes far longer than the
+  // time the stop is given.
+  dsdgen({"--channels", "6", "--seconds", "20", "--repeat-period-bytes", "65536", "--title", "Long",
+          a.in("long.dsf")});
+  const Snapshot before = snapshot(a.work);
+  const Child c = start(a.logs, {"--dst-threads", "1", "-o", a.in("disc.iso"), a.in("long.dsf")});
+  bool coding = false;
+  for (int i = 0; i < 3000 && !coding; ++i) {
+    coding = contains(read_text(c.err_path), "[DST] encode SIMD");
+    if (!coding) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(coding) << "the coding was never seen under way";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(c.pid, SIGINT);
+  const Outcome o = finish_within(c, 10);
+  EXPECT_EQ(o.code, 130) << o.err;
+  const size_t last = o.err.rfind('\n', o.err.size() - 2);
+  EXPECT_EQ(o.err.substr(last + 1),
+            "Interrupted (SIGINT): stopped before finishing; nothing was written and any earlier outputs are as "
+            "they were\n");
+  EXPECT_FALSE(contains(o.err, "frames encoded"));
+  EXPECT_EQ(changes(before, snapshot(a.work)), "");
+  EXPECT_TRUE(leftovers(a.work).empty());
 }
 
 // Two runs writing the same outputs at once never leave a mix: whatever
