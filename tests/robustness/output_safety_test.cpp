@@ -436,19 +436,26 @@ TEST(OutputSafety, SignalsLeaveTheEarlierOutputs) {
 TEST(OutputSafety, ProgressLineOnlyOnATerminal) {
   Album a;
   dsdgen({"--channels", "6", "--seconds", "1", "--repeat-period-bytes", "65536", "--title", "Six", a.in("six.dsf")});
-  const std::vector<std::string> args = a.pack("Shown", {"--dst-fast", a.in("six.dsf")});
-  const Outcome shown = run_on_terminal(a.logs, args);
-  const Outcome plain = run(a.logs, args);
-  ASSERT_EQ(plain.code, 0) << plain.err;
-  EXPECT_EQ(shown.code, 0) << shown.err;
-  for (const char* step : {"\rReading input 1 of 3", "DST encoding: ", " frames", "\rWriting the image: ",
-                           "\rHashing the image: "})
-    EXPECT_TRUE(contains(shown.err, step)) << step << "\n" << shown.err;
-  const TerminalText text = split_progress(shown.err);
-  EXPECT_FALSE(text.line_left_standing) << shown.err;
-  EXPECT_FALSE(contains(plain.err, "\r"));
-  EXPECT_EQ(text.rest, plain.err);
-  EXPECT_EQ(shown.out, plain.out);
+  const struct {
+    std::vector<std::string> args;
+    std::vector<const char*> steps;
+  } cases[] = {
+      {a.pack("Shown", {"--dst-fast", a.in("six.dsf")}),
+       {"\rReading input 1 of 3", "DST encoding: ", " frames", "\rWriting the image: "}},
+      {{"--verify", a.in("disc.iso")}, {"\rHashing the image: "}},
+  };
+  for (const auto& k : cases) {
+    const Outcome shown = run_on_terminal(a.logs, k.args);
+    const Outcome plain = run(a.logs, k.args);
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    EXPECT_EQ(shown.code, 0) << shown.err;
+    for (const char* step : k.steps) EXPECT_TRUE(contains(shown.err, step)) << step << "\n" << shown.err;
+    const TerminalText text = split_progress(shown.err);
+    EXPECT_FALSE(text.line_left_standing) << shown.err;
+    EXPECT_FALSE(contains(plain.err, "\r"));
+    EXPECT_EQ(text.rest, plain.err);
+    EXPECT_EQ(shown.out, plain.out);
+  }
 }
 
 // Ctrl-C in the middle of DST-coding a long track stops the run within a
