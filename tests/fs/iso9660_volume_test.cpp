@@ -200,7 +200,7 @@ TEST(Iso9660Volume, EmbeddedFilesFrontGapTailAndDrop) {
 }
 
 // A directory over several sectors: no record crosses a sector boundary.
-TEST(Iso9660Volume, LargeDirectories) {
+TEST(Iso9660Volume, LargeDirectoriesAndLimits) {
   ScratchDir dir;
   std::string img = dir.file("t.iso");
   std::vector<varn::IsoFileEntry> files;
@@ -220,4 +220,19 @@ TEST(Iso9660Volume, LargeDirectories) {
   EXPECT_EQ(sub[43].offset, 2048u);  // the 44th record starts the second sector
   EXPECT_EQ(sub.back().id, "TRACK255.MCH;1");
   EXPECT_EQ(sub.back().extent, 2255u);
+
+  // Trees the fixed layout cannot hold are refused.
+  std::vector<varn::IsoFileEntry> root_full, deep;
+  for (int i = 0; i < 50; ++i) root_full.push_back(data_file("F" + std::to_string(i) + ".BIN", 600, 1));
+  std::string path(200, 'A');
+  for (char c = 'B'; c <= 'J'; ++c) path.append("/").append(200, c);
+  deep.push_back(data_file(path + "/F", 600, 1));
+  const std::pair<std::vector<varn::IsoFileEntry>, std::string> refused[] = {
+      {root_full, "root directory needs 4096 bytes"}, {deep, "path table needs 2090 bytes"},
+      {{data_file(std::string(221, 'N'), 600, 1)}, "name too long"}, {{data_file("A//B", 600, 1)}, "empty component"}};
+  for (auto [tree, why] : refused) {
+    std::string err;
+    EXPECT_FALSE(write_iso(img, 700, tree, "X", {289, 510, 0}, &err)) << why;
+    EXPECT_NE(err.find(why), std::string::npos) << err;
+  }
 }

@@ -297,8 +297,11 @@ TEST(UdfVolume, NamesAndVolumeNameEncodings) {
   for (int i = 0; i < 20; ++i) many += "\xc3\xa9";
   d = varn::udf_dstring(many, 32);
   EXPECT_EQ(std::vector<uint8_t>(d.begin() + 26, d.end()), (std::vector<uint8_t>{0xE9, 0x00, 0xE9, 0, 0, 29}));
-  d = varn::udf_dstring("\xe2\x82\xac\xf0\x9f\x98\x80" "A", 32);
-  EXPECT_EQ(std::vector<uint8_t>(d.begin(), d.begin() + 7), (std::vector<uint8_t>{16, 0x20, 0xAC, 0x00, '?', 0x00, 'A'}));
+  // A stray continuation byte and a cut sequence become '?'; an overlong
+  // form of a basic-plane value is decoded.
+  d = varn::udf_dstring("\xe2\x82\xac\xf0\x9f\x98\x80\x80" "A\xf0\x80\x81\x81\xe2\x82", 32);
+  EXPECT_EQ(std::vector<uint8_t>(d.begin(), d.begin() + 13),
+            (std::vector<uint8_t>{16, 0x20, 0xAC, 0x00, '?', 0x00, '?', 0x00, 'A', 0x00, 'A', 0x00, '?'}));
 }
 
 TEST(UdfVolume, RefusesWhatCannotBeRecorded) {
@@ -310,5 +313,6 @@ TEST(UdfVolume, RefusesWhatCannotBeRecorded) {
   EXPECT_FALSE(write_udf(img, {ufile("", std::string(255, 'n'), 400, 10)}, 1000));
   EXPECT_EQ(testsupport::read_file(img), before);
   EXPECT_FALSE(write_udf(dir.file("missing.iso"), {}, 1000));
+  testsupport::capture([&] { EXPECT_FALSE(varn::write_udf_recognition(dir.file("missing.iso"), 16)); });
   EXPECT_FALSE(testsupport::file_exists(dir.file("missing.iso")));
 }

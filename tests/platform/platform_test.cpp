@@ -40,6 +40,7 @@ TEST(UniqueFile, CreatesExclusivelyAndRejectsBadPatterns) {
   char bad[] = "/tmp/no_placeholder";
   EXPECT_EQ(platform_make_unique_file(bad), -1);
   EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(platform_make_unique_file(nullptr), -1);
   char pattern[] = "/tmp/varn_unique_XXXXXX.bin";
   int fd = platform_make_unique_file(pattern);
   ASSERT_GE(fd, 0);
