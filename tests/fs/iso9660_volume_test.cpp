@@ -223,7 +223,7 @@ TEST(Iso9660Volume, LargeDirectoriesAndLimits) {
 
   // Trees the fixed layout cannot hold are refused.
   std::vector<varn::IsoFileEntry> root_full, deep;
-  for (int i = 0; i < 50; ++i) root_full.push_back(data_file("F" + std::to_string(i) + ".BIN", 600, 1));
+  for (int i = 0; i < 50; ++i) root_full.push_back(data_file(std::to_string(1000 + i) + ".BIN", 600, 1));
   std::string path(200, 'A');
   for (char c = 'B'; c <= 'J'; ++c) path.append("/").append(200, c);
   deep.push_back(data_file(path + "/F", 600, 1));
