@@ -9,6 +9,7 @@
 
 #include "audio/id3.h"
 #include "audio/input_track.h"
+#include "fs/bytes.h"
 
 namespace varn {
 
@@ -60,15 +61,5 @@ void apply_id3_texts(const Id3Tag& tag, InputTrack& track);
 
 // What a failed read leaves behind.
 void clear_failed_track(InputTrack& track);
-
-inline uint32_t get_le32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint64_t get_le64(const uint8_t* p) { return get_le32(p) | (uint64_t(get_le32(p + 4)) << 32); }
-inline uint16_t get_be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-inline uint32_t get_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-inline uint64_t get_be64(const uint8_t* p) { return (uint64_t(get_be32(p)) << 32) | get_be32(p + 4); }
 
 }  // namespace varn

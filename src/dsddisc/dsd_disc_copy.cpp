@@ -2,6 +2,7 @@
 #include "dsddisc/dsd_disc_copy.h"
 
 #include "audio/open_input_file.h"
+#include "fs/sector_io.h"
 #include "platform/cancel.h"
 #include "platform/error.h"
 #include "platform/platform.h"
@@ -12,15 +13,15 @@ namespace varn {
 namespace {
 
 constexpr size_t kCopyBlock = 4u << 20;  // 4 MiB per read
-constexpr size_t kSector = 2048;
+
 
 bool seek_sector(FILE* image, uint32_t lsn) {
-  return platform_fseek64(image, int64_t(lsn) * int64_t(kSector), SEEK_SET) == 0;
+  return platform_fseek64(image, int64_t(lsn) * int64_t(kSectorSize), SEEK_SET) == 0;
 }
 
 bool pad_sector(FILE* image, uint64_t written) {
-  static const uint8_t zeros[kSector] = {};
-  size_t pad = size_t((kSector - written % kSector) % kSector);
+  static const uint8_t zeros[kSectorSize] = {};
+  size_t pad = size_t((kSectorSize - written % kSectorSize) % kSectorSize);
   return pad == 0 || std::fwrite(zeros, 1, pad, image) == pad;
 }
 

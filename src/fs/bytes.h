@@ -1,6 +1,6 @@
-// Little helpers for laying out on-disc numbers in byte buffers: the ISO 9660
-// volume uses little-, big- and both-endian fields, the UDF volume
-// little-endian ones.
+// Little helpers for on-disc numbers in byte buffers: the ISO 9660 volume
+// uses little-, big- and both-endian fields, the UDF volume little-endian
+// ones, the SACD structures big-endian ones, the audio containers both.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,12 @@ inline void put_both32(uint8_t* p, uint32_t v) {
 inline uint32_t get_le32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
+inline uint64_t get_le64(const uint8_t* p) { return get_le32(p) | (uint64_t(get_le32(p + 4)) << 32); }
+inline uint16_t get_be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+inline uint32_t get_be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+inline uint64_t get_be64(const uint8_t* p) { return (uint64_t(get_be32(p)) << 32) | get_be32(p + 4); }
 
 // Copies at most `field` bytes of `text` and fills the rest with `fill`.
 inline void put_padded(uint8_t* p, size_t field, const std::string& text, uint8_t fill) {

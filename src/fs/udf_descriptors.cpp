@@ -5,13 +5,13 @@
 
 #include "fs/bytes.h"
 #include "fs/crc_itu.h"
+#include "fs/sector_io.h"
 #include "fs/udf_dstring.h"
 
 namespace varn {
 
 namespace {
 
-constexpr size_t kBlock = 2048;
 
 void put_dstring(uint8_t* p, const std::string& text, size_t n) {
   std::vector<uint8_t> d = udf_dstring(text, n);
@@ -69,7 +69,7 @@ void make_logical(uint8_t* d, const UdfVolumeFacts& v) {
   put_le32(d + 16, 3);
   udf_put_charspec(d + 20);
   put_dstring(d + 84, v.name, 128);
-  put_le32(d + 212, kBlock);
+  put_le32(d + 212, kSectorSize);
   udf_put_domain_id(d + 216);
   udf_put_long_ad(d + 248, 4096, v.base);
   put_le32(d + 264, 6);
@@ -149,24 +149,24 @@ void udf_put_long_ad(uint8_t* p, uint32_t length, uint32_t block) {
 }
 
 std::vector<uint8_t> udf_volume_descriptor_sequence(const UdfVolumeFacts& v, uint32_t first_lsn) {
-  std::vector<uint8_t> buf(16 * kBlock, 0);
+  std::vector<uint8_t> buf(16 * kSectorSize, 0);
   uint8_t* s = buf.data();
   make_primary(s, v);
   udf_finish_tag(s, kUdfPrimaryVd, first_lsn, 496);
-  make_impl_use(s + kBlock, v);
-  udf_finish_tag(s + kBlock, kUdfImplUseVd, first_lsn + 1, 496);
-  make_partition(s + 2 * kBlock, v);
-  udf_finish_tag(s + 2 * kBlock, kUdfPartitionDesc, first_lsn + 2, 496);
-  make_logical(s + 3 * kBlock, v);
-  udf_finish_tag(s + 3 * kBlock, kUdfLogicalVd, first_lsn + 3, 496);
-  make_unallocated(s + 4 * kBlock);
-  udf_finish_tag(s + 4 * kBlock, kUdfUnallocatedSpace, first_lsn + 4, 8);
-  udf_finish_tag(s + 5 * kBlock, kUdfTerminating, first_lsn + 5, 496);
+  make_impl_use(s + kSectorSize, v);
+  udf_finish_tag(s + kSectorSize, kUdfImplUseVd, first_lsn + 1, 496);
+  make_partition(s + 2 * kSectorSize, v);
+  udf_finish_tag(s + 2 * kSectorSize, kUdfPartitionDesc, first_lsn + 2, 496);
+  make_logical(s + 3 * kSectorSize, v);
+  udf_finish_tag(s + 3 * kSectorSize, kUdfLogicalVd, first_lsn + 3, 496);
+  make_unallocated(s + 4 * kSectorSize);
+  udf_finish_tag(s + 4 * kSectorSize, kUdfUnallocatedSpace, first_lsn + 4, 8);
+  udf_finish_tag(s + 5 * kSectorSize, kUdfTerminating, first_lsn + 5, 496);
   return buf;
 }
 
 void udf_make_integrity(uint8_t* d, const UdfVolumeFacts& v, uint32_t lsn) {
-  std::memset(d, 0, kBlock);
+  std::memset(d, 0, kSectorSize);
   udf_put_timestamp(d + 16, v.time);
   put_le32(d + 28, 1);  // close
   put_extent_ad(d + 32, 0, 0);
@@ -186,19 +186,19 @@ void udf_make_integrity(uint8_t* d, const UdfVolumeFacts& v, uint32_t lsn) {
 }
 
 void udf_make_terminating(uint8_t* d, uint32_t location) {
-  std::memset(d, 0, kBlock);
+  std::memset(d, 0, kSectorSize);
   udf_finish_tag(d, kUdfTerminating, location, 496);
 }
 
 void udf_make_anchor(uint8_t* d, uint32_t lsn) {
-  std::memset(d, 0, kBlock);
+  std::memset(d, 0, kSectorSize);
   put_extent_ad(d + 16, 32768, 32);
   put_extent_ad(d + 24, 32768, 48);
   udf_finish_tag(d, kUdfAnchor, lsn, 496);
 }
 
 void udf_make_file_set(uint8_t* d, const UdfVolumeFacts& v) {
-  std::memset(d, 0, kBlock);
+  std::memset(d, 0, kSectorSize);
   udf_put_timestamp(d + 16, v.time);
   put_le16(d + 28, 3);
   put_le16(d + 30, 3);
@@ -225,7 +225,7 @@ std::vector<UdfShortAd> udf_split_extent(uint64_t length, uint32_t first_block) 
     ad.position = uint32_t(block);
     out.push_back(ad);
     left -= ad.length;
-    block += kUdfMaxExtentBytes / kBlock;
+    block += kUdfMaxExtentBytes / kSectorSize;
   } while (left > 0);
   return out;
 }
@@ -247,7 +247,7 @@ void put_impl_attribute(uint8_t* p, uint32_t length, uint32_t use_length, const 
 
 void udf_make_file_entry(uint8_t* d, const UdfFileEntryFields& fe, const CivilTime& t,
                          uint32_t location) {
-  std::memset(d, 0, kBlock);
+  std::memset(d, 0, kSectorSize);
   // ICB tag
   put_le32(d + 16, 0);
   put_le16(d + 20, 4);
@@ -260,7 +260,7 @@ void udf_make_file_entry(uint8_t* d, const UdfFileEntryFields& fe, const CivilTi
   put_le32(d + 44, fe.directory ? 0x14A5 : 0x1084);
   put_le16(d + 48, fe.link_count);
   put_le64(d + 56, fe.information_length);
-  put_le64(d + 64, (fe.information_length + kBlock - 1) / kBlock);
+  put_le64(d + 64, (fe.information_length + kSectorSize - 1) / kSectorSize);
   udf_put_timestamp(d + 72, t);
   udf_put_timestamp(d + 84, t);
   udf_put_timestamp(d + 96, t);
@@ -294,7 +294,7 @@ uint32_t udf_fid_length(const std::string& name) {
 
 void udf_append_fid(std::vector<uint8_t>& data, uint8_t characteristics, const std::string& name,
                     uint32_t icb_block, uint32_t data_block) {
-  uint32_t location = data_block + uint32_t(data.size() / kBlock);
+  uint32_t location = data_block + uint32_t(data.size() / kSectorSize);
   const std::vector<uint8_t> id = name.empty() ? std::vector<uint8_t>() : udf_identifier(name);
   const size_t id_len = id.size();
   uint32_t len = udf_fid_length(name);

@@ -75,7 +75,7 @@ std::vector<uint8_t> build_track_text_block(const std::vector<InputTrack>& track
     block.push_back(0);
     if (block.size() % 2) block.push_back(0);
   }
-  block.resize((block.size() + kSectorBytes - 1) / kSectorBytes * kSectorBytes, 0);
+  block.resize((block.size() + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
   return block;
 }
 
@@ -99,7 +99,7 @@ std::vector<uint8_t> build_isrc_list(const std::map<int32_t, std::string>& isrc_
 AreaTocShape area_toc_shape(const std::vector<uint8_t>& text_block,
                             const std::vector<uint8_t>& isrc_list) {
   AreaTocShape shape;
-  shape.text_sectors = uint32_t(text_block.size() / kSectorBytes);
+  shape.text_sectors = uint32_t(text_block.size() / kSectorSize);
   if (shape.text_sectors == 0) shape.text_sectors = 1;
   shape.block_sectors = 5 + shape.text_sectors;
   if (shape.text_sectors > 1) {
@@ -111,7 +111,7 @@ AreaTocShape area_toc_shape(const std::vector<uint8_t>& text_block,
     return shape;
   }
   bool second_used = false;
-  for (size_t i = kSectorBytes; i < isrc_list.size(); ++i)
+  for (size_t i = kSectorSize; i < isrc_list.size(); ++i)
     if (isrc_list[i]) second_used = true;
   shape.reserved = second_used ? 6 : 5;
   return shape;
@@ -151,9 +151,9 @@ Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, const AreaTo
   p[89] = 'n';
   p[90] = charset;
   // Byte offsets of the lists from the TOC sector.
-  put_be16(p + 128, shape.text_at * kSectorBytes);
-  put_be16(p + 130, shape.trl1_at * kSectorBytes);
-  put_be16(p + 132, shape.trl2_at * kSectorBytes);
+  put_be16(p + 128, shape.text_at * kSectorSize);
+  put_be16(p + 130, shape.trl1_at * kSectorSize);
+  put_be16(p + 132, shape.trl2_at * kSectorSize);
   return s;
 }
 
@@ -192,12 +192,12 @@ AreaTocBlock build_area_toc_block(const DiscLayout& layout, bool multichannel, u
       build_isrc_list(layout.album->isrcs, area.tracks, sacd_genre_code(layout.album->genre));
   AreaTocBlock block;
   block.shape = area_toc_shape(text, isrc);
-  block.bytes.assign(size_t(block.shape.block_sectors) * kSectorBytes, 0);
+  block.bytes.assign(size_t(block.shape.block_sectors) * kSectorSize, 0);
   const Sector toc = build_area_toc_sector(area, charset, block.shape);
   const Sector trl1 = build_track_list1(area);
   const Sector trl2 = build_track_list2(area);
   auto put = [&block](uint32_t at, const uint8_t* bytes, size_t n) {
-    std::memcpy(block.bytes.data() + size_t(at) * kSectorBytes, bytes, n);
+    std::memcpy(block.bytes.data() + size_t(at) * kSectorSize, bytes, n);
   };
   put(0, toc.data(), toc.size());
   put(block.shape.text_at, text.data(), text.size());

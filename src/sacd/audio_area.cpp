@@ -115,7 +115,7 @@ std::vector<uint8_t> pack_plain_dsd(const uint8_t* data, size_t length, uint32_t
   SectorSink sink;
   sink.memory = &out;
   sink.capacity = 64;
-  out.reserve(size_t(plain_stream_sectors(total) * kSectorBytes));
+  out.reserve(size_t(plain_stream_sectors(total) * kSectorSize));
   pack_plain_stream(sink, data, length, total, 0x69, frame, first_frame);
   sink_flush(sink);
   return out;

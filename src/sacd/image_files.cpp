@@ -10,11 +10,10 @@ namespace varn {
 
 namespace {
 
-constexpr uint32_t kSector = kSectorBytes;
 constexpr uint32_t kFrontGapFirst = 289;
 constexpr uint32_t kFrontGapLimit = 510;
 
-uint64_t sectors_of(uint64_t bytes) { return (bytes + kSector - 1) / kSector; }
+uint64_t sectors_of(uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
 
 IsoFileEntry placed(const std::string& path, uint32_t lsn, uint64_t size) {
   IsoFileEntry e;
@@ -43,10 +42,10 @@ void add_area(const DiscLayout& l, bool mch, std::vector<IsoFileEntry>& files) {
   const uint32_t start = area_start_lsn(l, mch);
   char name[64];
   std::snprintf(name, sizeof name, "%s/2C_TAREA.%s", kAudioDirectory, ext);
-  files.push_back(placed(name, start, uint64_t(plan.total_sectors) * kSector));
+  files.push_back(placed(name, start, uint64_t(plan.total_sectors) * kSectorSize));
   for (size_t i = 0; i < plan.track_start.size(); ++i)
     files.push_back(placed(track_path(unsigned(i + 1), ext),
-                           start + plan.track_start[i], uint64_t(plan.track_sectors[i]) * kSector));
+                           start + plan.track_start[i], uint64_t(plan.track_sectors[i]) * kSectorSize));
 }
 
 }  // namespace
@@ -69,13 +68,13 @@ std::vector<IsoFileEntry> sacd_image_files(const DiscLayout& l, const CoverFile*
   for (int copy = 1; copy <= 3; ++copy) {
     char name[32];
     std::snprintf(name, sizeof name, "MASTER%d.TOC", copy);
-    files.push_back(placed(name, l.master_toc_lsn + 10 * uint32_t(copy - 1), 10 * kSector));
+    files.push_back(placed(name, l.master_toc_lsn + 10 * uint32_t(copy - 1), 10 * kSectorSize));
   }
   const bool two = area_exists(l, false);
   const bool mch = area_exists(l, true);
   if (two) {
     files.push_back(placed(area_toc_path(1), area_toc_lsn(l, false),
-                           uint64_t(area_toc_sectors(l, false)) * kSector));
+                           uint64_t(area_toc_sectors(l, false)) * kSectorSize));
     add_area(l, false, files);
   }
   // The second Area TOC file always exists; without a multichannel area it
@@ -83,7 +82,7 @@ std::vector<IsoFileEntry> sacd_image_files(const DiscLayout& l, const CoverFile*
   // reserves, which grows with the track text.
   if (mch || two) {
     files.push_back(placed(area_toc_path(2), area_toc_lsn(l, mch),
-                           uint64_t(area_toc_sectors(l, mch)) * kSector));
+                           uint64_t(area_toc_sectors(l, mch)) * kSectorSize));
   }
   add_area(l, true, files);
   return files;
@@ -106,7 +105,7 @@ SacdPlacement sacd_placement(const DiscLayout& l, const std::vector<IsoFileEntry
     if (e.lsn != 0) tail = std::max(tail, uint64_t(e.lsn) + sectors_of(e.size));
   }
   uint64_t volume = minimum;
-  if (embedded > uint64_t(gap_end - kFrontGapFirst) * kSector)
+  if (embedded > uint64_t(gap_end - kFrontGapFirst) * kSectorSize)
     volume = std::max(minimum, sectors_of(embedded) + 16 + tail);
   p.window.gap_first = kFrontGapFirst;
   p.window.gap_end = gap_end;

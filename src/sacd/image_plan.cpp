@@ -70,7 +70,7 @@ struct Planner {
     if (!add_extent(plan.map, e, &clash)) fail("puts " + clash);
   }
   void structure(uint32_t lsn, std::vector<uint8_t> bytes, std::string name) {
-    const uint32_t count = uint32_t(bytes.size() / kSectorBytes);
+    const uint32_t count = uint32_t(bytes.size() / kSectorSize);
     add({lsn, count, name, kPartStructure, uint32_t(plan.structures.size())});
     plan.structures.push_back({lsn, std::move(bytes), std::move(name)});
   }
@@ -120,7 +120,7 @@ bool plan_sacd_image(const DiscLayout& l, const std::vector<IsoFileEntry>& files
                mch ? "multichannel" : "2ch", block.shape.reserved, reserved);
       return false;
     }
-    block.bytes.resize(size_t(reserved) * kSectorBytes);
+    block.bytes.resize(size_t(reserved) * kSectorSize);
     p.structure(area_toc_lsn(l, mch), std::move(block.bytes), mch ? "multichannel Area TOC" : "stereo Area TOC");
   }
   if (!plan_audio_extents(l, plan)) p.fail("puts the audio areas over other structures");
@@ -158,10 +158,10 @@ bool plan_sacd_image(const DiscLayout& l, const std::vector<IsoFileEntry>& files
     const auto under = std::find_if(v.begin(), v.end(), [&r](const Extent& e) {
       return e.kind == kPartRunOut && e.first == r.lsn;
     });
-    if (under != v.end() && r.bytes.size() == kSectorBytes) {
+    if (under != v.end() && r.bytes.size() == kSectorSize) {
       v.erase(under);
       std::memcpy(r.bytes.data() + kUdfAnchorBytes, run_out.data() + kUdfAnchorBytes,
-                  kSectorBytes - kUdfAnchorBytes);
+                  kSectorSize - kUdfAnchorBytes);
     }
     p.structure(r.lsn, std::move(r.bytes), r.name);
   }

@@ -34,19 +34,19 @@ uint64_t area_sectors(const DiscLayout& l, bool mch) {
 uint64_t sacd_part_bytes(const DiscLayout& l) {
   // Two run-out sectors and the 64 sectors the volumes keep behind the audio.
   const uint64_t sectors = uint64_t(l.audio_start_lsn) + area_sectors(l, false) + area_sectors(l, true) + 66;
-  return sectors * kSectorBytes;
+  return sectors * kSectorSize;
 }
 
 uint64_t planned_image_bytes(const DiscLayout& l, const std::vector<IsoFileEntry>& files,
                              const SacdPlacement& placement) {
   uint64_t last_end = 0;
   for (const IsoFileEntry& e : files)
-    if (e.content.empty()) last_end = std::max(last_end, uint64_t(e.lsn) + (e.size + kSectorBytes - 1) / kSectorBytes);
+    if (e.content.empty()) last_end = std::max(last_end, uint64_t(e.lsn) + (e.size + kSectorSize - 1) / kSectorSize);
   // The UDF volume keeps at least 256 blocks behind the file data for its
   // metadata (one per file and folder beyond that) and its last anchor.
   const uint64_t udf_end = last_end + 1 + 256 + files.size() + 8;
-  const uint64_t sectors = std::max({uint64_t(placement.volume_sectors), udf_end, sacd_part_bytes(l) / kSectorBytes});
-  return sectors * kSectorBytes;
+  const uint64_t sectors = std::max({uint64_t(placement.volume_sectors), udf_end, sacd_part_bytes(l) / kSectorSize});
+  return sectors * kSectorSize;
 }
 
 }  // namespace varn

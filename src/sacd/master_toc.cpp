@@ -152,7 +152,7 @@ Sector build_master_text(const DiscLayout& l, uint8_t charset) {
   for (const TextSlot& slot : text_slots(t)) {
     if (slot.text->empty()) continue;
     std::string bytes = encode_text_as(charset, *slot.text);
-    const size_t room = kSectorBytes - pos;  // terminator included
+    const size_t room = kSectorSize - pos;  // terminator included
     if (room < 2) continue;
     if (bytes.size() + 1 > room) bytes = cut_encoded(charset, bytes, room - 1);
     if (bytes.empty()) continue;
@@ -205,7 +205,7 @@ Sector build_manufacturer(const DiscLayout& l) {
   Sector s{};
   std::memcpy(s.data(), "SACD_Man", 8);
   const std::string text = manufacturer_text(l);
-  const size_t n = text.size() < kSectorBytes - 8 ? text.size() : kSectorBytes - 8;
+  const size_t n = text.size() < kSectorSize - 8 ? text.size() : kSectorSize - 8;
   std::memcpy(s.data() + 8, text.data(), n);
   return s;
 }

@@ -7,21 +7,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "fs/bytes.h"
+#include "fs/sector_io.h"
+
 namespace varn {
 
-constexpr uint32_t kSectorBytes = 2048;
-using Sector = std::array<uint8_t, kSectorBytes>;
-
-inline void put_be16(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
-}
-inline void put_be32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
+using Sector = std::array<uint8_t, kSectorSize>;
 
 // Time code of a frame count (75 frames a second): minutes, seconds, frames.
 inline void put_time_code(uint8_t* p, uint64_t frames) {

@@ -305,7 +305,7 @@ std::vector<uint8_t> dump_master_toc(const DiscLayout& l, const CivilTime& today
 }
 
 std::vector<uint8_t> dump_area_toc(const DiscLayout& l, bool multichannel) {
-  std::vector<uint8_t> s(kSectorBytes, 0);
+  std::vector<uint8_t> s(kSectorSize, 0);
   const AreaDesc area = describe_area(l, multichannel);
   uint8_t* p = s.data();
   std::memcpy(p, multichannel ? "MULCHTOC" : "TWOCHTOC", 8);
@@ -326,7 +326,7 @@ std::vector<uint8_t> dump_area_toc(const DiscLayout& l, bool multichannel) {
 }
 
 std::vector<uint8_t> dump_master_text(const std::vector<InputTrack>& tracks) {
-  std::vector<uint8_t> s(kSectorBytes, 0);
+  std::vector<uint8_t> s(kSectorSize, 0);
   std::memcpy(s.data(), "SACDText", 8);
   auto ascii = [](std::string t) {
     for (char& c : t)
@@ -338,7 +338,7 @@ std::vector<uint8_t> dump_master_text(const std::vector<InputTrack>& tracks) {
   // Both texts stay inside the sector: the title takes at most half of it.
   if (title.size() > 999) title.resize(999);
   const size_t artist_pos = 48 + title.size() + 1;
-  if (artist.size() > kSectorBytes - artist_pos - 1) artist.resize(kSectorBytes - artist_pos - 1);
+  if (artist.size() > kSectorSize - artist_pos - 1) artist.resize(kSectorSize - artist_pos - 1);
   put_be16(s.data() + 16, 48);
   put_be16(s.data() + 32, 48);
   put_be16(s.data() + 18, uint32_t(artist_pos));
