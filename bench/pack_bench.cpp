@@ -2,8 +2,10 @@
 // `cat` of its inputs to one file: wall time and the peak resident set of
 // the packer for one track and for several tracks of the same length; then
 // the peak resident set of DST-coding 10 s and 30 s of 6-channel audio.
-//   pack_bench [DIR] [TRACK_MIB] [TRACKS]
-// Defaults: /tmp, 85 MiB, 4 tracks; VARN_BENCH_PROGRAM names another build
+//   pack_bench [DIR] [TRACK_MIB] [TRACKS] [DISC_GIB]
+// Defaults: /tmp, 85 MiB, 4 tracks, no disc; with DISC_GIB a plain disc of
+// that many GiB (stereo and 6-channel tracks) is packed as well, reporting
+// its peak RSS and MB/s. VARN_BENCH_PROGRAM names another build
 // of the console program to measure (a baseline). The inputs are read once
 // before timing, so both sides run with the page cache warm.
 #include <sys/resource.h>
@@ -133,8 +135,38 @@ int main(int argc, char** argv) {
                 coded[k].seconds, coded[k].peak_kib, coded[k].status);
   }
   std::printf("peak RSS 30 s - 10 s of 6-channel DST: %ld KiB\n", coded[1].peak_kib - coded[0].peak_kib);
+
+  // A whole disc of plain audio: two stereo tracks of 512 MiB, then
+  // 6-channel tracks of 1 GiB up to the size asked for.
+  const uint64_t disc_gib = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 0;
+  int disc_status = 0;
+  if (disc_gib > 0) {
+    std::vector<std::string> disc = {program, "-o", dir + "/disc.iso", "--album", "Disc", "--no-encode",
+                                     "--no-manifest"};
+    uint64_t total = 0;
+    for (int k = 0; total < (disc_gib << 30); ++k) {
+      dsdgen::SignalOptions big;
+      big.channels = k < 2 ? 2 : 6;
+      const uint64_t bytes = k < 2 ? (512ull << 20) : (1ull << 30);
+      big.samples = bytes / big.channels * 8;
+      big.seed = uint32_t(k + 1);
+      const std::string path = dir + "/disc" + std::to_string(k) + ".dsf";
+      if (!dsdgen::write_dsf(path, big.channels, big.sample_rate, dsdgen::generate_repeated(big, 1 << 20), {}))
+        return 1;
+      disc.push_back(path);
+      total += bytes;
+    }
+    const Outcome d = run(disc);  // the inputs were just written: page cache warm
+    std::error_code ec;
+    const double image_mb = double(std::filesystem::file_size(dir + "/disc.iso", ec)) / 1e6;
+    std::printf("pack a %.2f GB plain disc (2 stereo + %zu 6-channel tracks): %.2f s = %.0f MB/s, peak RSS %ld KiB "
+                "(exit %d)\n",
+                image_mb / 1e3, disc.size() - 9, d.seconds, image_mb / d.seconds, d.peak_kib, d.status);
+    disc_status = d.status;
+  }
   std::filesystem::remove_all(dir);
-  return p1.status == 0 && pn.status == 0 && pm.status == 0 && coded[0].status == 0 && coded[1].status == 0
+  return p1.status == 0 && pn.status == 0 && pm.status == 0 && coded[0].status == 0 && coded[1].status == 0 &&
+                 disc_status == 0
              ? 0
              : 1;
 }
