@@ -120,6 +120,10 @@ RunResult run_varntessel(const std::vector<std::string>& args, const std::vector
   return run_program(VARN_TEST_VARNTESSEL, args, env);
 }
 
+bool dsdgen(const std::vector<std::string>& args) {
+  return run_program(VARN_TEST_DSDGEN, args).exit_code == 0;
+}
+
 RunResult run_shell(const std::string& command_line) {
   return run_program("/bin/sh", {"-c", command_line});
 }

@@ -34,6 +34,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 RunResult run_varntessel(const std::vector<std::string>& args,
                          const std::vector<std::string>& env = {});
 
+// Runs dsdgen with `args`, the last one the file it writes; true on success.
+bool dsdgen(const std::vector<std::string>& args);
+
 // Runs a shell command line and captures its streams.
 RunResult run_shell(const std::string& command_line);
 
