@@ -109,21 +109,15 @@ Stats residual_table(const std::vector<std::vector<int>>& s, const std::vector<i
   return st;
 }
 
-struct EncoderScope {
-  explicit EncoderScope(int channels, int order) { ok = varn::Init(channels, 64, 44100, order); }
-  ~EncoderScope() { varn::dst_encoder_close(); }
-  bool ok = false;
-};
-
 // `overhead` bounds the coded length relative to the entropy: the 12-bit
 // coder loses most where nearly every probability is the smallest one.
 void check_frame(SignalKind kind, int channels, int order, int sharing, double overhead = 0.002) {
   SCOPED_TRACE("kind " + std::to_string(static_cast<int>(kind)) + " channels " + std::to_string(channels) +
                " order " + std::to_string(order) + " sharing " + std::to_string(sharing));
   const std::vector<uint8_t> audio = dsttest::signal(kind, channels, 2822400, 1, 5);
-  EncoderScope enc(channels, order);
-  ASSERT_TRUE(enc.ok);
+  ASSERT_TRUE(varn::Init(channels, 64, 44100, order));
   const std::vector<uint8_t> frame = dsttest::encode_one(audio.data(), audio.size(), sharing);
+  varn::dst_encoder_close();
   ASSERT_FALSE(frame.empty());
   ASSERT_TRUE(frame[0] & 0x80) << "a music frame is coded";
   varn::DstFrameHeader h;
@@ -154,9 +148,6 @@ void check_frame(SignalKind kind, int channels, int order, int sharing, double o
     }
     EXPECT_LE(off, 1);
     EXPECT_EQ(largest, 255);
-    if (f == 0) {
-      EXPECT_EQ(got[0] & 1, 1);
-    }
 
     const Stats st = residual_table(s, chans, got);
     ASSERT_EQ(h.table_length[static_cast<size_t>(f)], 64);
@@ -171,18 +162,11 @@ void check_frame(SignalKind kind, int channels, int order, int sharing, double o
   EXPECT_GE(coded, entropy * 0.998 - 8);
 }
 
-TEST(DstDesign, MusicFramesCarryTheirOwnFiltersAndTables) {
+TEST(DstDesign, FramesCarryTheirOwnFiltersAndTables) {
   check_frame(SignalKind::Music, 2, 128, 1);
-  check_frame(SignalKind::Music, 2, 128, 2);
-  check_frame(SignalKind::Music, 2, 32, 1);
+  check_frame(SignalKind::Music, 2, 32, 2);
   check_frame(SignalKind::Music, 3, 64, 2);  // filter 0 holds channels 0 and 2
-}
-
-TEST(DstDesign, EarlyStoppedOrderOfTheIdlePattern) {
-  check_frame(SignalKind::Silence, 2, 128, 1, 0.006);
-}
-
-TEST(DstDesign, TonalAndBroadbandMaterial) {
+  check_frame(SignalKind::Silence, 2, 128, 1, 0.006);  // the idle pattern stops the order early
   check_frame(SignalKind::Tone, 2, 128, 2);
   check_frame(SignalKind::Noise, 2, 128, 1);
 }

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "dst/dst_arith.h"
+#include "dst/dst_decoder.h"
 
 namespace dsttest {
 
@@ -103,8 +105,8 @@ inline void put_mapping(BitSink& s, const MapSpec& map, const FrameSpec& f) {
   }
 }
 
-inline void put_values(BitSink& s, const std::vector<int>& v, int method, unsigned rice, int bits, bool is_signed,
-                       int offset, const int pred[3][3]) {
+inline void put_values(BitSink& s, const std::vector<int>& v, int method, unsigned rice, int bits, int offset,
+                       const int pred[3][3]) {
   if (method < 0) {
     s.put(0, 1);
     for (int x : v) s.put(static_cast<uint32_t>(x - offset) & ((1u << bits) - 1), bits);
@@ -124,7 +126,6 @@ inline void put_values(BitSink& s, const std::vector<int>& v, int method, unsign
     const int r = x >= 0 ? v[k] + (x + 4) / 8 : v[k] - (-x + 3) / 8;
     put_rice(s, r, rice);
   }
-  (void)is_signed;
 }
 
 // Segment number of position n for a channel with the given lengths (bits).
@@ -152,11 +153,11 @@ inline std::vector<uint8_t> write_frame(const FrameSpec& f, const uint8_t* audio
   for (int c = 0; c < f.channels; ++c) s.put(static_cast<uint32_t>(f.half_prob[static_cast<size_t>(c)]), 1);
   for (size_t i = 0; i < f.coefs.size(); ++i) {
     s.put(static_cast<uint32_t>(f.coefs[i].size() - 1), 7);
-    put_values(s, f.coefs[i], f.coef_method[i], f.coef_rice[i], 9, true, 0, kFilterPred);
+    put_values(s, f.coefs[i], f.coef_method[i], f.coef_rice[i], 9, 0, kFilterPred);
   }
   for (size_t i = 0; i < f.tables.size(); ++i) {
     s.put(static_cast<uint32_t>(f.tables[i].size() - 1), 6);
-    if (f.tables[i].size() != 1) put_values(s, f.tables[i], f.table_method[i], f.table_rice[i], 7, false, 1, kTablePred);
+    if (f.tables[i].size() != 1) put_values(s, f.tables[i], f.table_method[i], f.table_rice[i], 7, 1, kTablePred);
   }
   const size_t header_bits = s.pos;
 
@@ -224,6 +225,21 @@ inline FrameSpec simple_spec(int channels, size_t bc, const std::vector<unsigned
   f.table_method.assign(tables.size(), -1);
   f.table_rice.assign(tables.size(), 0);
   return f;
+}
+
+// The spec of a frame our encoder wrote: its filters, tables and mapping,
+// one segment per channel, plain forms.
+inline FrameSpec spec_of(const std::vector<uint8_t>& frame, int channels, size_t bc) {
+  varn::DstFrameHeader h;
+  std::string err;
+  if (!varn::dst_parse_frame_header(frame.data(), frame.size(), channels, bc, h, err) || !h.dst_coded) return {};
+  std::vector<std::vector<int>> coefs, tables;
+  std::vector<unsigned> map;
+  for (size_t i = 0; i < h.filter_order.size(); ++i) coefs.emplace_back(h.coef[i].begin(), h.coef[i].begin() + h.filter_order[i]);
+  for (size_t i = 0; i < h.table_length.size(); ++i)
+    tables.emplace_back(h.table_entry[i].begin(), h.table_entry[i].begin() + h.table_length[i]);
+  for (int c = 0; c < channels; ++c) map.push_back(h.filter_seg.table[static_cast<size_t>(c)][0]);
+  return simple_spec(channels, bc, map, coefs, tables);
 }
 
 }  // namespace dsttest
