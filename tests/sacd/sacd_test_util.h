@@ -1,9 +1,7 @@
 // Helpers of the SACD structure tests: track records built in the test,
-// a reader of audio sectors that takes headers and packets apart, and
-// stdout/stderr capture around in-process stages.
+// a reader of audio sectors that takes headers and packets apart, a plan of
+// both areas, and a structure written into a file.
 #pragma once
-
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -13,7 +11,11 @@
 
 #include "audio/input_track.h"
 #include "dsdgen/dsdgen.h"
+#include "sacd/area_toc.h"
 #include "sacd/disc_layout.h"
+#include "sacd/layout.h"
+#include "support/capture.h"
+#include "support/test_support.h"
 
 namespace sacdtest {
 
@@ -148,35 +150,30 @@ inline Reassembly reassemble(const uint8_t* sectors, size_t count) {
   return r;
 }
 
-// Captures what a piece of code prints to stdout and stderr.
-struct Capture {
-  std::string out, err;
-};
+// A layout of both areas as the planner makes it, over `tracks` and
+// `album` (which must outlive it); each Area TOC block as large as it needs.
+inline varn::DiscLayout plan(std::vector<varn::InputTrack>& tracks, const varn::Album* album = &varn::kNoAlbum) {
+  varn::DiscLayout l;
+  l.tracks = &tracks;
+  l.album = album;
+  std::vector<uint64_t> area[2];
+  for (size_t i = 0; i < tracks.size(); ++i) area[tracks[i].channels != 2].push_back(i);
+  l.stereo = varn::plan_area(tracks, area[0]);
+  l.multi = varn::plan_area(tracks, area[1]);
+  uint32_t reserve[2];
+  for (int m = 0; m < 2; ++m)
+    reserve[m] = varn::area_toc_shape(tracks, varn::area_track_positions(tracks, m == 1), album->isrcs, 0).reserved;
+  varn::place_fixed_positions(l, reserve[0], reserve[1]);
+  return l;
+}
+
+// Writes what `write` puts into a new file and returns the file's bytes.
 template <typename F>
-Capture capture_output(F&& f) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  FILE* o = std::tmpfile();
-  FILE* e = std::tmpfile();
-  const int saved_out = dup(1), saved_err = dup(2);
-  dup2(fileno(o), 1);
-  dup2(fileno(e), 2);
-  f();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  dup2(saved_out, 1);
-  dup2(saved_err, 2);
-  close(saved_out);
-  close(saved_err);
-  Capture c;
-  for (auto [file, dst] : {std::pair{o, &c.out}, std::pair{e, &c.err}}) {
-    std::rewind(file);
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0) dst->append(buf, n);
-    std::fclose(file);
-  }
-  return c;
+std::vector<uint8_t> write_image(const std::string& path, F&& write) {
+  FILE* f = std::fopen(path.c_str(), "w+b");
+  write(f);
+  std::fclose(f);
+  return testsupport::read_file(path);
 }
 
 }  // namespace sacdtest
