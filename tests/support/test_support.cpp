@@ -159,4 +159,30 @@ bool file_exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+Snapshot snapshot(const std::string& dir) {
+  Snapshot s;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    struct stat st {};
+    lstat(e.path().c_str(), &st);
+    // A folder changes only through its entries.
+    s[e.path().string().substr(dir.size())] =
+        S_ISDIR(st.st_mode) ? "folder"
+                            : std::to_string(st.st_mode & S_IFMT) + " " + std::to_string(st.st_size) + "@" +
+                                  std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+  }
+  return s;
+}
+
+std::string changes(const Snapshot& before, const Snapshot& after) {
+  std::string out;
+  for (const auto& [name, state] : before) {
+    const auto it = after.find(name);
+    if (it == after.end()) out += " removed " + name;
+    else if (it->second != state) out += " changed " + name;
+  }
+  for (const auto& [name, state] : after)
+    if (!before.count(name)) out += " added " + name;
+  return out;
+}
+
 }  // namespace testsupport

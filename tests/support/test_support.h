@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,14 @@ std::string read_text(const std::string& path);
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes);
 void write_text(const std::string& path, const std::string& text);
 bool file_exists(const std::string& path);
+
+// Every entry below a folder, by its name relative to the folder: type,
+// size and modification time. Equal snapshots mean that nothing was added,
+// removed or written.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot snapshot(const std::string& dir);
+// The entries that differ between two snapshots ("" when none).
+std::string changes(const Snapshot& before, const Snapshot& after);
 
 // Big- and little-endian readers for byte checks.
 inline uint32_t be32(const uint8_t* p) {
