@@ -12,7 +12,6 @@
 using namespace varn;
 using sacdtest::dst_track;
 using sacdtest::pattern_track;
-using sacdtest::plain_track;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
@@ -30,7 +29,7 @@ Bytes head(const Bytes& s, size_t sector, size_t n) { return Bytes(s.begin() + l
 }  // namespace
 
 TEST(PlainSectors, ByteExact) {
-  const InputTrack t = plain_track(2, 2822400, 3);
+  const InputTrack t = pattern_track(2, 2822400, 3);
   const Bytes s = pack_plain_dsd(t.audio.data(), t.audio.size(), 2, 64, 0, 44100);
   ASSERT_EQ(s.size(), 14u * 2048);
   const uint8_t headers[14] = {0x44, 0x40, 0x40, 0x40, 0x64, 0x40, 0x40, 0x40, 0x40, 0x64, 0x40, 0x40, 0x40, 0x40};
@@ -147,8 +146,8 @@ TEST(DstSectors, RandomSequencesReassemble) {
 }
 
 TEST(AudioWriter, BothAreasWithPauseAndRunOut) {
-  std::vector<InputTrack> tracks = {plain_track(2, 2822400, 4, 1), dst_track(6, 2822400, {5000, 3000, 200, 9000}),
-                                    plain_track(2, 2822400, 3, 2), dst_track(6, 2822400, {4086, 100})};
+  std::vector<InputTrack> tracks = {pattern_track(2, 2822400, 4), dst_track(6, 2822400, {5000, 3000, 200, 9000}),
+                                    pattern_track(2, 2822400, 3), dst_track(6, 2822400, {4086, 100})};
   tracks[2].pause_frames = 2;  // 2 x 9408 bytes: 10 sectors
   DiscLayout l = sacdtest::plan(tracks);
   EXPECT_EQ(l.stereo.track_sectors, (std::vector<uint32_t>{19, 14}));

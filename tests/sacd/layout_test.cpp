@@ -8,11 +8,10 @@
 using namespace varn;
 using sacdtest::dst_track;
 using sacdtest::pattern_track;
-using sacdtest::plain_track;
 
 TEST(PlainPlan, FramesSectorsAndPauses) {
-  std::vector<InputTrack> tracks = {plain_track(2, 2822400, 75), plain_track(2, 2822400, 75),
-                                    plain_track(2, 2822400, 3)};
+  std::vector<InputTrack> tracks = {pattern_track(2, 2822400, 75), pattern_track(2, 2822400, 75),
+                                    pattern_track(2, 2822400, 3)};
   tracks[0].pause_frames = 150;  // first track: never a pause
   tracks[1].pause_frames = 150;  // 150 x 9408 / 2016 = 700 sectors
   tracks[2].pause_frames = 0;
@@ -27,12 +26,12 @@ TEST(PlainPlan, FramesSectorsAndPauses) {
   } cases[] = {{2, 2822400, 75, 350}, {2, 5644800, 10, 94}, {2, 11289600, 1, 19}, {2, 3072000, 10, 51},
                {6, 2822400, 10, 140}, {5, 2822400, 3, 35},  {5, 11289600, 3, 140}, {6, 6144000, 2, 61}};
   for (const Case& c : cases) {
-    const AreaPlan q = plan_area({plain_track(c.channels, c.rate, c.frames)}, {0});
+    const AreaPlan q = plan_area({pattern_track(c.channels, c.rate, c.frames)}, {0});
     EXPECT_EQ(q.track_frames[0], c.frames) << c.channels << "ch " << c.rate;
     EXPECT_EQ(q.track_sectors[0], c.sectors) << c.channels << "ch " << c.rate;
   }
   // A partial last frame is padded to a whole one.
-  InputTrack part = plain_track(2, 2822400, 3);
+  InputTrack part = pattern_track(2, 2822400, 3);
   part.audio.resize(9408 * 2 + 100);
   EXPECT_EQ(plan_area({part}, {0}).track_sectors[0], 14u);
 }
@@ -69,8 +68,8 @@ TEST(DstPlan, CarryRule) {
 }
 
 TEST(Layout, FixedPositionsAndGrownBlocks) {
-  std::vector<InputTrack> tracks = {plain_track(2, 2822400, 75), plain_track(6, 2822400, 10),
-                                    plain_track(2, 2822400, 75)};
+  std::vector<InputTrack> tracks = {pattern_track(2, 2822400, 75), pattern_track(6, 2822400, 10),
+                                    pattern_track(2, 2822400, 75)};
   tracks[2].pause_frames = 150;
   DiscLayout l = sacdtest::plan(tracks);
   EXPECT_EQ(l.master_toc_lsn, 510u);
@@ -98,7 +97,7 @@ TEST(Layout, FixedPositionsAndGrownBlocks) {
     texts.push_back(pattern_track(2, 2822400, 1));
     texts.back().title = std::string(300, char('a' + i));
   }
-  texts.push_back(plain_track(6, 2822400, 1));
+  texts.push_back(pattern_track(6, 2822400, 1));
   l = sacdtest::plan(texts);
   EXPECT_EQ(l.area1_toc_sectors, 7u);
   EXPECT_EQ(l.area2_toc_lsn, 547u);
@@ -114,11 +113,25 @@ TEST(Layout, FixedPositionsAndGrownBlocks) {
   many.resize(200);
   for (auto& t : many) t.title = std::string(400, 'x');
   EXPECT_GT(area_toc_shape(many, area_track_positions(many, false), {}, 0).text_sectors, kMaxTrackTextSectors);
+
+  // Text changed after planning no longer fits the reservation: refused,
+  // nothing written.
+  testsupport::ScratchDir dir;
+  std::vector<InputTrack> two = {pattern_track(2, 2822400, 1), pattern_track(2, 2822400, 1)};
+  l = sacdtest::plan(two);
+  two[0].title = std::string(1600, 'z');
+  bool ok = true;
+  std::vector<uint8_t> written;
+  const testsupport::Streams c = testsupport::capture(
+      [&] { written = sacdtest::write_image(dir.file("c.img"), [&](FILE* f) { ok = write_area_toc(f, l, false); }); });
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(written.empty());
+  EXPECT_TRUE(testsupport::contains(c.err, "reserved 5")) << c.err;
 }
 
 TEST(Layout, AreasOneTocCannotDescribe) {
   const std::vector<std::string> paths = {"t1.dsf", "t2.dff", "t3.dsf"};
-  InputTrack empty = plain_track(2, 2822400, 1);
+  InputTrack empty = pattern_track(2, 2822400, 1);
   empty.audio.clear();
   const struct {
     std::vector<InputTrack> tracks;
@@ -126,13 +139,13 @@ TEST(Layout, AreasOneTocCannotDescribe) {
     bool mch;
     std::vector<std::string> says;
   } cases[] = {
-      {{plain_track(2, 2822400, 2), dst_track(2, 2822400, {3000}), plain_track(2, 2822400, 2)}, {}, false,
+      {{pattern_track(2, 2822400, 2), dst_track(2, 2822400, {3000}), pattern_track(2, 2822400, 2)}, {}, false,
        {"DST: track 2 (t2.dff)", "plain DSD: track 1 (t1.dsf), track 3 (t3.dsf)", "--dst-stereo"}},
-      {{dst_track(6, 2822400, {3000}), plain_track(6, 2822400, 2)}, {false, true}, true, {"drop --no-encode"}},
-      {{plain_track(2, 2822400, 2), plain_track(2, 5644800, 2)}, {}, false, {"mixes sample rates", "track 2 (t2.dff)"}},
-      {{plain_track(2, 2822400, 2), plain_track(2, 3072000, 2)}, {}, false, {"mixes sample rates"}},
+      {{dst_track(6, 2822400, {3000}), pattern_track(6, 2822400, 2)}, {false, true}, true, {"drop --no-encode"}},
+      {{pattern_track(2, 2822400, 2), pattern_track(2, 5644800, 2)}, {}, false, {"mixes sample rates", "track 2 (t2.dff)"}},
+      {{pattern_track(2, 2822400, 2), pattern_track(2, 3072000, 2)}, {}, false, {"mixes sample rates"}},
       {{dst_track(6, 2822400, {3000}), dst_track(5, 2822400, {3000})}, {}, true, {"mixes channel counts"}},
-      {{plain_track(2, 2822400 * 8, 1)}, {}, false, {"22579200 Hz"}},
+      {{pattern_track(2, 2822400 * 8, 1)}, {}, false, {"22579200 Hz"}},
       {{empty}, {}, false, {"no audio frames"}},
       {std::vector<InputTrack>(256, pattern_track(2, 2822400, 1)), {}, false, {"256 tracks", "at most 255"}},
   };
@@ -142,5 +155,5 @@ TEST(Layout, AreasOneTocCannotDescribe) {
     const std::string why = area_refusal(c.tracks, area, paths, c.coding, c.mch);
     for (const std::string& s : c.says) EXPECT_NE(why.find(s), std::string::npos) << s << " in: " << why;
   }
-  EXPECT_EQ(area_refusal({plain_track(2, 2822400, 2)}, {0}, paths, {}, false), "");
+  EXPECT_EQ(area_refusal({pattern_track(2, 2822400, 2)}, {0}, paths, {}, false), "");
 }

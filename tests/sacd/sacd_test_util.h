@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "audio/input_track.h"
-#include "dsdgen/dsdgen.h"
 #include "sacd/area_toc.h"
 #include "sacd/disc_layout.h"
 #include "sacd/layout.h"
@@ -28,24 +27,7 @@ inline std::vector<uint8_t> png_picture(uint32_t w, uint32_t h, size_t total) {
   return b;
 }
 
-// A plain DSD track of `frames` SACD frames of modulator output.
-inline varn::InputTrack plain_track(uint32_t channels, uint32_t sample_rate, uint32_t frames,
-                                    uint64_t seed = 1) {
-  varn::InputTrack t;
-  t.channels = channels;
-  t.sample_rate = sample_rate;
-  t.rate_multiple = sample_rate / varn::base_rate_of(sample_rate);
-  dsdgen::SignalOptions o;
-  o.channels = channels;
-  o.sample_rate = sample_rate;
-  o.samples = uint64_t(sample_rate / 75) * frames;
-  o.seed = seed;
-  t.audio = dsdgen::generate_repeated(o, 4096);
-  t.sample_count = o.samples;
-  return t;
-}
-
-// A plain track of counting bytes: cheap when only sizes matter.
+// A plain track of `frames` SACD frames of counting bytes.
 inline varn::InputTrack pattern_track(uint32_t channels, uint32_t sample_rate, uint32_t frames) {
   varn::InputTrack t;
   t.channels = channels;
@@ -132,7 +114,6 @@ inline uint64_t time_code_frames(const std::vector<uint8_t>& info) {
 struct Reassembly {
   std::vector<std::vector<uint8_t>> frames;
   std::vector<uint8_t> stream;      // all audio packet bytes in order
-  std::vector<uint64_t> frame_time; // time code at each frame start, where one is given
   bool ok = true;
 };
 inline Reassembly reassemble(const uint8_t* sectors, size_t count) {
