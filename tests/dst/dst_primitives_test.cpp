@@ -1,13 +1,11 @@
 // The encoder's building blocks against their definitions: the prediction
-// kernels of every SIMD level, packed-bit autocorrelation and the
-// arithmetic coder.
+// kernels of every SIMD level and the arithmetic coder.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
 
 #include "dst/dst_arith.h"
-#include "dst/dst_autocorr.h"
 #include "dst/dst_kernel.h"
 
 namespace {
@@ -43,24 +41,6 @@ TEST(DstKernel, EveryVariantGivesTheDefinitionsPrediction) {
           ASSERT_EQ(got, want) << "kernel " << int(k) << " order " << order << " count " << count;
         }
       }
-    }
-  }
-}
-
-TEST(DstAutocorrelation, PackedWordsGiveTheDefinition) {
-  std::mt19937 rng(3);
-  for (size_t length : {size_t(1), size_t(63), size_t(64), size_t(65), size_t(200), size_t(37632)}) {
-    std::vector<uint8_t> bits(length);
-    uint8_t prev = 0;  // correlated bits, so that the lags differ
-    for (auto& b : bits) b = prev = uint8_t((rng() % 4 == 0) ? prev ^ 1 : prev);
-    std::vector<uint64_t> words(4 + (length + 63) / 64 + 1, 0);
-    varn::dst_pack_bits(bits.data(), length, words.data() + 4);
-    std::vector<int64_t> r(129);
-    varn::dst_autocorrelation(words.data() + 4, length, 128, r.data());
-    for (size_t k = 0; k <= 128; ++k) {
-      int64_t want = 0;
-      for (size_t n = k; n < length; ++n) want += (bits[n] == bits[n - k]) ? 1 : -1;
-      ASSERT_EQ(r[k], want) << "length " << length << " lag " << k;
     }
   }
 }

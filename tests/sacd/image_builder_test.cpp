@@ -1,7 +1,6 @@
 // Whole images from the console program, read back by the platform's ISO
 // 9660 and UDF readers (isoinfo, osirrox, 7z, udfinfo): every file they show
-// holds the bytes at its sector in the image. Also the inspection dump and
-// refusals that leave nothing behind.
+// holds the bytes at its sector in the image; a refusal leaves nothing.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -110,33 +109,6 @@ TEST(ImageBuilder, TwoAreaAlbumReadByIsoAndUdfReaders) {
   testsupport::write_file(a.image, std::vector<uint8_t>(img.size() + 4 * 2048, 0xEE));
   ASSERT_EQ(a.pack(cover, inputs).exit_code, 0);
   EXPECT_TRUE(read_file(a.image) == img);
-}
-
-TEST(ImageBuilder, MultichannelOnlyDiscAndItsDump) {
-  if (!have_program("isoinfo")) GTEST_SKIP() << "isoinfo not installed";
-  Album a;
-  a.gen("m1.dff", {"--channels", "6", "--seconds", "1"});
-  a.gen("m2.dff", {"--channels", "6", "--seconds", "1", "--signal", "tone"});
-  const RunResult r = a.pack({"--no-manifest"}, {"m1.dff", "m2.dff"});
-  ASSERT_EQ(r.exit_code, 0) << r.err;
-  std::map<std::string, Listed> iso = iso_listing(a.image);
-  EXPECT_TRUE(iso.count("/2C_AUDIO/TRACK002.MCH"));
-  for (const auto& [name, e] : iso) EXPECT_EQ(name.find("2CH"), std::string::npos) << name;
-  // The second Area TOC file shows the multichannel block, Area 1, at 540.
-  EXPECT_EQ(iso["/2C_AUDIO/2C_AREA2.TOC"].lsn, 540u);
-  const std::vector<uint8_t> img = read_file(a.image);
-  EXPECT_EQ(std::string(img.begin() + 540 * 2048, img.begin() + 540 * 2048 + 8), "MULCHTOC");
-  EXPECT_EQ(img[540 * 2048 + 21], 0) << "frame format DST";
-  EXPECT_FALSE(file_exists(a.image + ".delivery.txt"));
-  // -o DIR/ dumps the structures instead: none of a stereo area here.
-  const std::string dump = a.dir.file("dump");
-  const RunResult d = testsupport::run_varntessel({"-o", dump + "/", a.dir.file("m1.dff"), "--no-encode"});
-  ASSERT_EQ(d.exit_code, 0) << d.err;
-  EXPECT_TRUE(file_exists(dump + "/area_toc_mch.bin") && !file_exists(dump + "/area_toc_2ch.bin"));
-  EXPECT_EQ(testsupport::read_text(dump + "/toc.txt").find("2ch"), std::string::npos);
-  // A dump folder that cannot be made is an error.
-  testsupport::write_text(a.dir.file("plain"), "x");
-  EXPECT_EQ(testsupport::run_varntessel({"-o", a.dir.file("plain/sub") + "/", a.dir.file("m1.dff")}).exit_code, 1);
 }
 
 TEST(ImageBuilder, LargeCoverMovesBehindTheAudio) {
