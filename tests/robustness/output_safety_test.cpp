@@ -396,7 +396,7 @@ TEST(OutputSafety, SignalsLeaveTheEarlierOutputs) {
 // once it is wiped, both streams read exactly as they do off a terminal.
 TEST(OutputSafety, ProgressLineOnlyOnATerminal) {
   Album a;
-  dsdgen({"--channels", "6", "--seconds", "1", "--repeat-period-bytes", "65536", "--title", "Six", a.in("six.dsf")});
+  ASSERT_TRUE(testsupport::dsdgen({"--channels", "6", "--seconds", "1", "--repeat-period-bytes", "65536", "--title", "Six", a.in("six.dsf")}));
   const struct {
     std::vector<std::string> args;
     std::vector<const char*> steps;
@@ -427,8 +427,8 @@ TEST(OutputSafety, InterruptStopsDstCodingAtOnce) {
   a.earlier_run();
   // Coding 20 s of six channels on one thread takes far longer than the
   // time the stop is given.
-  dsdgen({"--channels", "6", "--seconds", "20", "--repeat-period-bytes", "65536", "--title", "Long",
-          a.in("long.dsf")});
+  ASSERT_TRUE(testsupport::dsdgen({"--channels", "6", "--seconds", "20", "--repeat-period-bytes", "65536", "--title", "Long",
+                                   a.in("long.dsf")}));
   const Snapshot before = snapshot(a.work);
   const Child c = start(a.logs, {"--dst-threads", "1", "-o", a.in("disc.iso"), a.in("long.dsf")});
   bool coding = false;
