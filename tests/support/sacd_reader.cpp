@@ -1,6 +1,7 @@
 #include "support/sacd_reader.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,17 +63,34 @@ std::string run_sacd_reader(const std::string& reader, const std::vector<std::st
     _exit(127);
   }
   close(input[0]);
+  // The slave stays open here too: when the reader's side closes first, a
+  // loaded kernel may report the hang-up before it has handed over the last
+  // lines, which cut a listing short. Instead, read until the reader has
+  // exited and the terminal has stayed quiet for a while.
+  const int keep = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
   std::string out;
   char buf[4096];
-  for (;;) {
-    const ssize_t n = read(master, buf, sizeof buf);
-    if (n > 0) out.append(buf, size_t(n));
-    else if (n < 0 && errno == EINTR) continue;
-    else break;  // EIO once the reader has closed the terminal
-  }
-  close(master);
   int status = 0;
-  if (pid > 0) waitpid(pid, &status, 0);
+  bool exited = pid <= 0;
+  for (;;) {
+    pollfd p{master, POLLIN, 0};
+    const int ready = poll(&p, 1, 250);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready > 0 && (p.revents & POLLIN)) {
+      const ssize_t n = read(master, buf, sizeof buf);
+      if (n > 0) {
+        out.append(buf, size_t(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+    }
+    if (!exited) exited = waitpid(pid, &status, WNOHANG) == pid;
+    if (exited && ready <= 0) break;
+    if (ready > 0 && !(p.revents & POLLIN)) break;  // hang-up with nothing left
+  }
+  if (keep >= 0) close(keep);
+  close(master);
+  if (!exited) waitpid(pid, &status, 0);
   close(input[1]);
   std::replace(out.begin(), out.end(), '\r', '\n');
   return out;
