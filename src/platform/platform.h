@@ -65,7 +65,7 @@ CivilTime civil_time_utc(int64_t t);
 CivilTime civil_time_local(int64_t t);
 
 // Character conversion through iconv. Characters the target cannot
-// represent become '?' (as the Windows converters do by default).
+// represent become '?', so a text always converts and the loss stays visible.
 // Returns false when the conversion is not available or the input is not
 // valid in the source encoding.
 bool platform_convert(const std::string& in, const char* from_charset,

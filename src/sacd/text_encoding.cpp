@@ -95,7 +95,7 @@ bool is_cont(const std::string& s, size_t i) {
 }
 
 // Valid UTF-8 sequences are kept; every invalid or cut sequence becomes
-// U+FFFD, as the system converter of the Windows build does.
+// U+FFFD, so that a damaged tag still yields a text every converter takes.
 std::string sanitize_utf8(const std::string& s) {
   static const char kReplacement[] = "\xEF\xBF\xBD";
   std::string out;
