@@ -1,8 +1,9 @@
 // Packing a plain stereo album with the console program, side by side with
 // `cat` of its inputs to one file: wall time and the peak resident set of
 // the packer for one track and for several tracks of the same length; then
-// the peak resident set of DST-coding 10 s and 30 s of 6-channel audio.
-//   pack_bench [DIR] [TRACK_MIB] [TRACKS] [DISC_GIB]
+// the peak resident set of DST-coding 6-channel audio, and stereo audio
+// with --dst-stereo, for a short and a long track.
+//   pack_bench [DIR] [TRACK_MIB] [TRACKS] [DISC_GIB]   (TRACKS 0: the DST cases alone)
 // Defaults: /tmp, 85 MiB, 4 tracks, no disc; with DISC_GIB a plain disc of
 // that many GiB (stereo and 6-channel tracks) is packed as well, reporting
 // its peak RSS and MB/s. VARN_BENCH_PROGRAM names another build
@@ -65,6 +66,39 @@ Outcome best(const std::vector<std::string>& args, int rounds, const std::string
   return b;
 }
 
+// DST coding at the fast order on two threads: 6 channels for 10 s and
+// 60 s, stereo with --dst-stereo for 30 s and 120 s (both lengths above the
+// plain audio coded at a time, 16 MiB). The coded frames wait in a spool
+// file, so peak memory should not grow with the length of the track.
+bool coded_cases(const std::string& program, const std::string& dir) {
+  bool coded_ok = true;
+  const struct {
+    unsigned channels;
+    double seconds[2];
+  } cases[] = {{6, {10, 60}}, {2, {30, 120}}};
+  for (const auto& c : cases) {
+    Outcome coded[2];
+    for (int k = 0; k < 2; ++k) {
+      dsdgen::SignalOptions sig;
+      sig.channels = c.channels;
+      sig.samples = uint64_t(c.seconds[k] * sig.sample_rate);
+      const std::string path = dir + "/coded" + std::to_string(k) + ".dsf";
+      if (!dsdgen::write_dsf(path, c.channels, sig.sample_rate, dsdgen::generate_repeated(sig, 1 << 18), {}))
+        return false;
+      std::vector<std::string> args = {program, "-o", dir + "/coded.iso", "--album", "Bench", "--no-manifest",
+                                       "--dst-fast", "--dst-threads", "2", path};
+      if (c.channels == 2) args.insert(args.end() - 1, "--dst-stereo");
+      coded[k] = run(args);
+      coded_ok = coded_ok && coded[k].status == 0;
+      std::printf("pack %.0f s of %u-channel DST: %.2f s, peak RSS %ld KiB (exit %d)\n", c.seconds[k], c.channels,
+                  coded[k].seconds, coded[k].peak_kib, coded[k].status);
+    }
+    std::printf("peak RSS %.0f s - %.0f s of %u-channel DST: %ld KiB\n", c.seconds[1], c.seconds[0], c.channels,
+                coded[1].peak_kib - coded[0].peak_kib);
+  }
+  return coded_ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,6 +106,13 @@ int main(int argc, char** argv) {
   const uint64_t track_mib = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 85;
   const unsigned tracks = argc > 3 ? unsigned(std::strtoul(argv[3], nullptr, 10)) : 4;
   std::filesystem::create_directories(dir);
+  const char* other = std::getenv("VARN_BENCH_PROGRAM");
+  const std::string program = other && *other ? other : VARN_BENCH_VARNTESSEL;
+  if (tracks == 0) {  // the DST cases alone
+    const bool ok = coded_cases(program, dir);
+    std::filesystem::remove_all(dir);
+    return ok ? 0 : 1;
+  }
 
   // A modulated period repeated: realistic bytes without modulating the
   // whole length.
@@ -94,8 +135,6 @@ int main(int argc, char** argv) {
   cat.insert(cat.end(), inputs.begin(), inputs.end());
   run(cat);  // page cache warm
 
-  const char* other = std::getenv("VARN_BENCH_PROGRAM");
-  const std::string program = other && *other ? other : VARN_BENCH_VARNTESSEL;
   std::vector<std::string> one = {program, "-o", dir + "/one.iso", "--album", "Bench",
                                   "--no-manifest", inputs[0]};
   std::vector<std::string> all = {program, "-o", dir + "/all.iso", "--album", "Bench",
@@ -119,22 +158,7 @@ int main(int argc, char** argv) {
   std::printf("pack/cat time %.2fx (manifest %.2fx); peak RSS %u tracks - 1 track: %ld KiB\n", pn.seconds / c.seconds,
               pm.seconds / c.seconds, tracks, pn.peak_kib - p1.peak_kib);
 
-  // 6-channel DST at the fast order on two threads: memory should not grow
-  // with the length of the track.
-  Outcome coded[2];
-  const double lengths[2] = {10, 30};
-  for (int k = 0; k < 2; ++k) {
-    dsdgen::SignalOptions six;
-    six.channels = 6;
-    six.samples = uint64_t(lengths[k] * six.sample_rate);
-    const std::string path = dir + "/six" + std::to_string(k) + ".dsf";
-    if (!dsdgen::write_dsf(path, 6, six.sample_rate, dsdgen::generate_repeated(six, 1 << 18), {})) return 1;
-    coded[k] = run({program, "-o", dir + "/six.iso", "--album", "Bench", "--no-manifest", "--dst-fast",
-                    "--dst-threads", "2", path});
-    std::printf("pack %.0f s of 6-channel DST: %.2f s, peak RSS %ld KiB (exit %d)\n", lengths[k],
-                coded[k].seconds, coded[k].peak_kib, coded[k].status);
-  }
-  std::printf("peak RSS 30 s - 10 s of 6-channel DST: %ld KiB\n", coded[1].peak_kib - coded[0].peak_kib);
+  const bool coded_ok = coded_cases(program, dir);
 
   // A whole disc of plain audio: two stereo tracks of 512 MiB, then
   // 6-channel tracks of 1 GiB up to the size asked for.
@@ -165,8 +189,5 @@ int main(int argc, char** argv) {
     disc_status = d.status;
   }
   std::filesystem::remove_all(dir);
-  return p1.status == 0 && pn.status == 0 && pm.status == 0 && coded[0].status == 0 && coded[1].status == 0 &&
-                 disc_status == 0
-             ? 0
-             : 1;
+  return p1.status == 0 && pn.status == 0 && pm.status == 0 && coded_ok && disc_status == 0 ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -68,7 +69,13 @@ int main(int argc, char** argv) {
   dst.rate_multiple = 64;
   dst.is_dst = true;
   std::mt19937 rng(5);
-  for (uint32_t i = 0; i < frames; ++i) dst.dst_frames.emplace_back(10240 + rng() % 6144, uint8_t(i));
+  std::vector<varn::DstFrame> coded;
+  for (uint32_t i = 0; i < frames; ++i) coded.emplace_back(10240 + rng() % 6144, uint8_t(i));
+  // The writer reads the frames from where a run keeps them: the spool.
+  dst.dst_frames.spool = std::make_shared<varn::DstSpool>();
+  if (!varn::open_dst_spool(*dst.dst_frames.spool)) return 1;
+  for (const varn::DstFrame& f : coded) varn::spool_dst_frame(dst.dst_frames, f.data(), f.size());
+  if (!varn::flush_dst_spool(*dst.dst_frames.spool)) return 1;
 
   varn::DiscLayout l;
   l.tracks = &tracks;
@@ -95,10 +102,10 @@ int main(int argc, char** argv) {
   auto t0 = Clock::now();
   varn::pack_plain_stream(sink, plain.audio.data(), plain.audio.size(), plain.audio.size(), 0x69, 9408, 0);
   const double t_plain = seconds_since(t0);
-  std::vector<const varn::DstFrame*> seq;
-  for (const varn::DstFrame& f : dst.dst_frames) seq.push_back(&f);
+  std::vector<uint32_t> lengths;
+  for (const varn::DstFrame& f : coded) lengths.push_back(uint32_t(f.size()));
   t0 = Clock::now();
-  varn::pack_dst_frames(sink, seq, 6, 0);
+  varn::pack_dst_frames(sink, lengths, [&coded](size_t i) { return coded[i].data(); }, 6, 0);
   const double t_dst = seconds_since(t0);
 
   std::printf("audio area: %u + %u sectors (%.0f MB file), %s\n", l.stereo.total_sectors, l.multi.total_sectors,

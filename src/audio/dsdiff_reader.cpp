@@ -186,13 +186,15 @@ void read_diin(InputFile& in, const ChunkHeader& diin, InputTrack& track, DffSca
   }
 }
 
-// The DST frames of the "DST " chunk, each copied unchanged; FRTE (frame
-// count) and DSTC (per-frame CRC) chunks and any other chunk between the
-// frames are skipped. An error when the chunk is cut short or its frames
-// contradict FRTE. Memory grows with the frames actually held
-// in the file, never with a declared count.
+// Where the DST frames of the "DST " chunk lie; the frames stay in the
+// file and are passed through unchanged. FRTE (frame count) and DSTC
+// (per-frame CRC) chunks and any other chunk between the frames are
+// skipped. An error when the chunk is cut short or its frames contradict
+// FRTE. Memory grows with the frames actually held in the file, never with
+// a declared count.
 Status read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, InputTrack& track) {
   using ull = unsigned long long;
+  std::vector<DstFrameRef>& frames = track.dst_frames.frames;
   const uint64_t end = dst.data + dst.size;
   uint64_t at = dst.data;
   bool have_frte = false;
@@ -205,14 +207,12 @@ Status read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, Inp
     if (sub.size > end - sub.data) {
       return make_error("  Error: %s: DST chunk entry '%s' at byte %llu (after frame %zu) declares %llu "
                         "bytes, more than the DST chunk holds => truncated or corrupt file\n",
-                        p, printable_id(sub).c_str(), (ull)at, track.dst_frames.size(), (ull)sub.size);
+                        p, printable_id(sub).c_str(), (ull)at, frames.size(), (ull)sub.size);
     }
     if (is_id(sub, "DSTF")) {
-      DstFrame frame(size_t(sub.size));
-      if (read_at(in, sub.data, frame.data(), frame.size()) != frame.size()) {
-        return make_error("  Error: %s: failed to read DST data\n", p);
-      }
-      track.dst_frames.push_back(std::move(frame));
+      if (sub.size > bytes_after(in, sub.data)) return make_error("  Error: %s: failed to read DST data\n", p);
+      // A length past 32 bits is no frame; the check refuses it as too large.
+      frames.push_back(DstFrameRef{sub.data, uint32_t(std::min<uint64_t>(sub.size, UINT32_MAX))});
     } else if (is_id(sub, "FRTE") && sub.size >= 4) {
       uint8_t v[4];
       if (read_at(in, sub.data, v, 4) == 4) {
@@ -223,31 +223,53 @@ Status read_dst_frames(const char* p, InputFile& in, const ChunkHeader& dst, Inp
     at = next_after(sub);
     if (at >= end) break;
   }
-  if (track.dst_frames.empty()) {
+  if (frames.empty()) {
     return make_error("  Error: %s: the DST chunk holds no frames\n", p);
   }
-  if (have_frte && frte_frames != track.dst_frames.size()) {
+  if (have_frte && frte_frames != frames.size()) {
     return make_error("  Error: %s: FRTE declares %u DST frames, but the DST chunk holds %zu => "
                       "truncated file or header mismatch, refusing to process\n",
-                      p, frte_frames, track.dst_frames.size());
+                      p, frte_frames, frames.size());
   }
+  track.dst_frames.path = p;
   return std::nullopt;
 }
 
-// Every frame decodes with the track's channel count and frame size.
-Status check_dst_frames(const char* p, const InputTrack& track) {
+// Every frame decodes with the track's channel count and frame size. The
+// frames are read a batch at a time, so that memory stays bounded by the
+// batch.
+Status check_dst_frames(const char* p, InputFile& in, const InputTrack& track) {
   const uint32_t m = track.rate_multiple;
   if ((m != 64 && m != 128 && m != 256) || track.sample_rate != m * base_rate_of(track.sample_rate)) {
     return make_error("  Error: %s: DST-coded audio at %u Hz cannot be decoded (64, 128 or 256 times "
                       "44100 or 48000 Hz only)\n",
                       p, track.sample_rate);
   }
-  DstFrameFault fault;
-  if (dst_check_frames(track.dst_frames, int(track.channels), track.sample_rate / 600, 0, fault))
-    return std::nullopt;
-  return make_error("  Error: %s: DST frame %zu of %zu cannot be used (%s) => corrupt file or wrong "
-                    "channel count, refusing to process\n",
-                    p, fault.index + 1, track.dst_frames.size(), fault.error.c_str());
+  constexpr uint64_t kBatchBytes = uint64_t(16) << 20;
+  const std::vector<DstFrameRef>& frames = track.dst_frames.frames;
+  const size_t bpc = track.sample_rate / 600;
+  // More than this marks a frame as too large without reading the rest.
+  const uint64_t most = uint64_t(bpc) * track.channels + 2;
+  std::vector<DstFrame> batch;
+  for (size_t first = 0; first < frames.size();) {
+    batch.clear();
+    uint64_t held = 0;
+    while (first + batch.size() < frames.size() && held < kBatchBytes) {
+      const DstFrameRef& ref = frames[first + batch.size()];
+      DstFrame f(size_t(std::min<uint64_t>(ref.length, most)));
+      if (read_at(in, ref.offset, f.data(), f.size()) != f.size())
+        return make_error("  Error: %s: failed to read DST data\n", p);
+      held += f.size();
+      batch.push_back(std::move(f));
+    }
+    DstFrameFault fault;
+    if (!dst_check_frames(batch, int(track.channels), bpc, 0, fault))
+      return make_error("  Error: %s: DST frame %zu of %zu cannot be used (%s) => corrupt file or wrong "
+                        "channel count, refusing to process\n",
+                        p, first + fault.index + 1, frames.size(), fault.error.c_str());
+    first += batch.size();
+  }
+  return std::nullopt;
 }
 
 // Texts from the first "ID3 " chunk.
@@ -357,9 +379,9 @@ Status read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_
   if (scan.have_dst) {
     track.is_dst = true;
     if (Status e = read_dst_frames(p, in, scan.dst, track)) return fail(in, track, std::move(*e));
-    if (Status e = check_dst_frames(p, track)) return fail(in, track, std::move(*e));
+    if (Status e = check_dst_frames(p, in, track)) return fail(in, track, std::move(*e));
     // The frames are the audio: no plain stand-in is kept.
-    track.sample_count = uint64_t(track.dst_frames.size()) * (track.sample_rate / 75);
+    track.sample_count = uint64_t(dst_frame_count(track.dst_frames)) * (track.sample_rate / 75);
   } else {
     if (scan.cmpr_dst)
       report_error("  Warning: %s: CMPR says DST but the file holds plain DSD data; reading it as "

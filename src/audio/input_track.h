@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "dst/dst_frame.h"
+#include "audio/dst_frame_store.h"
 
 namespace varn {
 
@@ -21,7 +21,7 @@ struct PlainSource {
 
 // One input audio file: its payload in the audio area's own layout
 // (byte-interleaved channels, earliest sample in the MSB, whole SACD frames),
-// its tags and, for DST-coded audio, its frames.
+// its tags and, for DST-coded audio, where its frames lie.
 struct InputTrack {
   std::vector<uint8_t> audio;
   PlainSource source;  // the audio left in the file, when `audio` is empty
@@ -36,7 +36,7 @@ struct InputTrack {
   uint32_t rate_multiple = 64;
   uint32_t sample_rate = 2822400;
   bool is_dst = false;
-  std::vector<DstFrame> dst_frames;
+  DstFrameStore dst_frames;  // where the DST frames lie, when is_dst
   int dst_order = 128;  // prediction order the track is coded with
   uint32_t track_number = 0;
   uint32_t pause_frames = 150;

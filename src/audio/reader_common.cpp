@@ -63,7 +63,7 @@ void apply_id3_texts(const Id3Tag& tag, InputTrack& track) {
 
 void clear_failed_track(InputTrack& track) {
   std::vector<uint8_t>().swap(track.audio);
-  std::vector<DstFrame>().swap(track.dst_frames);
+  track.dst_frames = DstFrameStore{};
   std::vector<uint8_t>().swap(track.cover);
   track.source = PlainSource{};
   track.genre.clear();

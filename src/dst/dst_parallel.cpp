@@ -143,12 +143,18 @@ std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int ch
   if (audio) whole = [audio](uint32_t first, uint32_t, uint32_t frame_bytes) {
     return audio + size_t(first) * frame_bytes;
   };
-  return dst_encode_track_from(whole, size, channels, rate_multiple, base_rate, order, threads, UINT64_MAX).value;
+  std::vector<DstFrame> list;
+  const DstFrameSink keep = [&list](const DstFrame& f) {
+    list.push_back(f);
+    return true;
+  };
+  if (dst_encode_track_from(whole, size, channels, rate_multiple, base_rate, order, threads, UINT64_MAX, keep))
+    list.clear();
+  return list;
 }
 
-Result<std::vector<DstFrame>> dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels,
-                                                    int rate_multiple, int base_rate, int order, int threads,
-                                                    uint64_t chunk_bytes) {
+Status dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels, int rate_multiple,
+                             int base_rate, int order, int threads, uint64_t chunk_bytes, const DstFrameSink& sink) {
   if (!source || size == 0 || channels < 1 || channels > 6)
     return make_error("  DST: invalid parameters (ch=%d, size=%lu)\n", channels, static_cast<unsigned long>(size));
   const long long per_ch_wide = static_cast<long long>(base_rate / 75) * rate_multiple / 8;
@@ -166,10 +172,9 @@ Result<std::vector<DstFrame>> dst_encode_track_from(const DstFrameSource& source
   // gives the same frames.
   const uint64_t per_part = std::max<uint64_t>(1, chunk_bytes / frame_bytes);
   const uint32_t part = static_cast<uint32_t>(std::min<uint64_t>(frames, per_part));
-  std::vector<DstFrame> list;
   std::optional<Error> failed;
   progress_begin(ProgressStep::Encoding, frames);
-  for (uint32_t first = 0; first < frames;) {
+  for (uint32_t first = 0; first < frames && !failed;) {
     const uint32_t n = std::min(part, frames - first);
     const uint8_t* data = source(first, n, frame_bytes);
     if (!data) {
@@ -182,15 +187,18 @@ Result<std::vector<DstFrame>> dst_encode_track_from(const DstFrameSource& source
       failed = std::move(coded.error);
       break;
     }
-    if (list.empty()) list.reserve(frames);
-    for (DstFrame& f : coded.value) list.push_back(std::move(f));
+    for (const DstFrame& f : coded.value) {
+      if (sink(f)) continue;
+      failed = Error{};
+      break;
+    }
     first += n;
   }
   progress_end(ProgressStep::Encoding);
   if (cancel_requested()) return Error{};
-  if (failed) return std::move(*failed);
+  if (failed) return failed;
   report_error("  [DST] %u frames encoded\n", frames);
-  return list;
+  return std::nullopt;
 }
 
 }  // namespace varn

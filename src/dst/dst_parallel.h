@@ -30,18 +30,20 @@ struct DstWorkerJob {
 // The plain DSD of frames [first, first + frames) of a track, whole frames
 // of `frame_bytes` bytes; null when it cannot be had.
 using DstFrameSource = std::function<const uint8_t*(uint32_t first, uint32_t frames, uint32_t frame_bytes)>;
+// Takes the coded frames in frame order; false stops the coding.
+using DstFrameSink = std::function<bool(const DstFrame& frame)>;
 // Codes a track of `size` bytes of plain DSD read through `source` at most
-// `chunk_bytes` of plain audio at a time (at least one frame), so that
-// memory is bounded by the part and the coded frames. One frame per whole
-// SACD frame in the data (a frame the coder cannot take is stored plain,
-// with a warning), then the "frames encoded" note; or the error that left
-// the track uncoded: refused parameters, a part that cannot be read, a
-// worker that could not start. A stop gives an error without text.
-// `threads` 0 means one per hardware thread. The frames done count as
-// encoding progress.
-Result<std::vector<DstFrame>> dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels,
-                                                    int rate_multiple, int base_rate, int order, int threads,
-                                                    uint64_t chunk_bytes);
+// `chunk_bytes` of plain audio at a time (at least one frame), each frame
+// handed to `sink` as soon as its part is coded, so that memory is bounded
+// by the part. One frame per whole SACD frame in the data (a frame the
+// coder cannot take is stored plain, with a warning), then the "frames
+// encoded" note; or the error that left the track uncoded: refused
+// parameters, a part that cannot be read, a worker that could not start.
+// A stop, or a frame the sink refused (the sink tells why), gives an error
+// without text. `threads` 0 means one per hardware thread. The frames done
+// count as encoding progress.
+Status dst_encode_track_from(const DstFrameSource& source, uint64_t size, int channels, int rate_multiple,
+                             int base_rate, int order, int threads, uint64_t chunk_bytes, const DstFrameSink& sink);
 // The same over a track held whole in memory; an empty list on any failure.
 std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int channels,
                                        int rate_multiple, int base_rate, int order, int threads);

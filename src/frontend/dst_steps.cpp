@@ -1,9 +1,13 @@
 // The DST side of reading a track: its prediction order with the stereo
 // note, and its coding.
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <utility>
 
+#include "audio/dst_frame_store.h"
 #include "audio/plain_source.h"
 #include "dst/dst_encoder.h"
 #include "dst/dst_parallel.h"
@@ -39,14 +43,32 @@ void stage_dst_order(PackRun& run, InputTrack& track) {
   }
 }
 
+namespace {
+
+// The spool every coded track of the run shares, made when the first
+// track is coded.
+bool open_run_spool(PackRun& run) {
+  if (run.dst_spool) return true;
+  auto spool = std::make_shared<DstSpool>();
+  if (!open_dst_spool(*spool)) {
+    report_error("Error: cannot create the DST spool file in %s: %s\n", platform_temp_dir(), std::strerror(errno));
+    return false;
+  }
+  run.dst_spool = std::move(spool);
+  return true;
+}
+
+}  // namespace
+
 StageResult stage_dst_encode(PackRun& run, InputTrack& track, const std::string& path) {
   const PackJob& job = run.job;
   const bool wanted = track.channels > 2 ? !job.no_encode : job.dst_stereo;
   const uint64_t bytes = plain_payload_bytes(track);
   if (!wanted || track.is_dst || bytes == 0) return std::nullopt;
   if (!g_simd_note.exchange(true)) report_error("  [DST] encode SIMD: %s\n", simd_name());
+  if (!open_run_spool(run)) return 1;
   // Audio left in its file is coded a part at a time, so that memory stays
-  // bounded by the part and the coded frames.
+  // bounded by the part; the coded frames go to the spool as they come.
   InputFile in;
   std::vector<uint8_t> part;
   DstFrameSource source;
@@ -61,21 +83,29 @@ StageResult stage_dst_encode(PackRun& run, InputTrack& track, const std::string&
                                                                                               : nullptr;
     };
   }
-  Result<std::vector<DstFrame>> frames = dst_encode_track_from(
+  DstFrameStore store;
+  store.spool = run.dst_spool;
+  const Status coded = dst_encode_track_from(
       source, bytes, static_cast<int>(track.channels), static_cast<int>(track.rate_multiple),
       static_cast<int>(base_rate_of(track.sample_rate)), track.dst_order, static_cast<int>(job.dst_threads),
-      kCodingPartBytes);
+      kCodingPartBytes, [&store](const DstFrame& f) { return spool_dst_frame(store, f.data(), f.size()); });
   // A stop is seen and answered by the steps that follow.
-  if (frames.error && cancel_requested()) return std::nullopt;
+  if (coded && cancel_requested()) return std::nullopt;
+  // A frame that did not reach the spool whole would leave a short image.
+  if (!flush_dst_spool(*run.dst_spool)) {
+    report_error("Error: writing the coded DST frames to the spool file in %s failed: %s\n", platform_temp_dir(),
+                 std::strerror(run.dst_spool->error));
+    return 1;
+  }
   // The area was asked for coded. A track left plain would make another
   // disc than the one asked for (plain multichannel audio even exceeds the
   // rate a player reads), so a track the coder failed ends the run.
-  if (frames.error) {
-    report(*frames.error);
+  if (coded) {
+    report(*coded);
     report_error("Error: %s could not be DST-coded; nothing was written\n", path.c_str());
     return 1;
   }
-  track.dst_frames = std::move(frames.value);
+  track.dst_frames = std::move(store);
   track.is_dst = true;
   std::vector<uint8_t>().swap(track.audio);
   track.source = PlainSource{};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ struct PackRun {
   AreaPlan multi;
   DiscLayout layout;  // fixed positions filled after planning
   ScratchFile cover_scratch;  // the first track's picture, when extracted
+  std::shared_ptr<DstSpool> dst_spool;  // coded frames of every track, once one is coded
 };
 
 // A stage either lets the run go on (nullopt) or ends it with an exit code.

@@ -106,6 +106,18 @@ void stop_on_signal(bool on) {
   update_handlers();
 }
 
+void hold_signal_guard() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  ++g_count;
+  update_handlers();
+}
+
+void release_signal_guard() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_count > 0) --g_count;
+  update_handlers();
+}
+
 ScratchFile::ScratchFile(ScratchFile&& other) noexcept : path(std::move(other.path)), guard(other.guard) {
   other.path.clear();
   other.guard = -1;

@@ -27,6 +27,12 @@ void unguard_path(int slot);
 // turned off.
 void stop_on_signal(bool on);
 
+// Keeps the handlers in place while nothing is listed, for files that have
+// no name to remove: SIGXFSZ then still turns into a failed write. Each hold
+// is released once.
+void hold_signal_guard();
+void release_signal_guard();
+
 // A private temporary file of the run: created exclusively, listed above,
 // and removed when the record ends.
 struct ScratchFile {

@@ -39,6 +39,11 @@ const char* platform_temp_dir();
 int platform_make_unique_file(char* pattern);
 int platform_close_fd(int fd);
 
+// A read-write temporary file in platform_temp_dir() that has no name from
+// the moment it exists: the system frees it when it is closed, however the
+// process ends. Null with errno set when it cannot be made.
+FILE* platform_nameless_temp_file();
+
 // Console output set to UTF-8 (native on POSIX: nothing to do).
 void platform_set_console_utf8();
 

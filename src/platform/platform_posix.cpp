@@ -93,6 +93,20 @@ int platform_make_unique_file(char* pattern) {
 
 int platform_close_fd(int fd) { return ::close(fd); }
 
+FILE* platform_nameless_temp_file() {
+  std::string pattern = std::string(platform_temp_dir()) + "/VarnPack_spool_XXXXXX";
+  const int fd = platform_make_unique_file(pattern.data());
+  if (fd < 0) return nullptr;
+  ::unlink(pattern.c_str());
+  FILE* f = ::fdopen(fd, "w+b");
+  if (!f) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return f;
+}
+
 void platform_set_console_utf8() {}
 
 void platform_reattach_std_handles() {}

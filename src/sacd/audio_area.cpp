@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "audio/dst_frame_store.h"
 #include "audio/plain_source.h"
 #include "platform/platform.h"
 #include "sacd/layout.h"
@@ -126,25 +127,23 @@ uint8_t dst_frame_info_byte(uint32_t channels, uint32_t sectors) {
                  (channels == 5 ? 1 : 0));
 }
 
-void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frames,
+bool pack_dst_frames(SectorSink& sink, const std::vector<uint32_t>& lengths, const DstFrameBytes& bytes,
                      uint32_t channels, uint64_t first_frame, const std::vector<bool>& track_ends) {
-  std::vector<uint32_t> lengths;
-  lengths.reserve(frames.size());
-  for (const DstFrame* f : frames) lengths.push_back(uint32_t(f->size()));
   const std::vector<DstFramePack> table = dst_packing_table(lengths, track_ends);
   // A frame-info byte counts every sector holding bytes of its frame: the
   // frame's own sectors and the one where its head rides behind the frame
   // before.
   uint32_t c = 0;
   // A failed write ends the packing: nothing after it would reach the file.
-  for (size_t i = 0; i < frames.size() && !sink.failed; ++i) {
-    const DstFrame& f = *frames[i];
+  for (size_t i = 0; i < lengths.size() && !sink.failed; ++i) {
     const uint32_t length = lengths[i];
     const uint32_t h = table[i].head;
     if (table[i].sectors == 0) {
       c = 0;
       continue;
     }
+    const uint8_t* f = bytes(i);
+    if (!f) return false;
     // First sector of the frame.
     const uint32_t rest = length - c;
     const uint32_t n = rest < kDstFirstRoom ? rest : kDstFirstRoom;
@@ -153,7 +152,7 @@ void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frame
     put_packet(s + 1, c == 0, kTypeAudio, n);
     put_time_code(s + 3, first_frame + i);
     s[6] = dst_frame_info_byte(channels, table[i].sectors + (c > 0 ? 1 : 0));
-    std::memcpy(s + 7, f.data() + c, n);
+    std::memcpy(s + 7, f + c, n);
     uint32_t off = c + n;
     uint32_t r = rest - n;
     while (r > kDstLastRoom) {
@@ -161,7 +160,7 @@ void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frame
       s = sink_next(sink);
       s[0] = 0x21;
       put_packet(s + 1, false, kTypeAudio, m);
-      std::memcpy(s + 3, f.data() + off, m);
+      std::memcpy(s + 3, f + off, m);
       off += m;
       r -= m;
     }
@@ -172,7 +171,7 @@ void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frame
       // Last sector of the frame, nothing of the next frame in it.
       s[0] = 0x21;
       put_packet(s + 1, false, kTypeAudio, r);
-      std::memcpy(s + 3, f.data() + off, r);
+      std::memcpy(s + 3, f + off, r);
       continue;
     }
     // Last sector: the end of this frame and the head of the next.
@@ -181,21 +180,24 @@ void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frame
     put_packet(s + 3, true, kTypeAudio, h);
     put_time_code(s + 5, first_frame + i + 1);
     s[8] = dst_frame_info_byte(channels, table[i + 1].sectors + 1);
-    std::memcpy(s + 9, f.data() + off, r);
-    std::memcpy(s + 9 + r, frames[i + 1]->data(), h);
+    std::memcpy(s + 9, f + off, r);
+    const uint8_t* next = bytes(i + 1);
+    if (!next) return false;
+    std::memcpy(s + 9 + r, next, h);
   }
+  return true;
 }
 
 std::vector<uint8_t> pack_dst(const std::vector<DstFrame>& frames, uint32_t channels,
                               uint64_t first_frame) {
   std::vector<uint8_t> out;
-  std::vector<const DstFrame*> ptrs;
-  ptrs.reserve(frames.size());
-  for (const DstFrame& f : frames) ptrs.push_back(&f);
+  std::vector<uint32_t> lengths;
+  lengths.reserve(frames.size());
+  for (const DstFrame& f : frames) lengths.push_back(uint32_t(f.size()));
   SectorSink sink;
   sink.memory = &out;
   sink.capacity = 64;
-  pack_dst_frames(sink, ptrs, channels, first_frame);
+  pack_dst_frames(sink, lengths, [&frames](size_t i) { return frames[i].data(); }, channels, first_frame);
   sink_flush(sink);
   return out;
 }
@@ -220,6 +222,37 @@ bool write_plain_track(SectorSink& sink, const InputTrack& t, uint64_t total, ui
   return false;
 }
 
+// The DST frames of an area as one sequence, each track's frames read from
+// where they lie as they are packed: the one place the writer reads frame
+// bytes. False after the message when they could not be read.
+bool write_area_dst(SectorSink& sink, const std::vector<InputTrack>& tracks, const std::vector<size_t>& area) {
+  std::vector<const DstFrameStore*> stores;
+  std::vector<size_t> first;  // the sequence index of each store's first frame
+  std::vector<uint32_t> lengths;
+  std::vector<bool> ends;
+  uint32_t channels = 0;
+  for (size_t pos : area) {
+    const InputTrack& t = tracks[pos];
+    if (!t.is_dst || t.dst_frames.frames.empty()) continue;
+    if (channels == 0) channels = t.channels;
+    stores.push_back(&t.dst_frames);
+    first.push_back(lengths.size());
+    for (const DstFrameRef& f : t.dst_frames.frames) lengths.push_back(f.length);
+    ends.resize(lengths.size(), false);
+    ends.back() = true;
+  }
+  DstFrameReader reader;
+  size_t k = 0;
+  const DstFrameBytes bytes = [&](size_t i) -> const uint8_t* {
+    while (k + 1 < stores.size() && i >= first[k + 1]) ++k;
+    const uint8_t* b = read_dst_frame(reader, *stores[k], i - first[k]);
+    if (!b)
+      report_error("Error: reading the DST frames from %s failed\n", dst_frame_origin(*stores[k]).c_str());
+    return b;
+  };
+  return pack_dst_frames(sink, lengths, bytes, channels, 0, ends);
+}
+
 }  // namespace
 
 Sector run_out_sector() {
@@ -240,21 +273,7 @@ bool write_area_audio(SectorSink& sink, const DiscLayout& layout, bool mch) {
   const std::vector<size_t> area = area_track_positions(tracks, mch);
   const uint64_t first = sink.sectors;
 
-  std::vector<const DstFrame*> frames;
-  std::vector<bool> ends;
-  uint32_t dst_channels = 0;
-  for (size_t pos : area) {
-    const InputTrack& t = tracks[pos];
-    if (!t.is_dst) continue;
-    if (dst_channels == 0) dst_channels = t.channels;
-    for (const DstFrame& f : t.dst_frames) {
-      frames.push_back(&f);
-      ends.push_back(false);
-    }
-    if (!t.dst_frames.empty()) ends.back() = true;
-  }
-  pack_dst_frames(sink, frames, dst_channels, 0, ends);
-  std::vector<const DstFrame*>().swap(frames);
+  if (!write_area_dst(sink, tracks, area)) return false;
 
   uint64_t counter = 0;
   for (size_t pos : area) {

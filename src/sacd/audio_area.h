@@ -37,11 +37,15 @@ std::vector<uint8_t> pack_plain_dsd(const uint8_t* data, size_t length, uint32_t
                                     uint32_t rate_multiple, uint64_t first_frame,
                                     uint32_t base_rate);
 
-// The sectors of a DST frame sequence, frame time codes from `first_frame`;
-// `track_ends` as for dst_packing_table.
-void pack_dst_frames(SectorSink& sink, const std::vector<const DstFrame*>& frames,
-                     uint32_t channels, uint64_t first_frame,
-                     const std::vector<bool>& track_ends = {});
+// The bytes of frame `index` of a sequence, asked for in increasing order
+// (a frame may be asked for again); valid until the next request. Null when
+// they cannot be had.
+using DstFrameBytes = std::function<const uint8_t*(size_t index)>;
+// The sectors of a DST frame sequence of `lengths`, frame time codes from
+// `first_frame`; `track_ends` as for dst_packing_table. False when a
+// frame's bytes could not be had (the sectors so far stay).
+bool pack_dst_frames(SectorSink& sink, const std::vector<uint32_t>& lengths, const DstFrameBytes& bytes,
+                     uint32_t channels, uint64_t first_frame, const std::vector<bool>& track_ends = {});
 std::vector<uint8_t> pack_dst(const std::vector<DstFrame>& frames, uint32_t channels,
                               uint64_t first_frame = 0);
 

@@ -22,7 +22,7 @@ static uint32_t clamp32(uint64_t v) {
 }
 
 uint32_t track_frame_count(const InputTrack& t) {
-  if (t.is_dst) return clamp32(t.dst_frames.size());
+  if (t.is_dst) return clamp32(dst_frame_count(t.dst_frames));
   const uint64_t frame = plain_frame_bytes(t);
   if (frame == 0) return 0;
   return clamp32(plain_stream_bytes(t) / frame);
@@ -78,12 +78,12 @@ AreaPlan plan_area(const std::vector<InputTrack>& tracks, const std::vector<uint
   for (size_t i = 0; i < n; ++i) {
     const InputTrack& t = tracks[area[i]];
     if (!t.is_dst) continue;
-    for (const DstFrame& f : t.dst_frames) {
-      lengths.push_back(clamp32(f.size()));
+    for (const DstFrameRef& f : t.dst_frames.frames) {
+      lengths.push_back(f.length);
       ends.push_back(false);
       owner.push_back(i);
     }
-    if (!t.dst_frames.empty()) ends.back() = true;
+    if (!t.dst_frames.frames.empty()) ends.back() = true;
   }
   const std::vector<DstFramePack> table = dst_packing_table(lengths, ends);
   std::vector<uint64_t> dst_sectors(n, 0);

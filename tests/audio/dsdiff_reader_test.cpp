@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "audio_test_util.h"
+#include "support/dst_frames.h"
 
 using namespace audiotest;
 using testsupport::read_file;
@@ -98,7 +99,7 @@ TEST(DsdiffReader, DstFramesAreKeptUnchanged) {
     ReadResult run = read(path, t);
     ASSERT_TRUE(run.ok) << run.err;
     EXPECT_TRUE(t.is_dst);
-    EXPECT_EQ(t.dst_frames, o.dst_frames);
+    EXPECT_EQ(testsupport::stored_frames(t.dst_frames), o.dst_frames);  // read where they lie
     EXPECT_EQ(t.sample_count, 40u * 37632);
     EXPECT_TRUE(t.audio.empty());
   }
@@ -225,7 +226,7 @@ TEST(DsdiffReader, StructuralFaults) {
     EXPECT_FALSE(run.ok) << message;
     EXPECT_EQ(refusal(run, p).compare(0, message.size(), message), 0) << message << "\n" << run.err;
     EXPECT_EQ(run.out, "");
-    EXPECT_TRUE(t.audio.empty() && t.dst_frames.empty() && t.genre.empty());
+    EXPECT_TRUE(t.audio.empty() && t.dst_frames.frames.empty() && t.genre.empty());
   };
   auto cut = [](const std::vector<uint8_t>& f, size_t n) { return std::vector<uint8_t>(f.begin(), f.begin() + n); };
   auto with_size = [](std::vector<uint8_t> f, size_t at, uint64_t size) {

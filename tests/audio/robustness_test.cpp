@@ -48,7 +48,7 @@ bool read_and_check(const std::string& path, const std::string& what) {
   SCOPED_TRACE(what);
   if (!r.ok) {
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(t.audio.empty() && t.dst_frames.empty() && t.cover.empty());
+    EXPECT_TRUE(t.audio.empty() && t.dst_frames.frames.empty() && t.cover.empty());
     EXPECT_NE(r.err.find("Error: "), std::string::npos) << r.err;
     return false;
   }
@@ -56,7 +56,7 @@ bool read_and_check(const std::string& path, const std::string& what) {
   EXPECT_GE(t.sample_rate, 600u);
   EXPECT_EQ(r.err.find("Error"), std::string::npos) << r.err;
   if (t.is_dst) {
-    EXPECT_EQ(t.sample_count, t.dst_frames.size() * uint64_t(t.sample_rate / 75));
+    EXPECT_EQ(t.sample_count, t.dst_frames.frames.size() * uint64_t(t.sample_rate / 75));
   } else {
     EXPECT_EQ(t.audio.size() % (uint64_t(t.channels) * (t.sample_rate / 600)), 0u);
     EXPECT_GE(t.audio.size(), t.channels * (t.sample_count / 8));

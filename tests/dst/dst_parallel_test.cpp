@@ -36,7 +36,16 @@ TEST(DstParallel, SameFramesForEveryThreadCountInPartsAndWithoutSimd) {
   };
   std::vector<varn::DstFrame> in_parts;
   testsupport::capture([&] {
-    in_parts = varn::dst_encode_track_from(parts, audio.size(), channels, 64, 44100, 20, 2, 4 * 28224).value;
+    EXPECT_FALSE(varn::dst_encode_track_from(parts, audio.size(), channels, 64, 44100, 20, 2, 4 * 28224,
+                                             [&](const varn::DstFrame& f) {
+                                               in_parts.push_back(f);
+                                               return true;
+                                             }));
+    // A sink that refuses a frame (a failed spool write) stops the coding there.
+    size_t taken = 0;
+    EXPECT_TRUE(varn::dst_encode_track_from(parts, audio.size(), channels, 64, 44100, 20, 2, 4 * 28224,
+                                            [&](const varn::DstFrame&) { return ++taken < 6; }));
+    EXPECT_EQ(taken, 6u);
   });
   EXPECT_TRUE(in_parts == one);
   varn::set_simd_enabled(false);
@@ -97,7 +106,9 @@ TEST(DstParallel, RefusalsGiveNoFrames) {
   const varn::DstFrameSource whole = [&](uint32_t first, uint32_t, uint32_t fb) { return audio.data() + size_t(first) * fb; };
   for (const auto& [source, rm] : {std::pair{unreadable, 64}, {whole, 32}}) {
     bool error = false;
-    testsupport::capture([&] { error = bool(varn::dst_encode_track_from(source, audio.size(), 2, rm, 44100, 8, 1, 9408).error); });
+    testsupport::capture([&] { error = bool(varn::dst_encode_track_from(source, audio.size(), 2, rm, 44100, 8, 1, 9408,
+                                                                         [](const varn::DstFrame&) { return true; }));
+    });
     EXPECT_TRUE(error) << rm;
   }
   // 256 x 48000 Hz is the largest rate taken: 20480 bytes per channel.

@@ -47,7 +47,7 @@ TEST(DstStages, OrderNotesAndCodingDecisions) {
   err = capture([&] { varn::stage_dst_encode(run, t, "t.dsf"); }).err;
   EXPECT_TRUE(testsupport::contains(err, "[DST] encode SIMD: ")) << err;
   EXPECT_TRUE(t.is_dst);
-  EXPECT_EQ(t.dst_frames.size(), 3u);
+  EXPECT_EQ(t.dst_frames.frames.size(), 3u);
   EXPECT_EQ(t.audio.capacity(), 0u);
   varn::InputTrack u = make_track(5, 2);
   EXPECT_EQ(capture([&] { varn::stage_dst_encode(run, u, "t.dsf"); }).err, "  [DST] 2 frames encoded\n");

@@ -335,6 +335,27 @@ TEST(OutputSafety, FullDiskNeverSucceeds) {
     EXPECT_EQ(o.code, 1) << "limit " << limit << "\n" << o.err;
     EXPECT_EQ(changes(with_disc, snapshot(a.work)), "") << "limit " << limit;
   }
+
+  // Coded DST frames wait in a spool in the temporary folder: a spool that
+  // cannot be written or made fails the run too, and none is left behind.
+  const std::string temp = a.dir.file("temp"), missing = a.dir.file("missing");
+  fs::create_directory(temp);
+  const struct {
+    rlim_t limit;
+    std::string temp, message;
+  } spools[] = {
+      {40000, temp, "Error: writing the coded DST frames to the spool file in " + temp + " failed: "},
+      {0, missing, "Error: cannot create the DST spool file in " + missing + ": "},
+  };
+  for (const auto& k : spools) {
+    const Outcome o = run(a.logs, a.pack("Later", {"--dst-stereo"}), k.limit, {"TEMP=" + k.temp});
+    EXPECT_EQ(o.code, 1) << o.err;
+    EXPECT_TRUE(contains(o.err, k.message)) << o.err;
+    EXPECT_EQ(changes(with_disc, snapshot(a.work)), "") << k.message;
+  }
+  const Outcome coded = run(a.logs, a.pack("Later", {"--dst-stereo"}), 0, {"TEMP=" + temp});
+  EXPECT_EQ(coded.code, 0) << coded.err;
+  EXPECT_TRUE(fs::is_empty(temp));
 }
 
 // On a file system too small for the image the run is refused before

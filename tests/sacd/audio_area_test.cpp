@@ -90,19 +90,21 @@ TEST(PlainSectors, ReassemblyOverRatesAndChannels) {
 TEST(DstSectors, ByteExact) {
   // Frames of one sector each: header 0x25, one packet, one frame info.
   const InputTrack t = dst_track(2, 2822400, {100, 2041, 7});
-  const Bytes s = pack_dst(t.dst_frames, 2);
+  const std::vector<DstFrame> tf = testsupport::stored_frames(t.dst_frames);
+  const Bytes s = pack_dst(tf, 2);
   ASSERT_EQ(s.size(), 3u * 2048);
   for (size_t i = 0; i < 3; ++i) {
-    const uint32_t len = uint32_t(t.dst_frames[i].size());
+    const uint32_t len = uint32_t(tf[i].size());
     EXPECT_EQ(head(s, i, 7), (Bytes{0x25, uint8_t(0x90 | (len >> 8)), uint8_t(len), 0, 0, uint8_t(i), 1 << 2}));
-    EXPECT_TRUE(std::equal(t.dst_frames[i].begin(), t.dst_frames[i].end(), s.begin() + long(i * 2048 + 7)));
+    EXPECT_TRUE(std::equal(tf[i].begin(), tf[i].end(), s.begin() + long(i * 2048 + 7)));
   }
   // 6 channels: frame 0 of 5000 bytes = 2041 + 2045 + 914, then 1125 of
   // frame 1 (3000 bytes), its time code and sector count 2, then its rest.
   const InputTrack u = dst_track(6, 2822400, {5000, 3000});
-  const Bytes m = pack_dst(u.dst_frames, 6);
+  const std::vector<DstFrame> uf = testsupport::stored_frames(u.dst_frames);
+  const Bytes m = pack_dst(uf, 6);
   ASSERT_EQ(m.size(), 4u * 2048);
-  const DstFrame &f0 = u.dst_frames[0], &f1 = u.dst_frames[1];
+  const DstFrame &f0 = uf[0], &f1 = uf[1];
   EXPECT_EQ(head(m, 0, 7), (Bytes{0x25, 0x97, 0xF9, 0, 0, 0, 0x80 | (3 << 2) | 2}));
   EXPECT_EQ(head(m, 1, 3), (Bytes{0x21, 0x17, 0xFD}));
   EXPECT_EQ(head(m, 2, 9), (Bytes{0x45, 0x13, 0x92, 0x94, 0x65, 0, 0, 1, 0x80 | (2 << 2) | 2}));
@@ -116,10 +118,11 @@ TEST(DstSectors, ByteExact) {
   // count of 1 there. A last sector without a next frame's head holds one
   // packet and no frame info.
   const InputTrack w = dst_track(2, 2822400, {3000, 500, 100});
-  const Bytes x = pack_dst(w.dst_frames, 2);
+  const std::vector<DstFrame> wf = testsupport::stored_frames(w.dst_frames);
+  const Bytes x = pack_dst(wf, 2);
   EXPECT_EQ(head(x, 1, 9), (Bytes{0x45, 0x13, 0xBF, 0x91, 0xF4, 0, 0, 1, 0x04}));
   EXPECT_EQ(head(x, 2, 7), (Bytes{0x25, 0x90, 100, 0, 0, 2, 0x04}));
-  EXPECT_EQ(head(pack_dst({w.dst_frames[0]}, 2), 1, 3), (Bytes{0x21, 0x13, 0xBF}));
+  EXPECT_EQ(head(pack_dst({wf[0]}, 2), 1, 3), (Bytes{0x21, 0x13, 0xBF}));
   EXPECT_EQ(dst_frame_info_byte(5, 1), 0x80 | 0x04 | 0x01);
 }
 
@@ -134,13 +137,14 @@ TEST(DstSectors, RandomSequencesReassemble) {
     }
     const uint32_t ch = round % 3 == 0 ? 2 : round % 3 == 1 ? 5 : 6;
     const InputTrack t = dst_track(ch, 2822400, lengths, uint64_t(round));
-    const Bytes s = pack_dst(t.dst_frames, ch);
+    const std::vector<DstFrame> tf = testsupport::stored_frames(t.dst_frames);
+    const Bytes s = pack_dst(tf, ch);
     uint64_t planned = 0;
     for (const DstFramePack& p : dst_packing_table(lengths)) planned += p.sectors;
     ASSERT_EQ(s.size() / 2048, planned) << "round " << round;
     const sacdtest::Reassembly r = sacdtest::reassemble(s.data(), s.size() / 2048);
     ASSERT_TRUE(r.ok) << "round " << round;
-    ASSERT_EQ(r.frames, t.dst_frames) << "round " << round;
+    ASSERT_EQ(r.frames, tf) << "round " << round;
     for (size_t i = 0; i < s.size(); i += 2048) ASSERT_TRUE(s[i] == 0x25 || s[i] == 0x21 || s[i] == 0x45) << int(s[i]);
   }
 }
@@ -169,8 +173,10 @@ TEST(AudioWriter, BothAreasWithPauseAndRunOut) {
   EXPECT_EQ(Bytes(a + 29 * 2048, a + 29 * 2048 + 8), (Bytes{0x44, 0x18, 0x18, 0x97, 0xE0, 0, 0, 6}));
   EXPECT_EQ(sacdtest::reassemble(a + 29 * 2048, 14).stream, tracks[2].audio);
   const sacdtest::Reassembly m = sacdtest::reassemble(img.data() + size_t(mch) * 2048, l.multi.total_sectors);
-  std::vector<DstFrame> want = tracks[1].dst_frames;
-  want.insert(want.end(), tracks[3].dst_frames.begin(), tracks[3].dst_frames.end());
+  // The frames were read back from the spool they were kept in.
+  std::vector<DstFrame> want = testsupport::stored_frames(tracks[1].dst_frames);
+  const std::vector<DstFrame> more = testsupport::stored_frames(tracks[3].dst_frames);
+  want.insert(want.end(), more.begin(), more.end());
   EXPECT_EQ(m.frames, want);
   // Track 2 of the multichannel area starts a sector with its first frame.
   const size_t t2 = size_t(mch + l.multi.track_start[1]) * 2048;

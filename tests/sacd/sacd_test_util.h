@@ -13,6 +13,7 @@
 #include "sacd/area_toc.h"
 #include "sacd/disc_layout.h"
 #include "sacd/layout.h"
+#include "support/dst_frames.h"
 #include "support/capture.h"
 #include "support/test_support.h"
 
@@ -49,12 +50,14 @@ inline varn::InputTrack dst_track(uint32_t channels, uint32_t sample_rate,
   t.rate_multiple = sample_rate / varn::base_rate_of(sample_rate);
   t.is_dst = true;
   std::mt19937_64 rng(seed);
+  std::vector<varn::DstFrame> frames;
   for (uint32_t len : lengths) {
     varn::DstFrame f(len);
     for (auto& b : f) b = uint8_t(rng());
     if (len) f[0] |= 0x80;
-    t.dst_frames.push_back(std::move(f));
+    frames.push_back(std::move(f));
   }
+  t.dst_frames = testsupport::spooled_frames(frames);  // kept where a run keeps them
   t.sample_count = uint64_t(lengths.size()) * (sample_rate / 75);
   return t;
 }
