@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/text_format.h"
+
 namespace varn {
 
 namespace {
@@ -15,17 +17,8 @@ struct CueWriter {
   __attribute__((format(printf, 2, 3))) void line(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, args);
+    append_vformat(text, format, args);
     va_end(args);
-    if (n > 0) {
-      const size_t at = text.size();
-      text.resize(at + size_t(n) + 1);
-      std::vsnprintf(text.data() + at, size_t(n) + 1, format, again);
-      text.resize(at + size_t(n));
-    }
-    va_end(again);
     text += "\r\n";
   }
 };

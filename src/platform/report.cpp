@@ -1,6 +1,7 @@
 #include "platform/report.h"
 
 #include "platform/error.h"
+#include "platform/text_format.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -16,23 +17,8 @@ std::atomic<ReportSink> g_sink{nullptr};
 
 // The formatted text; nullopt when the format itself is broken.
 std::optional<std::string> format_text(const char* format, va_list args) {
-  va_list again;
-  va_copy(again, args);
-  char small[512];
-  const int n = std::vsnprintf(small, sizeof small, format, args);
   std::string text;
-  if (n < 0) {
-    va_end(again);
-    return std::nullopt;
-  }
-  if (size_t(n) < sizeof small) {
-    text.assign(small, size_t(n));
-  } else {
-    text.resize(size_t(n) + 1);
-    std::vsnprintf(text.data(), text.size(), format, again);
-    text.resize(size_t(n));
-  }
-  va_end(again);
+  if (!append_vformat(text, format, args)) return std::nullopt;
   return text;
 }
 

@@ -1,6 +1,5 @@
 #include "sacd/toc_dump.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -13,29 +12,11 @@
 #include "sacd/text_encoding.h"
 #include "audio/plain_source.h"
 #include "platform/report.h"
+#include "platform/text_format.h"
 
 namespace varn {
 
 namespace {
-
-void appendf(std::string& out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-void appendf(std::string& out, const char* fmt, ...) {
-  char buf[1024];
-  va_list ap;
-  va_start(ap, fmt);
-  const int n = std::vsnprintf(buf, sizeof buf, fmt, ap);
-  va_end(ap);
-  if (n < 0) return;
-  if (size_t(n) < sizeof buf) {
-    out.append(buf, size_t(n));
-    return;
-  }
-  std::string big(size_t(n) + 1, '\0');
-  va_start(ap, fmt);
-  std::vsnprintf(big.data(), big.size(), fmt, ap);
-  va_end(ap);
-  out.append(big.data(), size_t(n));
-}
 
 const std::vector<InputTrack>& tracks_of(const DiscLayout& l) {
   static const std::vector<InputTrack> kNone;
@@ -60,11 +41,11 @@ void area_block(std::string& out, const DiscLayout& l, bool multichannel) {
   const AreaPlan& plan = multichannel ? l.multi : l.stereo;
   if (plan.total_sectors == 0) return;
   const uint32_t sectors = area_toc_sectors(l, multichannel);
-  appendf(out, "%-22s LSN %u (%u sector%s)\n", area_label(l, multichannel),
+  append_format(out, "%-22s LSN %u (%u sector%s)\n", area_label(l, multichannel),
           area_toc_lsn(l, multichannel), sectors, sectors == 1 ? "" : "s");
-  appendf(out, "  Audio sectors: %u  Tracks: %zu\n", plan.total_sectors, plan.track_start.size());
+  append_format(out, "  Audio sectors: %u  Tracks: %zu\n", plan.total_sectors, plan.track_start.size());
   for (size_t i = 0; i < plan.track_start.size(); ++i)
-    appendf(out, "  Track %-3zu    offset %u, %u frames\n", i + 1, plan.track_start[i],
+    append_format(out, "  Track %-3zu    offset %u, %u frames\n", i + 1, plan.track_start[i],
             i < plan.track_frames.size() ? plan.track_frames[i] : 0);
 }
 
@@ -128,80 +109,80 @@ const char* speaker_name(uint32_t v) {
 }
 
 void detail_master_toc(std::string& out, const std::vector<uint8_t>& m) {
-  appendf(out, "%-30s %s\n", "id", chars_at(m, 0, 8).c_str());
-  appendf(out, "%-30s %u.%02u\n", "version", byte_at(m, 8), byte_at(m, 9));
-  appendf(out, "%-30s %u\n", "album_set_size", be16_at(m, 16));
-  appendf(out, "%-30s %u\n", "album_sequence_number", be16_at(m, 18));
-  appendf(out, "%-30s %.16s\n", "album_catalog_number", chars_at(m, 24, 16).c_str());
+  append_format(out, "%-30s %s\n", "id", chars_at(m, 0, 8).c_str());
+  append_format(out, "%-30s %u.%02u\n", "version", byte_at(m, 8), byte_at(m, 9));
+  append_format(out, "%-30s %u\n", "album_set_size", be16_at(m, 16));
+  append_format(out, "%-30s %u\n", "album_sequence_number", be16_at(m, 18));
+  append_format(out, "%-30s %.16s\n", "album_catalog_number", chars_at(m, 24, 16).c_str());
   for (int i = 0; i < 4; ++i)
-    appendf(out, "album_genre[%d]      category=%u genre=%u\n", i, byte_at(m, 40 + 4 * i),
+    append_format(out, "album_genre[%d]      category=%u genre=%u\n", i, byte_at(m, 40 + 4 * i),
             byte_at(m, 43 + 4 * i));
-  appendf(out, "%-30s LSN %u\n", "area_1_toc_1_start", be32_at(m, 64));
-  appendf(out, "%-30s LSN %u\n", "area_1_toc_2_start", be32_at(m, 68));
-  appendf(out, "%-30s LSN %u\n", "area_2_toc_1_start", be32_at(m, 72));
-  appendf(out, "%-30s LSN %u\n", "area_2_toc_2_start", be32_at(m, 76));
-  appendf(out, "%-30s %s\n", "disc_type", (byte_at(m, 80) & 0x80) ? "hybrid" : "SACD only");
-  appendf(out, "%-30s %u sectors\n", "area_1_toc_size", be16_at(m, 84));
-  appendf(out, "%-30s %u sectors\n", "area_2_toc_size", be16_at(m, 86));
-  appendf(out, "%-30s %.16s\n", "disc_catalog_number", chars_at(m, 88, 16).c_str());
+  append_format(out, "%-30s LSN %u\n", "area_1_toc_1_start", be32_at(m, 64));
+  append_format(out, "%-30s LSN %u\n", "area_1_toc_2_start", be32_at(m, 68));
+  append_format(out, "%-30s LSN %u\n", "area_2_toc_1_start", be32_at(m, 72));
+  append_format(out, "%-30s LSN %u\n", "area_2_toc_2_start", be32_at(m, 76));
+  append_format(out, "%-30s %s\n", "disc_type", (byte_at(m, 80) & 0x80) ? "hybrid" : "SACD only");
+  append_format(out, "%-30s %u sectors\n", "area_1_toc_size", be16_at(m, 84));
+  append_format(out, "%-30s %u sectors\n", "area_2_toc_size", be16_at(m, 86));
+  append_format(out, "%-30s %.16s\n", "disc_catalog_number", chars_at(m, 88, 16).c_str());
   for (int i = 0; i < 4; ++i)
-    appendf(out, "disc_genre[%d]        category=%u genre=%u\n", i, byte_at(m, 104 + 4 * i),
+    append_format(out, "disc_genre[%d]        category=%u genre=%u\n", i, byte_at(m, 104 + 4 * i),
             byte_at(m, 107 + 4 * i));
-  appendf(out, "%-30s %04u-%02u-%02u\n", "disc_date", be16_at(m, 120), byte_at(m, 122), byte_at(m, 123));
-  appendf(out, "%-30s %u\n", "text_area_count", byte_at(m, 128));
+  append_format(out, "%-30s %04u-%02u-%02u\n", "disc_date", be16_at(m, 120), byte_at(m, 122), byte_at(m, 123));
+  append_format(out, "%-30s %u\n", "text_area_count", byte_at(m, 128));
   for (int i = 0; i < 8; ++i) {
     const size_t at = 136 + 4 * size_t(i);
     if (byte_at(m, at) == 0 && byte_at(m, at + 1) == 0) continue;
-    appendf(out, "locale[%d]            lang=%.2s charset=%u\n", i, chars_at(m, at, 2).c_str(),
+    append_format(out, "locale[%d]            lang=%.2s charset=%u\n", i, chars_at(m, at, 2).c_str(),
             byte_at(m, at + 2));
   }
 }
 
 void detail_area_toc(std::string& out, const char* label, const std::vector<uint8_t>& a) {
-  appendf(out, "\n--- %s ---\n", label);
-  appendf(out, "%-28s %s\n", "id", chars_at(a, 0, 8).c_str());
-  appendf(out, "%-28s %u.%02u\n", "version", byte_at(a, 8), byte_at(a, 9));
+  append_format(out, "\n--- %s ---\n", label);
+  append_format(out, "%-28s %s\n", "id", chars_at(a, 0, 8).c_str());
+  append_format(out, "%-28s %u.%02u\n", "version", byte_at(a, 8), byte_at(a, 9));
   const uint32_t size = be16_at(a, 10);
-  appendf(out, "%-28s %u sector%s\n", "size", size, size == 1 ? "" : "s");
-  appendf(out, "%-28s %u\n", "max_byte_rate", be32_at(a, 16));
-  appendf(out, "%-28s %u (%s)\n", "sample_frequency", byte_at(a, 20), frequency_name(byte_at(a, 20)));
+  append_format(out, "%-28s %u sector%s\n", "size", size, size == 1 ? "" : "s");
+  append_format(out, "%-28s %u\n", "max_byte_rate", be32_at(a, 16));
+  append_format(out, "%-28s %u (%s)\n", "sample_frequency", byte_at(a, 20), frequency_name(byte_at(a, 20)));
   const uint32_t format = byte_at(a, 21) & 0x0F;
-  appendf(out, "%-28s %u (%s)\n", "frame_format", format, frame_format_name(format));
-  appendf(out, "%-28s %u\n", "channel_count", byte_at(a, 32));
+  append_format(out, "%-28s %u (%s)\n", "frame_format", format, frame_format_name(format));
+  append_format(out, "%-28s %u\n", "channel_count", byte_at(a, 32));
   const uint32_t speakers = byte_at(a, 33) & 0x1F;
-  appendf(out, "%-28s %u (%s)\n", "loudspeaker_config", speakers, speaker_name(speakers));
-  appendf(out, "%-28s %u\n", "track_attribute", byte_at(a, 48) >> 4);
+  append_format(out, "%-28s %u (%s)\n", "loudspeaker_config", speakers, speaker_name(speakers));
+  append_format(out, "%-28s %u\n", "track_attribute", byte_at(a, 48) >> 4);
   const uint32_t mm = byte_at(a, 64), ss = byte_at(a, 65), ff = byte_at(a, 66);
-  appendf(out, "%-28s %02u:%02u:%02u (%u frames)\n", "total_playtime", mm / 60, mm % 60, ss,
+  append_format(out, "%-28s %02u:%02u:%02u (%u frames)\n", "total_playtime", mm / 60, mm % 60, ss,
           (mm * 60 + ss) * 75 + ff);
-  appendf(out, "%-28s %u\n", "track_offset", byte_at(a, 68));
-  appendf(out, "%-28s %u\n", "track_count", byte_at(a, 69));
-  appendf(out, "%-28s LSN %u\n", "track_start", be32_at(a, 72));
-  appendf(out, "%-28s LSN %u\n", "track_end", be32_at(a, 76));
-  appendf(out, "%-28s %u\n", "text_area_count", byte_at(a, 80));
+  append_format(out, "%-28s %u\n", "track_offset", byte_at(a, 68));
+  append_format(out, "%-28s %u\n", "track_count", byte_at(a, 69));
+  append_format(out, "%-28s LSN %u\n", "track_start", be32_at(a, 72));
+  append_format(out, "%-28s LSN %u\n", "track_end", be32_at(a, 76));
+  append_format(out, "%-28s %u\n", "text_area_count", byte_at(a, 80));
   for (int i = 0; i < 10; ++i) {
     const size_t at = 88 + 4 * size_t(i);
     if (byte_at(a, at) == 0 && byte_at(a, at + 1) == 0) break;
-    appendf(out, "language[%d]          lang=%.2s charset=%u\n", i, chars_at(a, at, 2).c_str(),
+    append_format(out, "language[%d]          lang=%.2s charset=%u\n", i, chars_at(a, at, 2).c_str(),
             byte_at(a, at + 2));
   }
-  appendf(out, "%-28s LSN offset %u\n", "track_text_offset", be16_at(a, 128));
-  appendf(out, "%-28s LSN offset %u\n", "index_list_offset", be16_at(a, 130));
-  appendf(out, "%-28s LSN offset %u\n", "access_list_offset", be16_at(a, 132));
-  appendf(out, "%-28s LSN offset %u\n", "area_description_offset", be16_at(a, 144));
-  appendf(out, "%-28s LSN offset %u\n", "copyright_offset", be16_at(a, 146));
+  append_format(out, "%-28s LSN offset %u\n", "track_text_offset", be16_at(a, 128));
+  append_format(out, "%-28s LSN offset %u\n", "index_list_offset", be16_at(a, 130));
+  append_format(out, "%-28s LSN offset %u\n", "access_list_offset", be16_at(a, 132));
+  append_format(out, "%-28s LSN offset %u\n", "area_description_offset", be16_at(a, 144));
+  append_format(out, "%-28s LSN offset %u\n", "copyright_offset", be16_at(a, 146));
 }
 
 void detail_master_text(std::string& out, const std::vector<uint8_t>& t) {
   out += "\n--- SACD Text ---\n";
-  appendf(out, "%-28s %s\n", "id", chars_at(t, 0, 8).c_str());
+  append_format(out, "%-28s %s\n", "id", chars_at(t, 0, 8).c_str());
   static const std::pair<const char*, size_t> kFields[] = {
       {"album_title", 16}, {"album_artist", 18}, {"album_publisher", 20}, {"album_copyright", 22},
       {"disc_title", 32},  {"disc_artist", 34},  {"disc_publisher", 36},  {"disc_copyright", 38}};
   for (const auto& f : kFields) {
     const uint32_t pos = be16_at(t, f.second);
     if (pos == 0 || pos >= t.size()) continue;
-    appendf(out, "%-28s %s\n", f.first, text_at(t, pos).c_str());
+    append_format(out, "%-28s %s\n", f.first, text_at(t, pos).c_str());
   }
 }
 
@@ -210,18 +191,18 @@ void detail_tracks(std::string& out, const std::vector<InputTrack>& tracks) {
   for (size_t i = 0; i < tracks.size(); ++i) {
     const InputTrack& t = tracks[i];
     const uint32_t frames = track_frame_count(t);
-    appendf(out, "Track %zu:\n", i + 1);
-    appendf(out, "  %-22s %u\n", "channels", t.channels);
-    appendf(out, "  %-22s %u\n", "DSD rate", t.rate_multiple);
-    appendf(out, "  %-22s %llu\n", "samples", (unsigned long long)t.sample_count);
-    appendf(out, "  %-22s %u\n", "frames", frames);
-    appendf(out, "  %-22s %zu bytes\n", "data size", size_t(plain_payload_bytes(t)));
-    appendf(out, "  %-22s %u sectors\n", "DSD sectors",
+    append_format(out, "Track %zu:\n", i + 1);
+    append_format(out, "  %-22s %u\n", "channels", t.channels);
+    append_format(out, "  %-22s %u\n", "DSD rate", t.rate_multiple);
+    append_format(out, "  %-22s %llu\n", "samples", (unsigned long long)t.sample_count);
+    append_format(out, "  %-22s %u\n", "frames", frames);
+    append_format(out, "  %-22s %zu bytes\n", "data size", size_t(plain_payload_bytes(t)));
+    append_format(out, "  %-22s %u sectors\n", "DSD sectors",
             uint32_t(plain_stream_sectors(uint64_t(frames) * plain_frame_bytes(t))));
-    appendf(out, "  %-22s %u frames (%.1f sec)\n", "pause", t.pause_frames, t.pause_frames / 75.0);
-    if (!t.title.empty()) appendf(out, "  %-22s %s\n", "title", t.title.c_str());
-    if (!t.artist.empty()) appendf(out, "  %-22s %s\n", "performer", t.artist.c_str());
-    if (!t.album.empty()) appendf(out, "  %-22s %s\n", "album", t.album.c_str());
+    append_format(out, "  %-22s %u frames (%.1f sec)\n", "pause", t.pause_frames, t.pause_frames / 75.0);
+    if (!t.title.empty()) append_format(out, "  %-22s %s\n", "title", t.title.c_str());
+    if (!t.artist.empty()) append_format(out, "  %-22s %s\n", "performer", t.artist.c_str());
+    if (!t.album.empty()) append_format(out, "  %-22s %s\n", "album", t.album.c_str());
   }
 }
 
@@ -247,20 +228,20 @@ std::vector<uint8_t> read_whole(const std::string& path) {
 
 std::string dump_toc_text(const DiscLayout& l) {
   std::string out = "SACD ISO Layout\n===============\n";
-  appendf(out, "%-22s LSN %u (0..%u = padding)\n", "Master TOC", l.master_toc_lsn,
+  append_format(out, "%-22s LSN %u (0..%u = padding)\n", "Master TOC", l.master_toc_lsn,
           l.master_toc_lsn ? l.master_toc_lsn - 1 : 0);
   area_block(out, l, false);
   area_block(out, l, true);
-  appendf(out, "%-22s LSN %u\n", "SACD Text", l.master_text_lsn);
-  appendf(out, "%-22s LSN %u\n", "SACD_Man", l.manufacturer_lsn);
+  append_format(out, "%-22s LSN %u\n", "SACD Text", l.master_text_lsn);
+  append_format(out, "%-22s LSN %u\n", "SACD_Man", l.manufacturer_lsn);
   const bool first_is_mch = !area_exists(l, false) && area_exists(l, true);
   const AreaTocShape shape =
       (area_exists(l, false) || first_is_mch) ? toc_shape_of(l, first_is_mch) : AreaTocShape{};
-  appendf(out, "%-22s LSN %u (blocks: SACDTTxt@+%u, SACDTRL1@+%u, SACDTRL2@+%u, SACD_IGL@+%u)\n",
+  append_format(out, "%-22s LSN %u (blocks: SACDTTxt@+%u, SACDTRL1@+%u, SACDTRL2@+%u, SACD_IGL@+%u)\n",
           "Area Data", l.area1_toc_lsn, shape.text_at, shape.trl1_at, shape.trl2_at, shape.igl_at);
-  appendf(out, "%-22s LSN %u\n", "Audio Start", l.audio_start_lsn);
+  append_format(out, "%-22s LSN %u\n", "Audio Start", l.audio_start_lsn);
   const uint32_t total = l.audio_start_lsn + l.stereo.total_sectors + l.multi.total_sectors - 510;
-  appendf(out, "\nTotal sectors: %u (~%u MB)\n", total, total / 512);
+  append_format(out, "\nTotal sectors: %u (~%u MB)\n", total, total / 512);
   return out;
 }
 
@@ -268,11 +249,11 @@ std::string dump_tracks_text(const std::vector<InputTrack>& tracks) {
   std::string out;
   for (size_t i = 0; i < tracks.size(); ++i) {
     const InputTrack& t = tracks[i];
-    appendf(out, "Track %zu\n  Channels: %u  Samples: %llu  Frames: %u\n", i + 1, t.channels,
+    append_format(out, "Track %zu\n  Channels: %u  Samples: %llu  Frames: %u\n", i + 1, t.channels,
             (unsigned long long)t.sample_count, track_frame_count(t));
-    if (!t.title.empty()) appendf(out, "  Title: %s\n", t.title.c_str());
-    if (!t.artist.empty()) appendf(out, "  Performer: %s\n", t.artist.c_str());
-    if (!t.album.empty()) appendf(out, "  Album: %s\n", t.album.c_str());
+    if (!t.title.empty()) append_format(out, "  Title: %s\n", t.title.c_str());
+    if (!t.artist.empty()) append_format(out, "  Performer: %s\n", t.artist.c_str());
+    if (!t.album.empty()) append_format(out, "  Album: %s\n", t.album.c_str());
     out += "\n";
   }
   return out;
