@@ -207,19 +207,4 @@ AreaTocBlock build_area_toc_block(const DiscLayout& layout, bool multichannel, u
   return block;
 }
 
-bool write_area_toc(FILE* image, const DiscLayout& layout, bool multichannel) {
-  if (!area_exists(layout, multichannel)) return true;
-  const AreaTocBlock block = build_area_toc_block(layout, multichannel, current_charset());
-  const uint32_t lsn = area_toc_lsn(layout, multichannel);
-  const uint32_t reserved = area_toc_sectors(layout, multichannel);
-  if (block.shape.reserved != reserved) {
-    report_error("Error: the Area TOC block of the %s area needs %u sectors, but the layout "
-                 "reserved %u (track texts or ISRCs changed after planning)\n",
-                 multichannel ? "multichannel" : "2ch", block.shape.reserved, reserved);
-    return false;
-  }
-  write_sectors_at(image, lsn, block.bytes.data(), reserved);
-  return true;
-}
-
 }  // namespace varn

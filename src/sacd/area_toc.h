@@ -95,10 +95,4 @@ struct AreaTocBlock {
 };
 AreaTocBlock build_area_toc_block(const DiscLayout& layout, bool multichannel, uint8_t charset);
 
-// Writes the block of an area at its Area TOC LSN with the current disc
-// text encoder: the reserved sectors only. False, after a message, when
-// the block no longer matches the layout's reservation (texts or ISRCs
-// changed after planning); nothing is written then.
-bool write_area_toc(FILE* image, const DiscLayout& layout, bool multichannel);
-
 }  // namespace varn

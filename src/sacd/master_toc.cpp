@@ -93,11 +93,6 @@ Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& c
   return s;
 }
 
-void write_master_toc(FILE* image, const DiscLayout& l) {
-  const Sector s = build_master_toc(l, current_charset(), civil_time_local(volume_time()));
-  for (uint32_t k = 0; k < 3; ++k) write_sectors_at(image, l.master_toc_lsn + 10 * k, s.data(), 1);
-}
-
 MasterTexts master_texts(const DiscLayout& l) {
   MasterTexts t;
   const InputTrack* first = (l.tracks && !l.tracks->empty()) ? &(*l.tracks)[0] : nullptr;
@@ -166,11 +161,6 @@ Sector build_master_text(const DiscLayout& l, uint8_t charset) {
   return s;
 }
 
-void write_master_text(FILE* image, const DiscLayout& l, uint32_t first_lsn, uint32_t copies) {
-  const Sector s = build_master_text(l, current_charset());
-  for (uint32_t k = 0; k < copies; ++k) write_sectors_at(image, first_lsn + k, s.data(), 1);
-}
-
 std::string manufacturer_text(const DiscLayout& l) {
   std::string out;
   auto line = [&out](const char* key, const std::string& value) {
@@ -208,11 +198,6 @@ Sector build_manufacturer(const DiscLayout& l) {
   const size_t n = text.size() < kSectorSize - 8 ? text.size() : kSectorSize - 8;
   std::memcpy(s.data() + 8, text.data(), n);
   return s;
-}
-
-void write_manufacturer(FILE* image, const DiscLayout& l, uint32_t lsn) {
-  const Sector s = build_manufacturer(l);
-  write_sectors_at(image, lsn, s.data(), 1);
 }
 
 }  // namespace varn

@@ -21,9 +21,6 @@ constexpr size_t kMasterTextRoom = 2000;
 // from `clock` (year from the layout's year text when it reads as a number,
 // else a warning and the clock's year).
 Sector build_master_toc(const DiscLayout& layout, uint8_t charset, const CivilTime& clock);
-// Writes the sector at master_toc_lsn + 0, + 10, + 20; clock from the
-// volume time, charset the current one.
-void write_master_toc(FILE* image, const DiscLayout& layout);
 
 // The Master Text texts before encoding (empty = absent).
 struct MasterTexts {
@@ -44,12 +41,9 @@ size_t master_text_bytes(const DiscLayout& layout, uint8_t charset);
 bool master_text_fits(const DiscLayout& layout, uint8_t charset);
 
 Sector build_master_text(const DiscLayout& layout, uint8_t charset);
-// Writes `copies` identical sectors from `first_lsn` on (current charset).
-void write_master_text(FILE* image, const DiscLayout& layout, uint32_t first_lsn, uint32_t copies);
 
 // "Key: value\r\n" lines of the Manufacturer sector (job text bytes).
 std::string manufacturer_text(const DiscLayout& layout);
 Sector build_manufacturer(const DiscLayout& layout);
-void write_manufacturer(FILE* image, const DiscLayout& layout, uint32_t lsn);
 
 }  // namespace varn

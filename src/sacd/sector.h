@@ -5,7 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 #include "fs/bytes.h"
 #include "fs/sector_io.h"
@@ -20,9 +19,5 @@ inline void put_time_code(uint8_t* p, uint64_t frames) {
   p[1] = uint8_t((frames / 75) % 60);
   p[2] = uint8_t(frames % 75);
 }
-
-// Positions the file at `lsn` and writes `count` whole sectors, then
-// flushes. Write errors are left to the image check of the builder.
-void write_sectors_at(FILE* f, uint32_t lsn, const uint8_t* data, size_t count);
 
 }  // namespace varn
