@@ -2,10 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 #include "fs/sector_io.h"
 #include "fs/sector_sink.h"
@@ -44,83 +41,6 @@ struct Hashing {
   }
 };
 
-// Feeds the hashing with copies of the batches on a thread of its own, so
-// the writer goes on making sectors while the last batch is hashed. The
-// batches are taken strictly in the order they were handed over; the writer
-// waits only when every slot holds a batch not yet hashed.
-struct HashThread {
-  static constexpr size_t kSlots = 2;
-  struct Batch {
-    std::vector<uint8_t> bytes;
-    size_t count = 0;
-    uint64_t first = 0;
-  };
-  Hashing* hashing = nullptr;
-  Batch batch[kSlots];
-  // Guarded by `mutex`. The batches from `head` on (`queued` of them, round
-  // the ring) belong to the thread; the others to the writer.
-  size_t head = 0;
-  size_t queued = 0;
-  bool closing = false;
-  std::mutex mutex;
-  std::condition_variable ready;  // a batch was queued, or closing was set
-  std::condition_variable freed;  // a batch was hashed
-  std::thread thread;
-
-  // Lets the thread hash what is queued and joins it; on every way out of
-  // the writing, so the thread never outlives the batches or the digests.
-  void finish() {
-    if (!thread.joinable()) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      closing = true;
-    }
-    ready.notify_one();
-    thread.join();
-  }
-  ~HashThread() { finish(); }
-};
-
-void hash_loop(HashThread& t) {
-  std::unique_lock<std::mutex> lock(t.mutex);
-  for (;;) {
-    t.ready.wait(lock, [&t] { return t.queued > 0 || t.closing; });
-    if (t.queued == 0) return;
-    const HashThread::Batch& b = t.batch[t.head];
-    lock.unlock();
-    t.hashing->feed(b.bytes.data(), b.count, b.first);
-    lock.lock();
-    t.head = (t.head + 1) % HashThread::kSlots;
-    --t.queued;
-    t.freed.notify_one();
-  }
-}
-
-void hash_start(HashThread& t, Hashing& hashing) {
-  t.hashing = &hashing;
-  t.thread = std::thread(hash_loop, std::ref(t));
-}
-
-void hash_hand(HashThread& t, const uint8_t* bytes, size_t count, uint64_t first) {
-  size_t slot;
-  {
-    std::unique_lock<std::mutex> lock(t.mutex);
-    t.freed.wait(lock, [&t] { return t.queued < HashThread::kSlots; });
-    slot = (t.head + t.queued) % HashThread::kSlots;
-  }
-  // The slot is outside the queued ones, and the thread only ever moves on
-  // through queued ones, so it stays the writer's until it is queued below.
-  HashThread::Batch& b = t.batch[slot];
-  b.bytes.assign(bytes, bytes + count * kSectorSize);
-  b.count = count;
-  b.first = first;
-  {
-    std::lock_guard<std::mutex> lock(t.mutex);
-    ++t.queued;
-  }
-  t.ready.notify_one();
-}
-
 bool write_extent(SectorSink& sink, const Extent& e, const ImagePlan& plan, const DiscLayout& layout) {
   switch (e.kind) {
     case kPartStructure: {
@@ -157,7 +77,6 @@ bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const 
     return false;
   }
   Hashing hashing;
-  HashThread hasher;  // after `hashing`: joined before it goes
   SectorSink sink;
   sink.file = f;
   sink.capacity = kBatchSectors;
@@ -166,9 +85,8 @@ bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const 
     sha256_init(hashing.image);
     hashing.range.resize(ranges.size());
     for (Sha256& h : hashing.range) sha256_init(h);
-    hash_start(hasher, hashing);
-    sink.watch = [&hasher](const uint8_t* bytes, size_t count, uint64_t first) {
-      hash_hand(hasher, bytes, count, first);
+    sink.watch = [&hashing](const uint8_t* bytes, size_t count, uint64_t first) {
+      hashing.feed(bytes, count, first);
     };
   }
   progress_begin(ProgressStep::Writing, uint64_t(plan.total_sectors) * kSectorSize);
@@ -177,7 +95,6 @@ bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const 
     sink_zeros(sink, plan.total_sectors - sink.sectors);
     sink_flush(sink);
   }
-  hasher.finish();
   progress_end(ProgressStep::Writing);
   const bool written = !sink.failed && close_written_file(f);
   if (!ok) return false;
