@@ -33,9 +33,10 @@ unsigned platform_stderr_columns();
 // fixed at first use for the whole process (512-byte buffer, cut to fit).
 const char* platform_temp_dir();
 
-// Replaces the first "XXXXXX" of the pattern and creates the file
-// exclusively (read-write). Returns the descriptor, or -1 with errno set
-// (EINVAL for a null pattern or one without "XXXXXX", EEXIST otherwise).
+// Replaces the last "XXXXXX" of the pattern and creates the file
+// exclusively (read-write). Returns the descriptor, or -1 with errno set:
+// EINVAL for a null pattern or one without "XXXXXX", EEXIST when every name
+// tried was taken, else the reason the file could not be created.
 int platform_make_unique_file(char* pattern);
 int platform_close_fd(int fd);
 

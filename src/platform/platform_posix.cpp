@@ -67,7 +67,9 @@ int platform_make_unique_file(char* pattern) {
     errno = EINVAL;
     return -1;
   }
-  char* x = std::strstr(pattern, "XXXXXX");
+  // The last one: the folder part of the pattern may hold one too.
+  char* x = nullptr;
+  for (char* at = std::strstr(pattern, "XXXXXX"); at; at = std::strstr(at + 1, "XXXXXX")) x = at;
   if (!x) {
     errno = EINVAL;
     return -1;
@@ -85,7 +87,9 @@ int platform_make_unique_file(char* pattern) {
     }
     int fd = ::open(pattern, O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd >= 0) return fd;
-    if (errno != EEXIST) break;
+    // Any failure but a taken name (a missing folder, no right to write)
+    // is the caller's to report as it is.
+    if (errno != EEXIST) return -1;
   }
   errno = EEXIST;
   return -1;

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -47,6 +49,20 @@ TEST(UniqueFile, CreatesExclusivelyAndRejectsBadPatterns) {
   EXPECT_EQ(std::string(pattern).find("XXXXXX"), std::string::npos);
   platform_close_fd(fd);
   std::remove(pattern);
+  // A folder whose name holds the placeholder keeps it; a missing folder
+  // says so rather than that every name was taken.
+  const std::string dir = "/tmp/varn_unique_XXXXXX_dir";
+  ASSERT_TRUE(::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST);
+  std::string inside = dir + "/f_XXXXXX";
+  fd = platform_make_unique_file(inside.data());
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(inside.rfind(dir + "/f_", 0), 0u) << inside;
+  platform_close_fd(fd);
+  std::remove(inside.c_str());
+  ::rmdir(dir.c_str());
+  std::string missing = "/tmp/varn_no_such_folder_XXXXXX/f_XXXXXX";
+  EXPECT_EQ(platform_make_unique_file(missing.data()), -1);
+  EXPECT_EQ(errno, ENOENT);
 }
 
 TEST(Convert, ReplacesWhatTheTargetCannotHold) {

@@ -345,7 +345,7 @@ TEST(OutputSafety, FullDiskNeverSucceeds) {
     std::string temp, message;
   } spools[] = {
       {40000, temp, "Error: writing the coded DST frames to the spool file in " + temp + " failed: "},
-      {0, missing, "Error: cannot create the DST spool file in " + missing + ": "},
+      {0, missing, "Error: cannot create the DST spool file in " + missing + ": No such file or directory"},
   };
   for (const auto& k : spools) {
     const Outcome o = run(a.logs, a.pack("Later", {"--dst-stereo"}), k.limit, {"TEMP=" + k.temp});
