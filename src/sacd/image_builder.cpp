@@ -79,14 +79,14 @@ bool fits_largest_disc(const DiscLayout& l) {
 
 bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& report) {
   if (!fits_largest_disc(l)) return false;
-  select_charset(disc_charset(l.album->title, l.album->artist, *l.tracks, l.album->label));
+  const uint8_t charset = disc_charset(l.album->title, l.album->artist, *l.tracks, l.album->label);
   CoverFile cover;
   // A cover that was asked for and cannot be used fails the build: the
   // disc would silently lack it.
   const bool have_cover = !l.album->cover_path.empty();
   if (have_cover && !take_in_cover(l.album->cover_path, cover)) return false;
   const std::vector<IsoFileEntry> files =
-      sacd_image_files(l, have_cover ? &cover : nullptr, album_info_text(l, encode_disc_text));
+      sacd_image_files(l, have_cover ? &cover : nullptr, album_info_text(l, [charset](const std::string& t) { return encode_text_as(charset, t); }));
   const SacdPlacement place = sacd_placement(l, files);
 
   const std::string temp = stage_output(outputs, l.output_path);
@@ -96,7 +96,7 @@ bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& repo
     return false;
   }
   ImagePlan plan;
-  const bool planned = plan_sacd_image(l, files, place, current_charset(), plan);
+  const bool planned = plan_sacd_image(l, files, place, charset, plan);
   report_lines(plan.placement_notes);
 
   // Each track's sectors are hashed for the manifest as they are written.

@@ -8,8 +8,6 @@ namespace varn {
 
 namespace {
 
-thread_local uint8_t t_current_code = 0;
-
 bool all_ascii(const std::string& s) {
   for (unsigned char c : s)
     if (c >= 0x80) return false;
@@ -196,12 +194,6 @@ std::vector<std::string> disc_charset_texts(const std::string& album, const std:
     if (!t.composer.empty()) texts.push_back(t.composer);
   return texts;
 }
-
-void select_charset(uint8_t code) { t_current_code = code <= 7 ? code : 0; }
-
-uint8_t current_charset() { return t_current_code; }
-
-std::string encode_disc_text(const std::string& text) { return encode_text_as(t_current_code, text); }
 
 std::string encode_text_as(uint8_t code, const std::string& text) {
   if (code == 1) {

@@ -1,5 +1,5 @@
 // Disc text encodings: one character set per disc, chosen from the disc's
-// texts; its encoder and code are the current ones of the building thread.
+// texts and passed to whatever encodes them.
 //
 // Codes: 0 UTF-8 unchanged, 1 ASCII ('?' for every other byte),
 // 2 ISO-8859-1, 3 Shift-JIS (932), 4 KS C 5601 (949), 5 GBK (936),
@@ -31,12 +31,8 @@ inline uint8_t disc_charset(const std::string& album, const std::string& artist,
   return choose_charset(disc_charset_texts(album, artist, tracks, publisher));
 }
 
-// Current encoder of this thread. A code without a table row selects 0.
-void select_charset(uint8_t code);
-uint8_t current_charset();
-std::string encode_disc_text(const std::string& text);
-
-// Encoding with an explicit code; does not touch the current encoder.
+// `text` encoded with character set `code`; a code without a table row
+// leaves UTF-8 unchanged.
 std::string encode_text_as(uint8_t code, const std::string& text);
 
 // Windows code page of a charset name (case-insensitive), 0 when unknown.

@@ -3,7 +3,6 @@
 // encoder. Cover intake: what is taken and under which name.
 #include <gtest/gtest.h>
 
-#include <thread>
 
 #include "sacd/cover_intake.h"
 #include "sacd/text_encoding.h"
@@ -76,20 +75,6 @@ TEST(TextEncoding, Conversions) {
     EXPECT_EQ(code_page_of(name), page) << name;
   EXPECT_EQ(convert_disc_text(kKana, "KOI8-R"), kKana);
   EXPECT_EQ(convert_disc_text(kKana, "sjis"), "\x83\x65\x83\x58\x83\x67");
-}
-
-TEST(TextEncoding, CurrentEncoderIsPerThread) {
-  select_charset(3);
-  EXPECT_EQ(encode_disc_text(kKana), "\x83\x65\x83\x58\x83\x67");
-  uint8_t seen = 255;
-  std::thread([&] {
-    seen = current_charset();
-    select_charset(5);
-  }).join();
-  EXPECT_EQ(seen, 0);
-  EXPECT_EQ(current_charset(), 3);
-  select_charset(42);
-  EXPECT_EQ(current_charset(), 0);
 }
 
 TEST(CoverIntake, NameFromTheContentAndTheSizeLimit) {
