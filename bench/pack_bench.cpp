@@ -1,9 +1,10 @@
 // Packing a plain stereo album with the console program, side by side with
 // `cat` of its inputs to one file and with `cat | cat`, which passes the
 // bytes through user space as the packer must: wall time and the peak
-// resident set of the packer for one track and for several tracks of the same length; then
-// the peak resident set of DST-coding 6-channel audio, and stereo audio
-// with --dst-stereo, for a short and a long track.
+// resident set of the packer for one track and for several tracks of the
+// same length, and of making a DSD Disc of those tracks; then the peak
+// resident set of DST-coding 6-channel audio, and stereo audio with
+// --dst-stereo, for a short and a long track.
 //   pack_bench [DIR] [TRACK_MIB] [TRACKS] [DISC_GIB]   (TRACKS 0: the DST cases alone)
 // Defaults: /tmp, 85 MiB, 4 tracks, no disc; with DISC_GIB a plain disc of
 // that many GiB (stereo and 6-channel tracks) is packed as well, reporting
@@ -150,11 +151,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> all_manifest = all;
   all_manifest.erase(all_manifest.begin() + 5);
 
+  std::vector<std::string> dsd_disc = {program, "--dsd-disc", "-o", dir + "/dsd.iso"};
+  dsd_disc.insert(dsd_disc.end(), inputs.begin(), inputs.end());
+
   const Outcome p1 = best(one, 3);
   const Outcome pn = best(all, 3);
   const Outcome pm = best(all_manifest, 3);
   const Outcome c = best(cat, 3, dir + "/cat.out");
   const Outcome cp = best(piped, 3, dir + "/cat.out");
+  const Outcome dd = best(dsd_disc, 3);
   const double mib = double(track_mib) * tracks;
   std::printf("pack 1 x %llu MiB stereo: %.2f s, peak RSS %ld KiB (exit %d)\n", (unsigned long long)track_mib,
               p1.seconds, p1.peak_kib, p1.status);
@@ -168,6 +173,11 @@ int main(int argc, char** argv) {
   std::printf("cat | cat of the inputs to one file: %.2f s = %.0f MiB/s; pack/(cat | cat) time %.2fx (manifest "
               "%.2fx)\n",
               cp.seconds, mib / cp.seconds, pn.seconds / cp.seconds, pm.seconds / cp.seconds);
+
+  std::printf("DSD Disc of the %u tracks: %.2f s = %.0f MiB/s, peak RSS %ld KiB (exit %d); /cat %.2fx, /(cat | cat) "
+              "%.2fx\n",
+              tracks, dd.seconds, mib / dd.seconds, dd.peak_kib, dd.status, dd.seconds / c.seconds,
+              dd.seconds / cp.seconds);
 
   const bool coded_ok = coded_cases(program, dir);
 
@@ -200,5 +210,5 @@ int main(int argc, char** argv) {
     disc_status = d.status;
   }
   std::filesystem::remove_all(dir);
-  return p1.status == 0 && pn.status == 0 && pm.status == 0 && coded_ok && disc_status == 0 ? 0 : 1;
+  return p1.status == 0 && pn.status == 0 && pm.status == 0 && dd.status == 0 && coded_ok && disc_status == 0 ? 0 : 1;
 }

@@ -1,67 +1,23 @@
-// Writing a planned DSD Disc: the ISO 9660 bridge (or the bare UDF
-// recognition sequence), the file data from sector 257, the UDF volume, and
-// the summary.
+// Writing a planned DSD Disc front to back in one pass, the track files
+// streamed from the inputs, and the summary.
 #include "dsddisc/dsd_disc.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "audio/open_input_file.h"
 #include "dsddisc/dsd_disc_copy.h"
 #include "dsddisc/dsd_disc_plan.h"
-#include "fs/iso9660.h"
+#include "fs/extent_writer.h"
 #include "fs/sector_io.h"
-#include "fs/udf.h"
+#include "platform/cancel.h"
 #include "platform/error.h"
-#include "platform/platform.h"
-#include "platform/progress.h"
-#include "platform/staged_output.h"
 #include "platform/report.h"
+#include "platform/report_lines.h"
+#include "platform/staged_output.h"
 
 namespace varn {
 
 namespace {
-
-Status write_file_data(const std::string& path, const DsdDiscPlan& plan) {
-  FILE* image = open_input_file(path, "r+b");
-  if (!image) {
-    return make_error("Error: cannot reopen %s\n", path.c_str());
-  }
-  std::vector<uint8_t> buffer;
-  for (const DsdDiscFile& f : plan.tracks) {
-    if (Status e = copy_file_into_image(image, f.lsn, f.source_path, f.size, buffer)) {
-      std::fclose(image);
-      return e;
-    }
-  }
-  for (const DsdDiscFile& p : plan.playlists) {
-    if (Status e = write_bytes_into_image(image, p.lsn, p.text)) {
-      std::fclose(image);
-      return e;
-    }
-  }
-  if (!close_written_file(image)) {
-    return make_error("Error: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
-  }
-  return std::nullopt;
-}
-
-// The volumes and the data are written with unchecked seeks and writes in
-// places; the finished image must at least have its full length.
-Status image_complete(const std::string& path, uint32_t blocks) {
-  int64_t expected = int64_t(blocks) * 2048;
-  int64_t size = -1;
-  if (FILE* f = open_input_file(path, "rb")) {
-    size = platform_file_size(f);
-    std::fclose(f);
-  }
-  if (size < expected) {
-    return make_error("Error: image %s is incomplete (%lld of %lld bytes)\n", path.c_str(),
-                      static_cast<long long>(size < 0 ? 0 : size), static_cast<long long>(expected));
-  }
-  return std::nullopt;
-}
 
 void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
   report_note("\n✓ Varn DSD Disc created: %s\n", job.image_path.c_str());
@@ -78,23 +34,28 @@ void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
 }
 
 // Writes the image under a temporary name beside its target; only a
-// complete image is renamed into place. The volume writers and the space
-// check report their own failures, which come back as errors without text.
+// complete image is renamed into place. The space check reports its own
+// failure, which comes back as an error without text, as does a stop.
 Status write_image(const DsdDiscJob& job, const DsdDiscPlan& plan, const std::string& path) {
-  const uint32_t blocks = plan.block_count();
-  if (!room_for_image(path, uint64_t(blocks) * 2048, job.image_path)) return Error{};
-  if (job.iso_bridge) {
-    std::vector<IsoFileEntry> no_files;
-    if (!write_iso9660_volume(path, blocks, no_files, plan.label, EmbedWindow{289, 510, 0})) return Error{};
-  } else if (!write_udf_recognition(path, 16)) {
-    return Error{};
+  if (!room_for_image(path, uint64_t(plan.total_sectors) * kSectorSize, job.image_path)) return Error{};
+  FILE* image = open_input_file(path, "wb");
+  if (!image) {
+    return job.iso_bridge ? make_error("Error: cannot open %s for the ISO 9660 volume\n", path.c_str())
+                          : make_error("Error: cannot open %s for UDF write\n", path.c_str());
   }
-  progress_begin(ProgressStep::Writing, uint64_t(blocks) * 2048);
-  Status failed = write_file_data(path, plan);
-  if (!failed && !write_udf_volume(path, dsd_disc_udf_entries(plan), kDsdDiscFirstSector, blocks, plan.label))
-    failed = Error{};
-  if (!failed) failed = image_complete(path, blocks);
-  progress_end(ProgressStep::Writing);
+  std::vector<uint8_t> buffer;
+  const auto fill = [&](SectorSink& sink, const Extent& e) -> Status {
+    if (e.kind == kDiscTrack) {
+      const DsdDiscFile& f = plan.tracks[e.index];
+      return copy_file_into_sink(sink, f.source_path, f.size, buffer);
+    }
+    const SectorRun& run = plan.structures[e.index];
+    sink_put(sink, run.bytes.data(), run.bytes.size());
+    return std::nullopt;
+  };
+  Status failed = write_image_file(image, path, plan.map, plan.total_sectors, fill);
+  if (failed && cancel_requested()) return Error{};
+  if (!failed) report_lines(plan.volume_notes);
   return failed;
 }
 

@@ -6,7 +6,10 @@
 
 #include "audio/dsf_reader.h"
 #include "dsddisc/dsd_disc_plan.h"
+#include "fs/iso9660_volume.h"
 #include "fs/udf_dstring.h"
+#include "fs/udf_volume.h"
+#include "fs/volume_recognition.h"
 #include "platform/error.h"
 #include "platform/small_file.h"
 
@@ -45,6 +48,49 @@ Status check_album(const std::string& album, bool playlists) {
 }
 
 uint64_t sectors_of(uint64_t bytes) { return (bytes + 2047) / 2048; }
+
+// What a volume's planning said when it refused.
+Error error_of(const ReportLines& lines) {
+  Error e;
+  for (const ReportLine& l : lines) e.text += l.text;
+  return e;
+}
+
+// The volumes over the placed files: the UDF volume with its metadata
+// behind the data, then the ISO 9660 bridge (an empty root) recording the
+// same size, or without it the bare UDF recognition sequence at 16; the
+// playlists and the tracks. Every extent goes into one map.
+Status plan_image(bool iso_bridge, DsdDiscPlan& plan) {
+  UdfVolume udf;
+  if (!plan_udf_volume(dsd_disc_udf_entries(plan), kDsdDiscFirstSector, plan.block_count(), plan.label, udf,
+                       plan.volume_notes))
+    return error_of(plan.volume_notes);
+  plan.total_sectors = udf.blocks;
+  plan.structures = udf_volume_runs(udf);
+  if (iso_bridge) {
+    IsoVolume iso;
+    ReportLines iso_notes;
+    if (!plan_iso9660_volume({}, plan.total_sectors, plan.label, EmbedWindow{289, 510, 0}, iso, iso_notes))
+      return error_of(iso_notes);
+    for (SectorRun& r : iso_volume_runs(iso)) plan.structures.push_back(std::move(r));
+  } else {
+    plan.structures.push_back({16, volume_recognition_sectors(), "UDF volume recognition sequence"});
+  }
+  for (const DsdDiscFile& p : plan.playlists)
+    plan.structures.push_back({p.lsn, padded_to_sectors(std::vector<uint8_t>(p.text.begin(), p.text.end())), p.name});
+
+  std::string clash;
+  for (size_t i = 0; i < plan.structures.size() && clash.empty(); ++i) {
+    const SectorRun& r = plan.structures[i];
+    add_extent(plan.map, {r.lsn, uint32_t(r.bytes.size() / 2048), r.name, kDiscStructure, uint32_t(i)}, &clash);
+  }
+  for (size_t i = 0; i < plan.tracks.size() && clash.empty(); ++i) {
+    const DsdDiscFile& f = plan.tracks[i];
+    add_extent(plan.map, {f.lsn, uint32_t(sectors_of(f.size)), f.name, kDiscTrack, uint32_t(i)}, &clash);
+  }
+  if (!clash.empty()) return make_error("Error: internal: the image plan puts %s\n", clash.c_str());
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -130,7 +176,7 @@ Status plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan) {
   plan.data_end = uint32_t(next);
 
   plan.label = job.title.empty() ? std::string("DSD_DISC") : cut_utf8(job.title, 32);
-  return std::nullopt;
+  return plan_image(job.iso_bridge, plan);
 }
 
 std::vector<UdfFileEntry> dsd_disc_udf_entries(const DsdDiscPlan& plan) {

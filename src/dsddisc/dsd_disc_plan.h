@@ -1,5 +1,7 @@
 // The plan of a DSD Disc image: every file with its disc name, folder, size
-// and first sector, the albums in byte-wise order and the playlists.
+// and first sector, the albums in byte-wise order, the playlists, and the
+// whole image as one extent map (volume structures, playlists, track files)
+// that is written front to back, every sector once.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +9,9 @@
 #include <vector>
 
 #include "dsddisc/dsd_disc.h"
+#include "fs/extent_map.h"
 #include "fs/udf.h"
+#include "platform/report_lines.h"
 
 namespace varn {
 
@@ -31,6 +35,12 @@ struct DsdDiscAlbum {
   std::vector<size_t> tracks;  // positions in the job, job order
 };
 
+// What fills an extent of the image.
+enum DsdDiscPart : uint32_t {
+  kDiscStructure = 0,  // the bytes of structures[index]: a volume structure or a playlist
+  kDiscTrack = 1,      // the file of tracks[index], copied unchanged
+};
+
 struct DsdDiscPlan {
   std::vector<DsdDiscFile> tracks;     // job order
   std::vector<DsdDiscAlbum> albums;    // byte-wise ascending names
@@ -38,6 +48,11 @@ struct DsdDiscPlan {
   uint32_t data_end = kDsdDiscFirstSector;  // sector after the last file
   std::string label;                        // volume label, at most 32 bytes (whole characters)
   uint32_t block_count() const { return data_end + kDsdDiscTailSectors; }
+
+  ExtentMap map;
+  std::vector<SectorRun> structures;  // bytes of every kDiscStructure extent
+  uint32_t total_sectors = 0;         // the image's size, recorded by both volumes
+  ReportLines volume_notes;           // the UDF volume's notes, shown once the image is written
 };
 
 // Name rule for album (and file) names; `subject` names the thing checked
@@ -57,7 +72,7 @@ std::string disc_file_name(const std::string& source_path);
 std::string playlist_text(const std::string& album, const std::vector<std::string>& names);
 
 // Steps before anything is written: checks every name and input file, takes
-// the file sizes and plans the sectors, or says why it cannot.
+// the file sizes and plans every sector of the image, or says why it cannot.
 Status plan_dsd_disc(const DsdDiscJob& job, DsdDiscPlan& plan);
 
 // The UDF entry list of a planned disc: DSD_DISC, each album folder with its

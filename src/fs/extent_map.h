@@ -31,6 +31,13 @@ struct ExtentMap {
 // runs past sector 2^32.
 bool add_extent(ExtentMap& map, const Extent& e, std::string* clash = nullptr);
 
+// The bytes of one structure: whole sectors from `lsn` on.
+struct SectorRun {
+  uint32_t lsn = 0;
+  std::vector<uint8_t> bytes;
+  std::string name;
+};
+
 // First sector after the last extent.
 uint64_t map_end(const ExtentMap& map);
 

@@ -1,14 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace varn {
 
 // One file of the ISO 9660 volume. An embedded file carries its bytes in
-// `content` and is placed by the writer; any other file already lies in the
+// `content` and is placed by the volume's plan; any other file lies in the
 // image at `lsn` (0: no directory record). Sizes are 64-bit: a file of 4 GiB
 // or more is recorded as a multi-extent file.
 struct IsoFileEntry {
@@ -25,18 +24,5 @@ struct EmbedWindow {
   uint32_t gap_end = 510;
   uint32_t tail_lsn = 0;
 };
-
-}  // namespace varn
-
-namespace varn {
-
-// Writes the ISO 9660 volume (system area, volume descriptors, the UDF
-// recognition sequence at 18..20, path tables at 66/67, directories from 68,
-// embedded files). Embedded entries get their `lsn`; entries that fit no
-// slot are dropped from the list. Returns false, after printing why, when
-// the image cannot be opened or the tree does not fit the layout.
-bool write_iso9660_volume(const std::string& image_path, uint32_t block_count,
-                          std::vector<IsoFileEntry>& files, const std::string& label,
-                          const EmbedWindow& window);
 
 }  // namespace varn

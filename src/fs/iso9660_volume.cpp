@@ -1,7 +1,6 @@
 // The ISO 9660 volume: system area, volume descriptors, path tables,
 // directories and embedded file data.
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -11,7 +10,6 @@
 #include "fs/sector_io.h"
 #include "fs/volume_recognition.h"
 #include "platform/platform.h"
-#include "platform/report.h"
 
 namespace varn {
 
@@ -151,62 +149,17 @@ std::vector<uint8_t> padded_to_sectors(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
-bool write_iso9660_volume(const std::string& image_path, uint32_t block_count,
-                          std::vector<IsoFileEntry>& files, const std::string& label,
-                          const EmbedWindow& window) {
-  FILE* f = platform_fopen(image_path, "r+b");
-  if (!f) f = platform_fopen(image_path, "wb");
-  if (!f) {
-    report_error("Error: cannot open %s for the ISO 9660 volume\n", image_path.c_str());
-    return false;
-  }
-  IsoVolume v;
-  ReportLines lines;
-  const bool planned = plan_iso9660_volume(files, block_count, label, window, v, lines);
-  report_lines(lines);
-  if (!planned) {
-    std::fclose(f);
-    return false;
-  }
-  files = v.files;
-
-  uint8_t sector[kSectorSize];
-  write_zero_sectors(f, 0, 16);
-  std::vector<uint8_t> bytes = iso_primary_descriptor(v);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  bytes = iso_terminator();
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  static const char* const kIds[3] = {"BEA01", "NSR02", "TEA01"};
-  for (const char* id : kIds) {
-    make_recognition_sector(sector, id);
-    std::fwrite(sector, 1, kSectorSize, f);
-  }
-  write_zero_sectors_here(f, 45);
-  for (bool big : {false, true}) {
-    bytes = iso_path_table(v, big);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-  }
-  for (size_t i = 0; i < v.dirs.size(); ++i) {
-    bytes = iso_directory(v, i);
-    write_at(f, uint64_t(v.dirs[i].lsn) * kSectorSize, bytes.data(), bytes.size());
-  }
-  for (const IsoFileEntry& e : v.files) {
-    if (e.content.empty()) continue;
-    bytes = padded_to_sectors(e.content);
-    write_at(f, uint64_t(e.lsn) * kSectorSize, bytes.data(), bytes.size());
-  }
-  // Zeros from the end of what was written up to the smallest volume.
-  const int64_t pos = platform_ftell64(f);
-  if (pos >= 0 && pos < int64_t(kIsoMinimumBlocks) * kSectorSize) {
-    const uint32_t from = uint32_t(uint64_t(pos) / kSectorSize);
-    write_zero_sectors(f, from, kIsoMinimumBlocks - from);
-  }
-  if (!close_written_file(f)) {
-    report_error("Error: writing the ISO 9660 volume to %s failed: %s\n", image_path.c_str(),
-                 std::strerror(errno));
-    return false;
-  }
-  return true;
+std::vector<SectorRun> iso_volume_runs(const IsoVolume& v) {
+  std::vector<SectorRun> runs;
+  runs.push_back({kIsoPrimaryDescriptorLsn, iso_primary_descriptor(v), "ISO 9660 primary volume descriptor"});
+  runs.push_back({kIsoTerminatorLsn, iso_terminator(), "ISO 9660 descriptor set terminator"});
+  runs.push_back({kIsoRecognitionLsn, volume_recognition_sectors(), "UDF volume recognition sequence"});
+  runs.push_back({kIsoPathTableL, iso_path_table(v, false), "ISO 9660 path table (L)"});
+  runs.push_back({kIsoPathTableM, iso_path_table(v, true), "ISO 9660 path table (M)"});
+  for (size_t i = 0; i < v.dirs.size(); ++i) runs.push_back({v.dirs[i].lsn, iso_directory(v, i), "ISO 9660 directory"});
+  for (const IsoFileEntry& e : v.files)
+    if (!e.content.empty()) runs.push_back({e.lsn, padded_to_sectors(e.content), e.path});
+  return runs;
 }
 
 }  // namespace varn

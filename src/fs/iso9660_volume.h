@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/extent_map.h"
 #include "fs/iso9660.h"
 #include "fs/iso9660_tree.h"
 #include "platform/platform.h"
@@ -31,7 +32,7 @@ struct IsoVolume {
 };
 
 // Places the embedded files and lays out the directories; the placement's
-// notes go to `lines`. False, after printing why, when the tree does not
+// notes go to `lines`. False, with why in `lines`, when the tree does not
 // fit the layout.
 bool plan_iso9660_volume(std::vector<IsoFileEntry> files, uint32_t block_count, const std::string& label,
                          const EmbedWindow& window, IsoVolume& volume, ReportLines& lines);
@@ -43,5 +44,10 @@ std::vector<uint8_t> iso_path_table(const IsoVolume& volume, bool big_endian);
 std::vector<uint8_t> iso_directory(const IsoVolume& volume, size_t which);
 // An embedded file's bytes padded to whole sectors.
 std::vector<uint8_t> padded_to_sectors(const std::vector<uint8_t>& bytes);
+
+// Every structure of the volume with its sectors: the primary descriptor
+// (first), the terminator, the UDF recognition sequence, both path tables,
+// the directories and the embedded files.
+std::vector<SectorRun> iso_volume_runs(const IsoVolume& volume);
 
 }  // namespace varn

@@ -1,4 +1,4 @@
-// Positioned writes into an image file, addressed by sector (LSN x 2048).
+// The sector size, and the checked close and positioned read of image files.
 #pragma once
 
 #include <cstddef>
@@ -8,18 +8,6 @@
 namespace varn {
 
 constexpr uint32_t kSectorSize = 2048;
-
-// Seeks to the byte offset; false when the seek fails.
-bool seek_to(FILE* f, uint64_t byte_offset);
-
-// Writes `n` bytes at the byte offset; false on a failed seek or short write.
-bool write_at(FILE* f, uint64_t byte_offset, const void* data, size_t n);
-
-// Writes `count` zero sectors from `lsn` on; false as soon as one fails.
-bool write_zero_sectors(FILE* f, uint32_t lsn, uint32_t count);
-
-// Writes `count` zero sectors at the current position.
-bool write_zero_sectors_here(FILE* f, uint32_t count);
 
 // Closes a file that was written; false when any write since it was
 // opened, the flush or the close failed (errno says why).

@@ -5,7 +5,7 @@
 
 #include "fs/udf_descriptors.h"
 #include "fs/udf_dstring.h"
-#include "platform/report.h"
+#include "platform/error.h"
 
 namespace varn {
 
@@ -23,23 +23,19 @@ std::string last_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool check_name(const std::string& name, const std::string& where) {
-  if (name.empty()) {
-    report_error("Error: UDF name is empty in \"%s\"\n", where.c_str());
-    return false;
-  }
+Status check_name(const std::string& name, const std::string& where) {
+  if (name.empty()) return make_error("Error: UDF name is empty in \"%s\"\n", where.c_str());
   const size_t id = udf_identifier(name).size();
   if (id > kMaxIdentifier) {
-    report_error("Error: UDF name too long (%zu bytes as stored, at most %zu): \"%s\"\n", id,
-                 kMaxIdentifier, name.c_str());
-    return false;
+    return make_error("Error: UDF name too long (%zu bytes as stored, at most %zu): \"%s\"\n", id,
+                      kMaxIdentifier, name.c_str());
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace
 
-bool build_udf_tree(const std::vector<UdfFileEntry>& files, std::vector<UdfDirectory>& dirs) {
+Status build_udf_tree(const std::vector<UdfFileEntry>& files, std::vector<UdfDirectory>& dirs) {
   dirs.clear();
   dirs.push_back(UdfDirectory{});
   std::map<std::string, size_t> index;
@@ -56,7 +52,7 @@ bool build_udf_tree(const std::vector<UdfFileEntry>& files, std::vector<UdfDirec
         UdfDirectory d;
         d.full_path = full;
         d.name = last_of(full);
-        if (!check_name(d.name, p)) return false;
+        if (Status e = check_name(d.name, p)) return e;
         d.parent = index.at(parent_of(full));
         index[full] = dirs.size();
         dirs[d.parent].children.push_back(dirs.size());
@@ -69,20 +65,17 @@ bool build_udf_tree(const std::vector<UdfFileEntry>& files, std::vector<UdfDirec
   for (size_t i = 0; i < files.size(); ++i) {
     const UdfFileEntry& e = files[i];
     if (e.is_directory) continue;
-    if (!check_name(e.name, e.dir_path + "/" + e.name)) return false;
+    if (Status bad = check_name(e.name, e.dir_path + "/" + e.name)) return bad;
     dirs[index.at(e.dir_path)].files.push_back(i);
   }
   for (UdfDirectory& d : dirs) {
     uint64_t size = udf_fid_length(std::string());
     for (size_t c : d.children) size += udf_fid_length(dirs[c].name);
     for (size_t f : d.files) size += udf_fid_length(files[f].name);
-    if (size > kUdfMaxExtentBytes) {
-      report_error("Error: UDF directory \"%s\" is too large\n", d.full_path.c_str());
-      return false;
-    }
+    if (size > kUdfMaxExtentBytes) return make_error("Error: UDF directory \"%s\" is too large\n", d.full_path.c_str());
     d.data_size = uint32_t(size);
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace varn

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fs/udf.h"
+#include "platform/error.h"
 
 namespace varn {
 
@@ -31,8 +32,8 @@ inline uint32_t udf_directory_blocks(const UdfDirectory& d) {
 }
 
 // Root first, then every directory named by a prefix of some dir_path, in
-// the order first met. Returns false, after printing why, for a name that
-// does not fit a File Identifier Descriptor.
-bool build_udf_tree(const std::vector<UdfFileEntry>& files, std::vector<UdfDirectory>& dirs);
+// the order first met. The error says which name does not fit a File
+// Identifier Descriptor, or which directory is too large.
+Status build_udf_tree(const std::vector<UdfFileEntry>& files, std::vector<UdfDirectory>& dirs);
 
 }  // namespace varn

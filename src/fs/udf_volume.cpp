@@ -4,13 +4,10 @@
 #include "fs/udf_volume.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 #include "fs/sector_io.h"
+#include "platform/error.h"
 #include "platform/platform.h"
-#include "platform/report.h"
 
 namespace varn {
 
@@ -42,7 +39,10 @@ bool plan_udf_volume(const std::vector<UdfFileEntry>& files, uint32_t partition_
   }
   const int64_t now = volume_time();
   const CivilTime t = civil_time_utc(now);
-  if (!build_udf_tree(files, v.dirs)) return false;
+  if (Status e = build_udf_tree(files, v.dirs)) {
+    add_line(lines, e->stream, "%s", e->text.c_str());
+    return false;
+  }
   size_t file_entries = 0;
   for (const UdfFileEntry& e : files) {
     if (e.is_directory) continue;
@@ -230,43 +230,6 @@ std::vector<SectorRun> udf_volume_runs(const UdfVolume& v) {
   }
   std::stable_sort(runs.begin(), runs.end(), [](const SectorRun& a, const SectorRun& b) { return a.lsn < b.lsn; });
   return runs;
-}
-
-bool write_udf_volume(const std::string& image_path, const std::vector<UdfFileEntry>& files,
-                      uint32_t partition_start, uint32_t block_count, const std::string& volume_name) {
-  FILE* f = platform_fopen(image_path, "r+b");
-  if (!f) {
-    report_error("Error: cannot open %s for UDF write\n", image_path.c_str());
-    return false;
-  }
-  UdfVolume v;
-  ReportLines lines;
-  const bool planned = plan_udf_volume(files, partition_start, block_count, volume_name, v, lines);
-  report_lines(lines);
-  if (!planned) {
-    std::fclose(f);
-    return false;
-  }
-  bool ok = true;
-  if (v.blocks > block_count) {
-    const uint8_t zero = 0;
-    ok = write_at(f, uint64_t(v.blocks) * kSectorSize - 1, &zero, 1);
-  }
-  for (const SectorRun& r : udf_volume_runs(v)) {
-    const bool anchor = std::find(v.anchors.begin(), v.anchors.end(), r.lsn) != v.anchors.end();
-    ok = write_at(f, uint64_t(r.lsn) * kSectorSize, r.bytes.data(), anchor ? kUdfAnchorBytes : r.bytes.size()) && ok;
-  }
-  // The last anchor ends the image: fill its sector.
-  const int64_t pos = platform_ftell64(f);
-  if (pos > 0 && pos % kSectorSize != 0) {
-    static const uint8_t zero[kSectorSize] = {};
-    ok = std::fwrite(zero, 1, size_t(kSectorSize - pos % kSectorSize), f) == size_t(kSectorSize - pos % kSectorSize) && ok;
-  }
-  if (!close_written_file(f) || !ok) {
-    report_error("Error: writing the UDF volume to %s failed: %s\n", image_path.c_str(), std::strerror(errno));
-    return false;
-  }
-  return true;
 }
 
 }  // namespace varn

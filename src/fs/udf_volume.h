@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/extent_map.h"
 #include "fs/udf.h"
 #include "fs/udf_descriptors.h"
 #include "fs/udf_tree.h"
@@ -32,15 +33,8 @@ struct UdfVolume {
   std::vector<uint32_t> anchors;       // sectors of the anchors
 };
 
-// One run of whole sectors of a structure.
-struct SectorRun {
-  uint32_t lsn = 0;
-  std::vector<uint8_t> bytes;
-  std::string name;
-};
-
-// Plans the volume over `block_count` sectors whose file data already lies
-// at the entries' sectors; the volume grows when the metadata needs room
+// Plans the volume over `block_count` sectors whose file data lies at the
+// entries' sectors; the volume grows when the metadata needs room
 // behind the data. Its notes go to `lines`; false, with why in `lines`,
 // when the files cannot be recorded.
 bool plan_udf_volume(const std::vector<UdfFileEntry>& files, uint32_t partition_start,

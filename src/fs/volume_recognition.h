@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 namespace varn {
@@ -13,8 +12,5 @@ void make_recognition_sector(uint8_t* sector, const char* identifier);
 
 // BEA01, NSR02 and TEA01: three sectors.
 std::vector<uint8_t> volume_recognition_sectors();
-
-// Writes BEA01, NSR02 and TEA01 at `first_sector` and the two after it.
-bool write_recognition_sequence(FILE* f, uint32_t first_sector);
 
 }  // namespace varn

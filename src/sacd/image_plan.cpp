@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fs/volume_recognition.h"
 #include "sacd/area_toc.h"
 #include "sacd/audio_area.h"
 #include "sacd/layout.h"
@@ -125,17 +124,10 @@ bool plan_sacd_image(const DiscLayout& l, const std::vector<IsoFileEntry>& files
   }
   if (!plan_audio_extents(l, plan)) p.fail("puts the audio areas over other structures");
 
-  // The ISO 9660 structures and the embedded files.
+  // The ISO 9660 structures and the embedded files, the primary volume
+  // descriptor first.
   const size_t pvd = plan.structures.size();
-  p.structure(kIsoPrimaryDescriptorLsn, iso_primary_descriptor(iso), "ISO 9660 primary volume descriptor");
-  p.structure(kIsoTerminatorLsn, iso_terminator(), "ISO 9660 descriptor set terminator");
-  p.structure(kIsoRecognitionLsn, volume_recognition_sectors(), "UDF volume recognition sequence");
-  p.structure(kIsoPathTableL, iso_path_table(iso, false), "ISO 9660 path table (L)");
-  p.structure(kIsoPathTableM, iso_path_table(iso, true), "ISO 9660 path table (M)");
-  for (size_t i = 0; i < iso.dirs.size(); ++i)
-    p.structure(iso.dirs[i].lsn, iso_directory(iso, i), "ISO 9660 directory");
-  for (const IsoFileEntry& e : iso.files)
-    if (!e.content.empty()) p.structure(e.lsn, padded_to_sectors(e.content), e.path);
+  for (SectorRun& r : iso_volume_runs(iso)) p.structure(r.lsn, std::move(r.bytes), r.name);
   if (!p.ok) return false;
 
   // The UDF volume over all of it, its metadata behind the last data.

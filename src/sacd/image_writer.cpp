@@ -1,24 +1,20 @@
 #include "sacd/image_writer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
+#include "fs/extent_writer.h"
 #include "fs/sector_io.h"
 #include "fs/sector_sink.h"
 #include "manifest/sha256.h"
 #include "platform/platform.h"
-#include "platform/progress.h"
+#include "platform/error.h"
 #include "platform/report.h"
 #include "sacd/audio_area.h"
 
 namespace varn {
 
 namespace {
-
-// Sectors per write: large enough that the writes cost little beside the
-// copying, small enough to stay in the caches.
-constexpr size_t kBatchSectors = 2048;
 
 // Digests of the image and of the wanted ranges, fed batch by batch.
 struct Hashing {
@@ -41,32 +37,34 @@ struct Hashing {
   }
 };
 
-bool write_extent(SectorSink& sink, const Extent& e, const ImagePlan& plan, const DiscLayout& layout) {
+Status write_extent(SectorSink& sink, const Extent& e, const ImagePlan& plan, const DiscLayout& layout) {
   switch (e.kind) {
     case kPartStructure: {
       const SectorRun& run = plan.structures[e.index];
       sink_put(sink, run.bytes.data(), run.bytes.size());
-      return true;
+      return std::nullopt;
     }
     case kPartAreaAudio:
-      return write_area_audio(sink, layout, e.index == 1);
+      // The audio reader has shown why it failed.
+      if (!write_area_audio(sink, layout, e.index == 1)) return Error{};
+      return std::nullopt;
     case kPartRunOut: {
       const Sector run_out = run_out_sector();
       for (uint32_t k = 0; k < e.count; ++k) std::memcpy(sink_next(sink), run_out.data(), kSectorSize);
-      return true;
+      return std::nullopt;
     }
   }
-  return false;
+  return make_error("Error: internal: no writer for %s\n", e.name.c_str());
 }
 
 }  // namespace
 
 bool write_plan_sectors(SectorSink& sink, const ImagePlan& plan, const DiscLayout& layout) {
-  for (const Extent& e : plan.map.extents) {
-    sink_zeros(sink, e.first - sink.sectors);
-    if (!write_extent(sink, e, plan, layout)) return false;
-  }
-  return true;
+  const Status failed = write_extents(sink, plan.map, [&](SectorSink& to, const Extent& e) {
+    return write_extent(to, e, plan, layout);
+  });
+  if (failed && !failed->text.empty()) report(*failed);
+  return !failed;
 }
 
 bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const std::string& path,
@@ -77,29 +75,19 @@ bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const 
     return false;
   }
   Hashing hashing;
-  SectorSink sink;
-  sink.file = f;
-  sink.capacity = kBatchSectors;
+  SectorWatch watch;
   if (digests) {
     hashing.ranges = &ranges;
     sha256_init(hashing.image);
     hashing.range.resize(ranges.size());
     for (Sha256& h : hashing.range) sha256_init(h);
-    sink.watch = [&hashing](const uint8_t* bytes, size_t count, uint64_t first) {
-      hashing.feed(bytes, count, first);
-    };
+    watch = [&hashing](const uint8_t* bytes, size_t count, uint64_t first) { hashing.feed(bytes, count, first); };
   }
-  progress_begin(ProgressStep::Writing, uint64_t(plan.total_sectors) * kSectorSize);
-  const bool ok = write_plan_sectors(sink, plan, layout);
-  if (ok) {
-    sink_zeros(sink, plan.total_sectors - sink.sectors);
-    sink_flush(sink);
-  }
-  progress_end(ProgressStep::Writing);
-  const bool written = !sink.failed && close_written_file(f);
-  if (!ok) return false;
-  if (!written) {
-    report_error("Error: writing %s failed: %s\n", path.c_str(), std::strerror(sink.failed ? sink.error : errno));
+  const Status failed = write_image_file(
+      f, path, plan.map, plan.total_sectors,
+      [&](SectorSink& sink, const Extent& e) { return write_extent(sink, e, plan, layout); }, std::move(watch));
+  if (failed) {
+    if (!failed->text.empty()) report(*failed);
     return false;
   }
   if (digests) {

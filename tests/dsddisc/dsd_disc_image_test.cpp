@@ -119,7 +119,11 @@ TEST(DsdDiscImage, ReadersSeeTheTree) {
     if (have_program("udfinfo")) {
       r = run_program("udfinfo", {t.job.image_path});
       EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
-      EXPECT_NE(r.out.find("DSD_DISC"), std::string::npos) << r.out;
+      EXPECT_EQ(r.err, "");
+      const std::string blocks = std::to_string(std::filesystem::file_size(t.job.image_path) / 2048);
+      for (const std::string& line : std::vector<std::string>{"label=DSD_DISC\n", "blocks=" + blocks + "\n", "numfiles=8\n", "numdirs=4\n",
+                                     "udfrev=1.02\n", "integrity=closed\n", "start=257, blocks="})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
     }
   }
   if (have_program("isoinfo")) {
@@ -144,6 +148,21 @@ TEST(DsdDiscImage, ReadersSeeTheTree) {
   EXPECT_TRUE(paths.count("DSD_DISC/" + album + "/01 Intro.dsf"));
   EXPECT_TRUE(paths.count("DSD_DISC/" + long_album + "/02.dsf"));
   EXPECT_TRUE(paths.count("DSD_DISC/" + long_album + ".ddp"));
+}
+
+// A disc of many files needs more UDF metadata than the usual tail holds:
+// the volume grows, and the ISO 9660 bridge records the grown size too.
+TEST(DsdDiscImage, ManyFilesGrowTheVolume) {
+  ScratchDir dir;
+  varn::DsdDiscJob job;
+  job.image_path = dir.file("disc.iso");
+  for (int i = 0; i < 520; ++i)
+    job.tracks.push_back(track(dsdtest::bytes_file(dir, std::to_string(1000 + i) + ".dsf", 116), "ALBUM"));
+  const dsdtest::Built b = build(job);
+  ASSERT_TRUE(b.ok) << b.err;
+  EXPECT_NE(b.out.find("  Partition extended: 1294 +37 = 1331 blocks"), std::string::npos) << b.out;
+  const std::vector<uint8_t> image = read_file(job.image_path);
+  EXPECT_EQ(testsupport::le32(&image[16 * 2048 + 80]), image.size() / 2048);
 }
 
 // A file that shrinks, grows or goes between the plan and the copy fails

@@ -27,7 +27,19 @@ TEST(DsdDiscPlan, SectorsFrom257TracksThenPlaylists) {
   EXPECT_EQ(plan.playlists[0].text, "#Playlist ALBUM.ddp\n./ALBUM/a.dsf\n./ALBUM/c.dsf\n");
   EXPECT_EQ(plan.playlists[1].text, "#Playlist Live.ddp\n./Live/b.dsf\n");
   EXPECT_EQ(plan.data_end, 263u);
-  EXPECT_EQ(plan.block_count(), 263u + 512u);
+  EXPECT_EQ(plan.total_sectors, 263u + 512u);
+  // One map of the image: the bridge and UDF descriptors, the tracks and
+  // playlists from 257, the UDF metadata and last anchor behind them.
+  const varn::ExtentMap& map = plan.map;
+  const std::vector<std::pair<uint32_t, uint32_t>> front = {{16, 1}, {17, 1}, {18, 3},  {32, 16}, {48, 16}, {64, 1},
+                                                            {65, 1}, {66, 1}, {67, 1},  {68, 1},  {256, 1}, {257, 1},
+                                                            {258, 1}, {259, 2}, {261, 1}, {262, 1}};
+  ASSERT_GT(map.extents.size(), front.size());
+  for (size_t i = 0; i < front.size(); ++i)
+    EXPECT_EQ(std::make_pair(map.extents[i].first, map.extents[i].count), front[i]) << map.extents[i].name;
+  EXPECT_EQ(map.extents[11].kind, varn::kDiscTrack);
+  EXPECT_EQ(map.extents[13].index, 2u);
+  EXPECT_EQ(map.extents.back().first, plan.total_sectors - 1);
 
   // Directories before their files, the playlists last.
   const struct {

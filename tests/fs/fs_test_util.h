@@ -1,6 +1,6 @@
 // Helpers of the file-system tests: sparse scratch images with known bytes
-// at known sectors, sector reads, and an independent bit-by-bit CRC to
-// check the UDF descriptor tags against.
+// at known sectors, planned volumes put into them, sector reads, and an
+// independent bit-by-bit CRC to check the UDF descriptor tags against.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "fs/iso9660.h"
-#include "fs/udf.h"
-#include "support/capture.h"
+#include "fs/iso9660_volume.h"
+#include "fs/udf_volume.h"
 #include "support/test_support.h"
 
 namespace fstest {
@@ -76,11 +75,39 @@ inline std::string check_tag(const uint8_t* p, uint16_t id, uint32_t location) {
   return "";
 }
 
-// The writers print their plan and file lists; the tests keep them quiet.
+// Puts the structures of a planned volume at their sectors of `img` (made
+// when missing, grown to `sectors` when shorter), as the image writer does.
+inline void put_runs(const std::string& img, const std::vector<varn::SectorRun>& runs, uint64_t sectors) {
+  std::ofstream(img, std::ios::binary | std::ios::app);
+  if (std::filesystem::file_size(img) < sectors * kSector) std::filesystem::resize_file(img, sectors * kSector);
+  for (const varn::SectorRun& r : runs) poke(img, uint64_t(r.lsn) * kSector, std::string(r.bytes.begin(), r.bytes.end()));
+}
+
+inline std::string text_of(const varn::ReportLines& lines) {
+  std::string text;
+  for (const varn::ReportLine& l : lines) text += l.text;
+  return text;
+}
+
+// Plans a volume and puts it into `img`; false when the plan refuses.
+// `said` receives the plan's notes and errors; `files` the placed list.
+inline bool write_iso(const std::string& img, uint32_t blocks, std::vector<varn::IsoFileEntry>& files,
+                      const std::string& label = "X", varn::EmbedWindow w = {289, 510, 0}, std::string* said = nullptr) {
+  varn::IsoVolume v;
+  varn::ReportLines lines;
+  const bool ok = varn::plan_iso9660_volume(files, blocks, label, w, v, lines);
+  if (said) *said = text_of(lines);
+  if (ok) put_runs(img, varn::iso_volume_runs(v), v.volume_blocks);
+  if (ok) files = v.files;
+  return ok;
+}
 inline bool write_udf(const std::string& img, const std::vector<varn::UdfFileEntry>& files, uint32_t blocks,
-                      const std::string& name = "V") {
-  bool ok = false;
-  testsupport::capture([&] { ok = varn::write_udf_volume(img, files, 257, blocks, name); });
+                      const std::string& name = "V", std::string* said = nullptr) {
+  varn::UdfVolume v;
+  varn::ReportLines lines;
+  const bool ok = varn::plan_udf_volume(files, 257, blocks, name, v, lines);
+  if (said) *said = text_of(lines);
+  if (ok) put_runs(img, varn::udf_volume_runs(v), v.blocks);
   return ok;
 }
 

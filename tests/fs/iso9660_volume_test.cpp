@@ -75,14 +75,6 @@ std::vector<Rec> walk_directory(const std::string& img, uint32_t lsn, uint32_t s
   return out;
 }
 
-bool write_iso(const std::string& img, uint32_t blocks, std::vector<varn::IsoFileEntry>& files,
-               const std::string& label = "X", varn::EmbedWindow w = {289, 510, 0}, std::string* err = nullptr) {
-  bool ok = false;
-  const auto s = testsupport::capture([&] { ok = varn::write_iso9660_volume(img, blocks, files, label, w); });
-  if (err) *err = s.out + s.err;
-  return ok;
-}
-
 }  // namespace
 
 TEST(Iso9660Volume, DescriptorsPathTablesAndDirectoriesByteExact) {

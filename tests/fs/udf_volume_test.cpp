@@ -304,15 +304,19 @@ TEST(UdfVolume, NamesAndVolumeNameEncodings) {
             (std::vector<uint8_t>{16, 0x20, 0xAC, 0x00, '?', 0x00, '?', 0x00, 'A', 0x00, 'A', 0x00, '?'}));
 }
 
+// Refusals name what cannot be recorded, before any byte is written.
 TEST(UdfVolume, RefusesWhatCannotBeRecorded) {
   ScratchDir dir;
-  std::string img = dir.file("r.iso");
-  make_sparse_image(img, 1000);
-  const std::vector<uint8_t> before = testsupport::read_file(img);
-  EXPECT_FALSE(write_udf(img, {ufile("", "LOW", 100, 10)}, 1000));  // before the partition
-  EXPECT_FALSE(write_udf(img, {ufile("", std::string(255, 'n'), 400, 10)}, 1000));
-  EXPECT_EQ(testsupport::read_file(img), before);
-  EXPECT_FALSE(write_udf(dir.file("missing.iso"), {}, 1000));
-  testsupport::capture([&] { EXPECT_FALSE(varn::write_udf_recognition(dir.file("missing.iso"), 16)); });
-  EXPECT_FALSE(testsupport::file_exists(dir.file("missing.iso")));
+  const std::pair<std::vector<varn::UdfFileEntry>, std::string> refused[] = {
+      {{ufile("", "LOW", 100, 10)}, "Error: UDF file /LOW starts at LSN 100, before the partition start 257\n"},
+      {{ufile("", std::string(255, 'n'), 400, 10)},
+       "Error: UDF name too long (256 bytes as stored, at most 255): \"" + std::string(255, 'n') + "\"\n"},
+      {{ufile("A//B", "f", 400, 10)}, "Error: UDF name is empty in \"A//B\"\n"},
+  };
+  for (const auto& [files, message] : refused) {
+    std::string said;
+    EXPECT_FALSE(write_udf(dir.file("r.iso"), files, 1000, "V", &said));
+    EXPECT_EQ(said, message);
+  }
+  EXPECT_FALSE(testsupport::file_exists(dir.file("r.iso")));
 }
