@@ -1,11 +1,16 @@
-// The factorisation runs column by column: once column j is known, the
-// entries of column j + 1 below the diagonal are independent of each other,
-// so they are computed side by side in vector lanes. Each entry still sees
-// exactly the operations of the row-by-row textbook order (the same
-// products subtracted in the same order, one rounding each), so the result
-// is bit for bit that of the plain loops whatever the vector width. This
-// file is compiled without floating-point contraction: a fused
-// multiply-subtract would round differently.
+// The factorisation is left-looking and runs four columns (a panel) at a
+// time. Entry (i, j) of the factor is r[i - j] minus the products of rows
+// i and j over the columns before j, subtracted in ascending column order,
+// then divided by the pivot of column j. For a panel, the products over
+// the columns before the panel are independent of the panel itself, so
+// they are taken for all four columns of many rows at once (sixteen
+// independent chains of vector lanes, where one column alone has few near
+// the end); the terms of the panel's own columns follow column by column.
+// Each entry still sees exactly the operations of the row-by-row textbook
+// order (the same products subtracted in the same order, one rounding
+// each), so the result is bit for bit that of the plain loops whatever the
+// vector width. This file is compiled without floating-point contraction:
+// a fused multiply-subtract would round differently.
 #include "dst/dst_filter_design.h"
 
 #include <cmath>
@@ -27,70 +32,82 @@ __attribute__((always_inline)) inline V8 load8(const double* p) {
 }
 __attribute__((always_inline)) inline void store8(double* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
 
+constexpr int kPanel = 4;
+constexpr int kMaxOrder = 128;
+// Room before r[0] for the rows of a panel above a column's diagonal, and
+// after r[order] for the dropped lanes of the last rows.
+constexpr int kRBefore = 16;
+constexpr int kRLength = kRBefore + kMaxOrder + 1 + 16;
+constexpr int kRows = kMaxOrder + 16;  // a column with room for dropped lanes
+
 // `lt` holds the factor transposed: lt[t * P + i] is the factor's entry at
-// row i, column t. Works on NV x 8 rows of column j from row i on, of which
-// the first `valid` are real: v_i = r[i - j] minus the products of row i
-// and row j over the columns before j, then divided by the pivot; d_i
-// loses the square of the new entry. Lanes past the real rows read
-// neighbouring (finite or zero) entries and are dropped. `r` is readable
-// up to P + 7.
+// row i, column t. For NV x 8 rows from row i on and the four columns from
+// j0 on, w[c][row] = r[row - (j0 + c)] minus the products of the row and
+// row j0 + c over the columns before j0. Lanes past the real rows and
+// columns past the order read neighbouring (finite or zero) entries; they
+// are never used.
 template <int NV>
-__attribute__((always_inline)) inline void column_block(const double* r, double* lt, double* d, int P, int j, int i,
-                                                       int valid) {
-  V8 v[NV];
+__attribute__((always_inline)) inline void panel_block(const double* r, const double* lt, double (*w)[kRows], int P,
+                                                      int j0, int i) {
+  V8 v[NV][kPanel];
 #pragma GCC unroll 16
-  for (int b = 0; b < NV; ++b) v[b] = load8(r + i + 8 * b - j);
-  for (int t = 0; t < j; ++t) {
-    const double* col = lt + static_cast<long>(t) * P + i;
-    const double ljt = lt[static_cast<long>(t) * P + j];
+  for (int b = 0; b < NV; ++b)
+#pragma GCC unroll 4
+    for (int c = 0; c < kPanel; ++c) v[b][c] = load8(r + i + 8 * b - j0 - c);
+  for (int t = 0; t < j0; ++t) {
+    const double* col = lt + static_cast<long>(t) * P;
+    V8 rows[NV];
 #pragma GCC unroll 16
-    for (int b = 0; b < NV; ++b) v[b] = v[b] - load8(col + 8 * b) * ljt;
-  }
-  const double pivot = lt[static_cast<long>(j) * P + j];
-  double* out = lt + static_cast<long>(j) * P + i;
+    for (int b = 0; b < NV; ++b) rows[b] = load8(col + i + 8 * b);
+#pragma GCC unroll 4
+    for (int c = 0; c < kPanel; ++c) {
+      const double l = col[j0 + c];
 #pragma GCC unroll 16
-  for (int b = 0; b < NV; ++b) {
-    const V8 x = v[b] / pivot;
-    const V8 dx = load8(d + i + 8 * b) - x * x;
-    if (8 * b + 8 <= valid) {
-      store8(out + 8 * b, x);
-      store8(d + i + 8 * b, dx);
-    } else {
-      for (int k = 0; 8 * b + k < valid; ++k) {
-        out[8 * b + k] = x[k];
-        d[i + 8 * b + k] = dx[k];
-      }
+      for (int b = 0; b < NV; ++b) v[b][c] = v[b][c] - rows[b] * l;
     }
+  }
+#pragma GCC unroll 16
+  for (int b = 0; b < NV; ++b)
+#pragma GCC unroll 4
+    for (int c = 0; c < kPanel; ++c) store8(w[c] + i + 8 * b, v[b][c]);
+}
+
+// Rows [begin, end) of the panel at j0, 8 x Max at a time, then the rest.
+template <int Max>
+__attribute__((always_inline)) inline void panel_rows(const double* r, const double* lt, double (*w)[kRows], int P,
+                                                     int j0, int begin, int end) {
+  int i = begin;
+  for (; i + 8 * Max <= end; i += 8 * Max) panel_block<Max>(r, lt, w, P, j0, i);
+  switch ((end - i + 7) / 8) {
+    case 4: if constexpr (Max >= 4) panel_block<4>(r, lt, w, P, j0, i); break;
+    case 3: if constexpr (Max >= 3) panel_block<3>(r, lt, w, P, j0, i); break;
+    case 2: if constexpr (Max >= 2) panel_block<2>(r, lt, w, P, j0, i); break;
+    case 1: panel_block<1>(r, lt, w, P, j0, i); break;
+    default: break;
   }
 }
 
-// Rows [begin, end) of column j: 8 x Max at a time, then the rest in one
-// pass. The more rows a pass takes, the more independent subtraction
-// chains overlap; Max is what the registers hold (16 with 32 vector
-// registers of 8 lanes, 4 otherwise).
-template <int Max>
-__attribute__((always_inline)) inline void column_rows(const double* r, double* lt, double* d, int P, int j,
-                                                      int begin, int end) {
-  int i = begin;
-  for (; i + 8 * Max <= end; i += 8 * Max) column_block<Max>(r, lt, d, P, j, i, 8 * Max);
-  switch ((end - i + 7) / 8) {
-    case 16: if constexpr (Max >= 16) column_block<16>(r, lt, d, P, j, i, end - i); break;
-    case 15: if constexpr (Max >= 15) column_block<15>(r, lt, d, P, j, i, end - i); break;
-    case 14: if constexpr (Max >= 14) column_block<14>(r, lt, d, P, j, i, end - i); break;
-    case 13: if constexpr (Max >= 13) column_block<13>(r, lt, d, P, j, i, end - i); break;
-    case 12: if constexpr (Max >= 12) column_block<12>(r, lt, d, P, j, i, end - i); break;
-    case 11: if constexpr (Max >= 11) column_block<11>(r, lt, d, P, j, i, end - i); break;
-    case 10: if constexpr (Max >= 10) column_block<10>(r, lt, d, P, j, i, end - i); break;
-    case 9: if constexpr (Max >= 9) column_block<9>(r, lt, d, P, j, i, end - i); break;
-    case 8: if constexpr (Max >= 8) column_block<8>(r, lt, d, P, j, i, end - i); break;
-    case 7: if constexpr (Max >= 7) column_block<7>(r, lt, d, P, j, i, end - i); break;
-    case 6: if constexpr (Max >= 6) column_block<6>(r, lt, d, P, j, i, end - i); break;
-    case 5: if constexpr (Max >= 5) column_block<5>(r, lt, d, P, j, i, end - i); break;
-    case 4: if constexpr (Max >= 4) column_block<4>(r, lt, d, P, j, i, end - i); break;
-    case 3: if constexpr (Max >= 3) column_block<3>(r, lt, d, P, j, i, end - i); break;
-    case 2: if constexpr (Max >= 2) column_block<2>(r, lt, d, P, j, i, end - i); break;
-    case 1: if constexpr (Max >= 1) column_block<1>(r, lt, d, P, j, i, end - i); break;
-    default: break;
+// Column j of the panel at j0 from the panel's sums: the terms of the
+// panel's columns before j, the division by the pivot, and each row's
+// pivot-to-be d loses the square of its new entry.
+__attribute__((always_inline)) inline void panel_column(const double* wj, double* lt, double* d, int P, int j0,
+                                                       int j) {
+  const double pivot = lt[static_cast<long>(j) * P + j];
+  double* out = lt + static_cast<long>(j) * P;
+  for (int i = j + 1; i < P; i += 8) {
+    V8 v = load8(wj + i);
+    for (int t = j0; t < j; ++t) v = v - load8(lt + static_cast<long>(t) * P + i) * lt[static_cast<long>(t) * P + j];
+    const V8 x = v / pivot;
+    const V8 dx = load8(d + i) - x * x;
+    if (i + 8 <= P) {
+      store8(out + i, x);
+      store8(d + i, dx);
+    } else {
+      for (int k = 0; i + k < P; ++k) {
+        out[i + k] = x[k];
+        d[i + k] = dx[k];
+      }
+    }
   }
 }
 
@@ -98,11 +115,13 @@ template <int Max>
 __attribute__((always_inline)) inline int design_impl(const double* r_in, int order, DstDesignScratch& s,
                                                      int16_t* coef) {
   const int P = order;
-  // The autocorrelation with room for the dropped lanes of the last rows.
-  double r[128 + 1 + 8] = {};
+  // The autocorrelation with room on both sides for unused lanes.
+  double rbuf[kRLength] = {};
+  double* r = rbuf + kRBefore;
   for (int k = 0; k <= P; ++k) r[k] = r_in[k];
   double* lt = s.factor;
-  double d[128 + 8];  // pivots before their square root
+  double d[kRows];  // pivots before their square root
+  double w[kPanel][kRows];
 
   const double r0 = r[0];
   const double stop = 0.334 * r0;
@@ -110,13 +129,16 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
 
   // A pivot at or below a third of r[0] ends the filter there.
   int eff = P;
-  for (int j = 0; j < P; ++j) {
-    if (!(d[j] > stop)) {
-      eff = j;
-      break;
+  for (int j0 = 0; j0 < P && eff == P; j0 += kPanel) {
+    panel_rows<Max>(r, lt, w, P, j0, j0 + 1, P);
+    for (int j = j0; j < j0 + kPanel && j < P; ++j) {
+      if (!(d[j] > stop)) {
+        eff = j;
+        break;
+      }
+      lt[static_cast<long>(j) * P + j] = std::sqrt(d[j]);
+      panel_column(w[j - j0], lt, d, P, j0, j);
     }
-    lt[static_cast<long>(j) * P + j] = std::sqrt(d[j]);
-    column_rows<Max>(r, lt, d, P, j, j + 1, P);
   }
 
   double* a = s.a;
@@ -157,18 +179,18 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
 }
 
 int design_generic(const double* r, int order, DstDesignScratch& s, int16_t* coef) {
-  return design_impl<4>(r, order, s, coef);
+  return design_impl<1>(r, order, s, coef);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) int design_avx2(const double* r, int order, DstDesignScratch& s,
                                                int16_t* coef) {
-  return design_impl<4>(r, order, s, coef);
+  return design_impl<1>(r, order, s, coef);
 }
 
 __attribute__((target("avx512f"))) int design_avx512(const double* r, int order, DstDesignScratch& s,
                                                     int16_t* coef) {
-  return design_impl<16>(r, order, s, coef);
+  return design_impl<4>(r, order, s, coef);
 }
 #endif
 
