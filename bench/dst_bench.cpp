@@ -30,6 +30,7 @@
 
 #include "dsdgen/dsdgen.h"
 #include "dst/dst_encoder.h"
+#include "dst/dst_kernel.h"
 #include "dst/dst_parallel.h"
 #include "manifest/sha256.h"
 
@@ -222,7 +223,7 @@ int main(int argc, char** argv) {
   std::printf("DST encoding of dsdgen %s (amplitude %.2f), DSD64, %.2f s of audio per run, %d threads, order %d, "
               "%s, best of %d\n",
               o.kind.c_str(), o.amplitude, static_cast<double>(static_cast<int>(o.seconds * 75.0)) / 75.0,
-              o.threads, o.order, o.simd ? varn::simd_name() : "no SIMD", o.repeat);
+              o.threads, o.order, o.simd ? varn::dst_kernel_name(varn::dst_kernel_for(o.order)) : "no SIMD", o.repeat);
   std::printf("%-7s %-9s %10s %10s %12s %7s %9s  %s\n", "case", "encoder", "realtime", "per cpu-s", "bytes/s",
               "ratio", "peak KiB", "frames sha256");
   int failures = 0;

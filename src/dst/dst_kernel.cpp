@@ -26,6 +26,16 @@ std::atomic<DstKernel> g_kernel_ceiling{DstKernel::Avx512};
 
 void dst_limit_kernel(DstKernel highest) { g_kernel_ceiling.store(highest, std::memory_order_relaxed); }
 
+const char* dst_kernel_name(DstKernel kernel) {
+  switch (kernel) {
+    case DstKernel::Sse41: return "SSE4.1";
+    case DstKernel::Avx2: return "AVX2";
+    case DstKernel::Avx512: return "AVX-512";
+    case DstKernel::Scalar: break;
+  }
+  return "scalar";
+}
+
 bool dst_kernel_available(DstKernel kernel) {
 #if defined(__x86_64__)
   switch (kernel) {

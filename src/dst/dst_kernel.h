@@ -28,6 +28,9 @@ void dst_bits_six(const int16_t* mask, size_t count, int16_t* six);
 // processor level and the order decide.
 DstKernel dst_kernel_for(int order);
 
+// The variant's name ("scalar", "SSE4.1", "AVX2", "AVX-512").
+const char* dst_kernel_name(DstKernel kernel);
+
 // True when the processor can run the variant.
 bool dst_kernel_available(DstKernel kernel);
 
