@@ -64,6 +64,19 @@ void sha256_update(Sha256& ctx, const void* data, size_t len) {
   }
 }
 
+void sha256_update_pair(Sha256& a, Sha256& b, const void* data, size_t len) {
+  // Whole blocks go through both states at once when neither holds a
+  // partial block and both take the hardware path.
+  const size_t shared = (a.block_len == 0 && b.block_len == 0 && a.hardware && b.hardware) ? len / 64 * 64 : 0;
+  if (shared > 0) {
+    sha256_compress_hardware_pair(a.state, b.state, static_cast<const uint8_t*>(data), shared / 64);
+    a.total_bytes += shared;
+    b.total_bytes += shared;
+  }
+  sha256_update(a, static_cast<const uint8_t*>(data) + shared, len - shared);
+  sha256_update(b, static_cast<const uint8_t*>(data) + shared, len - shared);
+}
+
 void sha256_final(Sha256& ctx, uint8_t digest[32]) {
   const uint64_t bit_length = ctx.total_bytes * 8;
   uint8_t pad[72] = {0x80};

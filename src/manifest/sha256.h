@@ -22,6 +22,9 @@ struct Sha256 {
 // switched off by sha256_force_scalar.
 void sha256_init(Sha256& ctx);
 void sha256_update(Sha256& ctx, const void* data, size_t len);
+// The same bytes into two digests; at the cost of about one when both are
+// on block boundaries (as digests of whole sectors are).
+void sha256_update_pair(Sha256& a, Sha256& b, const void* data, size_t len);
 void sha256_final(Sha256& ctx, uint8_t digest[32]);
 
 // 64 lowercase hexadecimal digits.

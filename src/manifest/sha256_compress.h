@@ -13,5 +13,7 @@ void sha256_compress_scalar(uint32_t state[8], const uint8_t* data, size_t block
 
 // Same with the SHA instructions; only call when sha256_hardware_available().
 void sha256_compress_hardware(uint32_t state[8], const uint8_t* data, size_t blocks);
+// The same blocks into two states at once.
+void sha256_compress_hardware_pair(uint32_t a[8], uint32_t b[8], const uint8_t* data, size_t blocks);
 
 }  // namespace varn

@@ -17,6 +17,7 @@ CpuFeatures read_cpu_features() {
   if (f.max_leaf >= 1) {
     __cpuid(1, a, b, c, d);
     f.sse2 = (d >> 26) & 1;
+    f.ssse3 = (c >> 9) & 1;
     f.sse41 = (c >> 19) & 1;
     f.popcnt = (c >> 23) & 1;
     f.osxsave = (c >> 27) & 1;
@@ -34,6 +35,7 @@ CpuFeatures read_cpu_features() {
     f.avx512cd = (b >> 28) & 1;
     f.avx512bw = (b >> 30) & 1;
     f.bmi2 = (b >> 8) & 1;
+    f.sha = (b >> 29) & 1;
     f.avx512vpopcntdq = (c >> 14) & 1;
   }
   if (__get_cpuid(0x80000000, &a, &b, &c, &d) && a >= 0x80000001) {

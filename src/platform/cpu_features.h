@@ -10,6 +10,7 @@ struct CpuFeatures {
   uint32_t max_leaf = 0;  // highest standard CPUID leaf
   uint64_t xcr0 = 0;      // extended control register 0 (0 without OSXSAVE)
   bool sse2 = false;
+  bool ssse3 = false;
   bool sse41 = false;
   bool popcnt = false;
   bool avx = false;
@@ -19,6 +20,7 @@ struct CpuFeatures {
   bool avx512cd = false;
   bool avx512bw = false;
   bool bmi2 = false;   // leaf 7, EBX bit 8
+  bool sha = false;    // leaf 7, EBX bit 29
   bool avx512vpopcntdq = false;  // leaf 7, ECX bit 14
   bool lzcnt = false;  // leaf 0x80000001, ECX bit 5
 };

@@ -23,17 +23,30 @@ struct Hashing {
   std::vector<Sha256> range;
   size_t next = 0;  // first range not yet finished
 
+  // Sectors inside a range go into the image's digest and the range's in
+  // one pass over the bytes; ranges are in sector order.
   void feed(const uint8_t* bytes, size_t count, uint64_t first) {
-    sha256_update(image, bytes, count * kSectorSize);
     const uint64_t end = first + count;
+    uint64_t at = first;  // first sector not yet in the image's digest
     for (size_t k = next; k < ranges->size(); ++k) {
       const SectorRange& r = (*ranges)[k];
       if (r.first >= end) break;
       const uint64_t from = std::max<uint64_t>(first, r.first);
       const uint64_t to = std::min<uint64_t>(end, uint64_t(r.first) + r.count);
-      if (from < to) sha256_update(range[k], bytes + (from - first) * kSectorSize, size_t(to - from) * kSectorSize);
+      if (from < to) {
+        const uint8_t* p = bytes + (from - first) * kSectorSize;
+        const size_t n = size_t(to - from) * kSectorSize;
+        if (from >= at) {
+          sha256_update(image, bytes + (at - first) * kSectorSize, size_t(from - at) * kSectorSize);
+          sha256_update_pair(image, range[k], p, n);
+          at = to;
+        } else {
+          sha256_update(range[k], p, n);
+        }
+      }
       if (uint64_t(r.first) + r.count <= end && k == next) ++next;
     }
+    sha256_update(image, bytes + (at - first) * kSectorSize, size_t(end - at) * kSectorSize);
   }
 };
 

@@ -50,8 +50,9 @@ TEST(Sha256, FipsExampleMessages) {
   });
 }
 
-// Every length around the padding boundaries and some long ones, whole and
-// fed in random pieces, give one digest on both paths.
+// Every length around the padding boundaries and some long ones, whole, fed
+// in random pieces, and fed to two digests at once (one of them already
+// holding a prefix of whole blocks or not), give one digest on both paths.
 TEST(Sha256, PathsAgreeOnLengthsAndSplits) {
   std::mt19937 gen(20240611);
   for (int round = 0; round < 230; ++round) {
@@ -69,6 +70,18 @@ TEST(Sha256, PathsAgreeOnLengthsAndSplits) {
       uint8_t d[32];
       sha256_final(ctx, d);
       digests.push_back(sha256_hex(d));
+      const size_t prefix = round % 2 ? 128 : 5;
+      Sha256 a, b;
+      sha256_init(a);
+      sha256_init(b);
+      sha256_update(b, data.data(), std::min(prefix, data.size()));
+      sha256_update_pair(a, b, data.data(), data.size());
+      sha256_final(a, d);
+      digests.push_back(sha256_hex(d));
+      std::vector<uint8_t> joined(data.begin(), data.begin() + std::min(prefix, data.size()));
+      joined.insert(joined.end(), data.begin(), data.end());
+      sha256_final(b, d);
+      EXPECT_EQ(sha256_hex(d), sha256_hex_of(joined.data(), joined.size())) << "length " << len;
     });
     for (const std::string& d : digests) ASSERT_EQ(d, digests[0]) << "length " << len;
   }
