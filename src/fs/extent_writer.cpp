@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "fs/sector_io.h"
 #include "platform/progress.h"
@@ -11,8 +12,8 @@ namespace varn {
 namespace {
 
 // Sectors per write: large enough that the writes cost little beside the
-// copying, small enough to stay in the caches.
-constexpr size_t kBatchSectors = 2048;
+// copying, small enough that the batches in flight stay in the caches.
+constexpr size_t kBatchSectors = 256;
 
 }  // namespace
 
@@ -35,12 +36,16 @@ Status write_image_file(FILE* file, const std::string& path, const ExtentMap& ma
   sink.file = file;
   sink.capacity = kBatchSectors;
   sink.watch = std::move(watch);
+  // The watcher or the writing goes to a second thread while this one
+  // makes the next batch.
+  if (std::thread::hardware_concurrency() > 1) sink_share_work(sink);
   progress_begin(ProgressStep::Writing, total_sectors * kSectorSize);
   Status failed = write_extents(sink, map, fill);
   if (!failed && !sink.failed) {
     sink_zeros(sink, total_sectors - sink.sectors);
     sink_flush(sink);
   }
+  sink_end_sharing(sink);
   progress_end(ProgressStep::Writing);
   const bool written = !sink.failed && close_written_file(file);
   if (failed) return failed;

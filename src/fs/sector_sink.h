@@ -8,9 +8,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace varn {
+
+struct SinkHelper;
 
 struct SectorSink {
   FILE* file = nullptr;
@@ -24,6 +27,8 @@ struct SectorSink {
   // Sees each batch before it is written: its bytes and the number of its
   // first sector.
   std::function<void(const uint8_t* bytes, size_t count, uint64_t first)> watch;
+  // A second thread taking part of each batch's work (sink_share_work).
+  std::shared_ptr<SinkHelper> helper;
 };
 
 // A zeroed 2048-byte slot for the next sector.
@@ -34,5 +39,17 @@ void sink_put(SectorSink& sink, const uint8_t* bytes, size_t length);
 void sink_zeros(SectorSink& sink, uint64_t count);
 // Hands the buffered sectors on.
 void sink_flush(SectorSink& sink);
+
+// For a sink writing to a file: from now on a second thread takes the
+// batches in order, runs the watcher on them (the batch is written first
+// on the calling thread), or, without a watcher, writes them; the calling
+// thread meanwhile fills the next batch. A failed write shows in `failed`
+// a few batches late, and at the latest after sink_settle.
+void sink_share_work(SectorSink& sink);
+// Waits until the second thread has done all it was handed; `failed` and
+// `error` are then those of every batch flushed so far.
+void sink_settle(SectorSink& sink);
+// Settles and ends the second thread.
+void sink_end_sharing(SectorSink& sink);
 
 }  // namespace varn

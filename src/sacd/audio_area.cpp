@@ -288,6 +288,7 @@ bool write_area_audio(SectorSink& sink, const DiscLayout& layout, bool mch) {
     counter += track_frame_count(t);
   }
   const AreaPlan& plan = mch ? layout.multi : layout.stereo;
+  sink_settle(sink);
   if (sink.failed) {
     report_error("Error: writing the %s audio area failed: %s\n", mch ? "multichannel" : "2ch",
                  std::strerror(sink.error));
