@@ -12,22 +12,6 @@ namespace {
 
 std::string q(const std::string& s) { return "'" + s + "'"; }
 
-// Both volumes over one image: the UDF list is the ISO list.
-void write_volumes(const std::string& img, uint32_t blocks, std::vector<varn::IsoFileEntry>& files) {
-  ASSERT_TRUE(write_iso(img, blocks, files, "LARGE"));
-  std::vector<varn::UdfFileEntry> udf;
-  for (const varn::IsoFileEntry& f : files) {
-    const size_t slash = f.path.rfind('/');
-    varn::UdfFileEntry e;
-    e.name = slash == std::string::npos ? f.path : f.path.substr(slash + 1);
-    e.dir_path = slash == std::string::npos ? "" : f.path.substr(0, slash);
-    e.lsn = f.lsn;
-    e.size = f.size;
-    udf.push_back(e);
-  }
-  ASSERT_TRUE(write_udf(img, udf, blocks, "LARGE"));
-}
-
 }  // namespace
 
 TEST(Readers, LargeFilesOnSparseImage) {
@@ -41,14 +25,9 @@ TEST(Readers, LargeFilesOnSparseImage) {
   for (uint64_t m : {uint64_t(0), uint64_t(1) << 20, uint64_t(0x3FFFF800) - 1, uint64_t(0x3FFFF800), mid - 1})
     poke(img, uint64_t(mid_lsn) * kSector + m, "M" + std::to_string(m % 97));
   poke(img, uint64_t(big_lsn) * kSector + big - 4, "END!");
-  std::vector<varn::IsoFileEntry> files(2);
-  files[0].path = "BIG.BIN";
-  files[0].lsn = big_lsn;
-  files[0].size = big;
-  files[1].path = "AREA/MID.BIN";
-  files[1].lsn = mid_lsn;
-  files[1].size = mid;
-  write_volumes(img, blocks, files);
+  std::vector<varn::IsoFileEntry> files = {{"BIG.BIN", {}, big_lsn, big}, {"AREA/MID.BIN", {}, mid_lsn, mid}};
+  ASSERT_TRUE(write_iso(img, blocks, files, "LARGE"));
+  ASSERT_TRUE(write_udf(img, {{"BIG.BIN", "", big_lsn, big}, {"MID.BIN", "AREA", mid_lsn, mid}}, blocks, "LARGE"));
 
   testsupport::RunResult x = run_shell("xorriso -indev " + q(img) + " -lsl / /AREA 2>/dev/null");
   EXPECT_NE(x.out.find(" " + std::to_string(big) + " "), std::string::npos) << x.out;
