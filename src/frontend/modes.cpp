@@ -3,6 +3,7 @@
 #include "dsddisc/dsd_disc.h"
 #include "frontend/stages.h"
 #include "manifest/manifest.h"
+#include "platform/report_lines.h"
 
 namespace varn {
 
@@ -31,12 +32,14 @@ StageResult stage_dsd_disc(PackRun& run) {
 // run: 0 every check passed, 3 a mismatch, 2 the files could not be read.
 StageResult stage_verify(PackRun& run) {
   if (run.job.verify_path.empty()) return std::nullopt;
-  const Result<int> mismatches = verify_delivery(run.job.verify_path, std::string());
-  if (mismatches.error) {
-    report(*mismatches.error);
+  VerifyReport found;
+  const Status error = verify_delivery(run.job.verify_path, std::string(), found);
+  report_lines(found.lines);
+  if (error) {
+    report(*error);
     return 2;
   }
-  return mismatches.value == 0 ? 0 : 3;
+  return found.mismatches == 0 ? 0 : 3;
 }
 
 }  // namespace varn

@@ -7,7 +7,6 @@
 #include "platform/report.h"
 #include "sacd/layout.h"
 #include "sacd/master_toc.h"
-#include "sacd/text_encoding.h"
 
 namespace varn {
 
@@ -18,8 +17,7 @@ std::vector<MetaIssue> preflight_layout_checks(const PackRun& run) {
   std::vector<MetaIssue> issues;
   DiscLayout layout = run.layout;  // planned with the run's tracks
   layout.album = &run.job.album;
-  const Album& album = run.job.album;
-  const uint8_t charset = disc_charset(album.title, album.artist, run.tracks, album.label);
+  const uint8_t charset = layout.charset;
   if (!master_text_fits(layout, charset)) {
     char text[200];
     std::snprintf(text, sizeof text,

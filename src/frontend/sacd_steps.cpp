@@ -73,6 +73,7 @@ StageResult stage_plan_layout(PackRun& run) {
 
   DiscLayout& layout = run.layout;
   point_layout_at_run(run);
+  layout.charset = charset;
   place_fixed_positions(layout, reserved[0], reserved[1]);
   const std::string plan = layout_plan_text(layout);
   std::fwrite(plan.data(), 1, plan.size(), stdout);
@@ -117,15 +118,19 @@ StageResult stage_build_image(PackRun& run) {
     // The image, its manifest and the CUE sheet replace the earlier ones
     // together, and only once all of them are complete.
     OutputSet outputs;
-    std::string image_report, cue_report;
-    if (!build_sacd_image(layout, outputs, image_report)) return 1;
+    const Result<BuiltImage> built = build_sacd_image(layout, outputs);
+    if (built.error) {
+      report(*built.error);
+      return 1;
+    }
+    std::string cue_report;
     if (!stage_cue_export(run, outputs, cue_report) || !commit_outputs(outputs)) {
       std::fprintf(stderr, "  (nothing was replaced: %s is as it was)\n", layout.output_path.c_str());
       return 1;
     }
-    std::fputs(image_report.c_str(), stdout);
+    std::fputs(built.value.report.c_str(), stdout);
     std::fputs(cue_report.c_str(), stdout);
-    print_capacity_report(layout.output_path);
+    std::fputs(capacity_report_text(built.value.image_bytes).c_str(), stdout);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Error: %s\n", e.what());
     return 1;

@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/input_track.h"
 #include "platform/error.h"
-#include "sacd/disc_layout.h"
+#include "platform/report_lines.h"
 
 namespace varn {
 
@@ -38,12 +37,6 @@ std::string manifest_path_for(const std::string& image_path);
 // Tabs, carriage returns and line feeds become spaces.
 std::string manifest_text(const std::string& text);
 
-// The area and track entries of a layout (digests left empty). A track
-// belongs to the 2-channel area when it has exactly 2 channels, as the
-// packing driver assigns them.
-void manifest_entries(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
-                      std::vector<ManifestArea>& areas, std::vector<ManifestTrack>& entries);
-
 // A manifest made but not yet written: its file name, its lines and the
 // line that reports it.
 struct DeliveryManifest {
@@ -52,28 +45,23 @@ struct DeliveryManifest {
   std::string summary;
 };
 
-// The manifest of `image_path` from digests already taken: the image's and,
-// in `entries` (from manifest_entries), each track's.
-void manifest_from_digests(const std::string& image_path, uint64_t image_bytes, const std::string& image_sha,
-                           const std::vector<ManifestArea>& areas, const std::vector<ManifestTrack>& entries,
-                           DeliveryManifest& out);
+// The manifest of `image_path` from digests taken while the image was
+// written: the image's and, in `entries`, each track's.
+DeliveryManifest manifest_from_digests(const std::string& image_path, uint64_t image_bytes,
+                                       const std::string& image_sha, const std::vector<ManifestArea>& areas,
+                                       const std::vector<ManifestTrack>& entries);
 
-// Hashes the image held in `image_file` (which is to become `image_path`)
-// and every track range, and makes the manifest of `image_path`. 0 on
-// success, 2 after printing why.
-int delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
-                      const std::string& image_file, const std::string& image_path, DeliveryManifest& out);
-
-// The same for an image already in place, writing the manifest beside it
-// (whole or not at all) and printing its line. 0 on success, 2 on any
-// failure.
-int write_delivery_manifest(const std::vector<InputTrack>& tracks, const DiscLayout& layout,
-                            const std::string& image_path);
+// What a check of an image against its manifest found: each finding in the
+// order made, the verdict last, and the number of checks that failed.
+struct VerifyReport {
+  ReportLines lines;
+  int mismatches = 0;
+};
 
 // Checks an image against its manifest (manifest_path_for(image) when
-// `manifest_path` is empty), reporting each finding and the verdict: the
-// number of checks that failed, or the error when the manifest or the image
-// cannot be read.
-Result<int> verify_delivery(const std::string& image_path, const std::string& manifest_path);
+// `manifest_path` is empty), filling `report`. The error says why when the
+// manifest or the image cannot be read; `report` then holds what was found
+// before.
+Status verify_delivery(const std::string& image_path, const std::string& manifest_path, VerifyReport& report);
 
 }  // namespace varn

@@ -10,7 +10,7 @@
 #include "platform/error.h"
 #include "platform/platform.h"
 #include "platform/progress.h"
-#include "platform/report.h"
+#include "platform/report_lines.h"
 
 namespace varn {
 
@@ -171,7 +171,8 @@ bool range_within(uint64_t start_lsn, uint64_t sectors, uint64_t size) {
 
 }  // namespace
 
-Result<int> verify_delivery(const std::string& image_path, const std::string& manifest_path) {
+Status verify_delivery(const std::string& image_path, const std::string& manifest_path, VerifyReport& report) {
+  report = VerifyReport{};
   if (image_path.empty()) return Error{};
   const std::string path = manifest_path.empty() ? manifest_path_for(image_path) : manifest_path;
   FILE* mf = platform_fopen(path, "rb");
@@ -215,9 +216,10 @@ Result<int> verify_delivery(const std::string& image_path, const std::string& ma
     progress_end(ProgressStep::Hashing);
     return make_error("[verify] cannot read the ISO: %s\n", image_path.c_str());
   };
-  int mismatches = 0;
+  int& mismatches = report.mismatches;
+  ReportLines& lines = report.lines;
   if (e.have_bytes && e.bytes != 0 && e.bytes != size) {
-    report_error("[verify] size mismatch: manifest %llu / actual %llu\n",
+    add_line(lines, ReportStream::Err, "[verify] size mismatch: manifest %llu / actual %llu\n",
                  static_cast<unsigned long long>(e.bytes), static_cast<unsigned long long>(size));
     ++mismatches;
   }
@@ -225,36 +227,35 @@ Result<int> verify_delivery(const std::string& image_path, const std::string& ma
     std::string actual;
     if (!sha256_file_range(image, 0, size, actual)) return unreadable();
     if (actual == e.sha256) {
-      report_note("[verify] whole-image SHA256 OK  %s\n", actual.c_str());
+      add_line(lines, ReportStream::Out, "[verify] whole-image SHA256 OK  %s\n", actual.c_str());
     } else {
-      report_error("[verify] whole-image hash mismatch: manifest %s / actual %s\n", e.sha256.c_str(),
-                   actual.c_str());
+      add_line(lines, ReportStream::Err, "[verify] whole-image hash mismatch: manifest %s / actual %s\n",
+               e.sha256.c_str(), actual.c_str());
       ++mismatches;
     }
   }
   for (const ExpectedTrack& t : e.tracks) {
     if (!track_checked(t)) continue;
     if (!range_within(t.start_lsn, t.sectors, size)) {
-      report_error("[verify] track %s%d range out of bounds\n", t.area.c_str(), t.number);
+      add_line(lines, ReportStream::Err, "[verify] track %s%d range out of bounds\n", t.area.c_str(), t.number);
       ++mismatches;
       continue;
     }
     std::string actual;
     if (!sha256_file_range(image, t.start_lsn * 2048, t.sectors * 2048, actual)) return unreadable();
     if (actual != t.sha256) {
-      report_error("[verify] track %s%d hash mismatch: manifest %s / actual %s (%s)\n", t.area.c_str(),
-                   t.number, t.sha256.c_str(), actual.c_str(), t.title.c_str());
+      add_line(lines, ReportStream::Err, "[verify] track %s%d hash mismatch: manifest %s / actual %s (%s)\n",
+               t.area.c_str(), t.number, t.sha256.c_str(), actual.c_str(), t.title.c_str());
       ++mismatches;
     }
   }
   std::fclose(image);
   progress_end(ProgressStep::Hashing);
-  if (mismatches > 0) {
-    report_error("[verify] %d mismatch(es)\n", mismatches);
-    return mismatches;
-  }
-  report_note("[verify] all checks passed (%zu tracks)\n", e.tracks.size());
-  return 0;
+  if (mismatches > 0)
+    add_line(lines, ReportStream::Err, "[verify] %d mismatch(es)\n", mismatches);
+  else
+    add_line(lines, ReportStream::Out, "[verify] all checks passed (%zu tracks)\n", e.tracks.size());
+  return std::nullopt;
 }
 
 }  // namespace varn

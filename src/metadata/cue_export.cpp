@@ -44,17 +44,8 @@ std::string cue_image_file_name(const std::string& image_path) {
   return slash == std::string::npos ? image_path : image_path.substr(slash + 1);
 }
 
-uint64_t cue_track_frames(const InputTrack& track) {
-  const uint32_t rate = track.sample_rate;
-  const bool family_441 = rate % 44100 == 0;
-  const uint64_t multiple = family_441 ? rate / 44100 : rate / 48000;
-  const uint64_t per_frame = (family_441 ? 588 : 640) * multiple;
-  if (per_frame == 0) return 0;
-  return (track.sample_count + per_frame - 1) / per_frame;
-}
-
-std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const Album& album,
-                           const std::string& image_file_name) {
+std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& frames,
+                           const Album& album, const std::string& image_file_name) {
   CueWriter w;
   // The barcode is the code a CUE sheet's CATALOG means; the catalog number
   // stands in when there is none.
@@ -77,7 +68,7 @@ std::string cue_sheet_text(const std::vector<InputTrack>& tracks, const Album& a
     if (isrc != album.isrcs.end() && !isrc->second.empty()) w.line("    ISRC %s", isrc->second.c_str());
     w.line("    INDEX 01 %02u:%02u:%02u", static_cast<unsigned>(position / 75 / 60),
            static_cast<unsigned>((position / 75) % 60), static_cast<unsigned>(position % 75));
-    position += t.pause_frames + cue_track_frames(t);
+    position += t.pause_frames + (k - 1 < frames.size() ? frames[k - 1] : 0);
   }
   return w.text;
 }

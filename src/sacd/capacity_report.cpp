@@ -4,9 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "audio/open_input_file.h"
-#include "platform/platform.h"
-#include "platform/report.h"
+#include "platform/text_format.h"
 
 namespace varn {
 
@@ -20,27 +18,27 @@ static unsigned long long limit_from_env(const char* name, unsigned long long fa
   return n;
 }
 
-void print_capacity_report(const std::string& image_path) {
-  FILE* f = open_input_file(image_path, "rb");
-  if (!f) return;
-  int64_t size = platform_file_size(f);
-  std::fclose(f);
-  if (size < 0) return;
+std::string capacity_report_text(uint64_t image_bytes) {
   const unsigned long long single = limit_from_env("VARN_DVD_CAP_BYTES", 4700372992ULL);
   const unsigned long long dual = limit_from_env("VARN_DVD9_CAP_BYTES", 8547991552ULL);
-  const unsigned long long bytes = static_cast<unsigned long long>(size);
+  const unsigned long long bytes = static_cast<unsigned long long>(image_bytes);
   const double gb = static_cast<double>(bytes) / 1e9;
+  std::string text;
   if (bytes > dual) {
-    report_note("  [Capacity] output %.2f GB -- exceeds dual-layer DVD-9 (8.5G), cannot burn to one DVD;\n"
-                "        keep fewer tracks, or keep only one area (stereo / multi-channel).\n",
-                gb);
+    append_format(text,
+                  "  [Capacity] output %.2f GB -- exceeds dual-layer DVD-9 (8.5G), cannot burn to one DVD;\n"
+                  "        keep fewer tracks, or keep only one area (stereo / multi-channel).\n",
+                  gb);
   } else if (bytes > single) {
-    report_note("  [Capacity] output %.2f GB -- exceeds single-layer DVD-R (4.7G), needs DVD-9 or BD;\n"
-                "        to fit a DVD-R add --dst-stereo (also DST-compress the stereo area), or keep only one area.\n",
-                gb);
+    append_format(text,
+                  "  [Capacity] output %.2f GB -- exceeds single-layer DVD-R (4.7G), needs DVD-9 or BD;\n"
+                  "        to fit a DVD-R add --dst-stereo (also DST-compress the stereo area), or keep only one "
+                  "area.\n",
+                  gb);
   } else {
-    report_note("  [Capacity] output %.2f GB -- fits a single-layer DVD-R (4.7G)\n", gb);
+    append_format(text, "  [Capacity] output %.2f GB -- fits a single-layer DVD-R (4.7G)\n", gb);
   }
+  return text;
 }
 
 }  // namespace varn

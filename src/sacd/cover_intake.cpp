@@ -66,12 +66,10 @@ bool read_cover(const std::string& path, CoverFile& out, std::string& why) {
   return true;
 }
 
-bool take_in_cover(const std::string& path, CoverFile& out) {
+Status take_in_cover(const std::string& path, CoverFile& out) {
   std::string why;
-  if (!read_cover(path, out, why)) {
-    report_error("  [Cover] %s: %s => the cover cannot be used\n", path.c_str(), why.c_str());
-    return false;
-  }
+  if (!read_cover(path, out, why))
+    return make_error("  [Cover] %s: %s => the cover cannot be used\n", path.c_str(), why.c_str());
   const long long n = static_cast<long long>(out.bytes.size());
   report_note("  [Cover] %s -> ISO:/%s (%lld bytes)\n", path.c_str(), out.name.c_str(), n);
   int w = 0, h = 0;
@@ -86,7 +84,7 @@ bool take_in_cover(const std::string& path, CoverFile& out) {
       report_note("  [Cover] size %dx%d is small -- 300x300 recommended (informational only)\n", w, h);
     }
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace varn

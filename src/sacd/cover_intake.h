@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace varn {
 
 // A cover picture taken in for the image: its file name in the volume
@@ -21,9 +23,9 @@ constexpr uint64_t kCoverLimit = 16777216;
 // with the reason in `why`.
 bool read_cover(const std::string& path, CoverFile& out, std::string& why);
 
-// read_cover, then prints the intake line and the picture-size note. False
-// after printing why when the picture cannot be used.
-bool take_in_cover(const std::string& path, CoverFile& out);
+// read_cover, then reports the intake line and the picture-size note; the
+// error says why when the picture cannot be used.
+Status take_in_cover(const std::string& path, CoverFile& out);
 
 // The volume name for picture bytes: "COVER.JPG" for a JPEG, "COVER.PNG"
 // for a PNG, empty for anything else.

@@ -19,6 +19,7 @@ struct AreaPlan {
   std::vector<uint32_t> track_time;
   std::vector<uint32_t> track_sectors;  // sectors of the track's own audio
   uint32_t total_sectors = 0;           // all tracks and pauses of the area
+  uint64_t all_sectors = 0;             // the same, counted past 32 bits
   uint32_t total_frames = 0;            // play time: all tracks and pauses
 };
 
@@ -38,6 +39,7 @@ struct DiscLayout {
   uint32_t manufacturer_lsn = 519;
   uint32_t audio_start_lsn = 540;
   const Album* album = &kNoAlbum;  // what the disc says of the album
+  uint8_t charset = 0;             // character set of every disc text
   bool no_manifest = false;
 };
 

@@ -17,7 +17,7 @@
 #include "sacd/image_files.h"
 #include "sacd/image_plan.h"
 #include "sacd/image_writer.h"
-#include "sacd/image_size.h"
+#include "sacd/layout.h"
 #include "sacd/master_toc.h"
 #include "sacd/sector.h"
 #include "sacd/text_encoding.h"
@@ -27,6 +27,9 @@
 namespace varn {
 
 namespace {
+
+// The largest recordable disc an image can be burnt to: a four-layer BD-R XL.
+constexpr uint64_t kLargestDiscBytes = 128001769472ULL;
 
 // Reads the embedded files back from the finished image: the cover a user
 // sees must be the one handed in.
@@ -57,46 +60,77 @@ bool self_check(const std::string& path, const std::vector<IsoFileEntry>& files)
 }
 
 // An image no disc can hold is refused before anything is written; a long
-// pause between tracks is the usual way to ask for one.
-bool fits_largest_disc(const DiscLayout& l) {
-  const uint64_t bytes = sacd_part_bytes(l);
-  if (bytes <= kLargestDiscBytes) return true;
+// pause between tracks is the usual way to ask for one. The areas' sizes
+// are counted in 64 bits here: the layout's own sector numbers stop at
+// their 32-bit limit.
+Status fits_largest_disc(const DiscLayout& l) {
+  const uint64_t sectors = uint64_t(l.audio_start_lsn) + l.stereo.all_sectors + l.multi.all_sectors + 66;
+  const uint64_t bytes = sectors * kSectorSize;
+  if (bytes <= kLargestDiscBytes) return std::nullopt;
   uint32_t pause = 0;
   for (const InputTrack& t : *l.tracks) pause = std::max(pause, t.pause_frames);
-  if (pause != 0) {
-    report_error("Error: with a pause of %u frames between tracks the image would take %llu bytes, more than "
-                 "the largest disc it could be burnt to holds (BD-R XL, %llu bytes); choose a shorter --pause\n",
-                 pause, static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(kLargestDiscBytes));
-  } else {
-    report_error("Error: the image would take %llu bytes, more than the largest disc it could be burnt to holds "
-                 "(BD-R XL, %llu bytes)\n",
-                 static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(kLargestDiscBytes));
+  if (pause != 0)
+    return make_error("Error: with a pause of %u frames between tracks the image would take %llu bytes, more than "
+                      "the largest disc it could be burnt to holds (BD-R XL, %llu bytes); choose a shorter --pause\n",
+                      pause, static_cast<unsigned long long>(bytes),
+                      static_cast<unsigned long long>(kLargestDiscBytes));
+  return make_error("Error: the image would take %llu bytes, more than the largest disc it could be burnt to holds "
+                    "(BD-R XL, %llu bytes)\n",
+                    static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(kLargestDiscBytes));
+}
+
+// The manifest's areas and tracks where the plan put them, each titled
+// and rated after its input track.
+void manifest_entries(const ImagePlan& plan, const std::vector<InputTrack>& tracks,
+                      std::vector<ManifestArea>& areas, std::vector<ManifestTrack>& entries) {
+  for (const PlannedArea& a : plan.areas) {
+    if (a.tracks.empty()) continue;
+    const InputTrack& first = tracks[a.tracks[0].input];
+    ManifestArea area;
+    area.name = a.multichannel ? "mch" : "2ch";
+    area.dsd_rate = first.rate_multiple;
+    area.base_rate = base_rate_of(first.sample_rate);
+    area.dst = first.is_dst ? 1 : 0;
+    area.start_lsn = a.start_lsn;
+    area.total_sectors = a.total_sectors;
+    areas.push_back(area);
+    for (size_t i = 0; i < a.tracks.size(); ++i) {
+      ManifestTrack t;
+      t.area = area.name;
+      t.number = static_cast<int>(i + 1);
+      t.start_lsn = a.tracks[i].lsn;
+      t.sectors = a.tracks[i].sectors;
+      t.frames = a.tracks[i].frames;
+      t.title = tracks[a.tracks[i].input].title;
+      entries.push_back(std::move(t));
+    }
   }
-  return false;
 }
 
 }  // namespace
 
-bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& report) {
-  if (!fits_largest_disc(l)) return false;
-  const uint8_t charset = disc_charset(l.album->title, l.album->artist, *l.tracks, l.album->label);
+Result<BuiltImage> build_sacd_image(const DiscLayout& l, OutputSet& outputs) {
+  if (Status too_large = fits_largest_disc(l)) return std::move(*too_large);
+  const uint8_t charset = l.charset;
   CoverFile cover;
   // A cover that was asked for and cannot be used fails the build: the
   // disc would silently lack it.
   const bool have_cover = !l.album->cover_path.empty();
-  if (have_cover && !take_in_cover(l.album->cover_path, cover)) return false;
+  if (have_cover) {
+    if (Status why = take_in_cover(l.album->cover_path, cover)) return std::move(*why);
+  }
   const std::vector<IsoFileEntry> files =
-      sacd_image_files(l, have_cover ? &cover : nullptr, album_info_text(l, [charset](const std::string& t) { return encode_text_as(charset, t); }));
-  const SacdPlacement place = sacd_placement(l, files);
+      sacd_image_files(l, have_cover ? &cover : nullptr,
+                       album_info_text(l, [charset](const std::string& t) { return encode_text_as(charset, t); }));
+  ImagePlan plan;
+  const bool planned = plan_sacd_image(l, files, sacd_placement(l, files), charset, plan);
 
   const std::string temp = stage_output(outputs, l.output_path);
-  if (temp.empty()) return false;
-  if (!room_for_image(temp, planned_image_bytes(l, files, place), l.output_path)) {
+  if (temp.empty()) return Error{};
+  if (planned && !room_for_image(temp, uint64_t(plan.total_sectors) * kSectorSize, l.output_path)) {
     discard_outputs(outputs);
-    return false;
+    return Error{};
   }
-  ImagePlan plan;
-  const bool planned = plan_sacd_image(l, files, place, charset, plan);
   report_lines(plan.placement_notes);
 
   // Each track's sectors are hashed for the manifest as they are written.
@@ -105,7 +139,7 @@ bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& repo
   std::vector<SectorRange> ranges;
   ImageDigests digests;
   if (!l.no_manifest) {
-    manifest_entries(*l.tracks, l, areas, entries);
+    manifest_entries(plan, *l.tracks, areas, entries);
     for (const ManifestTrack& t : entries) ranges.push_back({t.start_lsn, t.sectors});
   }
   bool ok = planned && write_planned_image(plan, l, temp, ranges, l.no_manifest ? nullptr : &digests);
@@ -115,25 +149,23 @@ bool build_sacd_image(const DiscLayout& l, OutputSet& outputs, std::string& repo
   }
   if (!ok) {
     discard_outputs(outputs);
-    report_error("  (the incomplete image was removed; %s is as it was)\n", l.output_path.c_str());
-    return false;
+    return make_error("  (the incomplete image was removed; %s is as it was)\n", l.output_path.c_str());
   }
-  report = "\n\u2713 SACD ISO created: " + l.output_path + "\n";
-  if (l.no_manifest) return true;
+  BuiltImage built;
+  built.image_bytes = uint64_t(plan.total_sectors) * kSectorSize;
+  built.report = "\n\u2713 SACD ISO created: " + l.output_path + "\n";
+  if (l.no_manifest) return built;
   for (size_t k = 0; k < entries.size(); ++k)
     if (entries[k].sectors != 0) entries[k].sha256 = digests.ranges[k];
-  DeliveryManifest manifest;
-  manifest_from_digests(l.output_path, uint64_t(plan.total_sectors) * kSectorSize, digests.image, areas, entries,
-                        manifest);
+  const DeliveryManifest manifest = manifest_from_digests(l.output_path, built.image_bytes, digests.image, areas, entries);
   if (!stage_output_bytes(outputs, manifest.path, manifest.text)) {
     discard_outputs(outputs);
-    report_error("Error: the delivery manifest of %s could not be written, so neither is the image "
-                 "(--no-manifest builds it without one)\n",
-                 l.output_path.c_str());
-    return false;
+    return make_error("Error: the delivery manifest of %s could not be written, so neither is the image "
+                      "(--no-manifest builds it without one)\n",
+                      l.output_path.c_str());
   }
-  report += manifest.summary;
-  return true;
+  built.report += manifest.summary;
+  return built;
 }
 
 }  // namespace varn

@@ -89,19 +89,36 @@ bool plan_audio_extents(const DiscLayout& l, ImagePlan& plan) {
   return ok;
 }
 
-bool plan_sacd_image(const DiscLayout& l, const std::vector<IsoFileEntry>& files, const SacdPlacement& placement,
-                     uint8_t charset, ImagePlan& plan) {
-  plan = ImagePlan{};
+namespace {
+
+PlannedArea planned_area(const DiscLayout& l, bool mch, const AreaTocShape& shape) {
+  const AreaDesc desc = describe_area(l, mch);
+  const AreaPlan& plan = mch ? l.multi : l.stereo;
+  PlannedArea a;
+  a.multichannel = mch;
+  a.toc_lsn = desc.toc_lsn;
+  a.toc_sectors = desc.toc_sectors;
+  a.shape = shape;
+  a.start_lsn = desc.start_lsn;
+  a.total_sectors = plan.total_sectors;
+  for (size_t i = 0; i < plan.track_start.size(); ++i) {
+    PlannedTrack t;
+    t.input = i < desc.tracks.size() ? desc.tracks[i] : 0;
+    t.lsn = desc.start_lsn + plan.track_start[i];
+    t.sectors = i < plan.track_sectors.size() ? plan.track_sectors[i] : 0;
+    t.frames = i < plan.track_frames.size() ? plan.track_frames[i] : 0;
+    a.tracks.push_back(t);
+  }
+  return a;
+}
+
+}  // namespace
+
+bool plan_sacd_structures(const DiscLayout& l, uint8_t charset, const CivilTime& clock, ImagePlan& plan) {
   Planner p{plan};
-
-  // The ISO 9660 volume; its recorded size is known once the UDF volume is.
-  IsoVolume& iso = plan.iso;
-  if (!plan_iso9660_volume(files, placement.volume_sectors, "DISC1", placement.window, iso,
-                           plan.placement_notes))
-    return false;
-
-  // The SACD structures.
-  const Sector master = build_master_toc(l, charset, civil_time_local(volume_time()));
+  ReportLines year_note;
+  const Sector master = build_master_toc(l, charset, clock, &year_note);
+  plan.placement_notes.insert(plan.placement_notes.begin(), year_note.begin(), year_note.end());
   for (uint32_t k = 0; k < kMasterTocCopies; ++k)
     p.structure(l.master_toc_lsn + kMasterTocSpacing * k, bytes_of(master), "Master TOC");
   const Sector text = build_master_text(l, charset);
@@ -119,10 +136,31 @@ bool plan_sacd_image(const DiscLayout& l, const std::vector<IsoFileEntry>& files
                mch ? "multichannel" : "2ch", block.shape.reserved, reserved);
       return false;
     }
+    plan.areas.push_back(planned_area(l, mch, block.shape));
     block.bytes.resize(size_t(reserved) * kSectorSize);
     p.structure(area_toc_lsn(l, mch), std::move(block.bytes), mch ? "multichannel Area TOC" : "stereo Area TOC");
   }
   if (!plan_audio_extents(l, plan)) p.fail("puts the audio areas over other structures");
+  return p.ok;
+}
+
+const SectorRun* planned_structure(const ImagePlan& plan, uint32_t lsn) {
+  const Extent* e = extent_at(plan.map, lsn);
+  if (!e || e->first != lsn || e->kind != kPartStructure || e->index >= plan.structures.size()) return nullptr;
+  return &plan.structures[e->index];
+}
+
+bool plan_sacd_image(const DiscLayout& l, const std::vector<IsoFileEntry>& files, const SacdPlacement& placement,
+                     uint8_t charset, ImagePlan& plan) {
+  plan = ImagePlan{};
+  Planner p{plan};
+
+  // The ISO 9660 volume; its recorded size is known once the UDF volume is.
+  IsoVolume& iso = plan.iso;
+  if (!plan_iso9660_volume(files, placement.volume_sectors, "DISC1", placement.window, iso,
+                           plan.placement_notes))
+    return false;
+  if (!plan_sacd_structures(l, charset, civil_time_local(volume_time()), plan)) return false;
 
   // The ISO 9660 structures and the embedded files, the primary volume
   // descriptor first.

@@ -116,6 +116,7 @@ AreaPlan plan_area(const std::vector<InputTrack>& tracks, const std::vector<uint
     s += own;
   }
   plan.total_sectors = clamp32(s);
+  plan.all_sectors = s;
   plan.total_frames = clamp32(dst_frames + plain_frames);
   return plan;
 }

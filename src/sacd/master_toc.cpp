@@ -8,7 +8,6 @@
 #include "metadata/disc_date.h"
 #include "sacd/genre.h"
 #include "sacd/text_encoding.h"
-#include "platform/report.h"
 
 namespace varn {
 
@@ -43,7 +42,7 @@ uint32_t disc_count(const std::string& text) {
 
 }  // namespace
 
-Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& clock) {
+Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& clock, ReportLines* notes) {
   Sector s{};
   uint8_t* p = s.data();
   std::memcpy(p, "SACDMTOC", 8);
@@ -79,8 +78,8 @@ Sector build_master_toc(const DiscLayout& l, uint8_t charset, const CivilTime& c
     long v = 0;
     if (read_year(l.album->year, v)) {
       year = uint32_t(v);
-    } else {
-      report_error("Warning: invalid year '%s', using current\n", l.album->year.c_str());
+    } else if (notes) {
+      add_line(*notes, ReportStream::Err, "Warning: invalid year '%s', using current\n", l.album->year.c_str());
     }
   }
   put_be16(p + 120, year & 0xFFFF);

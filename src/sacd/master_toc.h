@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/report_lines.h"
 #include "sacd/disc_layout.h"
 #include "sacd/sector.h"
 
@@ -19,8 +20,9 @@ constexpr size_t kMasterTextRoom = 2000;
 // Master TOC sector: album set from the disc number and total, genre
 // entries from the album's genre, the disc date from a valid date text, else
 // from `clock` (year from the layout's year text when it reads as a number,
-// else a warning and the clock's year).
-Sector build_master_toc(const DiscLayout& layout, uint8_t charset, const CivilTime& clock);
+// else the clock's year, with a warning added to `notes` when given).
+Sector build_master_toc(const DiscLayout& layout, uint8_t charset, const CivilTime& clock,
+                        ReportLines* notes = nullptr);
 
 // The Master Text texts before encoding (empty = absent).
 struct MasterTexts {

@@ -1,18 +1,17 @@
 #include "sacd/toc_dump.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 
-#include "sacd/area_toc.h"
-#include "sacd/genre.h"
-#include "sacd/layout.h"
-#include "sacd/sector.h"
-#include "sacd/text_encoding.h"
 #include "audio/plain_source.h"
 #include "platform/report.h"
+#include "platform/report_lines.h"
 #include "platform/text_format.h"
+#include "sacd/layout.h"
+#include "sacd/sector.h"
 
 namespace varn {
 
@@ -23,30 +22,23 @@ const std::vector<InputTrack>& tracks_of(const DiscLayout& l) {
   return l.tracks ? *l.tracks : kNone;
 }
 
-// Label of an area in the dump: the multichannel area is Area 1 when it is
-// the only one.
-const char* area_label(const DiscLayout& l, bool multichannel) {
-  if (!multichannel) return "Area 1 (2ch)";
-  return area_exists(l, false) ? "Area 2 (Mch)" : "Area 1 (Mch)";
+void area_block(std::string& out, const PlannedArea& a, bool first) {
+  append_format(out, "%-22s LSN %u (%u sector%s)\n",
+                !a.multichannel ? "Area 1 (2ch)" : first ? "Area 1 (Mch)" : "Area 2 (Mch)", a.toc_lsn,
+                a.toc_sectors, a.toc_sectors == 1 ? "" : "s");
+  append_format(out, "  Audio sectors: %u  Tracks: %zu\n", a.total_sectors, a.tracks.size());
+  for (size_t i = 0; i < a.tracks.size(); ++i)
+    append_format(out, "  Track %-3zu    offset %u, %u frames\n", i + 1, a.tracks[i].lsn - a.start_lsn,
+                  a.tracks[i].frames);
 }
 
-AreaTocShape toc_shape_of(const DiscLayout& l, bool multichannel) {
-  const std::vector<InputTrack>& tracks = tracks_of(l);
-  const uint8_t charset = disc_charset(l.album->title, l.album->artist, tracks, l.album->label);
-  return area_toc_shape(tracks, area_track_positions(tracks, multichannel), l.album->isrcs, charset,
-                        sacd_genre_code(l.album->genre));
-}
-
-void area_block(std::string& out, const DiscLayout& l, bool multichannel) {
-  const AreaPlan& plan = multichannel ? l.multi : l.stereo;
-  if (plan.total_sectors == 0) return;
-  const uint32_t sectors = area_toc_sectors(l, multichannel);
-  append_format(out, "%-22s LSN %u (%u sector%s)\n", area_label(l, multichannel),
-          area_toc_lsn(l, multichannel), sectors, sectors == 1 ? "" : "s");
-  append_format(out, "  Audio sectors: %u  Tracks: %zu\n", plan.total_sectors, plan.track_start.size());
-  for (size_t i = 0; i < plan.track_start.size(); ++i)
-    append_format(out, "  Track %-3zu    offset %u, %u frames\n", i + 1, plan.track_start[i],
-            i < plan.track_frames.size() ? plan.track_frames[i] : 0);
+// The first `n` bytes of the planned structure at `lsn` (zeros when there
+// is none).
+std::vector<uint8_t> structure_bytes(const ImagePlan& plan, uint32_t lsn, size_t n) {
+  std::vector<uint8_t> out(n, 0);
+  if (const SectorRun* run = planned_structure(plan, lsn))
+    std::copy_n(run->bytes.begin(), std::min(n, run->bytes.size()), out.begin());
+  return out;
 }
 
 // Byte readers that see zeros beyond the end of a short buffer.
@@ -226,21 +218,22 @@ std::vector<uint8_t> read_whole(const std::string& path) {
 
 }  // namespace
 
-std::string dump_toc_text(const DiscLayout& l) {
+std::string dump_toc_text(const DiscLayout& l, const ImagePlan& plan) {
   std::string out = "SACD ISO Layout\n===============\n";
   append_format(out, "%-22s LSN %u (0..%u = padding)\n", "Master TOC", l.master_toc_lsn,
-          l.master_toc_lsn ? l.master_toc_lsn - 1 : 0);
-  area_block(out, l, false);
-  area_block(out, l, true);
+                l.master_toc_lsn ? l.master_toc_lsn - 1 : 0);
+  uint32_t audio_sectors = 0;
+  for (const PlannedArea& a : plan.areas) {
+    area_block(out, a, &a == &plan.areas.front());
+    audio_sectors += a.total_sectors;
+  }
   append_format(out, "%-22s LSN %u\n", "SACD Text", l.master_text_lsn);
   append_format(out, "%-22s LSN %u\n", "SACD_Man", l.manufacturer_lsn);
-  const bool first_is_mch = !area_exists(l, false) && area_exists(l, true);
-  const AreaTocShape shape =
-      (area_exists(l, false) || first_is_mch) ? toc_shape_of(l, first_is_mch) : AreaTocShape{};
+  const AreaTocShape shape = plan.areas.empty() ? AreaTocShape{} : plan.areas.front().shape;
   append_format(out, "%-22s LSN %u (blocks: SACDTTxt@+%u, SACDTRL1@+%u, SACDTRL2@+%u, SACD_IGL@+%u)\n",
-          "Area Data", l.area1_toc_lsn, shape.text_at, shape.trl1_at, shape.trl2_at, shape.igl_at);
+                "Area Data", l.area1_toc_lsn, shape.text_at, shape.trl1_at, shape.trl2_at, shape.igl_at);
   append_format(out, "%-22s LSN %u\n", "Audio Start", l.audio_start_lsn);
-  const uint32_t total = l.audio_start_lsn + l.stereo.total_sectors + l.multi.total_sectors - 510;
+  const uint32_t total = l.audio_start_lsn + audio_sectors - 510;
   append_format(out, "\nTotal sectors: %u (~%u MB)\n", total, total / 512);
   return out;
 }
@@ -259,49 +252,36 @@ std::string dump_tracks_text(const std::vector<InputTrack>& tracks) {
   return out;
 }
 
-std::vector<uint8_t> dump_master_toc(const DiscLayout& l, const CivilTime& today) {
-  std::vector<uint8_t> m(168, 0);
+std::vector<uint8_t> dump_master_toc(const DiscLayout& l, const ImagePlan& plan, const CivilTime& today) {
+  // The image's Master TOC with what the dump leaves out: a set of one, no
+  // catalog numbers and no genres, today's date and the Latin-1 locale.
+  std::vector<uint8_t> m = structure_bytes(plan, l.master_toc_lsn, 168);
   uint8_t* p = m.data();
-  std::memcpy(p, "SACDMTOC", 8);
-  p[8] = 0x01;
-  p[9] = 0x14;
   put_be16(p + 16, 1);
   put_be16(p + 18, 1);
   std::memcpy(p + 24, "0000000000000000", 16);
   std::memcpy(p + 88, "0000000000000000", 16);
-  // The areas as the image's Master TOC gives them: Area 1 is the first
-  // area that exists.
-  put_be32(p + 64, l.area1_toc_lsn);
-  put_be16(p + 84, l.area1_toc_sectors);
-  put_be32(p + 72, l.area2_toc_lsn);
-  put_be16(p + 86, l.area2_toc_sectors);
+  std::memset(p + 40, 0, 16);
+  std::memset(p + 104, 0, 16);
   put_be16(p + 120, uint32_t(today.year) & 0xFFFF);
   p[122] = uint8_t(today.month);
   p[123] = uint8_t(today.day);
   p[128] = 8;
-  p[136] = 'e';
-  p[137] = 'n';
   p[138] = 2;
   return m;
 }
 
-std::vector<uint8_t> dump_area_toc(const DiscLayout& l, bool multichannel) {
-  std::vector<uint8_t> s(kSectorSize, 0);
-  const AreaDesc area = describe_area(l, multichannel);
+std::vector<uint8_t> dump_area_toc(const ImagePlan& plan, const PlannedArea& area) {
+  // The image's Area TOC sector with a fixed rate and format byte, the
+  // loudspeaker setup by channel count, and no language or list offsets.
+  std::vector<uint8_t> s = structure_bytes(plan, area.toc_lsn, kSectorSize);
   uint8_t* p = s.data();
-  std::memcpy(p, multichannel ? "MULCHTOC" : "TWOCHTOC", 8);
-  p[8] = 0x01;
-  p[9] = 0x14;
-  put_be16(p + 10, area_toc_sectors(l, multichannel));
+  put_be16(p + 10, area.toc_sectors);
   p[20] = 4;
   p[21] = 2;
-  p[32] = uint8_t(area.channels);
-  p[33] = area.channels == 2 ? 0 : area.channels == 5 ? 3 : 4;
-  put_time_code(p + 64, area_play_frames(*area.plan));
-  p[69] = uint8_t(area.tracks.size());
-  put_be32(p + 72, area.start_lsn);
-  put_be32(p + 76, area.start_lsn + area.plan->total_sectors - 1);
-  p[80] = 1;
+  p[33] = p[32] == 2 ? 0 : p[32] == 5 ? 3 : 4;
+  std::memset(p + 88, 0, 4);
+  std::memset(p + 128, 0, 6);
   p[128] = 8;
   return s;
 }
@@ -367,19 +347,26 @@ int write_toc_dump(const std::string& dir, const DiscLayout& layout) {
       result = 1;
     }
   };
+  // The sectors as the image would carry them, from the one plan.
+  ImagePlan plan;
+  const CivilTime today = civil_time_local(int64_t(std::time(nullptr)));
+  if (!plan_sacd_structures(layout, layout.charset, today, plan)) {
+    report_lines(plan.placement_notes);
+    return 1;
+  }
   const std::vector<InputTrack>& tracks = tracks_of(layout);
-  text_file("toc.txt", dump_toc_text(layout));
+  text_file("toc.txt", dump_toc_text(layout, plan));
   text_file("tracks.txt", dump_tracks_text(tracks));
-  sector_file("master_toc.bin", dump_master_toc(layout, civil_time_local(int64_t(std::time(nullptr)))));
-  const bool two = area_exists(layout, false);
-  const bool mch = area_exists(layout, true);
-  if (two) sector_file("area_toc_2ch.bin", dump_area_toc(layout, false));
-  if (mch) sector_file("area_toc_mch.bin", dump_area_toc(layout, true));
+  sector_file("master_toc.bin", dump_master_toc(layout, plan, today));
+  std::vector<uint8_t> area_files[2];
+  for (const PlannedArea& a : plan.areas) {
+    const char* name = a.multichannel ? "area_toc_mch.bin" : "area_toc_2ch.bin";
+    sector_file(name, dump_area_toc(plan, a));
+    area_files[a.multichannel] = read_whole(path_of(name));
+  }
   sector_file("sacd_text.bin", dump_master_text(tracks));
-  const std::string detail = dump_detail_text(
-      read_whole(path_of("master_toc.bin")), two ? read_whole(path_of("area_toc_2ch.bin")) : std::vector<uint8_t>(),
-      mch ? read_whole(path_of("area_toc_mch.bin")) : std::vector<uint8_t>(),
-      read_whole(path_of("sacd_text.bin")), tracks);
+  const std::string detail = dump_detail_text(read_whole(path_of("master_toc.bin")), area_files[0], area_files[1],
+                                              read_whole(path_of("sacd_text.bin")), tracks);
   text_file("toc_detail.txt", detail);
   return result;
 }

@@ -8,16 +8,19 @@
 
 #include "platform/platform.h"
 #include "sacd/disc_layout.h"
+#include "sacd/image_plan.h"
 
 namespace varn {
 
-std::string dump_toc_text(const DiscLayout& layout);
+// The layout in words, every position read from the plan of its SACD part.
+std::string dump_toc_text(const DiscLayout& layout, const ImagePlan& plan);
 std::string dump_tracks_text(const std::vector<InputTrack>& tracks);
 
-// The simplified sectors: 168 bytes of Master TOC, 2048 of Area TOC and of
-// Master Text.
-std::vector<uint8_t> dump_master_toc(const DiscLayout& layout, const CivilTime& today);
-std::vector<uint8_t> dump_area_toc(const DiscLayout& layout, bool multichannel);
+// The simplified sectors: 168 bytes of the planned Master TOC and 2048 of
+// an area's planned Area TOC, each with the dump's simplifications, and a
+// Master Text of the first track's tags.
+std::vector<uint8_t> dump_master_toc(const DiscLayout& layout, const ImagePlan& plan, const CivilTime& today);
+std::vector<uint8_t> dump_area_toc(const ImagePlan& plan, const PlannedArea& area);
 std::vector<uint8_t> dump_master_text(const std::vector<InputTrack>& tracks);
 
 // Fields of sector files read back; an area file that is empty is left out.
