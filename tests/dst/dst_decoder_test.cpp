@@ -33,33 +33,16 @@ void expect_decodes_to(const std::vector<uint8_t>& frame, int channels, const st
   EXPECT_TRUE(varn::dst_check_frame(d, frame.data(), frame.size(), audio.data(), scratch.data())) << d.error;
 }
 
-TEST(DstDecoder, CodedCoefficientsAndTablesOfEveryMethod) {
-  const std::vector<uint8_t> music = dsttest::signal(SignalKind::Music, 2, 2822400, 1, 8);
-  const dsttest::FrameSpec plain = designed(music, 2, 2, 64);
-  for (int method = 0; method < 3; ++method)
-    for (unsigned rice : {0u, 2u, 5u}) {
-      dsttest::FrameSpec f = plain;
-      f.coef_method.assign(f.coefs.size(), method);
-      f.coef_rice.assign(f.coefs.size(), rice);
-      f.table_method.assign(f.tables.size(), 2 - method);
-      f.table_rice.assign(f.tables.size(), rice % 4);
-      const std::vector<uint8_t> frame = dsttest::write_frame(f, music.data());
-      varn::DstFrameHeader h;
-      std::string err;
-      ASSERT_TRUE(varn::dst_parse_frame_header(frame.data(), frame.size(), 2, kBc, h, err)) << err;
-      EXPECT_TRUE(h.filter_coded[0] && h.table_coded[0]);
-      for (size_t i = 0; i < f.coefs.size(); ++i) EXPECT_TRUE(std::equal(f.coefs[i].begin(), f.coefs[i].end(), h.coef[i].begin()));
-      for (size_t i = 0; i < f.tables.size(); ++i)
-        EXPECT_TRUE(std::equal(f.tables[i].begin(), f.tables[i].end(), h.table_entry[i].begin()));
-      expect_decodes_to(frame, 2, music);
-    }
+// The coded forms of our own filters and tables are read by ffmpeg as by
+// us (see the ffmpeg test); here the forms our encoder never writes.
+TEST(DstDecoder, CodedFormsOfOddFiltersAndTables) {
   // Predictors longer than the filter, a one-entry table (probability 128)
-  // and channels without half probability.
+  // and channels without half probability, in each coded method.
   const std::vector<uint8_t> tone = dsttest::signal(SignalKind::Tone, 3, 2822400, 1, 4);
   dsttest::FrameSpec f = dsttest::simple_spec(3, kBc, {0, 1, 2}, {{-200, -150}, {255}, {-90, 40, 17, -3}},
                                               {{100, 50, 20}, {128}, {64, 32}});
   f.coef_method = {2, 0, 1};
-  f.coef_rice = {3, 1, 4};
+  f.coef_rice = {3, 0, 4};
   f.table_method = {1, -1, 1};
   f.table_rice = {2, 0, 6};
   f.half_prob = {0, 1, 0};
