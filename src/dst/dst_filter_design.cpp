@@ -22,6 +22,8 @@ namespace varn {
 
 namespace {
 
+typedef double V2 __attribute__((vector_size(16)));
+typedef double V4 __attribute__((vector_size(32)));
 typedef double V8 __attribute__((vector_size(64)));
 
 // Loads/stores 8 doubles without alignment assumptions.
@@ -40,25 +42,33 @@ constexpr int kRBefore = 16;
 constexpr int kRLength = kRBefore + kMaxOrder + 1 + 16;
 constexpr int kRows = kMaxOrder + 16;  // a column with room for dropped lanes
 
+template <typename V>
+__attribute__((always_inline)) inline V load(const double* p) {
+  V v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
 // `lt` holds the factor transposed: lt[t * P + i] is the factor's entry at
-// row i, column t. For NV x 8 rows from row i on and the four columns from
-// j0 on, w[c][row] = r[row - (j0 + c)] minus the products of the row and
-// row j0 + c over the columns before j0. Lanes past the real rows and
-// columns past the order read neighbouring (finite or zero) entries; they
-// are never used.
-template <int NV>
+// row i, column t. For NV vectors of rows from row i on and the four
+// columns from j0 on, w[c][row] = r[row - (j0 + c)] minus the products of
+// the row and row j0 + c over the columns before j0. Lanes past the real
+// rows and columns past the order read neighbouring (finite or zero)
+// entries; they are never used.
+template <typename V, int NV>
 __attribute__((always_inline)) inline void panel_block(const double* r, const double* lt, double (*w)[kRows], int P,
                                                       int j0, int i) {
-  V8 v[NV][kPanel];
+  constexpr int W = sizeof(V) / sizeof(double);
+  V v[NV][kPanel];
 #pragma GCC unroll 16
   for (int b = 0; b < NV; ++b)
 #pragma GCC unroll 4
-    for (int c = 0; c < kPanel; ++c) v[b][c] = load8(r + i + 8 * b - j0 - c);
+    for (int c = 0; c < kPanel; ++c) v[b][c] = load<V>(r + i + W * b - j0 - c);
   for (int t = 0; t < j0; ++t) {
     const double* col = lt + static_cast<long>(t) * P;
-    V8 rows[NV];
+    V rows[NV];
 #pragma GCC unroll 16
-    for (int b = 0; b < NV; ++b) rows[b] = load8(col + i + 8 * b);
+    for (int b = 0; b < NV; ++b) rows[b] = load<V>(col + i + W * b);
 #pragma GCC unroll 4
     for (int c = 0; c < kPanel; ++c) {
       const double l = col[j0 + c];
@@ -69,20 +79,22 @@ __attribute__((always_inline)) inline void panel_block(const double* r, const do
 #pragma GCC unroll 16
   for (int b = 0; b < NV; ++b)
 #pragma GCC unroll 4
-    for (int c = 0; c < kPanel; ++c) store8(w[c] + i + 8 * b, v[b][c]);
+    for (int c = 0; c < kPanel; ++c) __builtin_memcpy(w[c] + i + W * b, &v[b][c], sizeof(V));
 }
 
-// Rows [begin, end) of the panel at j0, 8 x Max at a time, then the rest.
-template <int Max>
+// Rows [begin, end) of the panel at j0, Max vectors at a time, then the
+// rest.
+template <typename V, int Max>
 __attribute__((always_inline)) inline void panel_rows(const double* r, const double* lt, double (*w)[kRows], int P,
                                                      int j0, int begin, int end) {
+  constexpr int W = sizeof(V) / sizeof(double);
   int i = begin;
-  for (; i + 8 * Max <= end; i += 8 * Max) panel_block<Max>(r, lt, w, P, j0, i);
-  switch ((end - i + 7) / 8) {
-    case 4: if constexpr (Max >= 4) panel_block<4>(r, lt, w, P, j0, i); break;
-    case 3: if constexpr (Max >= 3) panel_block<3>(r, lt, w, P, j0, i); break;
-    case 2: if constexpr (Max >= 2) panel_block<2>(r, lt, w, P, j0, i); break;
-    case 1: panel_block<1>(r, lt, w, P, j0, i); break;
+  for (; i + W * Max <= end; i += W * Max) panel_block<V, Max>(r, lt, w, P, j0, i);
+  switch ((end - i + W - 1) / W) {
+    case 4: if constexpr (Max >= 4) panel_block<V, 4>(r, lt, w, P, j0, i); break;
+    case 3: if constexpr (Max >= 3) panel_block<V, 3>(r, lt, w, P, j0, i); break;
+    case 2: if constexpr (Max >= 2) panel_block<V, 2>(r, lt, w, P, j0, i); break;
+    case 1: panel_block<V, 1>(r, lt, w, P, j0, i); break;
     default: break;
   }
 }
@@ -111,7 +123,7 @@ __attribute__((always_inline)) inline void panel_column(const double* wj, double
   }
 }
 
-template <int Max>
+template <typename V, int Max>
 __attribute__((always_inline)) inline int design_impl(const double* r_in, int order, DstDesignScratch& s,
                                                      int16_t* coef) {
   const int P = order;
@@ -130,7 +142,7 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
   // A pivot at or below a third of r[0] ends the filter there.
   int eff = P;
   for (int j0 = 0; j0 < P && eff == P; j0 += kPanel) {
-    panel_rows<Max>(r, lt, w, P, j0, j0 + 1, P);
+    panel_rows<V, Max>(r, lt, w, P, j0, j0 + 1, P);
     for (int j = j0; j < j0 + kPanel && j < P; ++j) {
       if (!(d[j] > stop)) {
         eff = j;
@@ -179,18 +191,18 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
 }
 
 int design_generic(const double* r, int order, DstDesignScratch& s, int16_t* coef) {
-  return design_impl<1>(r, order, s, coef);
+  return design_impl<V2, 2>(r, order, s, coef);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) int design_avx2(const double* r, int order, DstDesignScratch& s,
                                                int16_t* coef) {
-  return design_impl<1>(r, order, s, coef);
+  return design_impl<V4, 2>(r, order, s, coef);
 }
 
 __attribute__((target("avx512f"))) int design_avx512(const double* r, int order, DstDesignScratch& s,
                                                     int16_t* coef) {
-  return design_impl<4>(r, order, s, coef);
+  return design_impl<V8, 4>(r, order, s, coef);
 }
 #endif
 
