@@ -1,20 +1,23 @@
 // Packing a plain stereo album with the console program, side by side with
 // `cat` of its inputs to one file and with `cat | cat`, which passes the
-// bytes through user space as the packer must: wall time and the peak
-// resident set of the packer for one track and for several tracks of the
-// same length, and of making a DSD Disc of those tracks; then the peak
-// resident set of DST-coding 6-channel audio, and stereo audio with
-// --dst-stereo, for a short and a long track.
+// bytes through user space as the packer must: wall time, CPU time (steadier
+// than wall time on a loaded machine) and peak resident set, with and
+// without the manifest, and the DSD Disc of the same files; the peak of one
+// track against several; then the peak resident set of DST-coding 6-channel
+// audio, and stereo audio with --dst-stereo, for a short and a long track.
 //   pack_bench [DIR] [TRACK_MIB] [TRACKS] [DISC_GIB]   (TRACKS 0: the DST cases alone)
 // Defaults: /tmp, 85 MiB, 4 tracks, no disc; with DISC_GIB a plain disc of
 // that many GiB (stereo and 6-channel tracks) is packed as well, reporting
-// its peak RSS and MB/s. VARN_BENCH_PROGRAM names another build
-// of the console program to measure (a baseline). The inputs are read once
-// before timing, so both sides run with the page cache warm.
+// its peak RSS and MB/s. VARN_BENCH_PROGRAM names another build of the
+// console program to measure; VARN_BENCH_BASELINE names one to measure
+// beside it in the same turns; VARN_BENCH_CODED=0 leaves out the DST cases.
+// The inputs are read once before timing, so all run with the page cache
+// warm.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +32,7 @@ namespace {
 struct Outcome {
   int status = -1;
   double seconds = 0;
+  double cpu = 0;  // user + system time of the process and its children
   long peak_kib = 0;
 };
 
@@ -53,19 +57,35 @@ Outcome run(const std::vector<std::string>& args, const std::string& stdout_path
   o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   o.peak_kib = usage.ru_maxrss;
+  o.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return o;
 }
 
-// Best of `rounds` runs (time), with the largest peak seen.
-Outcome best(const std::vector<std::string>& args, int rounds, const std::string& out = "/dev/null") {
-  Outcome b;
-  for (int i = 0; i < rounds; ++i) {
-    const Outcome o = run(args, out);
-    if (i == 0 || o.seconds < b.seconds) b.seconds = o.seconds;
-    b.status = o.status;
-    if (o.peak_kib > b.peak_kib) b.peak_kib = o.peak_kib;
+// One program run of the side-by-side comparison and its best outcome.
+struct Contender {
+  std::string name;
+  std::vector<std::string> args;
+  std::string stdout_path = "/dev/null";
+  Outcome best;
+};
+
+// Runs the contenders in turn, `rounds` times over, so that a change in
+// the machine's load falls on all of them alike; keeps the least wall
+// time, the least CPU time, the largest peak and any failure.
+void take_turns(std::vector<Contender>& contenders, int rounds, const std::string& out) {
+  for (int r = 0; r < rounds; ++r) {
+    for (Contender& k : contenders) {
+      std::filesystem::remove_all(out);
+      std::filesystem::create_directories(out);
+      const Outcome o = run(k.args, k.stdout_path);
+      Outcome& b = k.best;
+      if (r == 0 || o.seconds < b.seconds) b.seconds = o.seconds;
+      if (r == 0 || o.cpu < b.cpu) b.cpu = o.cpu;
+      b.peak_kib = std::max(b.peak_kib, o.peak_kib);
+      if (r == 0 || o.status != 0) b.status = o.status;
+    }
   }
-  return b;
 }
 
 // DST coding at the fast order on two threads: 6 channels for 10 s and
@@ -143,43 +163,58 @@ int main(int argc, char** argv) {
   std::vector<std::string> piped = {"sh", "-c", "cat \"$@\" | cat", "sh"};
   piped.insert(piped.end(), inputs.begin(), inputs.end());
 
-  std::vector<std::string> one = {program, "-o", dir + "/one.iso", "--album", "Bench",
-                                  "--no-manifest", inputs[0]};
-  std::vector<std::string> all = {program, "-o", dir + "/all.iso", "--album", "Bench",
-                                  "--no-manifest"};
-  all.insert(all.end(), inputs.begin(), inputs.end());
-  std::vector<std::string> all_manifest = all;
-  all_manifest.erase(all_manifest.begin() + 5);
+  // Every contender writes into `out`, emptied before each run, so that
+  // none pays for replacing an earlier output.
+  const std::string out = dir + "/out";
+  std::vector<Contender> plain = {{"cat > file", cat, out + "/cat.out", {}},
+                                  {"cat | cat > file", piped, out + "/cat.out", {}}};
+  const char* baseline = std::getenv("VARN_BENCH_BASELINE");
+  std::vector<std::pair<std::string, std::string>> programs = {{"", program}};
+  if (baseline && *baseline) {
+    programs[0].first = "new ";
+    programs.push_back({"baseline ", baseline});
+  }
+  for (const auto& [label, path] : programs) {
+    std::vector<std::string> pack = {path, "-o", out + "/all.iso", "--album", "Bench"};
+    pack.insert(pack.end(), inputs.begin(), inputs.end());
+    std::vector<std::string> bare = pack;
+    bare.insert(bare.begin() + 5, "--no-manifest");
+    std::vector<std::string> dsd_disc = {path, "--dsd-disc", "-o", out + "/dsd.iso"};
+    dsd_disc.insert(dsd_disc.end(), inputs.begin(), inputs.end());
+    plain.push_back({label + "pack --no-manifest", bare, "/dev/null", {}});
+    plain.push_back({label + "pack (manifest)", pack, "/dev/null", {}});
+    plain.push_back({label + "DSD Disc", dsd_disc, "/dev/null", {}});
+  }
+  take_turns(plain, 5, out);
+  const double mb = double(track_mib << 20) * tracks / 1e6;
+  const Outcome& c = plain[0].best;
+  const Outcome& cp = plain[1].best;
+  std::printf("%u x %llu MiB stereo DSF, page cache warm, best of 5 turns (wall and CPU each their own best)\n",
+              tracks, (unsigned long long)track_mib);
+  std::printf("%-30s %7s %6s %6s %6s %9s %8s %10s\n", "", "wall s", "MB/s", "/cat", "/cat|cat", "CPU s", "CPU/cat",
+              "peak KiB");
+  bool plain_ok = true;
+  for (const Contender& k : plain) {
+    const Outcome& o = k.best;
+    std::printf("%-30s %7.3f %6.0f %5.2fx %7.2fx %9.3f %7.2fx %10ld%s\n", k.name.c_str(), o.seconds, mb / o.seconds,
+                o.seconds / c.seconds, o.seconds / cp.seconds, o.cpu, o.cpu / c.cpu, o.peak_kib,
+                o.status == 0 ? "" : " FAILED");
+    plain_ok = plain_ok && o.status == 0;
+  }
+  // Peak memory must not grow with the album: one track against all.
+  for (const auto& [label, path] : programs) {
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    const Outcome one =
+        run({path, "-o", out + "/one.iso", "--album", "Bench", "--no-manifest", inputs[0]});
+    const Outcome& all = plain[label == programs[0].first ? 2 : 5].best;
+    std::printf("%speak RSS %u tracks - 1 track: %ld KiB (1 track %ld KiB)\n", label.c_str(), tracks,
+                all.peak_kib - one.peak_kib, one.peak_kib);
+    plain_ok = plain_ok && one.status == 0;
+  }
 
-  std::vector<std::string> dsd_disc = {program, "--dsd-disc", "-o", dir + "/dsd.iso"};
-  dsd_disc.insert(dsd_disc.end(), inputs.begin(), inputs.end());
-
-  const Outcome p1 = best(one, 3);
-  const Outcome pn = best(all, 3);
-  const Outcome pm = best(all_manifest, 3);
-  const Outcome c = best(cat, 3, dir + "/cat.out");
-  const Outcome cp = best(piped, 3, dir + "/cat.out");
-  const Outcome dd = best(dsd_disc, 3);
-  const double mib = double(track_mib) * tracks;
-  std::printf("pack 1 x %llu MiB stereo: %.2f s, peak RSS %ld KiB (exit %d)\n", (unsigned long long)track_mib,
-              p1.seconds, p1.peak_kib, p1.status);
-  std::printf("pack %u x %llu MiB stereo: %.2f s = %.0f MiB/s, peak RSS %ld KiB (exit %d)\n", tracks,
-              (unsigned long long)track_mib, pn.seconds, mib / pn.seconds, pn.peak_kib, pn.status);
-  std::printf("pack %u x %llu MiB with manifest: %.2f s, peak RSS %ld KiB (exit %d)\n", tracks,
-              (unsigned long long)track_mib, pm.seconds, pm.peak_kib, pm.status);
-  std::printf("cat of the inputs to one file: %.2f s = %.0f MiB/s\n", c.seconds, mib / c.seconds);
-  std::printf("pack/cat time %.2fx (manifest %.2fx); peak RSS %u tracks - 1 track: %ld KiB\n", pn.seconds / c.seconds,
-              pm.seconds / c.seconds, tracks, pn.peak_kib - p1.peak_kib);
-  std::printf("cat | cat of the inputs to one file: %.2f s = %.0f MiB/s; pack/(cat | cat) time %.2fx (manifest "
-              "%.2fx)\n",
-              cp.seconds, mib / cp.seconds, pn.seconds / cp.seconds, pm.seconds / cp.seconds);
-
-  std::printf("DSD Disc of the %u tracks: %.2f s = %.0f MiB/s, peak RSS %ld KiB (exit %d); /cat %.2fx, /(cat | cat) "
-              "%.2fx\n",
-              tracks, dd.seconds, mib / dd.seconds, dd.peak_kib, dd.status, dd.seconds / c.seconds,
-              dd.seconds / cp.seconds);
-
-  const bool coded_ok = coded_cases(program, dir);
+  const char* coded = std::getenv("VARN_BENCH_CODED");
+  const bool coded_ok = coded && std::string(coded) == "0" ? true : coded_cases(program, dir);
 
   // A whole disc of plain audio: two stereo tracks of 512 MiB, then
   // 6-channel tracks of 1 GiB up to the size asked for.
@@ -210,5 +245,5 @@ int main(int argc, char** argv) {
     disc_status = d.status;
   }
   std::filesystem::remove_all(dir);
-  return p1.status == 0 && pn.status == 0 && pm.status == 0 && dd.status == 0 && coded_ok && disc_status == 0 ? 0 : 1;
+  return plain_ok && coded_ok && disc_status == 0 ? 0 : 1;
 }
