@@ -1,15 +1,8 @@
-// The packing driver: titles from file names, the track sort, the CUE
-// sheet merged with the options, the host's stop request and the DSD Disc
-// mode through the console program.
+// The packing driver: titles from file names, the track sort, and the CUE
+// sheet merged with the options.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstring>
-#include <thread>
 
-#include "frontend/driver.h"
-#include "frontend/host.h"
 #include "frontend/stages.h"
 #include "frontend/title_from_name.h"
 #include "frontend/track_order.h"
@@ -18,7 +11,6 @@
 
 using namespace varn;
 using testsupport::contains;
-using testsupport::file_exists;
 using testsupport::ScratchDir;
 
 TEST(TitleFromName, DigitsAndSeparatorsAreDropped) {
@@ -98,58 +90,4 @@ TEST(CueStages, SheetFillsWhatTheOptionsLeave) {
   missing.job.cue_path = dir.file("none.cue");
   testsupport::capture([&] { r = stage_cue_import(missing); });
   EXPECT_EQ(r, std::optional<int>(1));
-}
-
-namespace {
-int32_t read_stop(uint64_t, char* buffer, int32_t) {
-  static std::atomic<int> calls{0};
-  if (calls++ > 0) return 0;
-  std::memcpy(buffer, "stop\r\n", 6);
-  return 6;
-}
-}  // namespace
-
-// A stop from the host's control channel ends the run before the next
-// input, with its own exit code and no image.
-TEST(DriverRun, StopRequestEndsTheRun) {
-  ScratchDir dir;
-  ASSERT_TRUE(testsupport::dsdgen({"--seconds", "0.2", dir.file("a.dsf")}));
-  take_host_stop_request();
-  std::string fn = std::to_string(reinterpret_cast<uintptr_t>(&read_stop));
-  std::vector<std::string> first = {"vt", "-inproc-ctl", "3", "-inproc-ctl-fn", fn, "--help"};
-  std::vector<char*> argv;
-  for (std::string& a : first) argv.push_back(a.data());
-  testsupport::capture([&] { EXPECT_EQ(run_entry_point(int(argv.size()), argv.data()), 0); });
-  for (int i = 0; i < 2000 && !host_stop_requested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_TRUE(host_stop_requested());
-  std::vector<std::string> second = {"vt", "-o", dir.file("x.iso"), dir.file("a.dsf")};
-  argv.clear();
-  for (std::string& a : second) argv.push_back(a.data());
-  int rc = 0;
-  const testsupport::Streams s = testsupport::capture([&] { rc = run_entry_point(int(argv.size()), argv.data()); });
-  EXPECT_EQ(rc, -61);
-  EXPECT_TRUE(contains(s.err, "packing aborted after 0 complete track(s)")) << s.err;
-  EXPECT_FALSE(host_stop_requested());
-  EXPECT_FALSE(file_exists(dir.file("x.iso")));
-}
-
-TEST(DsdDiscMode, ConsoleProgram) {
-  ScratchDir dir;
-  std::vector<std::string> args = {"--dsd-disc", "--track-album=2:Live", "--title=Live"};
-  for (const char* n : {"a.dsf", "b.dsf", "c.dsf"}) {
-    ASSERT_TRUE(testsupport::dsdgen({"--seconds", "0.3", "--title", n, dir.file(n)}));
-    args.push_back(n);
-  }
-  std::string line = "cd '" + dir.path + "' && '" + VARN_TEST_VARNTESSEL + "'";
-  for (const std::string& a : args) line += " '" + a + "'";
-  testsupport::RunResult r = testsupport::run_shell(line);  // no -o: dsd_disc.iso here
-  ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-  EXPECT_TRUE(contains(r.out, "Varn DSD Disc created: dsd_disc.iso\n")) << r.out;
-  // A refused job exits with 1 and leaves no image.
-  for (const std::string& bad : {std::string("--track-album=2:.."), std::string("missing.dsf")}) {
-    std::remove(dir.file("dsd_disc.iso").c_str());
-    r = testsupport::run_shell(line + " '" + bad + "'");
-    EXPECT_EQ(r.exit_code, 1) << bad;
-    EXPECT_FALSE(file_exists(dir.file("dsd_disc.iso"))) << bad;
-  }
 }

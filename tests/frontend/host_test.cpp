@@ -1,4 +1,5 @@
-// Host integration: the in-process control channel and the library's exports.
+// Host integration: the in-process control channel, a stop it brings to a
+// run, and the library's exports.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +8,7 @@
 #include <functional>
 #include <thread>
 
+#include "frontend/driver.h"
 #include "frontend/host.h"
 #include "support/capture.h"
 #include "support/test_support.h"
@@ -61,6 +63,32 @@ TEST(ControlChannel, IgnoresUnknownCommandsThenStops) {
   EXPECT_EQ(g_calls.load(), 1);
   EXPECT_EQ(g_handle.load(), 12u);
   EXPECT_TRUE(take_host_stop_request());
+}
+
+// A stop from the control channel ends the run before the next input, with
+// its own exit code and no image.
+TEST(ControlChannel, StopEndsTheRun) {
+  testsupport::ScratchDir dir;
+  ASSERT_TRUE(testsupport::dsdgen({"--seconds", "0.2", dir.file("a.dsf")}));
+  take_host_stop_request();
+  g_calls = 0;
+  g_script = {"stop\r\n"};
+  const std::string fn = std::to_string(reinterpret_cast<uintptr_t>(&scripted_read));
+  auto entry = [](std::vector<std::string> args, int& rc) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    return testsupport::capture([&] { rc = run_entry_point(int(argv.size()), argv.data()); });
+  };
+  int rc = -1;
+  entry({"vt", "-inproc-ctl", "3", "-inproc-ctl-fn", fn, "--help"}, rc);
+  EXPECT_EQ(rc, 0);
+  wait_for([] { return host_stop_requested(); });
+  ASSERT_TRUE(host_stop_requested());
+  const testsupport::Streams s = entry({"vt", "-o", dir.file("x.iso"), dir.file("a.dsf")}, rc);
+  EXPECT_EQ(rc, -61);
+  EXPECT_TRUE(testsupport::contains(s.err, "packing aborted after 0 complete track(s)")) << s.err;
+  EXPECT_FALSE(host_stop_requested());
+  EXPECT_FALSE(testsupport::file_exists(dir.file("x.iso")));
 }
 
 TEST(Exports, TheLibraryExportsExactlyTheTwoEntryPoints) {

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -188,11 +187,7 @@ Digests run_case(const Case& k) {
   std::string cmd = "cd " + shell_word(dir.path) + " && SOURCE_DATE_EPOCH=1700000000 " + shell_word(VARN_TEST_VARNTESSEL);
   for (const std::string& a : k.args) cmd += " " + shell_word(a);
   cmd += " </dev/null";
-  const auto start = std::chrono::steady_clock::now();
   const testsupport::RunResult r = testsupport::run_shell(cmd);
-  if (std::getenv("VARN_GOLDEN_PRINT"))
-    std::fprintf(stderr, "%s: %.2f s\n", k.name,
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   Digests d;
   d["exit"] = std::to_string(r.exit_code);
   const std::string out = machine_free(r.out), err = machine_free(r.err);

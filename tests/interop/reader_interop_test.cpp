@@ -13,12 +13,6 @@ namespace {
 using testsupport::field;
 using testsupport::ScratchDir;
 
-std::string default_title(size_t k) {
-  std::string s = "Track ";
-  s += std::to_string(k + 1);
-  return s;
-}
-
 struct Input {
   uint32_t channels = 2;
   uint32_t frames = 30;
@@ -26,7 +20,6 @@ struct Input {
   std::string title;
   std::string artist;
   bool dff = false;
-  double amplitude = 0.5;
 };
 
 // A field the reader should show: of track `track` (from 0) of area
@@ -55,7 +48,6 @@ std::string make_input(const ScratchDir& dir, size_t i, const Input& in) {
   s.kind = in.kind;
   s.channels = in.channels;
   s.samples = uint64_t(in.frames) * (2822400 / 75);
-  s.amplitude = in.amplitude;
   s.seed = i + 1;
   const std::vector<uint8_t> payload = dsdgen::generate(s);
   const std::string path = dir.file("in" + std::to_string(i) + (in.dff ? ".dff" : ".dsf"));
@@ -75,29 +67,23 @@ std::string make_input(const ScratchDir& dir, size_t i, const Input& in) {
   return path;
 }
 
-std::vector<Input> stereo(std::vector<uint32_t> frames) {
+// Stereo music and chirps of these lengths, titled "Piece n"; the same with
+// other channels (and as DSDIFF); each with given titles and artists.
+std::vector<Input> stereo(std::vector<uint32_t> frames, uint32_t channels = 2, bool dff = false) {
   std::vector<Input> v;
-  for (size_t i = 0; i < frames.size(); ++i) {
-    Input in;
-    in.frames = frames[i];
-    in.title = "Piece " + std::to_string(i + 1);
-    in.kind = i % 2 ? dsdgen::SignalKind::Chirp : dsdgen::SignalKind::Music;
-    v.push_back(in);
-  }
+  for (size_t i = 0; i < frames.size(); ++i)
+    v.push_back({channels, frames[i], i % 2 ? dsdgen::SignalKind::Chirp : dsdgen::SignalKind::Music,
+                 "Piece " + std::to_string(i + 1), "", dff});
   return v;
 }
 
-std::vector<Input> with_channels(std::vector<Input> v, uint32_t channels, bool dff = false) {
-  for (Input& in : v) {
-    in.channels = channels;
-    in.dff = dff;
+std::vector<Input> titled(std::vector<Input> v, std::vector<std::string> titles,
+                          std::vector<std::string> artists) {
+  for (size_t i = 0; i < v.size(); ++i) {
+    v[i].title = titles[i];
+    v[i].artist = artists[i];
   }
   return v;
-}
-
-std::vector<Input> concat(std::vector<Input> a, const std::vector<Input>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 std::vector<Input> near_silence_between_music() {
@@ -108,23 +94,10 @@ std::vector<Input> near_silence_between_music() {
 
 std::vector<Input> forty_long_titles() {
   std::vector<Input> v;
-  for (int i = 1; i <= 40; ++i) {
-    Input in;
-    in.frames = 4;
-    in.kind = dsdgen::SignalKind::Tone;
-    in.title = "A rather long title for the movement number " + std::to_string(i) + " of this album";
-    in.artist = "An ensemble with a long name, number " + std::to_string(i);
-    v.push_back(in);
-  }
-  return v;
-}
-
-std::vector<Input> titled(std::vector<Input> v, std::vector<std::string> titles,
-                          std::vector<std::string> artists) {
-  for (size_t i = 0; i < v.size(); ++i) {
-    v[i].title = titles[i];
-    v[i].artist = artists[i];
-  }
+  for (int i = 1; i <= 40; ++i)
+    v.push_back({2, 4, dsdgen::SignalKind::Tone,
+                 "A rather long title for the movement number " + std::to_string(i) + " of this album",
+                 "An ensemble with a long name, number " + std::to_string(i)});
   return v;
 }
 
@@ -163,10 +136,15 @@ const Case kCases[] = {
       {0, 1, "Composer", "Other Composer"}},
      false, kEacSheet},
     {"StereoNoPause", stereo({30, 25}), {"--pause", "0"}, "No Pause", {}, true},
-    {"Dst6ch", with_channels(stereo({60}), 6, true), {}, "Six", {}},
-    {"Dst5ch", with_channels(stereo({30, 25}), 5), {}, "Five", {}},
+    {"Dst6ch", stereo({60}, 6, true), {}, "Six", {}},
+    {"Dst5ch", stereo({30, 25}, 5), {}, "Five", {}},
     {"DstStereoNearSilence", near_silence_between_music(), {"--dst-stereo"}, "Quiet", {}},
-    {"BothAreas", concat(stereo({20, 25}), with_channels(stereo({20}), 6)), {"--pause", "20"},
+    {"BothAreas", [] {
+       std::vector<Input> v = stereo({20, 25});
+       v.push_back(stereo({20}, 6)[0]);
+       return v;
+     }(),
+     {"--pause", "20"},
      "Both", {}, true},
     {"FortyTracksLongTexts", forty_long_titles(),
      {"--pause", "5", "--isrc", "1:GB-AYE-00-00351", "--isrc", "40:USRC17607839"}, "Forty",
@@ -235,7 +213,7 @@ TEST_P(ReaderInterop, PlaysInFullBitExactWithTheGivenTexts) {
       const Input& in = c.inputs[inputs[k]];
       SCOPED_TRACE("area " + std::to_string(mch) + " track " + std::to_string(k + 1));
       if (c.cue.empty()) {
-        EXPECT_EQ(field(area.tracks[k], "Title"), in.title.empty() ? default_title(k) : in.title);
+        EXPECT_EQ(field(area.tracks[k], "Title"), in.title.empty() ? "Track " + std::to_string(k + 1) : in.title);
         EXPECT_EQ(field(area.tracks[k], "Performer"), in.artist);
       }
     }

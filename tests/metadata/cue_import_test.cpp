@@ -57,20 +57,11 @@ TEST(CueDecode, GbkSheetIsConvertedAndBomMeansUtf8) {
   EXPECT_EQ(s.title, "\xB3\xAA");
 }
 
-TEST(CueImport, OnlyRegularFilesUpToOneMebibyte) {
-  ScratchDir dir;
-  testsupport::write_text(dir.file("big.cue"), std::string(1048577, ' '));
-  testsupport::run_shell("mkfifo '" + dir.file("fifo.cue") + "'");
-  for (const std::string& path : {dir.file("none.cue"), dir.path, std::string("/dev/zero"), dir.file("fifo.cue"),
-                                  dir.file("big.cue")}) {
-    const Result<CueSheet> s = import_cue_sheet(path);
-    ASSERT_TRUE(s.error) << path;
-    EXPECT_EQ(s.error->text.rfind("Failed to parse CUE file '" + path + "': Can", 0), 0u) << s.error->text;
-  }
-  testsupport::write_text(dir.file("max.cue"), "TITLE \"X\"" + std::string(1048576 - 9, ' '));
-  const Result<CueSheet> s = import_cue_sheet(dir.file("max.cue"));
-  EXPECT_TRUE(s.ok());
-  EXPECT_EQ(s.value.title, "X");
+// A sheet of exactly the size limit is read (larger ones, FIFOs and devices
+// are refused in the robustness suite).
+TEST(CueImport, SheetAtTheSizeLimitIsRead) {
+  const CueSheet s = import_bytes("TITLE \"X\"" + std::string(1048576 - 9, ' '));
+  EXPECT_EQ(s.title, "X");
 }
 
 // An EAC-style sheet: keywords in any case, values quoted or not, REM

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dsdgen/dsdgen.h"
 #include "support/test_support.h"
 
 using testsupport::read_file;
@@ -21,13 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void dsdgen(const std::vector<std::string>& args) { ASSERT_TRUE(testsupport::dsdgen(args)); }
+void make_input(const std::vector<std::string>& args) { ASSERT_TRUE(testsupport::dsdgen(args)); }
 
 void put_le(Bytes& f, size_t at, uint64_t v, int width) {
   for (int i = 0; i < width; ++i) f[at + i] = uint8_t(v >> (8 * i));
-}
-void put_be(Bytes& f, size_t at, uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) f[at + i] = uint8_t(v >> (8 * (width - 1 - i)));
 }
 uint64_t get_be(const Bytes& f, size_t at, int width) {
   uint64_t v = 0;
@@ -39,40 +37,14 @@ Bytes cut(Bytes f, size_t n) {
   return f;
 }
 
-// DSDIFF chunks: id, big-endian size, data, pad byte.
-Bytes chunk(const char* id, const Bytes& data) {
-  Bytes c(12 + data.size() + (data.size() & 1), 0);
-  std::copy(id, id + 4, c.begin());
-  put_be(c, 4, data.size(), 8);
-  std::copy(data.begin(), data.end(), c.begin() + 12);
-  return c;
-}
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 // A DST-coded DSDIFF file of the given frames.
-Bytes dst_dsdiff(uint32_t channels, uint32_t rate, const std::vector<Bytes>& frames) {
-  Bytes fs(4), chnl(2 + 4 * size_t(channels)), frte(6);
-  put_be(fs, 0, rate, 4);
-  put_be(chnl, 0, channels, 2);
-  for (uint32_t c = 0; c < channels; ++c) put_be(chnl, 2 + 4 * c, 0x43483030u + c, 4);  // "CH0c"
-  put_be(frte, 0, frames.size(), 4);
-  put_be(frte, 4, 75, 2);
-  Bytes dst = chunk("FRTE", frte);
-  for (const Bytes& f : frames) {
-    const Bytes c = chunk("DSTF", f);
-    dst.insert(dst.end(), c.begin(), c.end());
-  }
-  const Bytes prop = cat({Bytes{'S', 'N', 'D', ' '}, chunk("FS  ", fs), chunk("CHNL", chnl),
-                          chunk("CMPR", {'D', 'S', 'T', ' ', 0})});
-  Bytes body = cat({Bytes{'D', 'S', 'D', ' '}, chunk("FVER", {1, 5, 0, 0}), chunk("PROP", prop), chunk("DST ", dst)});
-  return chunk("FRM8", body);
+Bytes dst_dsdiff(uint32_t channels, uint32_t rate, std::vector<Bytes> frames) {
+  dsdgen::DffOptions o;
+  o.dst_frames = std::move(frames);
+  return dsdgen::build_dsdiff(channels, rate, {}, o);
 }
 
-// The frames of a DST-coded DSDIFF file, and the offset of a top-level chunk.
+// The offset of a top-level DSDIFF chunk, and the frames of a DST-coded file.
 size_t top_chunk(const Bytes& f, const char* id) {
   for (size_t at = 16; at + 12 <= f.size(); at += 12 + get_be(f, at + 4, 8) + (get_be(f, at + 4, 8) & 1))
     if (std::equal(id, id + 4, f.begin() + at)) return at;
@@ -101,11 +73,11 @@ struct Inputs {
   ScratchDir dir;
   std::string in(const std::string& name) const { return dir.file(name); }
   Inputs() {
-    dsdgen({"--seconds", "0.2", "--title", "A", in("a.dsf")});
-    dsdgen({"--seconds", "0.2", "--signal", "tone", in("b.dsf")});
-    dsdgen({"--seconds", "0.2", "--channels", "6", in("six.dff")});
-    dsdgen({"--seconds", "0.1", "--dst", in("dst.dff")});
-    dsdgen({"--seconds", "0.1", "--dst", "--channels", "6", in("dst6.dff")});
+    make_input({"--seconds", "0.2", "--title", "A", in("a.dsf")});
+    make_input({"--seconds", "0.2", "--signal", "tone", in("b.dsf")});
+    make_input({"--seconds", "0.2", "--channels", "6", in("six.dff")});
+    make_input({"--seconds", "0.1", "--dst", in("dst.dff")});
+    make_input({"--seconds", "0.1", "--dst", "--channels", "6", in("dst6.dff")});
   }
   std::string make(const std::string& name, const Bytes& bytes) const {
     write_file(in(name), bytes);
@@ -155,7 +127,7 @@ TEST(InputRefusals, DamagedAudioFiles) {
   Bytes chnl5 = six;
   chnl5[std::search(six.begin(), six.end(), std::begin("CHNL"), std::end("CHNL") - 1) - six.begin() + 13] = 5;
   Bytes dsd_size_1 = six;
-  put_be(dsd_size_1, top_chunk(six, "DSD ") + 4, 1, 8);
+  for (int i = 0; i < 8; ++i) dsd_size_1[top_chunk(six, "DSD ") + 4 + i] = i == 7;
 
   const std::string a = t.in("a.dsf"), b = t.in("b.dsf"), iso = t.in("out.iso");
   const std::string declares = "header declares ";
@@ -257,7 +229,7 @@ TEST(InputRefusals, OptionsAndSideFiles) {
             std::string::npos)
       << r.err;
   // A picture in the tags that is no JPEG or PNG is not taken as the cover.
-  dsdgen({"--seconds", "0.1", "--cover", t.in("notes.png"), t.in("pictured.dsf")});
+  make_input({"--seconds", "0.1", "--cover", t.in("notes.png"), t.in("pictured.dsf")});
   const testsupport::RunResult p = testsupport::run_varntessel({"-o", t.in("dump/"), t.in("pictured.dsf")});
   EXPECT_EQ(p.exit_code, 0) << p.err;
   EXPECT_NE(p.err.find("the picture in the tags of " + t.in("pictured.dsf") + " is neither JPEG nor PNG"),

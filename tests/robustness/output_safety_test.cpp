@@ -50,15 +50,16 @@ std::vector<std::string> leftovers(const std::string& dir) {
   return found;
 }
 
-// The console program as a child process, with its streams in files, an
-// optional file-size limit and extra environment entries.
+// The console program as a child process, with standard input from
+// /dev/null, its streams in files (standard error on `err_fd` instead when
+// that is given), an optional file-size limit and extra environment entries.
 struct Child {
   pid_t pid = -1;
   std::string out_path, err_path;
 };
 
 Child start(const std::string& logs, const std::vector<std::string>& args, rlim_t file_size_limit = 0,
-            const std::vector<std::string>& env = {}) {
+            const std::vector<std::string>& env = {}, int err_fd = -1) {
   static int serial = 0;
   Child c;
   c.out_path = logs + "/out" + std::to_string(serial);
@@ -75,10 +76,9 @@ Child start(const std::string& logs, const std::vector<std::string>& args, rlim_
   envp.push_back(nullptr);
   c.pid = fork();
   if (c.pid == 0) {
-    const int out = open(c.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open(c.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(out, 1);
-    dup2(err, 2);
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open(c.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    dup2(err_fd >= 0 ? err_fd : open(c.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     if (file_size_limit != 0) {
       const rlimit limit{file_size_limit, file_size_limit};
       setrlimit(RLIMIT_FSIZE, &limit);
@@ -94,9 +94,19 @@ struct Outcome {
   std::string out, err;
 };
 
-Outcome finish(const Child& c) {
+// Waits for a child; with `seconds`, kills it when it runs past them.
+Outcome finish(const Child& c, int seconds = 0) {
   int status = 0;
-  waitpid(c.pid, &status, 0);
+  bool ended = seconds == 0 && waitpid(c.pid, &status, 0) == c.pid;
+  for (int i = 0; i < seconds * 20 && !ended; ++i) {
+    ended = waitpid(c.pid, &status, WNOHANG) == c.pid;
+    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!ended) {
+    kill(c.pid, SIGKILL);
+    waitpid(c.pid, &status, 0);
+    ADD_FAILURE() << "still running " << seconds << " s after the signal";
+  }
   Outcome o;
   o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   o.out = read_text(c.out_path);
@@ -137,68 +147,29 @@ struct Album {
   }
 };
 
-// Waits for a child, killing it when it runs past `seconds`.
-Outcome finish_within(const Child& c, int seconds) {
-  int status = 0;
-  bool ended = false;
-  for (int i = 0; i < seconds * 20 && !ended; ++i) {
-    ended = waitpid(c.pid, &status, WNOHANG) == c.pid;
-    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  if (!ended) {
-    kill(c.pid, SIGKILL);
-    waitpid(c.pid, &status, 0);
-    ADD_FAILURE() << "still running " << seconds << " s after the signal";
-  }
-  Outcome o;
-  o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  o.out = read_text(c.out_path);
-  o.err = read_text(c.err_path);
-  return o;
-}
-
 // The console program with standard error on a pseudo terminal (output
-// processing off, so that its bytes arrive as written), standard output in
-// a file and standard input from /dev/null.
+// processing off, so that its bytes arrive as written).
 Outcome run_on_terminal(const std::string& logs, const std::vector<std::string>& args) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   EXPECT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-  const std::string slave_name = ptsname(master);
-  Outcome o;
-  const std::string out_path = logs + "/terminal.out";
-  std::vector<std::string> all = {VARN_TEST_VARNTESSEL};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int slave = open(slave_name.c_str(), O_RDWR | O_NOCTTY);
-    termios mode{};
-    tcgetattr(slave, &mode);
-    mode.c_oflag &= ~tcflag_t(OPOST);
-    tcsetattr(slave, TCSANOW, &mode);
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(slave, 2);
-    close(master);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios mode{};
+  tcgetattr(slave, &mode);
+  mode.c_oflag &= ~tcflag_t(OPOST);
+  tcsetattr(slave, TCSANOW, &mode);
+  const Child c = start(logs, args, 0, {}, slave);
+  close(slave);
+  std::string err;
   char buf[4096];
   for (;;) {
     const ssize_t n = read(master, buf, sizeof buf);
-    if (n > 0) o.err.append(buf, size_t(n));
+    if (n > 0) err.append(buf, size_t(n));
     else if (n < 0 && errno == EINTR) continue;
     else break;  // EIO once the program has closed the terminal
   }
   close(master);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  o.out = read_text(out_path);
+  Outcome o = finish(c);
+  o.err = err;
   return o;
 }
 
@@ -465,7 +436,7 @@ TEST(OutputSafety, InterruptStopsDstCodingAtOnce) {
   EXPECT_TRUE(coding) << "the coding was never seen under way";
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   kill(c.pid, SIGINT);
-  const Outcome o = finish_within(c, 10);
+  const Outcome o = finish(c, 10);
   EXPECT_EQ(o.code, 130) << o.err;
   const size_t last = o.err.rfind('\n', o.err.size() - 2);
   EXPECT_EQ(o.err.substr(last + 1),
