@@ -29,6 +29,9 @@ namespace varn {
 
 namespace {
 
+// The exit code of a run the host stopped.
+constexpr int kHostStopped = -61;
+
 // One input: read, complete the texts, stop check, DST.
 // Returns an exit code when the run ends here.
 std::optional<int> read_one_input(PackRun& run, const std::string& name) {
@@ -65,12 +68,7 @@ std::optional<int> read_one_input(PackRun& run, const std::string& name) {
   stage_cue_track_isrc(run, track, p);
   stage_dst_order(run, track);
 
-  if (take_host_stop_request()) {
-    report_error("\n[tessel] host requested stop (inproc control channel) -- packing aborted after %d "
-                 "complete track(s), ISO is incomplete\n",
-                 static_cast<int>(p));
-    return -61;
-  }
+  if (host_stop_requested()) return kHostStopped;
   if (auto r = stage_dst_encode(run, track, name)) return r;
   if (cancel_requested()) return 1;
   track.pause_frames = static_cast<uint32_t>(run.job.pause_frames);
@@ -129,7 +127,7 @@ int pack(PackRun& run) {
   return 0;
 }
 
-int run_command_line(int argc, char** argv) {
+int run_command_line(int argc, char** argv, size_t& tracks_read) {
   try {
     std::vector<std::string> args;
     if (argv) {
@@ -139,7 +137,9 @@ int run_command_line(int argc, char** argv) {
     platform_set_console_utf8();
     PackRun run;
     if (auto code = parse_command_line(args, run.job)) return *code;
-    return pack(run);
+    const int code = pack(run);
+    tracks_read = run.tracks.size();
+    return code;
   } catch (const InvalidNumber& e) {
     std::fprintf(stderr, "Error: invalid number '%s' for %s\n", e.text.c_str(), e.option.c_str());
   } catch (const InvalidOption& e) {
@@ -172,10 +172,20 @@ int run_entry_point(int argc, char** argv) {
   const bool owner = process_owner();
   if (owner) stop_on_signal(true);
   console_open();
-  int code = run_command_line(argc, argv);
+  size_t tracks_read = 0;
+  int code = run_command_line(argc, argv, tracks_read);
   console_close();
   if (owner) stop_on_signal(false);
-  // A run that completed keeps its result, whenever the stop came.
+  // A run that completed keeps its result, whenever the stop came; a host's
+  // stop is taken only by the run it ended.
+  const bool host_stop = code == kHostStopped || (code != 0 && cancel_signal() == kStopByHost);
+  if (host_stop && take_host_stop_request()) {
+    std::fprintf(stderr,
+                 "\n[tessel] host requested stop (inproc control channel) -- packing aborted after %d complete "
+                 "track(s), ISO is incomplete\n",
+                 static_cast<int>(tracks_read));
+    return kHostStopped;
+  }
   if (code != 0 && cancel_requested()) code = report_interrupted();
   return code;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/cancel.h"
 #include "platform/platform.h"
 
 namespace varn {
@@ -40,6 +41,8 @@ void control_reader(std::unique_ptr<ControlContext> ctx) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     if (text == "stop" || text == "quit" || text == "cancel" || text == "q") {
       ctx->stop->exchange(1);
+      // The long steps of a run under way stop as they do for Ctrl-C.
+      request_cancel(kStopByHost);
       std::fprintf(stderr, "[%s] host requested stop (inproc control channel)\n", ctx->tag);
       return;
     }

@@ -5,11 +5,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
 #include "frontend/driver.h"
 #include "frontend/host.h"
+#include "platform/cancel.h"
 #include "support/capture.h"
 #include "support/test_support.h"
 
@@ -63,6 +65,9 @@ TEST(ControlChannel, IgnoresUnknownCommandsThenStops) {
   EXPECT_EQ(g_calls.load(), 1);
   EXPECT_EQ(g_handle.load(), 12u);
   EXPECT_TRUE(take_host_stop_request());
+  // The stop reaches the long steps as Ctrl-C does.
+  EXPECT_EQ(cancel_signal(), kStopByHost);
+  clear_cancel();
 }
 
 // A stop from the control channel ends the run before the next input, with
@@ -89,6 +94,49 @@ TEST(ControlChannel, StopEndsTheRun) {
   EXPECT_TRUE(testsupport::contains(s.err, "packing aborted after 0 complete track(s)")) << s.err;
   EXPECT_FALSE(host_stop_requested());
   EXPECT_FALSE(testsupport::file_exists(dir.file("x.iso")));
+}
+
+namespace {
+std::string g_staged_prefix;
+// Says "stop" once the staged image has grown past 4 MiB: the image is
+// being written then.
+int32_t read_stop_while_writing(uint64_t, char* buffer, int32_t) {
+  for (int i = 0; i < 20000; ++i) {
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(g_staged_prefix).parent_path())) {
+      const std::string name = e.path().string();
+      std::error_code ec;
+      if (name.rfind(g_staged_prefix, 0) == 0 && name.size() > 5 && name.substr(name.size() - 5) == ".part" &&
+          std::filesystem::file_size(e.path(), ec) > (4u << 20)) {
+        std::memcpy(buffer, "stop", 4);
+        return 4;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return 0;
+}
+}  // namespace
+
+// A stop that arrives while the image is written ends the writing at once,
+// not after the run: the same message and exit code, and nothing left.
+TEST(ControlChannel, StopWhileWritingEndsTheRunAtOnce) {
+  testsupport::ScratchDir dir;
+  ASSERT_TRUE(testsupport::dsdgen({"--seconds", "120", "--repeat-period-bytes", "352800", dir.file("long.dsf")}));
+  take_host_stop_request();
+  g_staged_prefix = dir.file("y.iso.");
+  std::vector<std::string> args = {"vt", "-inproc-ctl", "5", "-inproc-ctl-fn",
+                                   std::to_string(reinterpret_cast<uintptr_t>(&read_stop_while_writing)), "-o",
+                                   dir.file("y.iso"), dir.file("long.dsf")};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  int rc = 0;
+  const testsupport::Streams s = testsupport::capture([&] { rc = run_entry_point(int(argv.size()), argv.data()); });
+  EXPECT_EQ(rc, -61) << s.err;
+  EXPECT_TRUE(testsupport::contains(s.err, "packing aborted after 1 complete track(s)")) << s.err;
+  EXPECT_FALSE(testsupport::contains(s.out, "SACD ISO created")) << s.out;
+  EXPECT_FALSE(host_stop_requested());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);  // the input alone
+  clear_cancel();
 }
 
 TEST(Exports, TheLibraryExportsExactlyTheTwoEntryPoints) {
