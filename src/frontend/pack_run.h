@@ -25,8 +25,6 @@ struct PackRun {
   bool have_cue = false;
   std::vector<uint64_t> stereo_list;
   std::vector<uint64_t> multi_list;
-  AreaPlan stereo;
-  AreaPlan multi;
   DiscLayout layout;  // fixed positions filled after planning
   ScratchFile cover_scratch;  // the first track's picture, when extracted
   std::shared_ptr<DstSpool> dst_spool;  // coded frames of every track, once one is coded

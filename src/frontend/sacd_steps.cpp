@@ -11,12 +11,9 @@
 #include "manifest/manifest.h"
 #include "metadata/cue_export.h"
 #include "platform/staged_output.h"
-#include "sacd/area_toc.h"
 #include "sacd/capacity_report.h"
-#include "sacd/genre.h"
 #include "sacd/image_builder.h"
 #include "sacd/layout.h"
-#include "sacd/text_encoding.h"
 #include "sacd/toc_dump.h"
 
 namespace varn {
@@ -28,8 +25,6 @@ void point_layout_at_run(PackRun& run) {
   DiscLayout& layout = run.layout;
   layout.output_path = run.job.output_path;
   layout.tracks = &run.tracks;
-  layout.stereo = run.stereo;
-  layout.multi = run.multi;
   layout.album = &run.job.album;
   layout.no_manifest = run.job.no_manifest;
 }
@@ -48,33 +43,12 @@ StageResult stage_plan_layout(PackRun& run) {
       return 1;
     }
   }
-  run.stereo = plan_area(run.tracks, run.stereo_list);
-  run.multi = plan_area(run.tracks, run.multi_list);
-
-  // The Area TOC blocks grow with their track text, which depends on the
-  // disc's character set.
-  const uint8_t charset = disc_charset(run.job.album.title, run.job.album.artist, run.tracks, run.job.album.label);
-  uint32_t reserved[2] = {0, 0};
-  for (int pass = 0; pass < 2; ++pass) {
-    const bool mch = pass == 1;
-    const std::vector<size_t> area = area_track_positions(run.tracks, mch);
-    if (area.empty()) continue;
-    const AreaTocShape shape =
-        area_toc_shape(run.tracks, area, run.job.album.isrcs, charset, sacd_genre_code(run.job.album.genre));
-    if (shape.text_sectors > kMaxTrackTextSectors) {
-      std::fprintf(stderr,
-                   "Error: the track titles and artists of the %s area need %u text sectors, but an "
-                   "Area TOC holds at most %u -- shorten the track texts\n",
-                   mch ? "multichannel" : "2ch (stereo)", shape.text_sectors, kMaxTrackTextSectors);
-      return 1;
-    }
-    reserved[pass] = shape.reserved;
-  }
-
   DiscLayout& layout = run.layout;
   point_layout_at_run(run);
-  layout.charset = charset;
-  place_fixed_positions(layout, reserved[0], reserved[1]);
+  if (const Status why = plan_disc_layout(run.tracks, run.job.album, layout)) {
+    report(*why);
+    return 1;
+  }
   const std::string plan = layout_plan_text(layout);
   std::fwrite(plan.data(), 1, plan.size(), stdout);
   return std::nullopt;

@@ -4,6 +4,9 @@
 #include <limits>
 
 #include "audio/plain_source.h"
+#include "sacd/area_toc.h"
+#include "sacd/genre.h"
+#include "sacd/text_encoding.h"
 
 namespace varn {
 
@@ -210,6 +213,32 @@ Status area_refusal(const std::vector<InputTrack>& tracks, const std::vector<uin
                    " channels; other counts: " + name_list(other_ch, paths) +
                    ") -- give all multichannel tracks the same channel count, or put them on separate discs\n"};
   }
+  return std::nullopt;
+}
+
+Status plan_disc_layout(std::vector<InputTrack>& tracks, const Album& album, DiscLayout& l) {
+  l.tracks = &tracks;
+  l.album = &album;
+  std::vector<uint64_t> area[2];
+  for (bool mch : {false, true})
+    for (size_t pos : area_track_positions(tracks, mch)) area[mch].push_back(pos);
+  l.stereo = plan_area(tracks, area[0]);
+  l.multi = plan_area(tracks, area[1]);
+  // The Area TOC blocks grow with their track text, which depends on the
+  // disc's character set.
+  l.charset = disc_charset(album.title, album.artist, tracks, album.label);
+  uint32_t reserved[2] = {0, 0};
+  for (bool mch : {false, true}) {
+    if (area[mch].empty()) continue;
+    const std::vector<size_t> positions(area[mch].begin(), area[mch].end());
+    const AreaTocShape shape = area_toc_shape(tracks, positions, album.isrcs, l.charset, sacd_genre_code(album.genre));
+    if (shape.text_sectors > kMaxTrackTextSectors)
+      return make_error("Error: the track titles and artists of the %s area need %u text sectors, but an "
+                        "Area TOC holds at most %u -- shorten the track texts\n",
+                        mch ? "multichannel" : "2ch (stereo)", shape.text_sectors, kMaxTrackTextSectors);
+    reserved[mch] = shape.reserved;
+  }
+  place_fixed_positions(l, reserved[0], reserved[1]);
   return std::nullopt;
 }
 

@@ -89,6 +89,12 @@ struct AreaCoding {
 Status area_refusal(const std::vector<InputTrack>& tracks, const std::vector<uint64_t>& area,
                     const std::vector<std::string>& paths, const AreaCoding& coding, bool multichannel);
 
+// Plans the layout of `tracks` for `album`: both areas (tracks by channel
+// count, in track order), the character set of every disc text, and the
+// fixed positions with each Area TOC block as large as its texts need.
+// Refuses track texts that no block can hold.
+Status plan_disc_layout(std::vector<InputTrack>& tracks, const Album& album, DiscLayout& layout);
+
 // Fixed positions from the areas that have sectors and the sectors each
 // Area TOC block reserves.
 void place_fixed_positions(DiscLayout& layout, uint32_t stereo_toc_sectors,

@@ -123,7 +123,6 @@ TEST(DstSectors, ByteExact) {
   EXPECT_EQ(head(x, 1, 9), (Bytes{0x45, 0x13, 0xBF, 0x91, 0xF4, 0, 0, 1, 0x04}));
   EXPECT_EQ(head(x, 2, 7), (Bytes{0x25, 0x90, 100, 0, 0, 2, 0x04}));
   EXPECT_EQ(head(pack_dst({wf[0]}, 2), 1, 3), (Bytes{0x21, 0x13, 0xBF}));
-  EXPECT_EQ(dst_frame_info_byte(5, 1), 0x80 | 0x04 | 0x01);
 }
 
 TEST(DstSectors, RandomSequencesReassemble) {
@@ -199,19 +198,4 @@ TEST(AudioWriter, BothAreasWithPauseAndRunOut) {
   const testsupport::Streams c = testsupport::capture([&] { audio_image(l, ok); });
   EXPECT_FALSE(ok);
   EXPECT_TRUE(testsupport::contains(c.err, "planned 13")) << c.err;
-}
-
-TEST(AudioWriter, StreamsThroughASmallBuffer) {
-  const InputTrack t = pattern_track(6, 2822400, 5);
-  Bytes small, big;
-  SectorSink a, b;
-  a.memory = &small;
-  a.capacity = 3;
-  b.memory = &big;
-  for (SectorSink* s : {&a, &b}) {
-    pack_plain_stream(*s, t.audio.data(), t.audio.size(), t.audio.size(), 0x69, 28224, 0);
-    sink_flush(*s);
-  }
-  EXPECT_EQ(small, big);
-  EXPECT_EQ(a.sectors, 70u);
 }

@@ -1,10 +1,11 @@
 // Helpers of the SACD structure tests: track records built in the test,
-// a reader of audio sectors that takes headers and packets apart, a plan of
-// both areas, and a structure written into a file.
+// a reader of audio sectors that takes headers and packets apart, and the
+// layout of a track list.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -134,30 +135,11 @@ inline Reassembly reassemble(const uint8_t* sectors, size_t count) {
   return r;
 }
 
-// A layout of both areas as the planner makes it, over `tracks` and
-// `album` (which must outlive it); each Area TOC block as large as it needs.
+// The layout of `tracks` for `album` (which must outlive it).
 inline varn::DiscLayout plan(std::vector<varn::InputTrack>& tracks, const varn::Album* album = &varn::kNoAlbum) {
   varn::DiscLayout l;
-  l.tracks = &tracks;
-  l.album = album;
-  std::vector<uint64_t> area[2];
-  for (size_t i = 0; i < tracks.size(); ++i) area[tracks[i].channels != 2].push_back(i);
-  l.stereo = varn::plan_area(tracks, area[0]);
-  l.multi = varn::plan_area(tracks, area[1]);
-  uint32_t reserve[2];
-  for (int m = 0; m < 2; ++m)
-    reserve[m] = varn::area_toc_shape(tracks, varn::area_track_positions(tracks, m == 1), album->isrcs, 0).reserved;
-  varn::place_fixed_positions(l, reserve[0], reserve[1]);
+  EXPECT_FALSE(varn::plan_disc_layout(tracks, *album, l));
   return l;
-}
-
-// Writes what `write` puts into a new file and returns the file's bytes.
-template <typename F>
-std::vector<uint8_t> write_image(const std::string& path, F&& write) {
-  FILE* f = std::fopen(path.c_str(), "w+b");
-  write(f);
-  std::fclose(f);
-  return testsupport::read_file(path);
 }
 
 }  // namespace sacdtest
