@@ -14,7 +14,7 @@ void DstArithEncoder::start(uint8_t* out, size_t limit) {
   range = 4095;
   written = 0;
   overflow = false;
-  std::memset(buf, 0, limit / 8 + 16);
+  if (buf) std::memset(buf, 0, limit / 8 + 16);
 }
 
 // A carry out of `low` adds one at the last written bit.
@@ -110,6 +110,7 @@ struct ChannelStreams {
 // sign is the bit, and since a table's entries repeat for both bits,
 // lut + 128 indexed by it gives the probability. Residual bits are hard to
 // predict, so the bit selects without branches.
+template <bool Writes>
 __attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& top, uint64_t& pending,
                                                 DstArithEncoder* e, int64_t v, const uint8_t* lut_mid) {
   const uint64_t p = static_cast<uint64_t>(lut_mid[v]) << 52;
@@ -117,12 +118,12 @@ __attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& top, ui
   const uint64_t rest = top - ap;
   const uint64_t one = static_cast<uint64_t>(v >> 63);
   low += (rest >> 52) & one;
-  top = __builtin_expect_with_probability(one != 0, true, 0.5) ? ap : rest;
+  top = dst_select(one, ap, rest);
   const unsigned sh = static_cast<unsigned>(__builtin_clzll(top));
   top <<= sh;
   low <<= sh;
   pending += sh;
-  if (__builtin_expect(pending >= 45, 0)) {
+  if (Writes && __builtin_expect(pending >= 45, 0)) {
     // An overflowing stream stays bounded and runs on; its result is
     // discarded.
     e->low = low;
@@ -133,7 +134,8 @@ __attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& top, ui
   }
 }
 
-template <int B>
+// B streams, the first W of which write their bits (the rest measure).
+template <int B, int W>
 __attribute__((always_inline)) inline void batch_impl(DstArithEncoder* const* enc, const ChannelStreams* rows,
                                                      int channels, size_t length) {
   uint64_t lo0 = enc[0]->low, rg0 = static_cast<uint64_t>(enc[0]->range) << 52, pd0 = enc[0]->pending;
@@ -143,9 +145,9 @@ __attribute__((always_inline)) inline void batch_impl(DstArithEncoder* const* en
   const ChannelStreams* end = rows + channels;
   for (size_t n = 0; n < length; ++n) {
     for (const ChannelStreams* r = rows; r != end; ++r) {
-      step(lo0, rg0, pd0, enc[0], static_cast<int8_t>(r->sym[0][n]), r->lut[0]);
-      if constexpr (B > 1) step(lo1, rg1, pd1, enc[1], static_cast<int8_t>(r->sym[1][n]), r->lut[1]);
-      if constexpr (B > 2) step(lo2, rg2, pd2, enc[2], static_cast<int8_t>(r->sym[2][n]), r->lut[2]);
+      step<(W > 0)>(lo0, rg0, pd0, enc[0], static_cast<int8_t>(r->sym[0][n]), r->lut[0]);
+      if constexpr (B > 1) step<(W > 1)>(lo1, rg1, pd1, enc[1], static_cast<int8_t>(r->sym[1][n]), r->lut[1]);
+      if constexpr (B > 2) step<(W > 2)>(lo2, rg2, pd2, enc[2], static_cast<int8_t>(r->sym[2][n]), r->lut[2]);
     }
   }
   const uint64_t lo[3] = {lo0, lo1, lo2}, rg[3] = {rg0, rg1, rg2}, pd[3] = {pd0, pd1, pd2};
@@ -156,31 +158,29 @@ __attribute__((always_inline)) inline void batch_impl(DstArithEncoder* const* en
   }
 }
 
-template <int B>
+template <int B, int W>
 void batch_generic(DstArithEncoder* const* enc, const ChannelStreams* rows, int channels, size_t length) {
-  batch_impl<B>(enc, rows, channels, length);
+  batch_impl<B, W>(enc, rows, channels, length);
 }
 
 #if defined(__x86_64__)
 // With LZCNT and BMI2 the normalising shift is one count and two shifts
 // without the flags register.
-template <int B>
+template <int B, int W>
 __attribute__((target("lzcnt,bmi2"))) void batch_bmi(DstArithEncoder* const* enc, const ChannelStreams* rows,
                                                      int channels, size_t length) {
-  batch_impl<B>(enc, rows, channels, length);
+  batch_impl<B, W>(enc, rows, channels, length);
 }
 #endif
 
-template <int B>
-void run_batch(DstArithEncoder* const* enc, const ChannelStreams* rows, int channels, size_t length) {
+using BatchFn = void (*)(DstArithEncoder* const*, const ChannelStreams*, int, size_t);
+
+template <int B, int W>
+BatchFn batch_for_processor() {
 #if defined(__x86_64__)
-  static const bool bmi = cpu_features().lzcnt && cpu_features().bmi2;
-  if (bmi) {
-    batch_bmi<B>(enc, rows, channels, length);
-    return;
-  }
+  if (cpu_features().lzcnt && cpu_features().bmi2) return batch_bmi<B, W>;
 #endif
-  batch_generic<B>(enc, rows, channels, length);
+  return batch_generic<B, W>;
 }
 
 }  // namespace
@@ -188,22 +188,37 @@ void run_batch(DstArithEncoder* const* enc, const ChannelStreams* rows, int chan
 void dst_arith_encode_batch(DstArithEncoder* const* enc, int count, const uint8_t* const* syms,
                             const uint8_t* const* luts, int channels, size_t length) {
   static_assert(kDstArithBatch == 3);
+  if (count < 1 || count > kDstArithBatch || channels < 1 || channels > 64) return;
+  // Indexed by streams - 1 and writing streams.
+  static const BatchFn batch[kDstArithBatch][kDstArithBatch + 1] = {
+      {batch_for_processor<1, 0>(), batch_for_processor<1, 1>(), nullptr, nullptr},
+      {batch_for_processor<2, 0>(), batch_for_processor<2, 1>(), batch_for_processor<2, 2>(), nullptr},
+      {batch_for_processor<3, 0>(), batch_for_processor<3, 1>(), batch_for_processor<3, 2>(),
+       batch_for_processor<3, 3>()}};
+  // The writing streams go first.
+  int order[kDstArithBatch];
+  int writing = 0;
+  for (int a = 0; a < count; ++a)
+    if (enc[a]->buf) order[writing++] = a;
+  int k = writing;
+  for (int a = 0; a < count; ++a)
+    if (!enc[a]->buf) order[k++] = a;
+  DstArithEncoder* streams[kDstArithBatch];
   ChannelStreams rows[64];
-  for (int c = 0; c < channels && c < 64; ++c)
-    for (int a = 0; a < kDstArithBatch; ++a) {
-      rows[c].sym[a] = a < count ? syms[a * channels + c] : nullptr;
-      rows[c].lut[a] = a < count ? luts[a * channels + c] + 128 : nullptr;
+  for (int i = 0; i < count; ++i) {
+    const int a = order[i];
+    streams[i] = enc[a];
+    for (int c = 0; c < channels; ++c) {
+      rows[c].sym[i] = syms[a * channels + c];
+      rows[c].lut[i] = luts[a * channels + c] + 128;
     }
-  switch (count) {
-    case 1: run_batch<1>(enc, rows, channels, length); return;
-    case 2: run_batch<2>(enc, rows, channels, length); return;
-    case 3: run_batch<3>(enc, rows, channels, length); return;
-    default: return;
   }
+  batch[count - 1][writing](streams, rows, channels, length);
 }
 
 size_t DstArithEncoder::finish() {
   if (overflow) return limit_bits;
+  if (!buf) return finish_measuring();
   // The value written must lie in [low, low + range) of the window; take
   // the one with the most trailing zeros.
   const uint64_t top = low + range;
@@ -236,6 +251,28 @@ size_t DstArithEncoder::finish() {
   // below 4095/4096); the coded data must begin with a 0 bit.
   if (written > 0) buf[0] &= 0x7F;
   return written;
+}
+
+// The ending chosen as in finish, on the last 64 bits of the code value:
+// modulo 2^64 the sums and the rounding come out the same, and the dropped
+// zero bits are the trailing zeros of the chosen value.
+size_t DstArithEncoder::finish_measuring() {
+  const size_t total = pending;
+  if (total >= limit_bits) {
+    overflow = true;
+    return limit_bits;
+  }
+  uint64_t v = low;
+  for (int j = 13; j >= 0; --j) {
+    const uint64_t m = (1ULL << j) - 1;
+    const uint64_t c = (low + m) & ~m;
+    if (c - low < range) {
+      v = c;
+      break;
+    }
+  }
+  if (v == 0) return total < 64 ? 0 : kDstLengthUnknown;
+  return total - static_cast<size_t>(__builtin_ctzll(v));
 }
 
 void DstArithDecoder::start(const uint8_t* data, size_t bit_offset, size_t total_bits) {

@@ -12,11 +12,19 @@ namespace varn {
 // Encoder. The code bits go to `buf` (cleared by `start`), most significant
 // bit first; the first bit is the integer bit of the code value and is
 // always 0.
+//
+// Started without a buffer, the encoder only measures: it writes nothing
+// and never flushes, `low` keeps the last 64 bits of the code value (carries
+// included, the rest wraps away) and `pending` counts every bit of it. That
+// is all `finish` needs for the exact length of the same coding, except in
+// the one case where those 64 bits end up all zero (kDstLengthUnknown).
+constexpr size_t kDstLengthUnknown = ~static_cast<size_t>(0);
+
 struct DstArithEncoder {
   uint8_t* buf = nullptr;
   size_t limit_bits = 0;  // coding gives up once the output would reach this
   uint64_t low = 0;       // code bits not yet written; the low 13 are the window
-  unsigned pending = 13;  // number of bits held in `low`
+  unsigned pending = 13;  // number of bits held in `low` (measuring: all bits)
   uint32_t range = 4095;
   size_t written = 0;  // bits written to buf
   bool overflow = false;
@@ -28,21 +36,36 @@ struct DstArithEncoder {
   void encode_channels(const uint8_t* const* bits, const uint8_t* const* probs, int channels,
                        size_t length);
   // Writes the shortest ending that a decoder reads back correctly, with
-  // trailing zero bits dropped. Returns the code length in bits.
+  // trailing zero bits dropped. Returns the code length in bits (measuring:
+  // the length it would have, or kDstLengthUnknown).
   size_t finish();
 
+  size_t finish_measuring();
   void flush_word();
   void add_carry();
 };
 
 // Codes `count` (1 to kDstArithBatch) independent symbol streams side by
 // side, so that their serial register updates overlap in the processor.
+// Measuring streams run without the output branch, whose outcome the
+// processor cannot predict.
 // Stream a codes, for every position n and channel c in the order of
 // encode_channels, the symbol byte v = syms[a * channels + c][n]: its top
 // bit is the bit, and luts[a * channels + c][v] its probability.
 constexpr int kDstArithBatch = 3;
 void dst_arith_encode_batch(DstArithEncoder* const* enc, int count, const uint8_t* const* syms,
                             const uint8_t* const* luts, int channels, size_t length);
+
+// one ? a : b without a branch: the coders' bits are unpredictable, and
+// left to itself the compiler may turn the choice into a jump.
+__attribute__((always_inline)) inline uint64_t dst_select(uint64_t one, uint64_t a, uint64_t b) {
+#if defined(__x86_64__)
+  __asm__("test %1, %1\n\tcmovnz %2, %0" : "+r"(b) : "r"(one), "r"(a) : "cc");
+  return b;
+#else
+  return b + ((a - b) & (0 - static_cast<uint64_t>(one != 0)));
+#endif
+}
 
 inline void DstArithEncoder::encode(uint32_t bit, uint32_t p) {
   const uint32_t ap = ((range >> 8) | ((range >> 7) & 1)) * p;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dst/dst_arith.h"
 #include "dst/dst_decoder.h"
 #include "dst/dst_symbols.h"
 #include "platform/cpu_features.h"
@@ -87,7 +88,7 @@ __attribute__((always_inline)) inline void step(const Lane& l, Regs& r, int64_t 
   const uint64_t one = static_cast<uint64_t>(v >> 63);
   r.wrong |= static_cast<uint64_t>(r.x >= rest) ^ (one & 1);
   r.x -= rest & one;
-  r.top = __builtin_expect_with_probability(one != 0, true, 0.5) ? ap : rest;
+  r.top = dst_select(one, ap, rest);
   renormalise(l, r);
 }
 

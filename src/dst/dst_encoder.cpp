@@ -34,7 +34,7 @@ constexpr int kMaxChannels = 64;
 constexpr int kMaxOrder = 128;
 constexpr int kMaxTableLength = 64;
 constexpr size_t kWordPad = 4;  // zero words before each channel's packed bits
-constexpr int kBuffers = kDstArithBatch + 1;  // at most: an attempt batch and the best so far
+constexpr int kBuffers = 2;  // the best so far and the attempt being written
 
 // A filter designed for a set of channels, with the probability table of
 // those channels.
@@ -64,7 +64,8 @@ struct Attempt {
   int n;
   int filter[kMaxChannels];  // filter entry of each filter number
   int pair[kMaxChannels];    // pair slot of each channel
-  int buffer;                // code buffer, -1 for a plain frame
+  bool coded;                // false for a plain frame
+  int buffer;                // code buffer holding the bits, -1 if only measured
   size_t code_bits;
   uint32_t bits;  // whole frame
 };
@@ -110,6 +111,7 @@ struct DstEncoderState {
   size_t header_capacity = 0;
 
   uint32_t last_bits = 0;
+  int usual_n = 0;  // sharing count of the last coded frame: its attempt writes its bits
   void* block = nullptr;
 };
 
@@ -356,9 +358,20 @@ uint32_t plain_bits(const DstEncoderState& s) {
   return static_cast<uint32_t>((s.bc * static_cast<size_t>(s.channels) + 1) * 8);
 }
 
-// Codes the attempts of a batch that are not plain already, into buffers
-// other than `busy`, and sets every attempt's frame length.
-void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy) {
+bool any_residual_one(const uint8_t* const* syms, int channels, size_t length) {
+  for (int c = 0; c < channels; ++c) {
+    uint8_t any = 0;
+    for (size_t i = 0; i < length; ++i) any |= syms[c][i];
+    if (any & 0x80) return true;
+  }
+  return false;
+}
+
+// Codes the attempts of a batch that are not plain already and sets every
+// attempt's frame length. Frames change little from one to the next, so
+// the attempt at the last frame's sharing count (or a lone attempt) writes
+// its bits, into the buffer other than `busy`; the others only measure.
+void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy, bool lone) {
   const int C = s.channels;
   const size_t L = s.L;
   const size_t limit = L * static_cast<size_t>(C);
@@ -367,18 +380,19 @@ void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy) {
   Attempt* coded[kDstArithBatch];
   const uint8_t* syms[kDstArithBatch * kMaxChannels];
   const uint8_t* luts[kDstArithBatch * kMaxChannels];
-  int k = 0, buffer = 0;
+  int k = 0;
   for (int a = 0; a < count; ++a) {
     Attempt& t = batch[a];
     uint64_t ones = 0;
     for (int f = 0; f < t.n; ++f) ones += s.filters[t.filter[f]].ones;
+    t.coded = false;
     t.buffer = -1;
     t.bits = plain_bits(s);
     // A frame whose residual is mostly ones does not compress.
     if (ones > (L / 2) * static_cast<uint64_t>(C)) continue;
-    if (buffer == busy) ++buffer;
-    t.buffer = buffer++;
-    enc[k].start(s.code[t.buffer], limit);
+    t.coded = true;
+    if (lone || t.n == s.usual_n) t.buffer = busy == 0 ? 1 : 0;
+    enc[k].start(t.buffer >= 0 ? s.code[t.buffer] : nullptr, limit);
     enc[k].encode(0, reverse7(static_cast<uint16_t>(s.filters[t.filter[0]].coef[0]) & 127u) + 1);
     for (int c = 0; c < C; ++c) {
       syms[k * C + c] = s.pairs[t.pair[c]].sym;
@@ -389,16 +403,38 @@ void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy) {
   }
   if (k == 0) return;
   dst_arith_encode_batch(coding, k, syms, luts, C, L);
+  size_t code_bits[kDstArithBatch];
+  for (int i = 0; i < k; ++i) code_bits[i] = enc[i].finish();
+  for (int i = 0; i < k; ++i) {
+    if (code_bits[i] != kDstLengthUnknown) continue;
+    // The measure cannot tell: the code value's last 64 bits are zero. With
+    // no residual 1 at all the whole value is zero and nothing is written
+    // (silence); otherwise the attempt writes its bits after all, in place
+    // of this batch's writer.
+    if (!any_residual_one(syms + i * C, C, L)) {
+      code_bits[i] = 0;
+      continue;
+    }
+    Attempt& t = *coded[i];
+    t.buffer = busy == 0 ? 1 : 0;
+    for (int a = 0; a < k; ++a)
+      if (a != i && coded[a]->buffer == t.buffer) coded[a]->buffer = -1;
+    enc[i].start(s.code[t.buffer], limit);
+    enc[i].encode(0, reverse7(static_cast<uint16_t>(s.filters[t.filter[0]].coef[0]) & 127u) + 1);
+    DstArithEncoder* one = &enc[i];
+    dst_arith_encode_batch(&one, 1, syms + i * C, luts + i * C, C, L);
+    code_bits[i] = enc[i].finish();
+  }
   for (int i = 0; i < k; ++i) {
     Attempt& t = *coded[i];
-    const size_t code_bits = enc[i].finish();
-    const size_t total_bytes = (header_length(s, t) + code_bits + 7) / 8;
+    const size_t total_bytes = (header_length(s, t) + code_bits[i] + 7) / 8;
     // The coded frame only when it is not longer than the plain one.
-    if (enc[i].overflow || code_bits >= limit || total_bytes * 8 > limit + 8) {
+    if (enc[i].overflow || code_bits[i] >= limit || total_bytes * 8 > limit + 8) {
+      t.coded = false;
       t.buffer = -1;
       continue;
     }
-    t.code_bits = code_bits;
+    t.code_bits = code_bits[i];
     t.bits = static_cast<uint32_t>(total_bytes * 8);
   }
 }
@@ -462,6 +498,7 @@ int encode_attempts(DstEncoderState& s, const uint8_t* frame, const int* ns, int
   int sizes[kMaxChannels];
   const int batches = plan_batches(s, ns, count, sizes);
   Attempt best{};
+  best.coded = false;
   best.buffer = -1;
   bool have_best = false;
   int first = 0;
@@ -470,14 +507,21 @@ int encode_attempts(DstEncoderState& s, const uint8_t* frame, const int* ns, int
     for (int a = 0; a < sizes[b]; ++a) batch[a].n = ns[first + a];
     first += sizes[b];
     prepare_batch(s, batch, sizes[b]);
-    code_batch(s, batch, sizes[b], have_best ? best.buffer : -1);
+    code_batch(s, batch, sizes[b], have_best ? best.buffer : -1, count == 1);
     for (int a = 0; a < sizes[b]; ++a) {
       if (have_best && batch[a].bits >= best.bits) continue;
       best = batch[a];
       have_best = true;
     }
   }
-  if (best.buffer < 0) {
+  if (best.coded && best.buffer < 0) {
+    // The kept attempt was only measured: its symbols again (their slots
+    // may have gone to a later batch) and its bits.
+    prepare_batch(s, &best, 1);
+    code_batch(s, &best, 1, -1, true);
+  }
+  if (best.coded) s.usual_n = best.n;
+  if (!best.coded) {
     bits = write_plain(s, frame, out);
   } else {
     // The header goes through the scratch: its clearing bound may pass the
@@ -536,7 +580,7 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
       static_cast<size_t>(s->pair_capacity) * sizeof(PairSlot),
       static_cast<size_t>(s->pair_capacity) * s->L,
       C * bc,
-      static_cast<size_t>(std::min(kDstArithBatch, channels) + 1) * s->code_capacity,
+      static_cast<size_t>(kBuffers) * s->code_capacity,
       s->header_capacity,
   };
   for (int i = 0; i < kParts; ++i) {
@@ -564,7 +608,7 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
     s->pairs[i].sym = base + offsets[8] + static_cast<size_t>(i) * s->L;
   }
   s->frame_copy = base + offsets[9];
-  for (int i = 0; i <= std::min(kDstArithBatch, channels); ++i)
+  for (int i = 0; i < kBuffers; ++i)
     s->code[i] = base + offsets[10] + static_cast<size_t>(i) * s->code_capacity;
   s->header = base + offsets[11];
 

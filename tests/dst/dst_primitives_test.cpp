@@ -2,6 +2,7 @@
 // kernels of every SIMD level and the arithmetic coder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -90,6 +91,26 @@ TEST(DstArithmeticCoder, RoundTripsAndGivesUpAtItsLimit) {
     varn::DstArithDecoder dec;
     dec.start(buf.data(), 0, len);
     for (size_t i = 0; i < bits.size(); ++i) ASSERT_EQ(dec.decode(probs[i]), bits[i]) << "symbol " << i;
+    // Side by side, a writing stream between two measuring ones: the writer
+    // gives the same bits, the first measure the same length (unknown only
+    // when the code value's last 64 bits, here all of it, are zero), the
+    // second, limited to that length, gives up as the writer would.
+    std::vector<uint8_t> sym(bits.size()), lut(256), out(buf.size());
+    for (size_t i = 0; i < bits.size(); ++i) sym[i] = uint8_t(bits[i] << 7 | (probs[i] - 1));
+    for (int v = 0; v < 256; ++v) lut[size_t(v)] = uint8_t((v & 127) + 1);
+    varn::DstArithEncoder e[3];
+    varn::DstArithEncoder* streams[3] = {&e[0], &e[1], &e[2]};
+    const uint8_t* syms[3] = {sym.data(), sym.data(), sym.data()};
+    const uint8_t* luts[3] = {lut.data(), lut.data(), lut.data()};
+    for (int a = 0; a < 3; ++a) e[a].start(a == 1 ? out.data() : nullptr, a == 2 ? len : 9 * bits.size() + 4096);
+    varn::dst_arith_encode_batch(streams, 3, syms, luts, 1, bits.size());
+    ASSERT_EQ(e[1].finish(), len);
+    ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + long((len + 7) / 8), out.begin()));
+    const size_t measured = e[0].finish();
+    if (measured == varn::kDstLengthUnknown) ASSERT_EQ(len, 0u);
+    else ASSERT_EQ(measured, len);
+    e[2].finish();
+    ASSERT_TRUE(e[2].overflow);
   }
   size_t len = 1;
   EXPECT_TRUE(code(std::vector<uint8_t>(1000, 0), std::vector<uint8_t>(1000, 1), 256, buf, len));
