@@ -60,12 +60,11 @@ bool self_check(const std::string& path, const std::vector<IsoFileEntry>& files)
 }
 
 // An image no disc can hold is refused before anything is written; a long
-// pause between tracks is the usual way to ask for one. The areas' sizes
-// are counted in 64 bits here: the layout's own sector numbers stop at
-// their 32-bit limit.
+// pause between tracks is the usual way to ask for one. The size is
+// counted in 64 bits here: the layout's own sector numbers stop at their
+// 32-bit limit.
 Status fits_largest_disc(const DiscLayout& l) {
-  const uint64_t sectors = uint64_t(l.audio_start_lsn) + l.stereo.all_sectors + l.multi.all_sectors + 66;
-  const uint64_t bytes = sectors * kSectorSize;
+  const uint64_t bytes = (sacd_end_lsn(l) + kVolumeTailSectors) * kSectorSize;
   if (bytes <= kLargestDiscBytes) return std::nullopt;
   uint32_t pause = 0;
   for (const InputTrack& t : *l.tracks) pause = std::max(pause, t.pause_frames);

@@ -90,9 +90,9 @@ std::vector<IsoFileEntry> sacd_image_files(const DiscLayout& l, const CoverFile*
 
 SacdPlacement sacd_placement(const DiscLayout& l, const std::vector<IsoFileEntry>& files) {
   SacdPlacement p;
-  // The smallest volume holds the SACD data and 64 sectors behind it; the
+  // The smallest volume holds the SACD data and the tail behind it; the
   // tail slot starts there at the earliest.
-  const uint64_t minimum = uint64_t(sacd_end_lsn(l)) + 64;
+  const uint64_t minimum = sacd_end_lsn(l) + kVolumeTailSectors;
   uint32_t gap_end = kFrontGapLimit;
   uint64_t tail = minimum;
   uint64_t embedded = 0;

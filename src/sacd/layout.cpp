@@ -313,8 +313,8 @@ uint32_t area_start_lsn(const DiscLayout& l, bool multichannel) {
   return multichannel ? l.audio_start_lsn + l.stereo.total_sectors : l.audio_start_lsn;
 }
 
-uint32_t sacd_end_lsn(const DiscLayout& l) {
-  return l.audio_start_lsn + l.stereo.total_sectors + l.multi.total_sectors + 2;
+uint64_t sacd_end_lsn(const DiscLayout& l) {
+  return uint64_t(l.audio_start_lsn) + l.stereo.all_sectors + l.multi.all_sectors + 2;
 }
 
 }  // namespace varn

@@ -113,7 +113,10 @@ uint32_t area_toc_lsn(const DiscLayout& l, bool multichannel);
 uint32_t area_toc_sectors(const DiscLayout& l, bool multichannel);
 // First audio LSN of an area.
 uint32_t area_start_lsn(const DiscLayout& l, bool multichannel);
-// First sector after the SACD data (audio and two run-out sectors).
-uint32_t sacd_end_lsn(const DiscLayout& l);
+// First sector after the SACD data (audio and two run-out sectors),
+// counted past 32 bits.
+uint64_t sacd_end_lsn(const DiscLayout& l);
+// Sectors the volumes keep behind the SACD data at the least.
+constexpr uint32_t kVolumeTailSectors = 64;
 
 }  // namespace varn
