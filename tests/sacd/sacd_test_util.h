@@ -109,10 +109,6 @@ inline AudioSector parse_audio_sector(const uint8_t* s) {
   return a;
 }
 
-inline uint64_t time_code_frames(const std::vector<uint8_t>& info) {
-  return uint64_t(info[0]) * 4500 + uint64_t(info[1]) * 75 + info[2];
-}
-
 // Audio bytes of consecutive sectors, cut into frames at every frame start
 // (bytes before the first frame start go into a leading partial entry).
 struct Reassembly {
