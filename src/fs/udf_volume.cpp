@@ -73,6 +73,8 @@ bool plan_udf_volume(const std::vector<UdfFileEntry>& files, uint32_t partition_
     if (e.is_directory) continue;
     v.data_end = std::max<uint64_t>(v.data_end, uint64_t(e.lsn - P) + udf_blocks_of(e.size));
   }
+  // The metadata lies behind the last file data, so no file reaches into
+  // it.
   const uint64_t need = std::max(v.data_end + 4 + m, v.data_end + 256);
   if (length < need) {
     uint64_t grown = blocks + (need - length);
@@ -123,23 +125,6 @@ bool plan_udf_volume(const std::vector<UdfFileEntry>& files, uint32_t partition_
   v.facts.file_count = uint32_t(files.size());
   v.facts.directory_count = uint32_t(v.dirs.size());
   add_line(lines, ReportStream::Out, "  LVD.contentsUse → par-%u (FSD at par+%u = vol-%u)\n", B, P, B + P);
-
-  // A file reaching into the metadata is recorded up to it.
-  v.file_length.assign(files.size(), 0);
-  for (size_t i = 0; i < files.size(); ++i) {
-    const UdfFileEntry& e = files[i];
-    if (e.is_directory) continue;
-    const uint32_t pos = e.lsn - P;
-    const uint64_t file_blocks = udf_blocks_of(e.size);
-    v.file_length[i] = e.size;
-    if (file_blocks > 0 && uint64_t(pos) + file_blocks > B) {
-      const uint64_t cut_blocks = pos < B ? B - pos : 0;
-      add_line(lines, ReportStream::Out, "    [clip] FE par-%u: %llu blocks → %llu (metadata at par-%u)\n",
-               v.file_block[i], static_cast<unsigned long long>(file_blocks),
-               static_cast<unsigned long long>(cut_blocks), B);
-      v.file_length[i] = cut_blocks * kSectorSize;
-    }
-  }
 
   // The front of the partition is cleared, but never into file data.
   v.cleared = std::min<uint32_t>(16, B);
@@ -218,9 +203,9 @@ std::vector<SectorRun> udf_volume_runs(const UdfVolume& v) {
     UdfFileEntryFields fe;
     fe.directory = false;
     fe.link_count = 1;
-    fe.information_length = v.file_length[i];
+    fe.information_length = e.size;
     fe.unique_id = unique++;
-    fe.extents = udf_split_extent(v.file_length[i], e.lsn - P);
+    fe.extents = udf_split_extent(e.size, e.lsn - P);
     add(P + v.file_block[i], one_block(), "UDF File Entry of " + e.name);
     udf_make_file_entry(runs.back().bytes.data(), fe, facts.time, v.file_block[i]);
   }

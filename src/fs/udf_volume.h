@@ -24,7 +24,6 @@ struct UdfVolume {
   std::vector<UdfFileEntry> files;
   std::vector<UdfDirectory> dirs;
   std::vector<uint32_t> file_block;    // partition block of each file's File Entry
-  std::vector<uint64_t> file_length;   // recorded length of each file
   UdfVolumeFacts facts;
   uint32_t blocks = 0;                 // sectors of the whole volume
   uint32_t meta = 0;                   // partition blocks kept for the metadata
