@@ -62,8 +62,8 @@ Error error_of(const ReportLines& lines) {
 // playlists and the tracks. Every extent goes into one map.
 Status plan_image(bool iso_bridge, DsdDiscPlan& plan) {
   UdfVolume udf;
-  if (!plan_udf_volume(dsd_disc_udf_entries(plan), kDsdDiscFirstSector, plan.block_count(), plan.label, udf,
-                       plan.volume_notes))
+  const uint32_t blocks = plan.data_end + kDsdDiscTailSectors;
+  if (!plan_udf_volume(dsd_disc_udf_entries(plan), kDsdDiscFirstSector, blocks, plan.label, udf, plan.volume_notes))
     return error_of(plan.volume_notes);
   plan.total_sectors = udf.blocks;
   plan.structures = udf_volume_runs(udf);
@@ -82,7 +82,7 @@ Status plan_image(bool iso_bridge, DsdDiscPlan& plan) {
   std::string clash;
   for (size_t i = 0; i < plan.structures.size() && clash.empty(); ++i) {
     const SectorRun& r = plan.structures[i];
-    add_extent(plan.map, {r.lsn, uint32_t(r.bytes.size() / 2048), r.name, kDiscStructure, uint32_t(i)}, &clash);
+    add_extent(plan.map, {r.lsn, uint32_t(sectors_of(r.bytes.size())), r.name, kDiscStructure, uint32_t(i)}, &clash);
   }
   for (size_t i = 0; i < plan.tracks.size() && clash.empty(); ++i) {
     const DsdDiscFile& f = plan.tracks[i];

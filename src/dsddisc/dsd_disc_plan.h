@@ -16,7 +16,7 @@
 namespace varn {
 
 constexpr uint32_t kDsdDiscFirstSector = 257;  // first partition block
-constexpr uint32_t kDsdDiscTailSectors = 512;  // UDF metadata and last anchors
+constexpr uint32_t kDsdDiscTailSectors = 512;  // behind the data: UDF metadata and last anchors
 constexpr size_t kDsdDiscMaxName = 250;        // bytes of a name on the disc (disc_name_bytes)
 
 // One file of the disc: a track (copied from `source_path`) or a playlist
@@ -47,7 +47,6 @@ struct DsdDiscPlan {
   std::vector<DsdDiscFile> playlists;  // album order (empty when off)
   uint32_t data_end = kDsdDiscFirstSector;  // sector after the last file
   std::string label;                        // volume label, at most 32 bytes (whole characters)
-  uint32_t block_count() const { return data_end + kDsdDiscTailSectors; }
 
   ExtentMap map;
   std::vector<SectorRun> structures;  // bytes of every kDiscStructure extent

@@ -6,11 +6,8 @@
 
 namespace varn {
 
-// Fills one 2048-byte sector with a volume structure descriptor: structure
-// type 0, the five-byte identifier, version 1, the rest zero.
-void make_recognition_sector(uint8_t* sector, const char* identifier);
-
-// BEA01, NSR02 and TEA01: three sectors.
+// BEA01, NSR02 and TEA01: three sectors, each a volume structure descriptor
+// (structure type 0, the five-byte identifier, version 1, the rest zero).
 std::vector<uint8_t> volume_recognition_sectors();
 
 }  // namespace varn
