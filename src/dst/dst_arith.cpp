@@ -104,25 +104,50 @@ struct ChannelStreams {
   const uint8_t* lut[kDstArithBatch];
 };
 
-// One symbol of one stream, with the stream's registers in locals; the
-// range is kept in the top 12 bits of `top` (so that the normalising shift
-// is its leading-zero count). The symbol byte is read sign-extended: its
+// A range after a symbol, before it is brought back to 2048 or more: the
+// normalised range, the doubling count, and q = (A >> 8) | ((A >> 7) & 1) of
+// the normalised range A. Looking these up takes the count of leading zeros
+// and the bit arithmetic of q off the serial chain from one symbol to the
+// next.
+struct Normalised {
+  uint16_t range;
+  uint8_t q;
+  uint8_t shift;
+};
+
+struct NormalisedTable {
+  Normalised v[4096];
+};
+
+constexpr NormalisedTable make_normalised() {
+  NormalisedTable t{};
+  for (uint32_t a = 1; a < 4096; ++a) {
+    uint8_t shift = 0;
+    uint32_t n = a;
+    while (n < 2048) {
+      n <<= 1;
+      ++shift;
+    }
+    t.v[a] = {static_cast<uint16_t>(n), static_cast<uint8_t>((n >> 8) | ((n >> 7) & 1)), shift};
+  }
+  return t;
+}
+
+alignas(64) constexpr NormalisedTable kNormalised = make_normalised();
+
+// One symbol of one stream, with the stream's registers in locals. `a` is
+// the range the previous symbol left, not yet normalised: its doubling is
+// applied here first (so the output check comes at the same point as
+// after a normalising step). The symbol byte is read sign-extended: its
 // sign is the bit, and since a table's entries repeat for both bits,
 // lut + 128 indexed by it gives the probability. Residual bits are hard to
 // predict, so the bit selects without branches.
 template <bool Writes>
-__attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& top, uint64_t& pending,
-                                                DstArithEncoder* e, int64_t v, const uint8_t* lut_mid) {
-  const uint64_t p = static_cast<uint64_t>(lut_mid[v]) << 52;
-  const uint64_t ap = ((top >> 60) | ((top >> 59) & 1)) * p;
-  const uint64_t rest = top - ap;
-  const uint64_t one = static_cast<uint64_t>(v >> 63);
-  low += (rest >> 52) & one;
-  top = dst_select(one, ap, rest);
-  const unsigned sh = static_cast<unsigned>(__builtin_clzll(top));
-  top <<= sh;
-  low <<= sh;
-  pending += sh;
+__attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& a, uint64_t& pending, DstArithEncoder* e,
+                                                int64_t v, const uint8_t* lut_mid) {
+  const Normalised& t = kNormalised.v[a];
+  low <<= t.shift;
+  pending += t.shift;
   if (Writes && __builtin_expect(pending >= 45, 0)) {
     // An overflowing stream stays bounded and runs on; its result is
     // discarded.
@@ -132,16 +157,21 @@ __attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& top, ui
     low = e->low;
     pending = e->pending;
   }
+  const uint64_t ap = static_cast<uint64_t>(t.q) * lut_mid[v];
+  const uint64_t rest = t.range - ap;
+  const uint64_t one = static_cast<uint64_t>(v >> 63);
+  low += rest & one;
+  a = dst_select(one, ap, rest);
 }
 
 // B streams, the first W of which write their bits (the rest measure).
 template <int B, int W>
 __attribute__((always_inline)) inline void batch_impl(DstArithEncoder* const* enc, const ChannelStreams* rows,
                                                      int channels, size_t length) {
-  uint64_t lo0 = enc[0]->low, rg0 = static_cast<uint64_t>(enc[0]->range) << 52, pd0 = enc[0]->pending;
+  uint64_t lo0 = enc[0]->low, rg0 = enc[0]->range, pd0 = enc[0]->pending;
   uint64_t lo1 = 0, rg1 = 0, pd1 = 0, lo2 = 0, rg2 = 0, pd2 = 0;
-  if constexpr (B > 1) lo1 = enc[1]->low, rg1 = static_cast<uint64_t>(enc[1]->range) << 52, pd1 = enc[1]->pending;
-  if constexpr (B > 2) lo2 = enc[2]->low, rg2 = static_cast<uint64_t>(enc[2]->range) << 52, pd2 = enc[2]->pending;
+  if constexpr (B > 1) lo1 = enc[1]->low, rg1 = enc[1]->range, pd1 = enc[1]->pending;
+  if constexpr (B > 2) lo2 = enc[2]->low, rg2 = enc[2]->range, pd2 = enc[2]->pending;
   const ChannelStreams* end = rows + channels;
   for (size_t n = 0; n < length; ++n) {
     for (const ChannelStreams* r = rows; r != end; ++r) {
@@ -151,10 +181,14 @@ __attribute__((always_inline)) inline void batch_impl(DstArithEncoder* const* en
     }
   }
   const uint64_t lo[3] = {lo0, lo1, lo2}, rg[3] = {rg0, rg1, rg2}, pd[3] = {pd0, pd1, pd2};
-  for (int a = 0; a < B; ++a) {
-    enc[a]->low = lo[a];
-    enc[a]->range = static_cast<uint32_t>(rg[a] >> 52);
-    enc[a]->pending = static_cast<unsigned>(pd[a]);
+  for (int i = 0; i < B; ++i) {
+    // The last symbol's normalisation (and the output check after it).
+    const Normalised& t = kNormalised.v[rg[i]];
+    DstArithEncoder* e = enc[i];
+    e->low = lo[i] << t.shift;
+    e->range = t.range;
+    e->pending = static_cast<unsigned>(pd[i] + t.shift);
+    if (i < W && e->pending >= 45) e->flush_word();
   }
 }
 
