@@ -9,7 +9,9 @@
 
 namespace varn {
 
-enum class DstKernel { Scalar, Sse41, Avx2, Avx512 };
+// Below AVX2 the scalar variant runs: looking its sums up in tables, it is
+// faster than a 128-bit vector of masked coefficients.
+enum class DstKernel { Scalar, Avx2, Avx512 };
 
 // Positions of history the kernels read before position 0.
 constexpr size_t kDstKernelHistory = 136;
@@ -28,7 +30,7 @@ void dst_bits_six(const int16_t* mask, size_t count, int16_t* six);
 // processor level and the order decide.
 DstKernel dst_kernel_for(int order);
 
-// The variant's name ("scalar", "SSE4.1", "AVX2", "AVX-512").
+// The variant's name ("scalar", "AVX2", "AVX-512").
 const char* dst_kernel_name(DstKernel kernel);
 
 // True when the processor can run the variant.
@@ -42,11 +44,13 @@ void dst_limit_kernel(DstKernel highest);
 void dst_predict(DstKernel kernel, const int16_t* coef, int order, const DstBits& bits, int16_t* out,
                  size_t count);
 
-// The vector variants (x86-64 only); each has a scalar tail.
+// Positions [begin, count) only. Runs of 256 positions or more go through
+// tables of the signed sums of each group of eight coefficients, looked up
+// by the group's eight bits; shorter ones (the vector variants' tails) tap
+// by tap.
 void dst_predict_scalar(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
                         size_t begin, size_t count);
-void dst_predict_sse41(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
-                       size_t count);
+// The vector variants (x86-64 only); each has a scalar tail.
 void dst_predict_avx2(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
                       size_t count);
 // Table-driven: the coefficients in groups of five, each group's 32 signed

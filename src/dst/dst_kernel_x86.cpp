@@ -1,5 +1,5 @@
 // Vector prediction kernels. Each computes blocks of consecutive positions
-// at once. SSE4.1 and AVX2: with the bits as 0/-1 masks, S[n] = sum of (coef[k] AND mask)
+// at once. AVX2: with the bits as 0/-1 masks, S[n] = sum of (coef[k] AND mask)
 // is the sum of the coefficients whose bit is 1, and the prediction is
 // 2 S - Q with Q the sum of all coefficients. The sums are taken modulo
 // 2^16; the true prediction fits 16 bits (|p| <= 128 x 255), so the
@@ -21,39 +21,6 @@ int16_t coef_sum(const int16_t* coef, int order) {
 }
 
 }  // namespace
-
-__attribute__((target("sse4.1"))) void dst_predict_sse41(const int16_t* coef, int order,
-                                                         const int16_t* mask, int16_t* out,
-                                                         size_t count) {
-  const __m128i q = _mm_set1_epi16(coef_sum(coef, order));
-  size_t n = 0;
-  for (; n + 32 <= count; n += 32) {
-    __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
-    const int16_t* h = mask + n - 1;
-    for (int k = 0; k < order; ++k) {
-      const __m128i c = _mm_set1_epi16(coef[k]);
-      const int16_t* d = h - k;
-      a0 = _mm_add_epi16(a0, _mm_and_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d))));
-      a1 = _mm_add_epi16(a1, _mm_and_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 8))));
-      a2 = _mm_add_epi16(a2, _mm_and_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 16))));
-      a3 = _mm_add_epi16(a3, _mm_and_si128(c, _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 24))));
-    }
-    __m128i* o = reinterpret_cast<__m128i*>(out + n);
-    _mm_storeu_si128(o, _mm_sub_epi16(_mm_add_epi16(a0, a0), q));
-    _mm_storeu_si128(o + 1, _mm_sub_epi16(_mm_add_epi16(a1, a1), q));
-    _mm_storeu_si128(o + 2, _mm_sub_epi16(_mm_add_epi16(a2, a2), q));
-    _mm_storeu_si128(o + 3, _mm_sub_epi16(_mm_add_epi16(a3, a3), q));
-  }
-  for (; n + 8 <= count; n += 8) {
-    __m128i a = _mm_setzero_si128();
-    const int16_t* h = mask + n - 1;
-    for (int k = 0; k < order; ++k)
-      a = _mm_add_epi16(a, _mm_and_si128(_mm_set1_epi16(coef[k]),
-                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(h - k))));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), _mm_sub_epi16(_mm_add_epi16(a, a), q));
-  }
-  dst_predict_scalar(coef, order, mask, out, n, count);
-}
 
 __attribute__((target("avx2"))) void dst_predict_avx2(const int16_t* coef, int order,
                                                      const int16_t* mask, int16_t* out,

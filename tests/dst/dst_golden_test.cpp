@@ -104,7 +104,7 @@ TEST(DstGolden, SameFramesWithoutSimdAndOnEveryKernel) {
   expect_golden("no SIMD");
   varn::set_simd_enabled(true);
   using varn::DstKernel;
-  for (DstKernel k : {DstKernel::Sse41, DstKernel::Avx2, DstKernel::Avx512}) {
+  for (DstKernel k : {DstKernel::Avx2, DstKernel::Avx512}) {
     if (!varn::dst_kernel_available(k)) continue;
     varn::dst_limit_kernel(k);
     expect_golden("kernel " + std::to_string(static_cast<int>(k)));

@@ -35,7 +35,7 @@ TEST(DstKernel, EveryVariantGivesTheDefinitionsPrediction) {
           for (size_t k = 0; k < coef.size(); ++k) p += coef[k] * (mask[long(n) - 1 - long(k)] ? 1 : -1);
           want[n] = int16_t(p);
         }
-        for (DstKernel k : {DstKernel::Scalar, DstKernel::Sse41, DstKernel::Avx2, DstKernel::Avx512}) {
+        for (DstKernel k : {DstKernel::Scalar, DstKernel::Avx2, DstKernel::Avx512}) {
           if (!varn::dst_kernel_available(k)) continue;
           std::vector<int16_t> got(count, 0x5555);
           varn::dst_predict(k, coef.data(), order, bits, got.data(), count);
