@@ -104,37 +104,6 @@ struct ChannelStreams {
   const uint8_t* lut[kDstArithBatch];
 };
 
-// A range after a symbol, before it is brought back to 2048 or more: the
-// normalised range, the doubling count, and q = (A >> 8) | ((A >> 7) & 1) of
-// the normalised range A. Looking these up takes the count of leading zeros
-// and the bit arithmetic of q off the serial chain from one symbol to the
-// next.
-struct Normalised {
-  uint16_t range;
-  uint8_t q;
-  uint8_t shift;
-};
-
-struct NormalisedTable {
-  Normalised v[4096];
-};
-
-constexpr NormalisedTable make_normalised() {
-  NormalisedTable t{};
-  for (uint32_t a = 1; a < 4096; ++a) {
-    uint8_t shift = 0;
-    uint32_t n = a;
-    while (n < 2048) {
-      n <<= 1;
-      ++shift;
-    }
-    t.v[a] = {static_cast<uint16_t>(n), static_cast<uint8_t>((n >> 8) | ((n >> 7) & 1)), shift};
-  }
-  return t;
-}
-
-alignas(64) constexpr NormalisedTable kNormalised = make_normalised();
-
 // One symbol of one stream, with the stream's registers in locals. `a` is
 // the range the previous symbol left, not yet normalised: its doubling is
 // applied here first (so the output check comes at the same point as
@@ -145,7 +114,7 @@ alignas(64) constexpr NormalisedTable kNormalised = make_normalised();
 template <bool Writes>
 __attribute__((always_inline)) inline void step(uint64_t& low, uint64_t& a, uint64_t& pending, DstArithEncoder* e,
                                                 int64_t v, const uint8_t* lut_mid) {
-  const Normalised& t = kNormalised.v[a];
+  const DstNormalised& t = kDstNormalised.v[a];
   low <<= t.shift;
   pending += t.shift;
   if (Writes && __builtin_expect(pending >= 45, 0)) {
@@ -183,7 +152,7 @@ __attribute__((always_inline)) inline void batch_impl(DstArithEncoder* const* en
   const uint64_t lo[3] = {lo0, lo1, lo2}, rg[3] = {rg0, rg1, rg2}, pd[3] = {pd0, pd1, pd2};
   for (int i = 0; i < B; ++i) {
     // The last symbol's normalisation (and the output check after it).
-    const Normalised& t = kNormalised.v[rg[i]];
+    const DstNormalised& t = kDstNormalised.v[rg[i]];
     DstArithEncoder* e = enc[i];
     e->low = lo[i] << t.shift;
     e->range = t.range;

@@ -56,6 +56,37 @@ constexpr int kDstArithBatch = 3;
 void dst_arith_encode_batch(DstArithEncoder* const* enc, int count, const uint8_t* const* syms,
                             const uint8_t* const* luts, int channels, size_t length);
 
+// A range after a symbol, before it is brought back to 2048 or more: the
+// normalised range, the doubling count, and q = (A >> 8) | ((A >> 7) & 1) of
+// the normalised range A. Looking these up takes the count of leading zeros
+// and the bit arithmetic of q off the serial chain from one symbol to the
+// next, in the coder and in the decode check.
+struct DstNormalised {
+  uint16_t range;
+  uint8_t q;
+  uint8_t shift;
+};
+
+struct DstNormalisedTable {
+  DstNormalised v[4096];
+};
+
+constexpr DstNormalisedTable dst_make_normalised() {
+  DstNormalisedTable t{};
+  for (uint32_t a = 1; a < 4096; ++a) {
+    uint8_t shift = 0;
+    uint32_t n = a;
+    while (n < 2048) {
+      n <<= 1;
+      ++shift;
+    }
+    t.v[a] = {static_cast<uint16_t>(n), static_cast<uint8_t>((n >> 8) | ((n >> 7) & 1)), shift};
+  }
+  return t;
+}
+
+alignas(64) inline constexpr DstNormalisedTable kDstNormalised = dst_make_normalised();
+
 // one ? a : b without a branch: the coders' bits are unpredictable, and
 // left to itself the compiler may turn the choice into a jump.
 __attribute__((always_inline)) inline uint64_t dst_select(uint64_t one, uint64_t a, uint64_t b) {

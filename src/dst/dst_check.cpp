@@ -42,8 +42,9 @@ constexpr size_t kBlock = 4096;
 constexpr int kLanes = 4;
 
 // One frame's arithmetic decoding. The range and the code value sit in the
-// top 12 bits of `top` and `x`; below the code value, x holds the bits
-// that follow, `valid` bits of x being the frame's.
+// top 12 bits of `top` and `x` (in the decoding loop, `top` is the range
+// itself, see step); below the code value, x holds the bits that follow,
+// `valid` bits of x being the frame's.
 struct Lane {
   const uint8_t* frame;
   size_t size;
@@ -80,16 +81,25 @@ __attribute__((always_inline)) inline void renormalise(const Lane& l, Regs& r) {
 }
 
 // Decodes a symbol whose bit must be the sign of v and whose probability is
-// lut_mid[v] (a table's entries repeat for both bits).
+// lut_mid[v] (a table's entries repeat for both bits). While decoding,
+// `top` holds the range the previous symbol left, not yet normalised (as
+// in the coder): its doubling, and the refill after it, come first.
 __attribute__((always_inline)) inline void step(const Lane& l, Regs& r, int64_t v, const uint8_t* lut_mid) {
-  const uint64_t p = static_cast<uint64_t>(lut_mid[v]) << 52;
-  const uint64_t ap = ((r.top >> 60) | ((r.top >> 59) & 1)) * p;
-  const uint64_t rest = r.top - ap;
+  const DstNormalised& t = kDstNormalised.v[r.top];
+  r.x <<= t.shift;
+  r.valid -= t.shift;
+  if (r.valid < 32) {
+    r.x |= bits_at(l.frame, l.size, r.next) >> r.valid;
+    r.next += 56 - r.valid;
+    r.valid = 56;
+  }
+  const uint64_t ap = static_cast<uint64_t>(t.q) * lut_mid[v];
+  const uint64_t rest = t.range - ap;
+  const uint64_t rest_top = rest << 52;
   const uint64_t one = static_cast<uint64_t>(v >> 63);
-  r.wrong |= static_cast<uint64_t>(r.x >= rest) ^ (one & 1);
-  r.x -= rest & one;
+  r.wrong |= static_cast<uint64_t>(r.x >= rest_top) ^ (one & 1);
+  r.x -= rest_top & one;
   r.top = dst_select(one, ap, rest);
-  renormalise(l, r);
 }
 
 // The symbols of positions [first, first + count) of every channel.
@@ -108,7 +118,7 @@ __attribute__((always_inline)) inline void decode_lanes(DstDecoder& d, Lane* lan
   const int channels = d.channels;
   const size_t length = d.bytes_per_channel * 8;
   Regs r[kLanes] = {};
-  for (int k = 0; k < K; ++k) r[k] = Regs{lanes[k].x, lanes[k].top, 0, lanes[k].next, lanes[k].valid};
+  for (int k = 0; k < K; ++k) r[k] = Regs{lanes[k].x, lanes[k].top >> 52, 0, lanes[k].next, lanes[k].valid};
   // The lanes' registers as locals of their own.
   Regs r0 = r[0], r1 = r[1], r2 = r[2], r3 = r[3];
   for (size_t b = 0; b < length; b += kBlock) {
