@@ -33,13 +33,11 @@ constexpr uint64_t kLargestDiscBytes = 128001769472ULL;
 
 // Reads the embedded files back from the finished image: the cover a user
 // sees must be the one handed in.
-bool self_check(const std::string& path, const std::vector<IsoFileEntry>& files) {
+// The error names every file that came back different.
+Status self_check(const std::string& path, const std::vector<IsoFileEntry>& files) {
   FILE* f = platform_fopen(path, "rb");
-  if (!f) {
-    report_error("Error: cannot re-open %s\n", path.c_str());
-    return false;
-  }
-  bool ok = true;
+  if (!f) return make_error("Error: cannot re-open %s\n", path.c_str());
+  std::string damaged;
   std::vector<uint8_t> back;
   for (const IsoFileEntry& e : files) {
     if (e.content.empty() || e.lsn == 0) continue;
@@ -48,15 +46,16 @@ bool self_check(const std::string& path, const std::vector<IsoFileEntry>& files)
       report_note("  [Embed] self-check \u2713 %s @ LSN %u (%zu bytes, byte-identical after write)\n",
                   e.path.c_str(), e.lsn, e.content.size());
     } else {
-      report_error("  \u274c [Embed] embedded file %s at LSN %u is overwritten by another structure (the "
-                   "placement algorithm did not avoid the occupied range) -- packing failed, we will "
-                   "not ship a disc whose cover is a corrupt image\n",
-                   e.path.c_str(), e.lsn);
-      ok = false;
+      damaged += make_error("  \u274c [Embed] embedded file %s at LSN %u is overwritten by another structure (the "
+                            "placement algorithm did not avoid the occupied range) -- packing failed, we will "
+                            "not ship a disc whose cover is a corrupt image\n",
+                            e.path.c_str(), e.lsn)
+                     .text;
     }
   }
   std::fclose(f);
-  return ok;
+  if (damaged.empty()) return std::nullopt;
+  return Error{damaged};
 }
 
 // An image no disc can hold is refused before anything is written; a long
@@ -141,14 +140,17 @@ Result<BuiltImage> build_sacd_image(const DiscLayout& l, OutputSet& outputs) {
     manifest_entries(plan, *l.tracks, areas, entries);
     for (const ManifestTrack& t : entries) ranges.push_back({t.start_lsn, t.sectors});
   }
-  bool ok = planned && write_planned_image(plan, l, temp, ranges, l.no_manifest ? nullptr : &digests);
-  if (ok) {
+  Status failed;
+  if (!planned || !write_planned_image(plan, l, temp, ranges, l.no_manifest ? nullptr : &digests)) {
+    failed = Error{};
+  } else {
     report_lines(plan.volume_notes);
-    ok = self_check(temp, plan.iso.files);
+    failed = self_check(temp, plan.iso.files);
   }
-  if (!ok) {
+  if (failed) {
     discard_outputs(outputs);
-    return make_error("  (the incomplete image was removed; %s is as it was)\n", l.output_path.c_str());
+    return make_error("%s  (the incomplete image was removed; %s is as it was)\n", failed->text.c_str(),
+                      l.output_path.c_str());
   }
   BuiltImage built;
   built.image_bytes = uint64_t(plan.total_sectors) * kSectorSize;
