@@ -97,9 +97,13 @@ TEST(Layout, FixedPositionsAndGrownBlocks) {
   EXPECT_EQ(s.text_sectors, 2u);
   EXPECT_EQ(s.reserved, 7u);
   EXPECT_EQ(area_toc_shape(many, {0, 1, 2}, {}, 0).reserved, 5u);
+  // Texts no block can hold are refused when the layout is planned.
   many.resize(200);
   for (auto& t : many) t.title = std::string(400, 'x');
-  EXPECT_GT(area_toc_shape(many, area_track_positions(many, false), {}, 0).text_sectors, kMaxTrackTextSectors);
+  DiscLayout refused;
+  const Status why = plan_disc_layout(many, kNoAlbum, refused);
+  ASSERT_TRUE(why);
+  EXPECT_TRUE(testsupport::contains(why->text, "but an Area TOC holds at most 29")) << why->text;
 
   // Text changed after planning no longer fits the reservation: the image
   // plan refuses it.
