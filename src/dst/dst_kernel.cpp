@@ -65,11 +65,7 @@ void dst_predict_scalar(const int16_t* coef, int order, const int16_t* mask, int
   int16_t table[16][256];
   for (int g = 0; g < groups; ++g) {
     int c[8];
-    int sum = 0;
-    for (int j = 0; j < 8; ++j) {
-      c[j] = 8 * g + j < order ? coef[8 * g + j] : 0;
-      sum += c[j];
-    }
+    const int sum = dst_coef_group(coef, order, 8 * g, 8, c);
     // Entry v: minus the group's sum, plus twice each coefficient whose bit
     // is set in v; each entry from the one without its lowest set bit.
     table[g][0] = static_cast<int16_t>(-sum);

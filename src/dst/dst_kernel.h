@@ -23,6 +23,18 @@ struct DstBits {
   const int16_t* six;   // at n: the bits of n, n-1, ..., n-5 as bits 0..5
 };
 
+// The coefficients first .. first + n - 1 of a filter of `order` taps into
+// c (0 past the order); returns their sum. The table-driven variants build
+// each group's table from them.
+inline int dst_coef_group(const int16_t* coef, int order, int first, int n, int* c) {
+  int sum = 0;
+  for (int k = 0; k < n; ++k) {
+    c[k] = first + k < order ? coef[first + k] : 0;
+    sum += c[k];
+  }
+  return sum;
+}
+
 // Fills `six` for positions [5 - kDstKernelHistory, count) from `mask`.
 void dst_bits_six(const int16_t* mask, size_t count, int16_t* six);
 

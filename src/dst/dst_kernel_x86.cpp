@@ -82,12 +82,8 @@ __attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_
   // is set in v, bit k of v selecting lanes by mask.
   constexpr __mmask32 kBit[5] = {0xAAAAAAAA, 0xCCCCCCCC, 0xF0F0F0F0, 0xFF00FF00, 0xFFFF0000};
   for (int g = 0; g < groups; ++g) {
-    int16_t c[5];
-    int sum = 0;
-    for (int k = 0; k < 5; ++k) {
-      c[k] = 5 * g + k < order ? coef[5 * g + k] : 0;
-      sum += c[k];
-    }
+    int c[5];
+    const int sum = dst_coef_group(coef, order, 5 * g, 5, c);
     __m512i t = _mm512_set1_epi16(static_cast<int16_t>(-sum));
     for (int k = 0; k < 5; ++k) t = _mm512_mask_add_epi16(t, kBit[k], t, _mm512_set1_epi16(static_cast<int16_t>(2 * c[k])));
     _mm512_store_si512(table[g], t);
