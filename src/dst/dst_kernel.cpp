@@ -127,7 +127,7 @@ void dst_predict(DstKernel kernel, const int16_t* coef, int order, const DstBits
 #if defined(__x86_64__)
   switch (kernel) {
     case DstKernel::Avx512: dst_predict_avx512(coef, order, bits, out, count); return;
-    case DstKernel::Avx2: dst_predict_avx2(coef, order, mask, out, count); return;
+    case DstKernel::Avx2: dst_predict_avx2(coef, order, bits, out, count); return;
     case DstKernel::Scalar: break;
   }
 #else

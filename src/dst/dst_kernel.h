@@ -63,8 +63,9 @@ void dst_predict(DstKernel kernel, const int16_t* coef, int order, const DstBits
 void dst_predict_scalar(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
                         size_t begin, size_t count);
 // The vector variants (x86-64 only); each has a scalar tail.
-void dst_predict_avx2(const int16_t* coef, int order, const int16_t* mask, int16_t* out,
-                      size_t count);
+// Table-driven: the coefficients in groups of four, each group's 16 signed
+// sums looked up for 32 positions at once by byte shuffles.
+void dst_predict_avx2(const int16_t* coef, int order, const DstBits& bits, int16_t* out, size_t count);
 // Table-driven: the coefficients in groups of five, each group's 32 signed
 // sums looked up for 32 positions at once by their five bits.
 void dst_predict_avx512(const int16_t* coef, int order, const DstBits& bits, int16_t* out,

@@ -1,10 +1,11 @@
 // Vector prediction kernels. Each computes blocks of consecutive positions
-// at once. AVX2: with the bits as 0/-1 masks, S[n] = sum of (coef[k] AND mask)
-// is the sum of the coefficients whose bit is 1, and the prediction is
-// 2 S - Q with Q the sum of all coefficients. The sums are taken modulo
-// 2^16; the true prediction fits 16 bits (|p| <= 128 x 255), so the
-// wrapped result is exact.
+// at once from tables of the signed sums of small groups of coefficients,
+// indexed by the bits before the position. The sums are taken modulo 2^16;
+// the true prediction fits 16 bits (|p| <= 128 x 255), so the wrapped
+// result is exact.
 #include "dst/dst_kernel.h"
+
+#include <algorithm>
 
 #if defined(__x86_64__)
 
@@ -12,58 +13,60 @@
 
 namespace varn {
 
-namespace {
-
-int16_t coef_sum(const int16_t* coef, int order) {
-  int32_t q = 0;
-  for (int k = 0; k < order; ++k) q += coef[k];
-  return static_cast<int16_t>(q);
-}
-
-}  // namespace
-
-__attribute__((target("avx2"))) void dst_predict_avx2(const int16_t* coef, int order,
-                                                     const int16_t* mask, int16_t* out,
-                                                     size_t count) {
-  const __m256i q = _mm256_set1_epi16(coef_sum(coef, order));
-  size_t n = 0;
-  for (; n + 128 <= count; n += 128) {
-    __m256i a0 = _mm256_setzero_si256(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0,
-            a7 = a0;
-    const int16_t* h = mask + n - 1;
-    for (int k = 0; k < order; ++k) {
-      const __m256i c = _mm256_set1_epi16(coef[k]);
-      const __m256i* d = reinterpret_cast<const __m256i*>(h - k);
-      a0 = _mm256_add_epi16(a0, _mm256_and_si256(c, _mm256_loadu_si256(d)));
-      a1 = _mm256_add_epi16(a1, _mm256_and_si256(c, _mm256_loadu_si256(d + 1)));
-      a2 = _mm256_add_epi16(a2, _mm256_and_si256(c, _mm256_loadu_si256(d + 2)));
-      a3 = _mm256_add_epi16(a3, _mm256_and_si256(c, _mm256_loadu_si256(d + 3)));
-      a4 = _mm256_add_epi16(a4, _mm256_and_si256(c, _mm256_loadu_si256(d + 4)));
-      a5 = _mm256_add_epi16(a5, _mm256_and_si256(c, _mm256_loadu_si256(d + 5)));
-      a6 = _mm256_add_epi16(a6, _mm256_and_si256(c, _mm256_loadu_si256(d + 6)));
-      a7 = _mm256_add_epi16(a7, _mm256_and_si256(c, _mm256_loadu_si256(d + 7)));
+__attribute__((target("avx2"))) void dst_predict_avx2(const int16_t* coef, int order, const DstBits& bits,
+                                                     int16_t* out, size_t count) {
+  // Group g holds coefficients 4g .. 4g+3; entry v of its table is the sum
+  // of those coefficients, each with the sign of its bit in v. A byte
+  // shuffle looks up 16 entries, so each table is kept as its low bytes
+  // and its high bytes (in both halves of a register); interleaving the two
+  // lookups gives the 16-bit entries.
+  constexpr int kMaxGroups = 32;
+  const int groups = (order + 3) / 4;
+  alignas(32) uint8_t lo[kMaxGroups][32], hi[kMaxGroups][32];
+  for (int g = 0; g < groups; ++g) {
+    int c[4];
+    const int sum = dst_coef_group(coef, order, 4 * g, 4, c);
+    for (unsigned v = 0; v < 16; ++v) {
+      int t = -sum;
+      for (int k = 0; k < 4; ++k) t += (v >> k) & 1 ? 2 * c[k] : 0;
+      lo[g][v] = lo[g][v + 16] = static_cast<uint8_t>(t);
+      hi[g][v] = hi[g][v + 16] = static_cast<uint8_t>(static_cast<uint16_t>(t) >> 8);
     }
-    __m256i* o = reinterpret_cast<__m256i*>(out + n);
-    _mm256_storeu_si256(o, _mm256_sub_epi16(_mm256_add_epi16(a0, a0), q));
-    _mm256_storeu_si256(o + 1, _mm256_sub_epi16(_mm256_add_epi16(a1, a1), q));
-    _mm256_storeu_si256(o + 2, _mm256_sub_epi16(_mm256_add_epi16(a2, a2), q));
-    _mm256_storeu_si256(o + 3, _mm256_sub_epi16(_mm256_add_epi16(a3, a3), q));
-    _mm256_storeu_si256(o + 4, _mm256_sub_epi16(_mm256_add_epi16(a4, a4), q));
-    _mm256_storeu_si256(o + 5, _mm256_sub_epi16(_mm256_add_epi16(a5, a5), q));
-    _mm256_storeu_si256(o + 6, _mm256_sub_epi16(_mm256_add_epi16(a6, a6), q));
-    _mm256_storeu_si256(o + 7, _mm256_sub_epi16(_mm256_add_epi16(a7, a7), q));
   }
-  for (; n + 16 <= count; n += 16) {
-    __m256i a = _mm256_setzero_si256();
-    const int16_t* h = mask + n - 1;
-    for (int k = 0; k < order; ++k)
-      a = _mm256_add_epi16(
-          a, _mm256_and_si256(_mm256_set1_epi16(coef[k]),
-                              _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h - k))));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + n),
-                        _mm256_sub_epi16(_mm256_add_epi16(a, a), q));
+  // The four bits before each position as one byte: at m, the bits of m,
+  // m-1, m-2 and m-3 as bits 0..3, from 4 (groups - 1) + 1 positions
+  // before the first position of a part on.
+  constexpr size_t kPart = 4096;
+  constexpr long kBefore = 4 * kMaxGroups;
+  alignas(32) uint8_t four[kBefore + kPart + 32];
+  const __m256i fifteen = _mm256_set1_epi16(15);
+  size_t n = 0;
+  while (n + 32 <= count) {
+    const size_t part = std::min(kPart, (count - n) / 32 * 32);
+    const int16_t* six = bits.six + n - kBefore;
+    for (long m = 0; m < kBefore + static_cast<long>(part); m += 32) {
+      const __m256i a = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(six + m)), fifteen);
+      const __m256i b = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(six + m + 16)), fifteen);
+      _mm256_store_si256(reinterpret_cast<__m256i*>(four + m),
+                         _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+    }
+    const uint8_t* base = four + kBefore - 1;
+    for (size_t i = 0; i < part; i += 32) {
+      __m256i even = _mm256_setzero_si256(), odd = even;
+      for (int g = 0; g < groups; ++g) {
+        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + i - 4 * g));
+        const __m256i l = _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(lo[g])), index);
+        const __m256i h = _mm256_shuffle_epi8(_mm256_load_si256(reinterpret_cast<const __m256i*>(hi[g])), index);
+        even = _mm256_add_epi16(even, _mm256_unpacklo_epi8(l, h));
+        odd = _mm256_add_epi16(odd, _mm256_unpackhi_epi8(l, h));
+      }
+      // even: positions 0-7 and 16-23, odd: 8-15 and 24-31.
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + n + i), _mm256_permute2x128_si256(even, odd, 0x20));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + n + i + 16), _mm256_permute2x128_si256(even, odd, 0x31));
+    }
+    n += part;
   }
-  dst_predict_scalar(coef, order, mask, out, n, count);
+  dst_predict_scalar(coef, order, bits.mask, out, n, count);
 }
 
 __attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_t* coef, int order,
