@@ -69,9 +69,12 @@ bool stage_cue_export(PackRun& run, OutputSet& outputs, std::string& report) {
   const std::string cue_path = cue_path_for_image(image);
   // Each track's length as the plan of its area counts it.
   std::vector<uint64_t> frames(run.tracks.size(), 0);
-  for (const auto& [list, plan] : {std::pair{&run.stereo_list, &run.layout.stereo}, {&run.multi_list, &run.layout.multi}})
-    for (size_t i = 0; i < list->size() && i < plan->track_frames.size(); ++i)
-      if ((*list)[i] < frames.size()) frames[(*list)[i]] = plan->track_frames[i];
+  for (bool mch : {false, true}) {
+    const std::vector<uint64_t>& area = mch ? run.multi_list : run.stereo_list;
+    const AreaPlan& plan = mch ? run.layout.multi : run.layout.stereo;
+    for (size_t i = 0; i < area.size() && i < plan.track_frames.size(); ++i)
+      if (area[i] < frames.size()) frames[area[i]] = plan.track_frames[i];
+  }
   const std::string text = cue_sheet_text(run.tracks, frames, run.job.album, cue_image_file_name(image));
   if (!stage_output_bytes(outputs, cue_path, text)) return false;
   report = "  [CUE] " + cue_path + "\n";

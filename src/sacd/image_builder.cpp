@@ -158,7 +158,8 @@ Result<BuiltImage> build_sacd_image(const DiscLayout& l, OutputSet& outputs) {
   if (l.no_manifest) return built;
   for (size_t k = 0; k < entries.size(); ++k)
     if (entries[k].sectors != 0) entries[k].sha256 = digests.ranges[k];
-  const DeliveryManifest manifest = manifest_from_digests(l.output_path, built.image_bytes, digests.image, areas, entries);
+  const DeliveryManifest manifest =
+      manifest_from_digests(l.output_path, built.image_bytes, digests.image, areas, entries);
   if (!stage_output_bytes(outputs, manifest.path, manifest.text)) {
     discard_outputs(outputs);
     return make_error("Error: the delivery manifest of %s could not be written, so neither is the image "
