@@ -35,6 +35,19 @@ inline int dst_coef_group(const int16_t* coef, int order, int first, int n, int*
   return sum;
 }
 
+// Counts the bytes s[from .. to) into four tables of 256 counts in turn (so
+// that a byte repeated next to itself does not wait on its own count).
+inline void dst_count_symbols(uint32_t (*part)[256], const uint8_t* s, size_t from, size_t to) {
+  size_t i = from;
+  for (; i + 4 <= to; i += 4) {
+    ++part[0][s[i]];
+    ++part[1][s[i + 1]];
+    ++part[2][s[i + 2]];
+    ++part[3][s[i + 3]];
+  }
+  for (; i < to; ++i) ++part[0][s[i]];
+}
+
 // Fills `six` for positions [5 - kDstKernelHistory, count) from `mask`.
 void dst_bits_six(const int16_t* mask, size_t count, int16_t* six);
 
@@ -70,5 +83,12 @@ void dst_predict_avx2(const int16_t* coef, int order, const DstBits& bits, int16
 // sums looked up for 32 positions at once by their five bits.
 void dst_predict_avx512(const int16_t* coef, int order, const DstBits& bits, int16_t* out,
                         size_t count);
+// The AVX-512 predictions of the whole blocks of 128 among `length`
+// positions turned into symbol bytes at once: the residual bit (bit 7) over
+// the table index min(|p| >> 3, 63), the index replaced by `marker` below
+// `unpredicted`; the symbols from `unpredicted` on counted into `counts`
+// (256 entries, added to) when it is given. Returns the positions done.
+size_t dst_symbols_avx512(const int16_t* coef, int order, const DstBits& bits, size_t length, size_t unpredicted,
+                          uint8_t marker, uint8_t* sym, uint32_t* counts);
 
 }  // namespace varn

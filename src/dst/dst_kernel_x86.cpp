@@ -69,18 +69,20 @@ __attribute__((target("avx2"))) void dst_predict_avx2(const int16_t* coef, int o
   dst_predict_scalar(coef, order, bits.mask, out, n, count);
 }
 
-__attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_t* coef, int order,
-                                                                    const DstBits& bits, int16_t* out,
-                                                                    size_t count) {
-  // Group g holds coefficients 5g .. 5g+4; entry v of its table is the sum
-  // of those coefficients, each with the sign of its bit in v. The bits of
-  // position n - 1 - 5g index it for position n: a table of 32 entries
-  // fills one register, and a one-register lookup takes half the shuffle
-  // work of a two-register one (the lookup reads the low five of the six
-  // bits kept per position).
-  constexpr int kMaxGroups = (128 + 4) / 5;
+namespace {
+
+// AVX-512: group g holds coefficients 5g .. 5g+4; entry v of its table is
+// the sum of those coefficients, each with the sign of its bit in v. The
+// bits of position n - 1 - 5g index it for position n: a table of 32
+// entries fills one register, and a one-register lookup takes half the
+// shuffle work of a two-register one (the lookup reads the low five of the
+// six bits kept per position).
+constexpr int kMaxGroups5 = (128 + 4) / 5;
+
+// Fills the tables; returns the number of groups.
+__attribute__((target("avx512f,avx512bw"))) int group_tables5(const int16_t* coef, int order,
+                                                             int16_t (*table)[32]) {
   const int groups = (order + 4) / 5;
-  alignas(64) int16_t table[kMaxGroups][32];
   // Entry v: minus the group's sum, plus twice each coefficient whose bit
   // is set in v, bit k of v selecting lanes by mask.
   constexpr __mmask32 kBit[5] = {0xAAAAAAAA, 0xCCCCCCCC, 0xF0F0F0F0, 0xFF00FF00, 0xFFFF0000};
@@ -91,22 +93,38 @@ __attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_
     for (int k = 0; k < 5; ++k) t = _mm512_mask_add_epi16(t, kBit[k], t, _mm512_set1_epi16(static_cast<int16_t>(2 * c[k])));
     _mm512_store_si512(table[g], t);
   }
+  return groups;
+}
+
+// The predictions of positions n .. n + 127 in four registers; `six` is
+// the kernels' six-bit history moved back by one position.
+__attribute__((target("avx512f,avx512bw"), always_inline)) inline void predict128(const int16_t (*table)[32],
+                                                                                 int groups, const int16_t* six,
+                                                                                 size_t n, __m512i* a) {
+  a[0] = a[1] = a[2] = a[3] = _mm512_setzero_si512();
+  for (int g = 0; g < groups; ++g) {
+    const __m512i t = _mm512_load_si512(table[g]);
+    const int16_t* y = six + n - 5 * g;
+    a[0] = _mm512_add_epi16(a[0], _mm512_permutexvar_epi16(_mm512_loadu_si512(y), t));
+    a[1] = _mm512_add_epi16(a[1], _mm512_permutexvar_epi16(_mm512_loadu_si512(y + 32), t));
+    a[2] = _mm512_add_epi16(a[2], _mm512_permutexvar_epi16(_mm512_loadu_si512(y + 64), t));
+    a[3] = _mm512_add_epi16(a[3], _mm512_permutexvar_epi16(_mm512_loadu_si512(y + 96), t));
+  }
+}
+
+}  // namespace
+
+__attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_t* coef, int order,
+                                                                    const DstBits& bits, int16_t* out,
+                                                                    size_t count) {
+  alignas(64) int16_t table[kMaxGroups5][32];
+  const int groups = group_tables5(coef, order, table);
   const int16_t* six = bits.six - 1;
   size_t n = 0;
   for (; n + 128 <= count; n += 128) {
-    __m512i a0 = _mm512_setzero_si512(), a1 = a0, a2 = a0, a3 = a0;
-    for (int g = 0; g < groups; ++g) {
-      const __m512i t = _mm512_load_si512(table[g]);
-      const int16_t* y = six + n - 5 * g;
-      a0 = _mm512_add_epi16(a0, _mm512_permutexvar_epi16(_mm512_loadu_si512(y), t));
-      a1 = _mm512_add_epi16(a1, _mm512_permutexvar_epi16(_mm512_loadu_si512(y + 32), t));
-      a2 = _mm512_add_epi16(a2, _mm512_permutexvar_epi16(_mm512_loadu_si512(y + 64), t));
-      a3 = _mm512_add_epi16(a3, _mm512_permutexvar_epi16(_mm512_loadu_si512(y + 96), t));
-    }
-    _mm512_storeu_si512(out + n, a0);
-    _mm512_storeu_si512(out + n + 32, a1);
-    _mm512_storeu_si512(out + n + 64, a2);
-    _mm512_storeu_si512(out + n + 96, a3);
+    __m512i a[4];
+    predict128(table, groups, six, n, a);
+    for (int b = 0; b < 4; ++b) _mm512_storeu_si512(out + n + 32 * b, a[b]);
   }
   for (; n + 32 <= count; n += 32) {
     __m512i a = _mm512_setzero_si512();
@@ -115,6 +133,39 @@ __attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_
     _mm512_storeu_si512(out + n, a);
   }
   dst_predict_scalar(coef, order, bits.mask, out, n, count);
+}
+
+__attribute__((target("avx512f,avx512bw"))) size_t dst_symbols_avx512(const int16_t* coef, int order,
+                                                                      const DstBits& bits, size_t length,
+                                                                      size_t unpredicted, uint8_t marker,
+                                                                      uint8_t* sym, uint32_t* counts) {
+  alignas(64) int16_t table[kMaxGroups5][32];
+  const int groups = group_tables5(coef, order, table);
+  const int16_t* six = bits.six - 1;
+  const size_t whole = length / 128 * 128;
+  uint32_t part[4][256] = {};
+  for (size_t n = 0; n < whole; n += 128) {
+    __m512i a[4];
+    predict128(table, groups, six, n, a);
+    for (int b = 0; b < 4; ++b) {
+      const size_t i = n + 32 * static_cast<size_t>(b);
+      // The residual bit (the bit differs from the sign of the prediction)
+      // over the index |p| >> 3 limited to 63 (|-32768| stays 0x8000).
+      const __mmask32 residual = _mm512_cmpge_epi16_mask(a[b], _mm512_setzero_si512()) ^
+                                 _mm512_movepi16_mask(_mm512_loadu_si512(bits.mask + i));
+      const __m512i index = _mm512_min_epu16(_mm512_srli_epi16(_mm512_abs_epi16(a[b]), 3), _mm512_set1_epi16(63));
+      _mm512_mask_cvtepi16_storeu_epi8(sym + i, 0xFFFFFFFFu,
+                                       _mm512_mask_add_epi16(index, residual, index, _mm512_set1_epi16(0x80)));
+    }
+    for (size_t i = n; i < std::min(n + 128, unpredicted); ++i) sym[i] = static_cast<uint8_t>((sym[i] & 0x80) | marker);
+    // The previous block is counted here, beside this block's lookups.
+    if (counts && n >= 128) dst_count_symbols(part, sym, std::max(n - 128, unpredicted), n);
+  }
+  if (counts && whole >= 128) {
+    dst_count_symbols(part, sym, std::max(whole - 128, unpredicted), whole);
+    for (int i = 0; i < 256; ++i) counts[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
+  }
+  return whole;
 }
 
 }  // namespace varn

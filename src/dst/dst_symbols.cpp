@@ -102,49 +102,26 @@ void symbols_generic(const int16_t* pred, const int16_t* mask, uint8_t* s, size_
   }
 }
 
-#if defined(__x86_64__)
-__attribute__((target("avx512f,avx512bw"))) void symbols_avx512(const int16_t* pred, const int16_t* mask, uint8_t* s,
-                                                               size_t count) {
-  size_t i = 0;
-  for (; i + 32 <= count; i += 32) {
-    const __m512i p = _mm512_loadu_si512(pred + i);
-    const __mmask32 residual =
-        _mm512_cmpge_epi16_mask(p, _mm512_setzero_si512()) ^ _mm512_movepi16_mask(_mm512_loadu_si512(mask + i));
-    // |p| >> 3 as unsigned (|-32768| stays 0x8000), limited to 63.
-    const __m512i index = _mm512_min_epu16(_mm512_srli_epi16(_mm512_abs_epi16(p), 3), _mm512_set1_epi16(63));
-    const __m512i v = _mm512_mask_add_epi16(index, residual, index, _mm512_set1_epi16(0x80));
-    _mm512_mask_cvtepi16_storeu_epi8(s + i, 0xFFFFFFFFu, v);
-  }
-  symbols_generic(pred + i, mask + i, s + i, count - i);
-}
-#endif
 
 }  // namespace
 
 void dst_channel_symbols(const int16_t* coef, int order, const DstBits& bits, size_t length,
                          size_t unpredicted, uint8_t* sym, uint32_t* counts, int16_t* pred) {
   const DstKernel kernel = dst_kernel_for(order);
+  size_t done = 0;
+#if defined(__x86_64__)
+  if (kernel == DstKernel::Avx512)
+    done = dst_symbols_avx512(coef, order, bits, length, unpredicted, kDstUnpredicted, sym, counts);
+#endif
   uint32_t part[4][256] = {};
-  for (size_t b = 0; b < length; b += kDstSymbolBlock) {
+  for (size_t b = done; b < length; b += kDstSymbolBlock) {
     const size_t count = std::min(kDstSymbolBlock, length - b);
     dst_predict(kernel, coef, order, DstBits{bits.mask + b, bits.six + b}, pred, count);
     uint8_t* s = sym + b;
-#if defined(__x86_64__)
-    if (kernel == DstKernel::Avx512) symbols_avx512(pred, bits.mask + b, s, count);
-    else
-#endif
-      symbols_generic(pred, bits.mask + b, s, count);
+    symbols_generic(pred, bits.mask + b, s, count);
     const size_t first = std::clamp(unpredicted, b, b + count) - b;
     for (size_t i = 0; i < first; ++i) s[i] = static_cast<uint8_t>((s[i] & 0x80) | kDstUnpredicted);
-    if (!counts) continue;
-    size_t i = first;
-    for (; i + 4 <= count; i += 4) {
-      ++part[0][s[i]];
-      ++part[1][s[i + 1]];
-      ++part[2][s[i + 2]];
-      ++part[3][s[i + 3]];
-    }
-    for (; i < count; ++i) ++part[0][s[i]];
+    if (counts) dst_count_symbols(part, s, first, count);
   }
   if (counts)
     for (int i = 0; i < 256; ++i) counts[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
