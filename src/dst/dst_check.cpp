@@ -88,7 +88,8 @@ __attribute__((always_inline)) inline void step(const Lane& l, Regs& r, int64_t 
   const DstNormalised& t = kDstNormalised.v[r.top];
   r.x <<= t.shift;
   r.valid -= t.shift;
-  if (r.valid < 32) {
+  // Only the code value's 12 bits take part in the comparison below.
+  if (r.valid < 12) {
     r.x |= bits_at(l.frame, l.size, r.next) >> r.valid;
     r.next += 56 - r.valid;
     r.valid = 56;
