@@ -358,6 +358,13 @@ uint32_t plain_bits(const DstEncoderState& s) {
   return static_cast<uint32_t>((s.bc * static_cast<size_t>(s.channels) + 1) * 8);
 }
 
+// Starts an attempt's coding (writing when it has a buffer) with the bit
+// that comes before the channels' symbols.
+void start_coding(const DstEncoderState& s, const Attempt& t, DstArithEncoder& e) {
+  e.start(t.buffer >= 0 ? s.code[t.buffer] : nullptr, s.L * static_cast<size_t>(s.channels));
+  e.encode(0, reverse7(static_cast<uint16_t>(s.filters[t.filter[0]].coef[0]) & 127u) + 1);
+}
+
 bool any_residual_one(const uint8_t* const* syms, int channels, size_t length) {
   for (int c = 0; c < channels; ++c) {
     uint8_t any = 0;
@@ -392,8 +399,7 @@ void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy, bool lo
     if (ones > (L / 2) * static_cast<uint64_t>(C)) continue;
     t.coded = true;
     if (lone || t.n == s.usual_n) t.buffer = busy == 0 ? 1 : 0;
-    enc[k].start(t.buffer >= 0 ? s.code[t.buffer] : nullptr, limit);
-    enc[k].encode(0, reverse7(static_cast<uint16_t>(s.filters[t.filter[0]].coef[0]) & 127u) + 1);
+    start_coding(s, t, enc[k]);
     for (int c = 0; c < C; ++c) {
       syms[k * C + c] = s.pairs[t.pair[c]].sym;
       luts[k * C + c] = s.filters[t.filter[c % t.n]].lut;
@@ -419,8 +425,7 @@ void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy, bool lo
     t.buffer = busy == 0 ? 1 : 0;
     for (int a = 0; a < k; ++a)
       if (a != i && coded[a]->buffer == t.buffer) coded[a]->buffer = -1;
-    enc[i].start(s.code[t.buffer], limit);
-    enc[i].encode(0, reverse7(static_cast<uint16_t>(s.filters[t.filter[0]].coef[0]) & 127u) + 1);
+    start_coding(s, t, enc[i]);
     DstArithEncoder* one = &enc[i];
     dst_arith_encode_batch(&one, 1, syms + i * C, luts + i * C, C, L);
     code_bits[i] = enc[i].finish();
