@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "fs/sector_io.h"
@@ -163,7 +164,11 @@ void sink_share_work(SectorSink& sink) {
   sink.helper = std::make_shared<SinkHelper>();
   SinkHelper& h = *sink.helper;
   for (size_t k = 0; k < SinkHelper::kBuffers; ++k) h.spare.emplace_back(sink.capacity * kSectorSize);
-  h.thread = std::thread(helper_loop, std::ref(h), std::ref(sink));
+  try {
+    h.thread = std::thread(helper_loop, std::ref(h), std::ref(sink));
+  } catch (const std::system_error&) {
+    sink.helper.reset();  // no thread to be had: the work stays on this one
+  }
 }
 
 void sink_settle(SectorSink& sink) {
