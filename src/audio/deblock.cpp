@@ -5,6 +5,12 @@
 #include <vector>
 
 #include "audio/bit_reverse.h"
+#include "platform/cpu_features.h"
+#include "platform/mapped_file.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace varn {
 
@@ -75,11 +81,61 @@ void weave_stereo(const uint8_t* src, size_t stride, size_t n, uint8_t* dst) {
   }
 }
 
+#if defined(__x86_64__)
+// The bits of each byte reversed through two nibble lookups.
+__attribute__((target("avx2"))) inline __m256i reverse_bits_avx2(__m256i x) {
+  // Entry i: nibble i reversed, placed as the high nibble (for a low
+  // nibble) or the low one (for a high nibble).
+  const __m256i low_to_high = _mm256_setr_epi8(
+      0x00, char(0x80), 0x40, char(0xC0), 0x20, char(0xA0), 0x60, char(0xE0), 0x10, char(0x90), 0x50, char(0xD0),
+      0x30, char(0xB0), 0x70, char(0xF0), 0x00, char(0x80), 0x40, char(0xC0), 0x20, char(0xA0), 0x60, char(0xE0),
+      0x10, char(0x90), 0x50, char(0xD0), 0x30, char(0xB0), 0x70, char(0xF0));
+  const __m256i high_to_low = _mm256_setr_epi8(0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9, 0x5, 0xD, 0x3, 0xB,
+                                               0x7, 0xF, 0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9, 0x5, 0xD,
+                                               0x3, 0xB, 0x7, 0xF);
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i lo = _mm256_shuffle_epi8(low_to_high, _mm256_and_si256(x, nibble));
+  const __m256i hi = _mm256_shuffle_epi8(high_to_low, _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble));
+  return _mm256_or_si256(lo, hi);
+}
+
+// Stereo 32 bytes of each channel at a time, the channels interleaved by
+// byte unpacking (within 128-bit halves, hence the final half swap).
+template <bool Reverse>
+__attribute__((target("avx2"))) void weave_stereo_avx2(const uint8_t* src, size_t stride, size_t n, uint8_t* dst) {
+  const uint8_t* l = src;
+  const uint8_t* r = src + stride;
+  size_t j = 0;
+  for (; j + 32 <= n; j += 32) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l + j));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + j));
+    if (Reverse) {
+      a = reverse_bits_avx2(a);
+      b = reverse_bits_avx2(b);
+    }
+    const __m256i lo = _mm256_unpacklo_epi8(a, b);  // bytes 0-7 and 16-23 of each, woven
+    const __m256i hi = _mm256_unpackhi_epi8(a, b);  // bytes 8-15 and 24-31
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 2 * j), _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 2 * j + 32), _mm256_permute2x128_si256(lo, hi, 0x31));
+  }
+  weave_stereo<Reverse>(l + j, stride, n - j, dst + 2 * j);
+}
+
+bool have_avx2() {
+  static const bool yes = cpu_features().avx2 && (cpu_features().xcr0 & 6) == 6;
+  return yes;
+}
+#endif
+
 template <bool Reverse>
 void weave(const uint8_t* src, size_t stride, size_t n, uint32_t channels, const uint8_t* table,
            uint8_t* dst) {
-  if (channels == 2 && (!Reverse || table == bit_reverse_table()))
+  if (channels == 2 && (!Reverse || table == bit_reverse_table())) {
+#if defined(__x86_64__)
+    if (have_avx2()) return weave_stereo_avx2<Reverse>(src, stride, n, dst);
+#endif
     return weave_stereo<Reverse>(src, stride, n, dst);
+  }
   switch (channels) {
     case 1: return weave_fixed<1, Reverse>(src, stride, n, table, dst);
     case 2: return weave_fixed<2, Reverse>(src, stride, n, table, dst);
@@ -98,6 +154,31 @@ bool fill(DeblockSource& src, uint64_t at, uint8_t* buf, size_t n) {
   if (got == want) return true;
   src.region = at + got;
   return false;
+}
+
+// Block rows [first_row, first_row + rows) of a DSF region, whose bytes
+// start at `bytes`, woven into `out` where they fall in [from, end).
+struct RowPass {
+  const uint8_t* bytes;
+  uint64_t first_row;
+  uint64_t rows;
+  uint64_t block;
+  uint32_t channels;
+  const uint8_t* table;
+  uint64_t from, end;
+  uint8_t* out;
+};
+
+void weave_rows(void* arg) {
+  const RowPass& p = *static_cast<const RowPass*>(arg);
+  const uint64_t row = uint64_t(p.channels) * p.block;
+  for (uint64_t r = 0; r < p.rows; ++r) {
+    const uint64_t at = (p.first_row + r) * p.block;
+    const uint64_t a = std::max(at, p.from);
+    const uint64_t b = std::min(at + p.block, p.end);
+    weave_channels(p.bytes + r * row + (a - at), size_t(p.block), size_t(b - a), p.channels, p.table,
+                   p.out + (a - p.from) * p.channels);
+  }
 }
 
 }  // namespace
@@ -126,20 +207,30 @@ bool deblock_dsf_range(DeblockSource& src, uint32_t channels, uint64_t bpc, uint
   const uint64_t blocks = (end - 1) / block + 1;
   bool ok = true;
   if (block <= kSlice) {
-    // Several whole block rows per read.
+    // Several whole block rows per pass, read in place from the mapped file
+    // where it can be mapped, else read into a buffer.
     const uint64_t rows_per_pass = std::max<uint64_t>(1, kSlice / block);
     const uint64_t row = C * block;
-    std::vector<uint8_t> buf(size_t(std::min(rows_per_pass, blocks - first_block) * row));
-    for (uint64_t k0 = first_block; k0 < blocks; k0 += rows_per_pass) {
-      const uint64_t rows = std::min(rows_per_pass, blocks - k0);
-      ok &= fill(src, k0 * row, buf.data(), size_t(rows * row));
-      for (uint64_t r = 0; r < rows; ++r) {
-        const uint64_t at = (k0 + r) * block;
-        const uint64_t a = std::max(at, from);
-        const uint64_t b = std::min(at + block, end);
-        weave_channels(buf.data() + r * row + (a - at), size_t(block), size_t(b - a), channels, table,
-                       out + (a - from) * C);
+    std::vector<uint8_t> buf;
+    RowPass pass{nullptr, 0, 0, block, channels, table, from, end, out};
+    for (pass.first_row = first_block; pass.first_row < blocks; pass.first_row += rows_per_pass) {
+      pass.rows = std::min(rows_per_pass, blocks - pass.first_row);
+      const uint64_t at = pass.first_row * row;
+      const size_t n = size_t(pass.rows * row);
+      pass.bytes = at + n <= src.region && src.in->f
+                       ? map_file_range(src.in->window, fileno(src.in->f), src.in->size, src.start + at, n)
+                       : nullptr;
+      if (pass.bytes) {
+        if (guarded_mapped_read(weave_rows, &pass)) continue;
+        // The file shrank under the mapping: what follows reads as past
+        // its end, as after a short read.
+        src.region = std::min(src.region, at);
+        ok = false;
       }
+      buf.resize(n);
+      ok &= fill(src, at, buf.data(), n);
+      pass.bytes = buf.data();
+      weave_rows(&pass);
     }
   } else {
     // Large blocks: a slice of each channel's block per pass.

@@ -10,18 +10,22 @@
 #include "audio/id3.h"
 #include "audio/input_track.h"
 #include "fs/bytes.h"
+#include "platform/mapped_file.h"
 
 namespace varn {
 
-// An open input file and its size. Closes the handle when it goes away.
+// An open input file and its size, and the window of it mapped for reading
+// the audio in place. Closes the handle when it goes away.
 struct InputFile {
   FILE* f = nullptr;
   uint64_t size = 0;
+  MappedWindow window;
   InputFile() = default;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() { close(); }
   void close() {
+    unmap_window(window);
     if (f) std::fclose(f);
     f = nullptr;
   }

@@ -2,6 +2,7 @@
 // block sizes and bit orders; the DSF layout on disk; header faults; ID3v2
 // tags; and the audio streamed from the file instead of loaded.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "audio/plain_source.h"
 #include "audio_test_util.h"
@@ -57,6 +58,26 @@ TEST(Readers, PayloadIsBitExactAcrossFormats) {
       }
     }
   }
+}
+
+// Audio longer than one mapped window of the file reads the same across
+// the windows; a file cut short under a mapped window fails the read
+// instead of ending the program with SIGBUS.
+TEST(DsfReader, AudioAcrossMapWindowsAndCutUnderOne) {
+  ScratchDir dir;
+  const uint64_t samples = (varn::kMapWindowBytes * 5 / 8) * 8 + 3;  // 1.25 windows of stereo
+  const std::vector<uint8_t> payload = signal(2, 2822400, samples, 7, 1 << 16);
+  const std::string path = dsf(dir, "long.dsf", 2, 2822400, payload, {}, samples);
+  InputTrack loaded, left;
+  ASSERT_TRUE(read(path, loaded).ok);
+  EXPECT_TRUE(loaded.audio == padded(payload, 2, 2822400));
+  testsupport::capture([&] { ASSERT_FALSE(varn::read_dsf(path, left, true)); });
+  varn::InputFile in;
+  ASSERT_TRUE(varn::open_input(path, in));
+  std::vector<uint8_t> got(4096);
+  ASSERT_TRUE(varn::read_payload(left, in, 0, got.data(), got.size()));
+  ASSERT_EQ(truncate(path.c_str(), 1 << 20), 0);
+  EXPECT_FALSE(varn::read_payload(left, in, 3 << 20, got.data(), got.size()));
 }
 
 TEST(DsfReader, LayoutAndBitOrderOnDisk) {
