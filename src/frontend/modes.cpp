@@ -1,6 +1,7 @@
 // The two runs that make no SACD image: a DSD Disc, and the check of an
 // image against its manifest.
 #include "dsddisc/dsd_disc.h"
+#include "frontend/cli.h"
 #include "frontend/stages.h"
 #include "manifest/manifest.h"
 #include "platform/report_lines.h"
@@ -10,7 +11,7 @@ namespace varn {
 StageResult stage_dsd_disc(PackRun& run) {
   if (!run.job.dsd_disc) return std::nullopt;
   DsdDiscJob job;
-  job.image_path = run.job.output_path.empty() ? std::string("dsd_disc.iso") : run.job.output_path;
+  job.image_path = dsd_disc_image_name(run.job.output_path);
   job.title = run.job.disc_title;
   job.playlists = run.job.playlists;
   job.iso_bridge = true;

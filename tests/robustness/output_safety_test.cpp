@@ -449,7 +449,7 @@ TEST(OutputSafety, InterruptStopsDstCodingAtOnce) {
 
 // Two runs writing the same outputs at once never leave a mix: whatever
 // each reports, the image, its manifest and its CUE sheet come from one
-// run, and --verify passes.
+// run, and --verify passes; it fails with 2 once the manifest is cut.
 TEST(OutputSafety, ConcurrentRunsNeverMix) {
   Album a;
   for (int round = 0; round < 3; ++round) {
@@ -466,4 +466,11 @@ TEST(OutputSafety, ConcurrentRunsNeverMix) {
     EXPECT_EQ(verify.code, 0) << verify.err;
     EXPECT_TRUE(leftovers(a.work).empty());
   }
+  // A manifest that cannot be used is no pass (its damages are the manifest
+  // suite's).
+  const std::string manifest = read_text(a.in("disc.iso.delivery.txt"));
+  testsupport::write_text(a.in("disc.iso.delivery.txt"), manifest.substr(0, manifest.find("track=")));
+  const Outcome cut = run(a.logs, {"--verify", a.in("disc.iso")});
+  EXPECT_EQ(cut.code, 2) << cut.err;
+  EXPECT_TRUE(contains(cut.err, "[verify] manifest lacks its track lines")) << cut.err;
 }
