@@ -3,14 +3,14 @@
 // i and j over the columns before j, subtracted in ascending column order,
 // then divided by the pivot of column j. For a panel, the products over
 // the columns before the panel are independent of the panel itself, so
-// they are taken for all four columns of many rows at once (sixteen
-// independent chains of vector lanes, where one column alone has few near
-// the end); the terms of the panel's own columns follow column by column.
-// Each entry still sees exactly the operations of the row-by-row textbook
-// order (the same products subtracted in the same order, one rounding
-// each), so the result is bit for bit that of the plain loops whatever the
-// vector width. This file is compiled without floating-point contraction:
-// a fused multiply-subtract would round differently.
+// they are taken for all four columns of many rows at once (up to sixteen
+// independent chains of vector lanes, where one column alone has one or
+// two near the end); the terms of the panel's own columns follow column by
+// column. Each entry still sees exactly the operations of the row-by-row
+// textbook order (the same products subtracted in the same order, one
+// rounding each), so the result is bit for bit that of the plain loops
+// whatever the vector width. This file is compiled without floating-point
+// contraction: a fused multiply-subtract would round differently.
 #include "dst/dst_filter_design.h"
 
 #include <cmath>
@@ -26,13 +26,6 @@ typedef double V2 __attribute__((vector_size(16)));
 typedef double V4 __attribute__((vector_size(32)));
 typedef double V8 __attribute__((vector_size(64)));
 
-// Loads/stores 8 doubles without alignment assumptions.
-__attribute__((always_inline)) inline V8 load8(const double* p) {
-  V8 v;
-  __builtin_memcpy(&v, p, sizeof v);
-  return v;
-}
-__attribute__((always_inline)) inline void store8(double* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
 
 constexpr int kPanel = 4;
 constexpr int kMaxOrder = 128;
@@ -42,11 +35,16 @@ constexpr int kRBefore = 16;
 constexpr int kRLength = kRBefore + kMaxOrder + 1 + 16;
 constexpr int kRows = kMaxOrder + 16;  // a column with room for dropped lanes
 
+// Vector loads and stores without alignment assumptions.
 template <typename V>
 __attribute__((always_inline)) inline V load(const double* p) {
   V v;
   __builtin_memcpy(&v, p, sizeof v);
   return v;
+}
+template <typename V>
+__attribute__((always_inline)) inline void store(double* p, V v) {
+  __builtin_memcpy(p, &v, sizeof v);
 }
 
 // `lt` holds the factor transposed: lt[t * P + i] is the factor's entry at
@@ -79,7 +77,7 @@ __attribute__((always_inline)) inline void panel_block(const double* r, const do
 #pragma GCC unroll 16
   for (int b = 0; b < NV; ++b)
 #pragma GCC unroll 4
-    for (int c = 0; c < kPanel; ++c) __builtin_memcpy(w[c] + i + W * b, &v[b][c], sizeof(V));
+    for (int c = 0; c < kPanel; ++c) store(w[c] + i + W * b, v[b][c]);
 }
 
 // Rows [begin, end) of the panel at j0, Max vectors at a time, then the
@@ -107,13 +105,13 @@ __attribute__((always_inline)) inline void panel_column(const double* wj, double
   const double pivot = lt[static_cast<long>(j) * P + j];
   double* out = lt + static_cast<long>(j) * P;
   for (int i = j + 1; i < P; i += 8) {
-    V8 v = load8(wj + i);
-    for (int t = j0; t < j; ++t) v = v - load8(lt + static_cast<long>(t) * P + i) * lt[static_cast<long>(t) * P + j];
+    V8 v = load<V8>(wj + i);
+    for (int t = j0; t < j; ++t) v = v - load<V8>(lt + static_cast<long>(t) * P + i) * lt[static_cast<long>(t) * P + j];
     const V8 x = v / pivot;
-    const V8 dx = load8(d + i) - x * x;
+    const V8 dx = load<V8>(d + i) - x * x;
     if (i + 8 <= P) {
-      store8(out + i, x);
-      store8(d + i, dx);
+      store(out + i, x);
+      store(d + i, dx);
     } else {
       for (int k = 0; i + k < P; ++k) {
         out[i + k] = x[k];
@@ -167,7 +165,7 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
       y[t] /= col[t];
       const double yt = y[t];
       int i = t + 1;
-      for (; i + 8 <= eff; i += 8) store8(y + i, load8(y + i) - load8(col + i) * yt);
+      for (; i + 8 <= eff; i += 8) store(y + i, load<V8>(y + i) - load<V8>(col + i) * yt);
       for (; i < eff; ++i) y[i] -= col[i] * yt;
     }
     // Backward substitution: a_i subtracts its terms for t = i + 1 upwards,
