@@ -10,7 +10,9 @@
 // that many GiB (stereo and 6-channel tracks) is packed as well, reporting
 // its peak RSS and MB/s. VARN_BENCH_PROGRAM names another build of the
 // console program to measure; VARN_BENCH_BASELINE names one to measure
-// beside it in the same turns; VARN_BENCH_CODED=0 leaves out the DST cases.
+// beside it in the same turns (the program of a build tree of its own: it
+// loads its library from its build tree, so a copied program would run
+// today's library); VARN_BENCH_CODED=0 leaves out the DST cases.
 // The inputs are read once before timing, so all run with the page cache
 // warm.
 #include <sys/resource.h>
