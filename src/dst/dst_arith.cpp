@@ -167,8 +167,8 @@ void batch_generic(DstArithEncoder* const* enc, const ChannelStreams* rows, int 
 }
 
 #if defined(__x86_64__)
-// With LZCNT and BMI2 the normalising shift is one count and two shifts
-// without the flags register.
+// With BMI2 a shift by the looked-up doubling count is one instruction
+// that leaves the flags register alone.
 template <int B, int W>
 __attribute__((target("lzcnt,bmi2"))) void batch_bmi(DstArithEncoder* const* enc, const ChannelStreams* rows,
                                                      int channels, size_t length) {

@@ -144,8 +144,8 @@ void decode_generic(DstDecoder& d, Lane* lanes) {
 }
 
 #if defined(__x86_64__)
-// With LZCNT and BMI2 the normalising shift is one count and two shifts
-// without the flags register, as in the coder.
+// With BMI2 a shift by the looked-up doubling count is one instruction
+// that leaves the flags register alone, as in the coder.
 template <int K>
 __attribute__((target("lzcnt,bmi2"))) void decode_bmi(DstDecoder& d, Lane* lanes) {
   decode_lanes<K>(d, lanes);
