@@ -43,7 +43,7 @@ double area_write(const std::string& path, const varn::DiscLayout& l, bool& ok) 
   varn::ImagePlan plan;
   varn::SectorSink sink;
   sink.file = f;
-  ok = varn::plan_audio_extents(l, plan) && varn::write_plan_sectors(sink, plan, l);
+  ok = varn::plan_audio_extents(l, plan) && !varn::write_plan_sectors(sink, plan, l);
   varn::sink_flush(sink);
   std::fclose(f);
   return seconds_since(t0);

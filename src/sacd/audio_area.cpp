@@ -7,7 +7,7 @@
 #include "audio/plain_source.h"
 #include "platform/platform.h"
 #include "sacd/layout.h"
-#include "platform/report.h"
+#include "platform/error.h"
 
 namespace varn {
 
@@ -205,27 +205,26 @@ std::vector<uint8_t> pack_dst(const std::vector<DstFrame>& frames, uint32_t chan
 namespace {
 
 // A plain track's audio, from memory or streamed from its file; padding
-// and the bytes of a last partial frame are 0x69. False after the message
-// when its file could not be read.
-bool write_plain_track(SectorSink& sink, const InputTrack& t, uint64_t total, uint64_t frame,
-                       uint64_t first_frame) {
+// and the bytes of a last partial frame are 0x69. An error when its file
+// could not be read.
+Status write_plain_track(SectorSink& sink, const InputTrack& t, uint64_t total, uint64_t frame,
+                         uint64_t first_frame) {
   if (!t.audio.empty() || t.source.path.empty()) {
     pack_plain_stream(sink, t.audio.data(), t.audio.size(), total, 0x69, frame, first_frame);
-    return true;
+    return std::nullopt;
   }
   PayloadFeed feed;
   if (open_feed(feed, t) &&
       pack_plain_stream(sink, [&feed](uint64_t pos, size_t n) { return feed_bytes(feed, pos, n); },
                         plain_payload_bytes(t), total, 0x69, frame, first_frame))
-    return true;
-  report_error("  Error: %s: read error in the audio data\n", t.source.path.c_str());
-  return false;
+    return std::nullopt;
+  return make_error("  Error: %s: read error in the audio data\n", t.source.path.c_str());
 }
 
 // The DST frames of an area as one sequence, each track's frames read from
 // where they lie as they are packed: the one place the writer reads frame
-// bytes. False after the message when they could not be read.
-bool write_area_dst(SectorSink& sink, const std::vector<InputTrack>& tracks, const std::vector<size_t>& area) {
+// bytes. An error when they could not be read.
+Status write_area_dst(SectorSink& sink, const std::vector<InputTrack>& tracks, const std::vector<size_t>& area) {
   std::vector<const DstFrameStore*> stores;
   std::vector<size_t> first;  // the sequence index of each store's first frame
   std::vector<uint32_t> lengths;
@@ -245,12 +244,11 @@ bool write_area_dst(SectorSink& sink, const std::vector<InputTrack>& tracks, con
   size_t k = 0;
   const DstFrameBytes bytes = [&](size_t i) -> const uint8_t* {
     while (k + 1 < stores.size() && i >= first[k + 1]) ++k;
-    const uint8_t* b = read_dst_frame(reader, *stores[k], i - first[k]);
-    if (!b)
-      report_error("Error: reading the DST frames from %s failed\n", dst_frame_origin(*stores[k]).c_str());
-    return b;
+    return read_dst_frame(reader, *stores[k], i - first[k]);
   };
-  return pack_dst_frames(sink, lengths, bytes, channels, 0, ends);
+  if (pack_dst_frames(sink, lengths, bytes, channels, 0, ends)) return std::nullopt;
+  // The packer stops at the first frame it cannot have: the one of store k.
+  return make_error("Error: reading the DST frames from %s failed\n", dst_frame_origin(*stores[k]).c_str());
 }
 
 }  // namespace
@@ -264,16 +262,13 @@ Sector run_out_sector() {
   return s;
 }
 
-bool write_area_audio(SectorSink& sink, const DiscLayout& layout, bool mch) {
-  if (!layout.tracks) {
-    report_error("Error: the audio area has no image or no track list to write\n");
-    return false;
-  }
+Status write_area_audio(SectorSink& sink, const DiscLayout& layout, bool mch) {
+  if (!layout.tracks) return make_error("Error: the audio area has no image or no track list to write\n");
   const std::vector<InputTrack>& tracks = *layout.tracks;
   const std::vector<size_t> area = area_track_positions(tracks, mch);
   const uint64_t first = sink.sectors;
 
-  if (!write_area_dst(sink, tracks, area)) return false;
+  if (Status failed = write_area_dst(sink, tracks, area)) return failed;
 
   uint64_t counter = 0;
   for (size_t pos : area) {
@@ -284,23 +279,19 @@ bool write_area_audio(SectorSink& sink, const DiscLayout& layout, bool mch) {
       pack_plain_stream(sink, nullptr, 0, plain_pause_bytes(t), 0x55, frame, counter);
       counter += t.pause_frames;
     }
-    if (!write_plain_track(sink, t, plain_stream_bytes(t), frame, counter)) return false;
+    if (Status failed = write_plain_track(sink, t, plain_stream_bytes(t), frame, counter)) return failed;
     counter += track_frame_count(t);
   }
   const AreaPlan& plan = mch ? layout.multi : layout.stereo;
   sink_settle(sink);
-  if (sink.failed) {
-    report_error("Error: writing the %s audio area failed: %s\n", mch ? "multichannel" : "2ch",
-                 std::strerror(sink.error));
-    return false;
-  }
+  if (sink.failed)
+    return make_error("Error: writing the %s audio area failed: %s\n", mch ? "multichannel" : "2ch",
+                      std::strerror(sink.error));
   const uint64_t audio_sectors = sink.sectors - first;
-  if (audio_sectors != plan.total_sectors) {
-    report_error("Error: the %s audio area took %llu sectors, but the layout planned %u\n",
-                 mch ? "multichannel" : "2ch", (unsigned long long)audio_sectors, plan.total_sectors);
-    return false;
-  }
-  return true;
+  if (audio_sectors != plan.total_sectors)
+    return make_error("Error: the %s audio area took %llu sectors, but the layout planned %u\n",
+                      mch ? "multichannel" : "2ch", (unsigned long long)audio_sectors, plan.total_sectors);
+  return std::nullopt;
 }
 
 }  // namespace varn

@@ -11,6 +11,7 @@
 
 #include "dst/dst_frame.h"
 #include "fs/sector_sink.h"
+#include "platform/error.h"
 #include "sacd/disc_layout.h"
 #include "sacd/sector.h"
 
@@ -56,9 +57,9 @@ uint8_t dst_frame_info_byte(uint32_t channels, uint32_t sectors);
 // Run-out sector: 0x20 0x04 0x00 then 2045 bytes 0x55.
 Sector run_out_sector();
 
-// Writes the audio sectors of one area (no run-out) into the sink. False,
-// after a message, when a track cannot be read, a write failed or the
-// sectors written differ from the layout's plan.
-bool write_area_audio(SectorSink& sink, const DiscLayout& layout, bool multichannel);
+// Writes the audio sectors of one area (no run-out) into the sink. An
+// error when a track cannot be read, a write failed or the sectors written
+// differ from the layout's plan.
+Status write_area_audio(SectorSink& sink, const DiscLayout& layout, bool multichannel);
 
 }  // namespace varn

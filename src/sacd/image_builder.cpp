@@ -140,10 +140,9 @@ Result<BuiltImage> build_sacd_image(const DiscLayout& l, OutputSet& outputs) {
     manifest_entries(plan, *l.tracks, areas, entries);
     for (const ManifestTrack& t : entries) ranges.push_back({t.start_lsn, t.sectors});
   }
-  Status failed;
-  if (!planned || !write_planned_image(plan, l, temp, ranges, l.no_manifest ? nullptr : &digests)) {
-    failed = Error{};
-  } else {
+  Status failed = planned ? write_planned_image(plan, l, temp, ranges, l.no_manifest ? nullptr : &digests)
+                          : Status(Error{});
+  if (!failed) {
     report_lines(plan.volume_notes);
     failed = self_check(temp, plan.iso.files);
   }

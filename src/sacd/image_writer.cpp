@@ -58,9 +58,7 @@ Status write_extent(SectorSink& sink, const Extent& e, const ImagePlan& plan, co
       return std::nullopt;
     }
     case kPartAreaAudio:
-      // The audio reader has shown why it failed.
-      if (!write_area_audio(sink, layout, e.index == 1)) return Error{};
-      return std::nullopt;
+      return write_area_audio(sink, layout, e.index == 1);
     case kPartRunOut: {
       const Sector run_out = run_out_sector();
       for (uint32_t k = 0; k < e.count; ++k) std::memcpy(sink_next(sink), run_out.data(), kSectorSize);
@@ -72,21 +70,15 @@ Status write_extent(SectorSink& sink, const Extent& e, const ImagePlan& plan, co
 
 }  // namespace
 
-bool write_plan_sectors(SectorSink& sink, const ImagePlan& plan, const DiscLayout& layout) {
-  const Status failed = write_extents(sink, plan.map, [&](SectorSink& to, const Extent& e) {
-    return write_extent(to, e, plan, layout);
-  });
-  if (failed && !failed->text.empty()) report(*failed);
-  return !failed;
+Status write_plan_sectors(SectorSink& sink, const ImagePlan& plan, const DiscLayout& layout) {
+  return write_extents(sink, plan.map,
+                       [&](SectorSink& to, const Extent& e) { return write_extent(to, e, plan, layout); });
 }
 
-bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const std::string& path,
-                         const std::vector<SectorRange>& ranges, ImageDigests* digests) {
+Status write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const std::string& path,
+                           const std::vector<SectorRange>& ranges, ImageDigests* digests) {
   FILE* f = platform_fopen(path, "wb");
-  if (!f) {
-    report_error("Error: cannot open %s for the ISO 9660 volume\n", path.c_str());
-    return false;
-  }
+  if (!f) return make_error("Error: cannot open %s for the ISO 9660 volume\n", path.c_str());
   Hashing hashing;
   SectorWatch watch;
   if (digests) {
@@ -99,10 +91,7 @@ bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const 
   const Status failed = write_image_file(
       f, path, plan.map, plan.total_sectors,
       [&](SectorSink& sink, const Extent& e) { return write_extent(sink, e, plan, layout); }, std::move(watch));
-  if (failed) {
-    if (!failed->text.empty()) report(*failed);
-    return false;
-  }
+  if (failed) return failed;
   if (digests) {
     uint8_t d[32];
     sha256_final(hashing.image, d);
@@ -113,7 +102,7 @@ bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const 
       digests->ranges.push_back(sha256_hex(d));
     }
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace varn

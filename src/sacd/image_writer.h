@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fs/sector_sink.h"
+#include "platform/error.h"
 #include "sacd/disc_layout.h"
 #include "sacd/image_plan.h"
 
@@ -27,14 +28,14 @@ struct ImageDigests {
 };
 
 // Writes the extents of the plan into the sink, zeros between them, up to
-// the end of the last one. False, after a message, when a source cannot
-// be read.
-bool write_plan_sectors(SectorSink& sink, const ImagePlan& plan, const DiscLayout& layout);
+// the end of the last one. An error when a source cannot be read.
+Status write_plan_sectors(SectorSink& sink, const ImagePlan& plan, const DiscLayout& layout);
 
 // Writes the image of `plan` to `path` (a new file). `digests`, when given,
-// receives the digests of the image and of `ranges`. False, after a
-// message, when a source cannot be read or a write fails.
-bool write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const std::string& path,
+// receives the digests of the image and of `ranges`. An error when a
+// source cannot be read or a write fails (without text when a stop was
+// asked for).
+Status write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const std::string& path,
                          const std::vector<SectorRange>& ranges = {}, ImageDigests* digests = nullptr);
 
 }  // namespace varn
