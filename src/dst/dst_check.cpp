@@ -58,7 +58,9 @@ struct Lane {
   int order[64];
   size_t half[64];         // positions coded with probability 128
   const uint8_t* lut[64];  // at the middle of each channel's table
-  uint8_t* sym[64];        // each channel's symbols of the current block
+  const uint8_t* sym[64];  // each channel's symbols of the current block
+  uint8_t* block;          // room for a block of symbols of every channel
+  const uint8_t* known;    // every channel's symbols of the frame, if the coder's apply
 };
 
 // The registers of a lane, in locals while decoding.
@@ -105,12 +107,19 @@ __attribute__((always_inline)) inline void step(const Lane& l, Regs& r, int64_t 
 
 // The symbols of positions [first, first + count) of every channel.
 void make_symbols(DstDecoder& d, Lane& l, size_t first, size_t count) {
+  if (l.known) {
+    const size_t L = d.bytes_per_channel * 8;
+    for (int c = 0; c < d.channels; ++c) l.sym[c] = l.known + static_cast<size_t>(c) * L + first;
+    return;
+  }
   int16_t* mask = d.check_mask.data() + kDstKernelHistory;
   int16_t* six = mask + kBlock + 32 + kDstKernelHistory;
   for (int c = 0; c < d.channels; ++c) {
+    uint8_t* sym = l.block + static_cast<size_t>(c) * kBlock;
+    l.sym[c] = sym;
     dst_unpack_bit_range(l.input, d.channels, c, first, count, mask, six);
     dst_channel_symbols(l.coef[c], l.order[c], DstBits{mask, six}, count, l.half[c] > first ? l.half[c] - first : 0,
-                        l.sym[c], nullptr, d.check_pred.data());
+                        sym, nullptr, d.check_pred.data());
   }
 }
 
@@ -204,8 +213,18 @@ bool prepare(DstDecoder& d, DstCheck& check, Lane& lane, size_t slot, uint8_t* s
     lane.order[c] = h.filter_order[f];
     lane.half[c] = h.half_prob[ci] ? std::min(static_cast<size_t>(lane.order[c]), L) : 0;
     lane.lut[c] = luts + static_cast<size_t>(h.table_seg.table[ci][0]) * 256 + 128;
-    lane.sym[c] = d.check_symbols.data() + (slot * static_cast<size_t>(C) + ci) * kBlock;
   }
+  lane.block = d.check_symbols.data() + slot * static_cast<size_t>(C) * kBlock;
+  // The coder's symbols are the ones predicted here when every channel's
+  // filter, and where prediction starts, are the same.
+  const DstCodedSymbols* known = check.coded;
+  bool same = known && known->valid && known->channels == C && known->length == L;
+  for (int c = 0; c < C && same; ++c) {
+    const size_t ci = static_cast<size_t>(c);
+    same = known->order[ci] == lane.order[c] && known->unpredicted[ci] == lane.half[c] &&
+           std::memcmp(known->coef.data() + ci * 128, lane.coef[c], static_cast<size_t>(lane.order[c]) * sizeof(int16_t)) == 0;
+  }
+  lane.known = same ? known->sym.data() : nullptr;
 
   lane.frame = check.frame;
   lane.size = check.size;

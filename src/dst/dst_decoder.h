@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "dst/dst_coded_symbols.h"
+
 namespace varn {
 
 constexpr int kDstMaxFilterSegments = 4;  // per channel
@@ -94,6 +96,10 @@ struct DstCheck {
   size_t size = 0;
   const uint8_t* input = nullptr;
   bool ok = false;
+  // The coder's symbols of the frame, if at hand: used in place of
+  // predicting the input again when the frame's header names exactly the
+  // filters they were made with.
+  const DstCodedSymbols* coded = nullptr;
 };
 
 // dst_check_frame on up to four frames at once: their serial decodings

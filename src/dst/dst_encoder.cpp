@@ -484,8 +484,38 @@ int plan_batches(const DstEncoderState& s, const int* ns, int count, int* sizes)
 
 // Codes the frame at each sharing count of `ns` (in that order) and writes
 // the shortest to `out`; on equal length the earlier stays.
+// The kept attempt's symbols and filters, when its symbols are still in
+// their slots.
+void keep_symbols(const DstEncoderState& s, const Attempt& t, DstCodedSymbols& out) {
+  const int C = s.channels;
+  const size_t L = s.L;
+  out.valid = false;
+  if (!t.coded) return;
+  int slot[kMaxChannels];
+  for (int c = 0; c < C; ++c) {
+    slot[c] = find_pair(s, c, s.filters[t.filter[c % t.n]].set);
+    if (slot[c] < 0) return;
+  }
+  const size_t CC = static_cast<size_t>(C);
+  out.channels = C;
+  out.length = L;
+  out.sym.resize(CC * L);
+  out.coef.assign(CC * kMaxOrder, 0);
+  out.order.resize(CC);
+  out.unpredicted.resize(CC);
+  for (int c = 0; c < C; ++c) {
+    const size_t ci = static_cast<size_t>(c);
+    const FilterEntry& f = s.filters[t.filter[c % t.n]];
+    std::memcpy(out.sym.data() + ci * L, s.pairs[slot[c]].sym, L);
+    std::memcpy(out.coef.data() + ci * kMaxOrder, f.coef, static_cast<size_t>(f.order) * sizeof(int16_t));
+    out.order[ci] = f.order;
+    out.unpredicted[ci] = std::min(static_cast<size_t>(f.order), L);
+  }
+  out.valid = true;
+}
+
 int encode_attempts(DstEncoderState& s, const uint8_t* frame, const int* ns, int count, uint8_t* out,
-                    uint32_t& bits) {
+                    uint32_t& bits, DstCodedSymbols* symbols = nullptr) {
   const size_t frame_bytes = s.bc * static_cast<size_t>(s.channels);
   if (!s.frame_valid || std::memcmp(frame, s.frame_copy, frame_bytes) != 0) {
     std::memcpy(s.frame_copy, frame, frame_bytes);
@@ -538,6 +568,7 @@ int encode_attempts(DstEncoderState& s, const uint8_t* frame, const int* ns, int
     dst_splice_bits(out, header_bits, s.code[best.buffer], best.code_bits);
     bits = static_cast<uint32_t>(total_bytes * 8);
   }
+  if (symbols) keep_symbols(s, best, *symbols);
   s.last_bits = bits;
   return 0;
 }
@@ -648,13 +679,13 @@ int dst_encode_frame(const uint8_t* frame, uint8_t* out, uint32_t& bits) {
   return encode_attempts(*s, frame, &n, 1, out, bits);
 }
 
-int dst_encode_best(const uint8_t* frame, uint8_t* out, uint32_t& bits) {
+int dst_encode_best(const uint8_t* frame, uint8_t* out, uint32_t& bits, DstCodedSymbols* symbols) {
   DstEncoderState* s = t_state;
   bits = 0;
   if (!s || !frame || !out) return -1;
   int ns[kMaxChannels];
   for (int i = 0; i < s->channels; ++i) ns[i] = s->channels - i;
-  return encode_attempts(*s, frame, ns, s->channels, out, bits);
+  return encode_attempts(*s, frame, ns, s->channels, out, bits, symbols);
 }
 
 }  // namespace varn

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "dst/dst_coded_symbols.h"
+
 namespace varn {
 
 // Largest number of bytes per channel in one frame (256 x 48000 Hz).
@@ -33,8 +35,10 @@ int dst_encode_frame(const uint8_t* frame, uint8_t* out, uint32_t& bits);
 // Encodes one frame at every sharing count N = channels, channels - 1, ...,
 // 1 and writes the shortest result (on equal length the larger N) to `out`,
 // as dst_encode_frame would at that count. The sharing set by
-// dst_set_sharing is left as it was.
-int dst_encode_best(const uint8_t* frame, uint8_t* out, uint32_t& bits);
+// dst_set_sharing is left as it was. With `symbols`, the kept frame's
+// channel symbols and filters go there too (valid is false for a plain
+// frame, or when they are no longer at hand).
+int dst_encode_best(const uint8_t* frame, uint8_t* out, uint32_t& bits, DstCodedSymbols* symbols = nullptr);
 
 // Releases the calling thread's state.
 void dst_encoder_close();

@@ -64,6 +64,9 @@ void dst_worker(DstWorkerJob& job) {
   std::vector<uint8_t> best[kGroup];
   for (std::vector<uint8_t>& b : best) b.resize(fb + 64);
   std::vector<uint8_t> scratch(fb);
+  // The kept frames' symbols, which spare their decode checks predicting
+  // the channels again.
+  DstCodedSymbols symbols[kGroup];
   DstDecoder decoder;
   dst_decoder_init(decoder, job.channels, bc);
 
@@ -77,8 +80,8 @@ void dst_worker(DstWorkerJob& job) {
     for (uint32_t k = 0; k < count; ++k) {
       const uint8_t* input = job.input + static_cast<size_t>(f + k) * fb;
       // Every sharing count is tried; the shortest frame is kept.
-      if (dst_encode_best(input, best[k].data(), bits[k]) != 0) bits[k] = 0;
-      checks[k] = DstCheck{best[k].data(), (static_cast<size_t>(bits[k]) + 7) / 8, input, false};
+      if (dst_encode_best(input, best[k].data(), bits[k], &symbols[k]) != 0) bits[k] = 0;
+      checks[k] = DstCheck{best[k].data(), (static_cast<size_t>(bits[k]) + 7) / 8, input, false, &symbols[k]};
     }
     // Every frame is decoded back before it is kept (the verdict on a frame
     // that failed to encode is not used).

@@ -91,10 +91,16 @@ TEST(DstDecoder, SegmentedFiltersAndTables) {
 
 TEST(DstDecoder, MalformedFramesAreRefusedWithoutHarm) {
   const std::vector<uint8_t> music = dsttest::signal(SignalKind::Music, 2, 2822400, 1, 6);
+  // The coder's symbols go with the frames checked in groups: they must
+  // change no verdict.
   varn::Init(2, 64, 44100, 32);
-  const std::vector<uint8_t> good = dsttest::encode_one(music.data(), music.size(), 2);
+  varn::DstCodedSymbols symbols;
+  std::vector<uint8_t> good(music.size() + 64);
+  uint32_t bits = 0;
+  ASSERT_EQ(varn::dst_encode_best(music.data(), good.data(), bits, &symbols), 0);
+  good.resize(bits / 8);
   varn::dst_encoder_close();
-  ASSERT_EQ(good[0] & 0x80, 0x80);
+  ASSERT_TRUE((good[0] & 0x80) && symbols.valid);
   varn::DstDecoder d, checker;
   ASSERT_TRUE(varn::dst_decoder_init(d, 2, kBc) && varn::dst_decoder_init(checker, 2, kBc));
   std::vector<uint8_t> out(kBc * 2), scratch(music.size());
@@ -105,8 +111,8 @@ TEST(DstDecoder, MalformedFramesAreRefusedWithoutHarm) {
     ASSERT_EQ(varn::dst_check_frame(checker, f.data(), f.size(), audio.data(), scratch.data()), decodes) << f.size();
     for (const auto& [count, place] : {std::pair{3, 2}, std::pair{4, 0}}) {
       varn::DstCheck group[4];
-      for (int i = 0; i < count; ++i) group[i] = {good.data(), good.size(), music.data(), false};
-      group[place] = {f.data(), f.size(), audio.data(), !decodes};
+      for (int i = 0; i < count; ++i) group[i] = {good.data(), good.size(), music.data(), false, &symbols};
+      group[place] = {f.data(), f.size(), audio.data(), !decodes, &audio == &music ? &symbols : nullptr};
       varn::dst_check_frames(checker, group, count, scratch.data());
       for (int i = 0; i < count; ++i) ASSERT_EQ(group[i].ok, i == place ? decodes : true) << f.size() << " at " << place;
     }
@@ -124,6 +130,11 @@ TEST(DstDecoder, MalformedFramesAreRefusedWithoutHarm) {
     flipped[good.size() - back] ^= 0x01;
     agree(flipped, music);
   }
+  // Coded again with one coefficient changed, the frame still decodes: the
+  // check must not take symbols made with the other filter.
+  dsttest::FrameSpec other_filter = dsttest::spec_of(good, 2, kBc);
+  other_filter.coefs[0][3] += 1;
+  agree(dsttest::write_frame(other_filter, music.data()), music);
   EXPECT_FALSE(varn::dst_decode_frame(d, good.data(), 0, out.data()));
   // Plain frames: the reserved bits and the length are checked.
   std::vector<uint8_t> plain(1 + music.size());
