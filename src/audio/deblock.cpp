@@ -120,11 +120,6 @@ __attribute__((target("avx2"))) void weave_stereo_avx2(const uint8_t* src, size_
   }
   weave_stereo<Reverse>(l + j, stride, n - j, dst + 2 * j);
 }
-
-bool have_avx2() {
-  static const bool yes = cpu_features().avx2 && (cpu_features().xcr0 & 6) == 6;
-  return yes;
-}
 #endif
 
 template <bool Reverse>
@@ -132,7 +127,7 @@ void weave(const uint8_t* src, size_t stride, size_t n, uint32_t channels, const
            uint8_t* dst) {
   if (channels == 2 && (!Reverse || table == bit_reverse_table())) {
 #if defined(__x86_64__)
-    if (have_avx2()) return weave_stereo_avx2<Reverse>(src, stride, n, dst);
+    if (cpu_features().avx2_usable) return weave_stereo_avx2<Reverse>(src, stride, n, dst);
 #endif
     return weave_stereo<Reverse>(src, stride, n, dst);
   }

@@ -16,11 +16,11 @@ int compute_level() {
   int level = 10;
   if (!f.sse41) return level;
   level = 20;
-  if (!(f.avx && f.osxsave && (f.xcr0 & 0x6) == 0x6)) return level;
+  if (!f.avx_usable) return level;
   level = 30;
-  if (!(f.max_leaf >= 7 && f.avx2)) return level;
+  if (!f.avx2_usable) return level;
   level = 40;
-  if (!(f.avx512f && f.avx512cd && (f.xcr0 & 0xE6) == 0xE6)) return level;
+  if (!f.avx512_usable) return level;
   return 50;
 }
 

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 #include "fs/sector_io.h"
+#include "platform/platform.h"
 #include "platform/progress.h"
 
 namespace varn {
@@ -38,7 +38,7 @@ Status write_image_file(FILE* file, const std::string& path, const ExtentMap& ma
   sink.watch = std::move(watch);
   // The watcher or the writing goes to a second thread while this one
   // makes the next batch.
-  if (std::thread::hardware_concurrency() > 1) sink_share_work(sink);
+  if (platform_hardware_threads() > 1) sink_share_work(sink);
   progress_begin(ProgressStep::Writing, total_sectors * kSectorSize);
   Status failed = write_extents(sink, map, fill);
   if (!failed && !sink.failed) {

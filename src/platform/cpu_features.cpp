@@ -43,6 +43,9 @@ CpuFeatures read_cpu_features() {
     f.lzcnt = (c >> 5) & 1;
   }
 #endif
+  f.avx_usable = f.avx && f.osxsave && (f.xcr0 & 0x6) == 0x6;
+  f.avx2_usable = f.avx_usable && f.avx2;
+  f.avx512_usable = f.avx2_usable && f.avx512f && f.avx512cd && (f.xcr0 & 0xE6) == 0xE6;
   return f;
 }
 

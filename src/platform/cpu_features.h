@@ -23,6 +23,10 @@ struct CpuFeatures {
   bool sha = false;    // leaf 7, EBX bit 29
   bool avx512vpopcntdq = false;  // leaf 7, ECX bit 14
   bool lzcnt = false;  // leaf 0x80000001, ECX bit 5
+  // The instructions are there and the system saves their registers.
+  bool avx_usable = false;     // AVX with YMM state
+  bool avx2_usable = false;    // the same, and AVX2
+  bool avx512_usable = false;  // the same, and AVX-512 F/CD with ZMM state
 };
 
 // Read once and cached for the process.
