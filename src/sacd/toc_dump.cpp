@@ -205,17 +205,6 @@ bool write_whole(const std::string& path, const void* data, size_t n) {
   return (std::fclose(f) == 0) && ok;
 }
 
-std::vector<uint8_t> read_whole(const std::string& path) {
-  std::vector<uint8_t> out;
-  FILE* f = platform_fopen(path, "rb");
-  if (!f) return out;
-  uint8_t buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
-  std::fclose(f);
-  return out;
-}
-
 }  // namespace
 
 std::string dump_toc_text(const DiscLayout& l, const ImagePlan& plan) {
@@ -329,23 +318,21 @@ int write_toc_dump(const std::string& dir, const DiscLayout& layout) {
   int result = 0;
   const std::string base = dir.empty() ? std::string(".") : dir;
   auto path_of = [&base](const char* name) { return base + "/" + name; };
-  auto text_file = [&](const char* name, const std::string& text) {
+  // Text files are noted by name, sector files with their size.
+  auto put = [&](const char* name, const void* bytes, size_t size, bool sectors) {
     const std::string path = path_of(name);
-    if (write_whole(path, text.data(), text.size())) {
-      report_note("  ok %s\n", path.c_str());
-    } else {
+    if (!write_whole(path, bytes, size)) {
       report_error("  Error: cannot write %s\n", path.c_str());
       result = 1;
+    } else if (sectors) {
+      report_note("  ok %s (%zu bytes)\n", path.c_str(), size);
+    } else {
+      report_note("  ok %s\n", path.c_str());
     }
   };
+  auto text_file = [&](const char* name, const std::string& text) { put(name, text.data(), text.size(), false); };
   auto sector_file = [&](const char* name, const std::vector<uint8_t>& bytes) {
-    const std::string path = path_of(name);
-    if (write_whole(path, bytes.data(), bytes.size())) {
-      report_note("  ok %s (%zu bytes)\n", path.c_str(), bytes.size());
-    } else {
-      report_error("  Error: cannot write %s\n", path.c_str());
-      result = 1;
-    }
+    put(name, bytes.data(), bytes.size(), true);
   };
   // The sectors as the image would carry them, from the one plan.
   ImagePlan plan;
@@ -357,17 +344,17 @@ int write_toc_dump(const std::string& dir, const DiscLayout& layout) {
   const std::vector<InputTrack>& tracks = tracks_of(layout);
   text_file("toc.txt", dump_toc_text(layout, plan));
   text_file("tracks.txt", dump_tracks_text(tracks));
-  sector_file("master_toc.bin", dump_master_toc(layout, plan, today));
+  // The detail text reads the very bytes of the sector files.
+  const std::vector<uint8_t> master_toc = dump_master_toc(layout, plan, today);
+  sector_file("master_toc.bin", master_toc);
   std::vector<uint8_t> area_files[2];
   for (const PlannedArea& a : plan.areas) {
-    const char* name = a.multichannel ? "area_toc_mch.bin" : "area_toc_2ch.bin";
-    sector_file(name, dump_area_toc(plan, a));
-    area_files[a.multichannel] = read_whole(path_of(name));
+    area_files[a.multichannel] = dump_area_toc(plan, a);
+    sector_file(a.multichannel ? "area_toc_mch.bin" : "area_toc_2ch.bin", area_files[a.multichannel]);
   }
-  sector_file("sacd_text.bin", dump_master_text(tracks));
-  const std::string detail = dump_detail_text(read_whole(path_of("master_toc.bin")), area_files[0], area_files[1],
-                                              read_whole(path_of("sacd_text.bin")), tracks);
-  text_file("toc_detail.txt", detail);
+  const std::vector<uint8_t> master_text = dump_master_text(tracks);
+  sector_file("sacd_text.bin", master_text);
+  text_file("toc_detail.txt", dump_detail_text(master_toc, area_files[0], area_files[1], master_text, tracks));
   return result;
 }
 
