@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "audio/channel_order.h"
 #include "audio/id3.h"
 #include "audio/reader_common.h"
 #include "dst/dst_frame_check.h"
@@ -60,6 +61,7 @@ struct DffScan {
   bool have_id3 = false;
   ChunkHeader dsd, dst, id3;
   std::string diti, diar;  // DIIN title and artist
+  std::string channel_ids;  // CHNL: 4 bytes per channel
 };
 
 // Title and artist from DIDX text: title, a zero, artist, a zero. Text in
@@ -148,6 +150,9 @@ Status read_prop(const std::string& path, InputFile& in, const ChunkHeader& prop
                             path.c_str(), channels, (unsigned long long)(sub.size - 2), 4 * channels);
         }
         track.channels = channels;
+        std::vector<uint8_t> d;
+        if (!read_chunk_data(in, sub, d)) return make_error("  Error: %s: failed to read CHNL\n", path.c_str());
+        scan.channel_ids.assign(d.begin() + 2, d.end());
       }
     } else if (is_id(sub, "CMPR") && sub.size >= 4 && read_at(in, sub.data, v, 4) == 4) {
       if (std::memcmp(v, "DST ", 4) == 0) scan.cmpr_dst = true;
@@ -288,6 +293,39 @@ Status dsd_size_fits(const char* p, const ChunkHeader& dsd, uint32_t channels) {
                     p, (unsigned long long)dsd.size, channels);
 }
 
+// The file channel for each channel of the area, from the CHNL ids; empty
+// when the file is in area order already or its ids do not name the
+// area's speakers (numbered ids say nothing of the layout: the file's own
+// order is kept). DST frames cannot be reordered without decoding them.
+Status area_order(const char* p, const DffScan& scan, const InputTrack& track, bool dst,
+                  std::vector<uint8_t>& from) {
+  const std::string ids = channel_id_text(scan.channel_ids);
+  if (!area_channel_order(scan.channel_ids, track.channels, from)) {
+    from.clear();
+    if (ids_name_speakers(scan.channel_ids))
+      report_error("  Warning: %s: the channels %s are not the speakers of an SACD %u-channel area; they are "
+                   "kept in file order\n",
+                   p, ids.c_str(), track.channels);
+    return std::nullopt;
+  }
+  bool same = true;
+  for (size_t c = 0; c < from.size(); ++c) same = same && from[c] == c;
+  if (same) {
+    from.clear();
+    return std::nullopt;
+  }
+  std::string area_ids;
+  for (uint8_t f : from) area_ids += scan.channel_ids.substr(4 * size_t(f), 4);
+  if (dst)
+    return make_error("  Error: %s: the DST-coded channels are stored as %s, but an SACD area carries them as "
+                      "%s, and DST frames cannot be reordered => re-export the file in that order, refusing "
+                      "to process\n",
+                      p, ids.c_str(), channel_id_text(area_ids).c_str());
+  report_note("  [DFF] %s: channels stored as %s, put in SACD order %s\n", p, ids.c_str(),
+              channel_id_text(area_ids).c_str());
+  return std::nullopt;
+}
+
 Error fail(InputFile& in, InputTrack& track, Error error) {
   in.close();
   clear_failed_track(track);
@@ -376,6 +414,8 @@ Status read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_
                                       track.sample_rate));
   }
 
+  std::vector<uint8_t> from;
+  if (Status e = area_order(p, scan, track, scan.have_dst, from)) return fail(in, track, std::move(*e));
   if (scan.have_dst) {
     track.is_dst = true;
     if (Status e = read_dst_frames(p, in, scan.dst, track)) return fail(in, track, std::move(*e));
@@ -394,7 +434,7 @@ Status read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_
     if (Status e = dsd_size_fits(p, dsd, track.channels)) return fail(in, track, std::move(*e));
     track.sample_count = dsd.size * 8 / track.channels;
     if (leave_audio_in_file) {
-      track.source = PlainSource{path, dsd.data, dsd.size, dsd.size / track.channels, 0, false};
+      track.source = PlainSource{path, dsd.data, dsd.size, dsd.size / track.channels, 0, false, from};
       note_padding(track, dsd.size);
     } else {
       track.audio.reserve(size_t(padded_to_sacd_frames(dsd.size, track.channels, track.sample_rate)));
@@ -402,6 +442,7 @@ Status read_dsdiff(const std::string& path, InputTrack& track, bool leave_audio_
       if (read_at(in, dsd.data, track.audio.data(), track.audio.size()) != track.audio.size()) {
         return fail(in, track, make_error("  Error: %s: failed to read DSD data\n", p));
       }
+      reorder_channels(track.audio.data(), track.audio.size(), from);
       // Whole SACD frames, like DSF input: the audio writer takes frames only.
       pad_to_sacd_frames(track);
     }

@@ -185,7 +185,7 @@ Status read_dsf(const std::string& path, InputTrack& track, bool leave_audio_in_
   const uint64_t length = bpc * h.channels;
   const uint64_t block = h.block_size ? h.block_size : bpc;
   if (leave_audio_in_file) {
-    track.source = PlainSource{path, h.audio_start, h.data_size - 12, bpc, block, h.bits_per_sample == 1};
+    track.source = PlainSource{path, h.audio_start, h.data_size - 12, bpc, block, h.bits_per_sample == 1, {}};
     note_padding(track, length);
   } else {
     // Room for the padded payload at once, so padding never moves it.

@@ -17,6 +17,9 @@ struct PlainSource {
   uint64_t bytes_per_channel = 0;  // audio bytes of each channel
   uint64_t block = 0;              // DSF bytes per channel block; 0: interleaved
   bool reverse_bits = false;       // earliest sample in the LSB
+  // For each channel of the payload, the file channel it is read from
+  // (interleaved audio only); empty: the file's own order.
+  std::vector<uint8_t> channel_from;
 };
 
 // One input audio file: its payload in the audio area's own layout

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "audio/bit_reverse.h"
+#include "audio/channel_order.h"
 #include "audio/deblock.h"
 
 namespace varn {
@@ -13,6 +14,21 @@ namespace {
 constexpr uint8_t kPadding = 0x69;
 
 bool in_file(const InputTrack& t) { return t.audio.empty() && !t.source.path.empty(); }
+
+// Whole sample bytes [first, first + count) of every channel, interleaved
+// in payload order.
+bool read_sample_bytes(const InputTrack& t, InputFile& in, uint64_t first, uint64_t count, uint8_t* out) {
+  const PlainSource& s = t.source;
+  const uint64_t C = t.channels;
+  if (s.block == 0) {
+    if (read_at(in, s.start + first * C, out, size_t(count * C)) != count * C) return false;
+    if (!s.channel_from.empty()) reorder_channels(out, size_t(count * C), s.channel_from);
+    return true;
+  }
+  const uint8_t* table = s.reverse_bits ? bit_reverse_table() : nullptr;
+  DeblockSource src{&in, s.start, s.region};
+  return deblock_dsf_range(src, t.channels, s.bytes_per_channel, s.block, table, first, count, out);
+}
 
 }  // namespace
 
@@ -28,17 +44,13 @@ bool read_payload(const InputTrack& t, InputFile& in, uint64_t pos, uint8_t* out
   const size_t real = pos < have ? size_t(std::min<uint64_t>(n, have - pos)) : 0;
   std::memset(out + real, kPadding, n - real);
   if (real == 0) return true;
-  if (s.block == 0) return read_at(in, s.start + pos, out, real) == real;
-  const uint8_t* table = s.reverse_bits ? bit_reverse_table() : nullptr;
-  DeblockSource src{&in, s.start, s.region};
-  if (pos % C == 0 && real % C == 0)
-    return deblock_dsf_range(src, t.channels, s.bytes_per_channel, s.block, table, pos / C, real / C, out);
-  // Whole sample bytes of every channel around the range, woven, then cut.
+  if (s.block == 0 && s.channel_from.empty()) return read_at(in, s.start + pos, out, real) == real;
+  if (pos % C == 0 && real % C == 0) return read_sample_bytes(t, in, pos / C, real / C, out);
+  // Whole sample bytes of every channel around the range, then cut.
   const uint64_t first = pos / C;
   const uint64_t last = (pos + real + C - 1) / C;
   std::vector<uint8_t> woven(size_t((last - first) * C));
-  const bool ok =
-      deblock_dsf_range(src, t.channels, s.bytes_per_channel, s.block, table, first, last - first, woven.data());
+  const bool ok = read_sample_bytes(t, in, first, last - first, woven.data());
   std::memcpy(out, woven.data() + (pos - first * C), real);
   return ok;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "audio_test_util.h"
+#include "audio/plain_source.h"
 #include "support/dst_frames.h"
 
 using namespace audiotest;
@@ -256,4 +257,58 @@ TEST(DsdiffReader, StructuralFaults) {
         "DST frame 2 of 2 cannot be used (larger than the plain frame)");
   InputTrack t;
   EXPECT_FALSE(read(dir.file("none.dff"), t).ok);
+}
+
+// The CHNL ids say which speaker each stored channel feeds: plain audio is
+// put in the area's order (held or streamed from the file alike); DST
+// frames in another order, and ids that name no area layout, are not
+// reordered.
+TEST(DsdiffReader, ChannelsFollowTheirIds) {
+  ScratchDir dir;
+  struct Case {
+    uint32_t channels;
+    std::string ids;
+    bool dst;
+    std::vector<uint8_t> from;  // file channel of each area channel; empty: refused
+    std::string err;            // start of the warning or refusal
+  };
+  const std::vector<Case> cases = {
+      {6, "MLFTMRGTLS  RS  C   LFE ", false, {0, 1, 4, 5, 2, 3}, ""},
+      {2, "SRGTSLFT", false, {1, 0}, ""},
+      {5, "MLFTMRGTC   LS  RS  ", false, {0, 1, 2, 3, 4}, ""},
+      {6, "C000C001C002C003C004C005", false, {0, 1, 2, 3, 4, 5}, ""},
+      {5, "MLFTMRGTLFE LS  RS  ", false, {0, 1, 2, 3, 4}, "  Warning: "},
+      {2, "SRGTSLFT", true, {}, "the DST-coded channels are stored as SRGT SLFT, but an SACD area"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ids);
+    std::vector<uint8_t> chnl = {0, uint8_t(c.channels)};
+    chnl.insert(chnl.end(), c.ids.begin(), c.ids.end());
+    dsdgen::DffOptions o;
+    o.write_chnl = false;
+    o.prop_extra.push_back({"CHNL", chnl});
+    if (c.dst) o.dst_frames = coded_frames(c.channels, 2);
+    const std::vector<uint8_t> payload = signal(c.channels, 2822400, 4704 * 8 + 24, 3);
+    const std::string path = dff(dir, "ch.dff", c.channels, 2822400, payload, o);
+    InputTrack held, left;
+    ReadResult run = read(path, held);
+    if (c.err.empty()) EXPECT_FALSE(testsupport::contains(run.err, "Warning")) << run.err;
+    else EXPECT_TRUE(testsupport::contains(run.err, c.err)) << run.err;
+    if (c.from.empty()) {
+      EXPECT_FALSE(run.ok);
+      continue;
+    }
+    ASSERT_TRUE(run.ok) << run.err;
+    testsupport::capture([&] { ASSERT_FALSE(varn::read_dsdiff(path, left, true)); });
+    std::vector<uint8_t> want = padded(payload, c.channels, 2822400);
+    for (size_t at = 0; at < payload.size(); at += c.channels)
+      for (size_t k = 0; k < c.channels; ++k) want[at + k] = payload[at + c.from[k]];
+    EXPECT_TRUE(held.audio == want);
+    varn::InputFile in;
+    ASSERT_TRUE(varn::open_input(path, in));
+    std::vector<uint8_t> got(want.size());
+    ASSERT_TRUE(varn::read_payload(left, in, 0, got.data(), 7));  // a part of a sample byte row
+    ASSERT_TRUE(varn::read_payload(left, in, 7, got.data() + 7, got.size() - 7));
+    EXPECT_TRUE(got == want);
+  }
 }

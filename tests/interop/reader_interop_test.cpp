@@ -4,7 +4,11 @@
 // texts and album facts that were given (options or a CUE sheet).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "audio/dsdiff_reader.h"
 #include "dsdgen/dsdgen.h"
+#include "support/capture.h"
 #include "support/sacd_reader.h"
 #include "support/test_support.h"
 
@@ -234,5 +238,44 @@ TEST_P(ReaderInterop, PlaysInFullBitExactWithTheGivenTexts) {
 
 INSTANTIATE_TEST_SUITE_P(Albums, ReaderInterop, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<Case>& i) { return i.param.name; });
+
+// A DSDIFF file whose channel ids give another order than an SACD area's:
+// each stored channel comes back from the reader under the id it had.
+TEST(ReaderInteropChannels, DsdiffChannelIdsReachTheirSpeakers) {
+  const std::string reader = testsupport::sacd_reader();
+  if (reader.empty()) GTEST_SKIP() << testsupport::sacd_reader_skip_reason();
+  ScratchDir dir;
+  dsdgen::SignalOptions s;
+  s.channels = 6;
+  s.samples = 10 * (2822400 / 75);
+  const std::vector<uint8_t> payload = dsdgen::generate(s);
+  const std::string ids = "MLFTMRGTLS  RS  C   LFE ";
+  dsdgen::DffOptions o;
+  o.write_chnl = false;
+  o.prop_extra.push_back({"CHNL", {0, 6}});
+  o.prop_extra[0].data.insert(o.prop_extra[0].data.end(), ids.begin(), ids.end());
+  ASSERT_TRUE(dsdgen::write_dsdiff(dir.file("in.dff"), 6, 2822400, payload, o));
+  const std::string iso = dir.file("disc.iso");
+  ASSERT_EQ(testsupport::run_varntessel({"-o", iso, "--dst-compression", "8", "--album", "Ids", dir.file("in.dff")})
+                .exit_code,
+            0);
+  testsupport::run_shell("mkdir -p '" + dir.file("x") + "'");
+  const testsupport::ReaderExtraction x = testsupport::extract_sacd_area(reader, iso, dir.file("x"), true, false);
+  ASSERT_EQ(x.tracks.size(), 1u) << x.text;
+  const std::vector<uint8_t> rip = testsupport::read_file(x.tracks[0].file);
+  const auto chnl = std::search(rip.begin(), rip.end(), ids.begin(), ids.begin() + 4) ;
+  ASSERT_TRUE(chnl != rip.end());
+  const std::string rip_ids(chnl, chnl + 24);
+  varn::InputTrack t;
+  testsupport::capture([&] { ASSERT_FALSE(varn::read_dsdiff(x.tracks[0].file, t)); });
+  ASSERT_GE(t.audio.size(), payload.size()) << x.text;
+  for (size_t k = 0; k < 6; ++k) {
+    const size_t f = ids.find(rip_ids.substr(4 * k, 4));
+    ASSERT_EQ(f % 4, 0u) << rip_ids;
+    size_t wrong = 0;
+    for (size_t at = 0; at < payload.size(); at += 6) wrong += t.audio[at + k] != payload[at + f / 4];
+    EXPECT_EQ(wrong, 0u) << rip_ids.substr(4 * k, 4);
+  }
+}
 
 }  // namespace

@@ -29,14 +29,16 @@ void put_chunk(std::vector<uint8_t>& out, const std::string& id, const std::vect
 
 std::vector<uint8_t> channel_ids(uint32_t channels) {
   static const char* const stereo[] = {"SLFT", "SRGT"};
-  static const char* const multi[] = {"MLFT", "MRGT", "C   ", "LS  ", "RS  ", "LFE "};
+  // The speakers of an SACD area, in its order.
+  static const char* const five[] = {"MLFT", "MRGT", "C   ", "LS  ", "RS  "};
+  static const char* const six[] = {"MLFT", "MRGT", "C   ", "LFE ", "LS  ", "RS  "};
   std::vector<uint8_t> out;
   put_be(out, channels, 2);
   for (uint32_t c = 0; c < channels; ++c) {
     if (channels == 2) {
       put_id(out, stereo[c]);
     } else if (channels <= 6) {
-      put_id(out, multi[c]);
+      put_id(out, channels == 5 ? five[c] : six[c]);
     } else {
       char buf[8];
       std::snprintf(buf, sizeof buf, "C%03u", c % 1000);
