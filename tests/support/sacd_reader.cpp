@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -31,8 +32,13 @@ std::string sacd_reader_skip_reason() {
   return std::string("VARN_SACD_READER names no executable file: ") + path;
 }
 
-std::string run_sacd_reader(const std::string& reader, const std::vector<std::string>& args,
-                            const std::string& workdir) {
+namespace {
+
+// One run of the reader; `signal` is the signal that ended it, 0 when it
+// exited.
+std::string run_once(const std::string& reader, const std::vector<std::string>& args,
+                     const std::string& workdir, int& signal) {
+  signal = 0;
   // The reader reports only to a terminal: its output goes to a pseudo
   // terminal of our own. It watches its input for a key that stops an
   // extraction, and looks more often on a busy machine; its input is a pipe
@@ -92,8 +98,24 @@ std::string run_sacd_reader(const std::string& reader, const std::vector<std::st
   close(master);
   if (!exited) waitpid(pid, &status, 0);
   close(input[1]);
+  signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   std::replace(out.begin(), out.end(), '\r', '\n');
   return out;
+}
+
+}  // namespace
+
+std::string run_sacd_reader(const std::string& reader, const std::vector<std::string>& args,
+                            const std::string& workdir) {
+  std::string crashes;
+  for (int attempt = 0;; ++attempt) {
+    int signal = 0;
+    const std::string out = run_once(reader, args, workdir, signal);
+    if (signal == 0) return crashes + out;
+    crashes += "[the reader was killed by signal " + std::to_string(signal) + "; run again]\n";
+    std::fprintf(stderr, "sacd reader killed by signal %d, run again\n", signal);
+    if (attempt == 2) return crashes + out;
+  }
 }
 
 std::string field(const ReaderFields& fields, const std::string& name) {
