@@ -3,8 +3,9 @@
 // filter runs over the input in vector lanes; what stays serial is the
 // arithmetic decoding, and there the bit each step must yield is known, so
 // the register updates follow it and only a flag records a disagreement.
-// Up to four frames are decoded side by side, so that their serial chains
-// overlap in the processor.
+// With the coder's marks the four quarters of a frame are decoded side by
+// side, so that their serial chains overlap in the processor; a quarter
+// counts only when the one before it ended where it began.
 #include <algorithm>
 #include <cstring>
 
@@ -46,6 +47,7 @@ constexpr int kLanes = 4;
 // itself, see step); below the code value, x holds the bits that follow,
 // `valid` bits of x being the frame's.
 struct Lane {
+  size_t begin;  // first position of the lane's part
   const uint8_t* frame;
   size_t size;
   const uint8_t* input;
@@ -59,8 +61,8 @@ struct Lane {
   size_t half[64];         // positions coded with probability 128
   const uint8_t* lut[64];  // at the middle of each channel's table
   const uint8_t* sym[64];  // each channel's symbols of the current block
-  uint8_t* block;          // room for a block of symbols of every channel
-  const uint8_t* known;    // every channel's symbols of the frame, if the coder's apply
+  uint8_t* block;                 // room for a block of symbols of every channel
+  const uint8_t* const* known;    // each channel's symbols of the frame, if the coder's apply
 };
 
 // The registers of a lane, in locals while decoding.
@@ -108,8 +110,7 @@ __attribute__((always_inline)) inline void step(const Lane& l, Regs& r, int64_t 
 // The symbols of positions [first, first + count) of every channel.
 void make_symbols(DstDecoder& d, Lane& l, size_t first, size_t count) {
   if (l.known) {
-    const size_t L = d.bytes_per_channel * 8;
-    for (int c = 0; c < d.channels; ++c) l.sym[c] = l.known + static_cast<size_t>(c) * L + first;
+    for (int c = 0; c < d.channels; ++c) l.sym[c] = l.known[c] + first;
     return;
   }
   int16_t* mask = d.check_mask.data() + kDstKernelHistory;
@@ -123,17 +124,17 @@ void make_symbols(DstDecoder& d, Lane& l, size_t first, size_t count) {
   }
 }
 
+// Decodes `length` positions of every lane from its first one.
 template <int K>
-__attribute__((always_inline)) inline void decode_lanes(DstDecoder& d, Lane* lanes) {
+__attribute__((always_inline)) inline void decode_lanes(DstDecoder& d, Lane* lanes, size_t length) {
   const int channels = d.channels;
-  const size_t length = d.bytes_per_channel * 8;
   Regs r[kLanes] = {};
   for (int k = 0; k < K; ++k) r[k] = Regs{lanes[k].x, lanes[k].top >> 52, 0, lanes[k].next, lanes[k].valid};
   // The lanes' registers as locals of their own.
   Regs r0 = r[0], r1 = r[1], r2 = r[2], r3 = r[3];
   for (size_t b = 0; b < length; b += kBlock) {
     const size_t count = std::min(kBlock, length - b);
-    for (int k = 0; k < K; ++k) make_symbols(d, lanes[k], b, count);
+    for (int k = 0; k < K; ++k) make_symbols(d, lanes[k], lanes[k].begin + b, count);
     for (size_t n = 0; n < count; ++n)
       for (int c = 0; c < channels; ++c) {
         step(lanes[0], r0, static_cast<int8_t>(lanes[0].sym[c][n]), lanes[0].lut[c]);
@@ -144,60 +145,100 @@ __attribute__((always_inline)) inline void decode_lanes(DstDecoder& d, Lane* lan
     if (r0.wrong && (K < 2 || r1.wrong) && (K < 3 || r2.wrong) && (K < 4 || r3.wrong)) break;
   }
   const Regs done[kLanes] = {r0, r1, r2, r3};
-  for (int k = 0; k < K; ++k) lanes[k].wrong = done[k].wrong;
+  for (int k = 0; k < K; ++k) {
+    lanes[k].x = done[k].x;
+    lanes[k].top = done[k].top << 52;
+    lanes[k].next = done[k].next;
+    lanes[k].valid = done[k].valid;
+    lanes[k].wrong = done[k].wrong;
+  }
 }
 
 template <int K>
-void decode_generic(DstDecoder& d, Lane* lanes) {
-  decode_lanes<K>(d, lanes);
+void decode_generic(DstDecoder& d, Lane* lanes, size_t length) {
+  decode_lanes<K>(d, lanes, length);
 }
 
 #if defined(__x86_64__)
 // With BMI2 a shift by the looked-up doubling count is one instruction
 // that leaves the flags register alone, as in the coder.
 template <int K>
-__attribute__((target("lzcnt,bmi2"))) void decode_bmi(DstDecoder& d, Lane* lanes) {
-  decode_lanes<K>(d, lanes);
+__attribute__((target("lzcnt,bmi2"))) void decode_bmi(DstDecoder& d, Lane* lanes, size_t length) {
+  decode_lanes<K>(d, lanes, length);
 }
 #endif
 
 template <int K>
-void run_lanes(DstDecoder& d, Lane* lanes) {
+void run_lanes(DstDecoder& d, Lane* lanes, size_t length) {
 #if defined(__x86_64__)
   static const bool bmi = cpu_features().lzcnt && cpu_features().bmi2;
   if (bmi) {
-    decode_bmi<K>(d, lanes);
+    decode_bmi<K>(d, lanes, length);
     return;
   }
 #endif
-  decode_generic<K>(d, lanes);
+  decode_generic<K>(d, lanes, length);
 }
 
-// Everything but the serial decoding: false when the verdict is already
-// known (set in `check`).
-bool prepare(DstDecoder& d, DstCheck& check, Lane& lane, size_t slot, uint8_t* scratch) {
+// Where a lane stands between two positions, whatever its bookkeeping: the
+// range, normalised; the frame bit at the top of the code value window;
+// and the window's top 12 bits, the code value less the coder's low end
+// (the bits below them are the frame's own).
+struct Boundary {
+  uint64_t range;
+  size_t at;
+  uint64_t value;
+  bool operator==(const Boundary&) const = default;
+};
+
+Boundary boundary_of(const Lane& l) {
+  const DstNormalised& t = kDstNormalised.v[l.top >> 52];
+  uint64_t x = l.x << t.shift;
+  const unsigned valid = l.valid - t.shift;
+  if (valid < 12) x |= bits_at(l.frame, l.size, l.next) >> valid;
+  return {t.range, l.next - valid, x >> 52};
+}
+
+// Starts a lane where a mark says the coder stood, `header_bits` being
+// where the code bits begin; false for a mark no coder leaves.
+bool start_at(Lane& l, const DstArithMark& m, size_t header_bits) {
+  if (m.bits < 13 || m.range < 2048 || m.range > 4095) return false;
+  const size_t at = header_bits + m.bits - 12;
+  l.begin = m.position;
+  l.x = bits_at(l.frame, l.size, at) - (static_cast<uint64_t>(m.low & 0xFFF) << 52);
+  l.valid = 56;
+  l.next = at + 56;
+  l.top = static_cast<uint64_t>(m.range) << 52;
+  l.wrong = 0;
+  return true;
+}
+
+// Everything but the serial decoding, for a lane over the whole frame:
+// false when the verdict is already known (in `ok`).
+bool prepare(DstDecoder& d, const uint8_t* frame, size_t size, const uint8_t* input, const DstCodedSymbols* coded,
+             Lane& lane, uint8_t* scratch, bool& ok) {
   const int C = d.channels;
   const size_t bc = d.bytes_per_channel;
   const size_t frame_bytes = bc * static_cast<size_t>(C);
   DstFrameHeader& h = d.header;
-  if (!dst_parse_frame_header(check.frame, check.size, C, bc, h, d.error)) {
-    check.ok = false;
+  if (!dst_parse_frame_header(frame, size, C, bc, h, d.error)) {
+    ok = false;
     return false;
   }
   if (!h.dst_coded) {
-    check.ok = std::memcmp(check.frame + 1, check.input, frame_bytes) == 0;
+    ok = std::memcmp(frame + 1, input, frame_bytes) == 0;
     return false;
   }
   if (segmented(h.filter_seg) || segmented(h.table_seg)) {
-    check.ok = dst_decode_frame(d, check.frame, check.size, scratch) &&
-               std::memcmp(scratch, check.input, frame_bytes) == 0;
+    ok = dst_decode_frame(d, frame, size, scratch) && std::memcmp(scratch, input, frame_bytes) == 0;
     return false;
   }
 
   const size_t L = bc * 8;
-  const size_t per_slot = static_cast<size_t>(2 * C);  // tables or filters at most
-  uint8_t* luts = d.check_luts.data() + slot * per_slot * 256;
-  int16_t* coefs = d.check_coefs.data() + slot * per_slot * 128;
+  d.check_luts.resize(2 * static_cast<size_t>(C) * 256);
+  d.check_coefs.resize(2 * static_cast<size_t>(C) * 128);
+  uint8_t* luts = d.check_luts.data();
+  int16_t* coefs = d.check_coefs.data();
   for (unsigned t = 0; t < h.table_seg.count; ++t) {
     uint8_t table[64];
     for (int i = 0; i < 64; ++i) table[i] = static_cast<uint8_t>(h.table_entry[t][static_cast<size_t>(i)]);
@@ -214,23 +255,26 @@ bool prepare(DstDecoder& d, DstCheck& check, Lane& lane, size_t slot, uint8_t* s
     lane.half[c] = h.half_prob[ci] ? std::min(static_cast<size_t>(lane.order[c]), L) : 0;
     lane.lut[c] = luts + static_cast<size_t>(h.table_seg.table[ci][0]) * 256 + 128;
   }
-  lane.block = d.check_symbols.data() + slot * static_cast<size_t>(C) * kBlock;
   // The coder's symbols are the ones predicted here when every channel's
   // filter, and where prediction starts, are the same.
-  const DstCodedSymbols* known = check.coded;
-  bool same = known && known->valid && known->channels == C && known->length == L;
-  for (int c = 0; c < C && same; ++c) {
-    const size_t ci = static_cast<size_t>(c);
-    same = known->order[ci] == lane.order[c] && known->unpredicted[ci] == lane.half[c] &&
-           std::memcmp(known->coef.data() + ci * 128, lane.coef[c], static_cast<size_t>(lane.order[c]) * sizeof(int16_t)) == 0;
+  bool same = coded && coded->valid && coded->channels == C && coded->length == L;
+  for (int c = 0; c < C && same; ++c)
+    same = coded->order[c] == lane.order[c] && coded->unpredicted[c] == lane.half[c] &&
+           std::memcmp(coded->coef[c], lane.coef[c], static_cast<size_t>(lane.order[c]) * sizeof(int16_t)) == 0;
+  lane.known = same ? coded->sym : nullptr;
+  if (!same) {
+    d.check_symbols.resize(kLanes * static_cast<size_t>(C) * kBlock);
+    d.check_mask.resize(2 * (kDstKernelHistory + kBlock + 32));
+    d.check_pred.resize(kBlock + 64);
   }
-  lane.known = same ? known->sym.data() : nullptr;
+  lane.block = same ? nullptr : d.check_symbols.data();
 
-  lane.frame = check.frame;
-  lane.size = check.size;
-  lane.input = check.input;
+  lane.begin = 0;
+  lane.frame = frame;
+  lane.size = size;
+  lane.input = input;
   lane.next = h.header_bits + 1;  // after the integer bit
-  lane.x = bits_at(check.frame, check.size, lane.next);
+  lane.x = bits_at(frame, size, lane.next);
   lane.valid = 56;
   lane.next += 56;
   lane.top = 4095ULL << 52;
@@ -256,34 +300,50 @@ bool prepare(DstDecoder& d, DstCheck& check, Lane& lane, size_t slot, uint8_t* s
   return true;
 }
 
-}  // namespace
-
-void dst_check_frames(DstDecoder& d, DstCheck* checks, int count, uint8_t* scratch) {
-  const size_t C = static_cast<size_t>(d.channels);
-  d.check_symbols.resize(kLanes * C * kBlock);
-  d.check_mask.resize(2 * (kDstKernelHistory + kBlock + 32));
-  d.check_pred.resize(kBlock + 64);
-  d.check_luts.resize(kLanes * 2 * C * 256);
-  d.check_coefs.resize(kLanes * 2 * C * 128);
+// The frame in kLanes parts side by side, the later ones started at the
+// coder's marks; false when the marks do not hold (the verdict is then
+// still open).
+bool decode_in_parts(DstDecoder& d, const Lane& whole, const DstCodedSymbols& coded, bool& ok) {
+  static_assert(kLanes == kDstCheckParts);
+  const size_t L = d.bytes_per_channel * 8;
+  if (L % kLanes != 0 || coded.length != L || coded.channels != d.channels) return false;
   Lane lanes[kLanes];
-  DstCheck* decoding[kLanes];
-  int k = 0;
-  for (int i = 0; i < count && i < kLanes; ++i)
-    if (prepare(d, checks[i], lanes[k], static_cast<size_t>(k), scratch)) decoding[k++] = &checks[i];
-  switch (k) {
-    case 4: run_lanes<4>(d, lanes); break;
-    case 3: run_lanes<3>(d, lanes); break;
-    case 2: run_lanes<2>(d, lanes); break;
-    case 1: run_lanes<1>(d, lanes); break;
-    default: break;
+  Boundary start[kLanes];
+  for (int k = 0; k < kLanes; ++k) {
+    lanes[k] = whole;
+    if (whole.block) lanes[k].block = whole.block + static_cast<size_t>(k) * static_cast<size_t>(d.channels) * kBlock;
+    if (k == 0) continue;
+    const DstArithMark& m = coded.mark[k - 1];
+    if (m.position != L / kLanes * static_cast<size_t>(k) || !start_at(lanes[k], m, d.header.header_bits))
+      return false;
+    start[k] = boundary_of(lanes[k]);
   }
-  for (int i = 0; i < k; ++i) decoding[i]->ok = lanes[i].wrong == 0;
+  run_lanes<kLanes>(d, lanes, L / kLanes);
+  d.check_parts = kLanes;
+  // Each part is the decoding's own once the one before it is, and ends
+  // where the next began.
+  for (int k = 0; k < kLanes; ++k) {
+    if (lanes[k].wrong) {
+      ok = false;
+      return true;
+    }
+    if (k + 1 < kLanes && !(boundary_of(lanes[k]) == start[k + 1])) return false;
+  }
+  ok = true;
+  return true;
 }
 
-bool dst_check_frame(DstDecoder& d, const uint8_t* frame, size_t size, const uint8_t* input, uint8_t* scratch) {
-  DstCheck check{frame, size, input, false};
-  dst_check_frames(d, &check, 1, scratch);
-  return check.ok;
+}  // namespace
+
+bool dst_check_frame(DstDecoder& d, const uint8_t* frame, size_t size, const uint8_t* input, uint8_t* scratch,
+                     const DstCodedSymbols* coded) {
+  Lane lane;
+  bool ok = false;
+  if (!prepare(d, frame, size, input, coded, lane, scratch, ok)) return ok;
+  if (coded && coded->marked && decode_in_parts(d, lane, *coded, ok)) return ok;
+  run_lanes<1>(d, &lane, d.bytes_per_channel * 8);
+  d.check_parts = 1;
+  return lane.wrong == 0;
 }
 
 }  // namespace varn

@@ -65,14 +65,18 @@ struct DstDecoder {
   // decoder has read, in bits (it may read a little past the end, where
   // the coder dropped trailing zero bits).
   size_t bits_read = 0;
-  // Scratch of dst_check_frames, for four frames: a block of symbols per
-  // channel, the input's bits of a block in the kernels' two forms, the
-  // filters and the tables (256 entries each).
+  // Scratch of dst_check_frame: the filters and the tables (256 entries
+  // each); and, only once it must predict the channels itself, a block of
+  // symbols per channel for each of the frame's four parts and the input's
+  // bits of a block in the kernels' two forms.
   std::vector<uint8_t> check_symbols;
   std::vector<int16_t> check_mask;
   std::vector<int16_t> check_pred;
   std::vector<uint8_t> check_luts;
   std::vector<int16_t> check_coefs;
+  // Parts the last check's arithmetic decoding ran in side by side (1: the
+  // frame from its start alone).
+  int check_parts = 0;
 };
 
 bool dst_decoder_init(DstDecoder& d, int channels, size_t bytes_per_channel);
@@ -88,22 +92,13 @@ bool dst_decode_frame(DstDecoder& d, const uint8_t* frame, size_t size, uint8_t*
 // only the arithmetic decoding runs serially, up to the end or to the
 // first bit that differs. A frame with segments is decoded in full into
 // `scratch` (frame size) and compared.
-bool dst_check_frame(DstDecoder& d, const uint8_t* frame, size_t size, const uint8_t* input, uint8_t* scratch);
-
-// One frame for dst_check_frames and its verdict.
-struct DstCheck {
-  const uint8_t* frame = nullptr;
-  size_t size = 0;
-  const uint8_t* input = nullptr;
-  bool ok = false;
-  // The coder's symbols of the frame, if at hand: used in place of
-  // predicting the input again when the frame's header names exactly the
-  // filters they were made with.
-  const DstCodedSymbols* coded = nullptr;
-};
-
-// dst_check_frame on up to four frames at once: their serial decodings
-// run side by side.
-void dst_check_frames(DstDecoder& d, DstCheck* checks, int count, uint8_t* scratch);
+//
+// `coded`, what the coder left of this very frame of this input, spares
+// the prediction when the frame's header names exactly the filters its
+// symbols were made with, and lets the frame's quarters be decoded side by
+// side from its marks (each must end where the next began; when they do
+// not, the frame is decoded from its start alone).
+bool dst_check_frame(DstDecoder& d, const uint8_t* frame, size_t size, const uint8_t* input, uint8_t* scratch,
+                     const DstCodedSymbols* coded = nullptr);
 
 }  // namespace varn

@@ -68,6 +68,7 @@ struct Attempt {
   int buffer;                // code buffer holding the bits, -1 if only measured
   size_t code_bits;
   uint32_t bits;  // whole frame
+  DstArithMark mark[kDstCheckParts - 1];  // where the check's parts begin
 };
 
 struct DstEncoderState {
@@ -365,6 +366,25 @@ void start_coding(const DstEncoderState& s, const Attempt& t, DstArithEncoder& e
   e.encode(0, reverse7(static_cast<uint16_t>(s.filters[t.filter[0]].coef[0]) & 127u) + 1);
 }
 
+// dst_arith_encode_batch over the frame in kDstCheckParts equal parts,
+// noting each stream's registers where parts 1.. begin (a part ends
+// normalised, which codes the same bits as one run).
+void code_in_parts(DstArithEncoder* const* enc, int count, const uint8_t* const* syms, const uint8_t* const* luts,
+                   int channels, size_t length, DstArithMark (*marks)[kDstCheckParts - 1]) {
+  const uint8_t* part[kDstArithBatch * kMaxChannels];
+  const size_t streams = static_cast<size_t>(count) * static_cast<size_t>(channels);
+  for (int p = 0; p < kDstCheckParts; ++p) {
+    const size_t first = length * static_cast<size_t>(p) / kDstCheckParts;
+    const size_t last = length * static_cast<size_t>(p + 1) / kDstCheckParts;
+    if (p > 0)
+      for (int i = 0; i < count; ++i)
+        marks[i][p - 1] = DstArithMark{first, enc[i]->written + enc[i]->pending, enc[i]->range,
+                                       static_cast<uint32_t>(enc[i]->low & 0xFFF)};
+    for (size_t i = 0; i < streams; ++i) part[i] = syms[i] + first;
+    dst_arith_encode_batch(enc, count, part, luts, channels, last - first);
+  }
+}
+
 bool any_residual_one(const uint8_t* const* syms, int channels, size_t length) {
   for (int c = 0; c < channels; ++c) {
     uint8_t any = 0;
@@ -408,7 +428,8 @@ void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy, bool lo
     coded[k++] = &t;
   }
   if (k == 0) return;
-  dst_arith_encode_batch(coding, k, syms, luts, C, L);
+  DstArithMark marks[kDstArithBatch][kDstCheckParts - 1];
+  code_in_parts(coding, k, syms, luts, C, L, marks);
   size_t code_bits[kDstArithBatch];
   for (int i = 0; i < k; ++i) code_bits[i] = enc[i].finish();
   for (int i = 0; i < k; ++i) {
@@ -427,7 +448,7 @@ void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy, bool lo
       if (a != i && coded[a]->buffer == t.buffer) coded[a]->buffer = -1;
     start_coding(s, t, enc[i]);
     DstArithEncoder* one = &enc[i];
-    dst_arith_encode_batch(&one, 1, syms + i * C, luts + i * C, C, L);
+    code_in_parts(&one, 1, syms + i * C, luts + i * C, C, L, &marks[i]);
     code_bits[i] = enc[i].finish();
   }
   for (int i = 0; i < k; ++i) {
@@ -441,6 +462,7 @@ void code_batch(DstEncoderState& s, Attempt* batch, int count, int busy, bool lo
     }
     t.code_bits = code_bits[i];
     t.bits = static_cast<uint32_t>(total_bytes * 8);
+    std::copy(marks[i], marks[i] + kDstCheckParts - 1, t.mark);
   }
 }
 
@@ -482,38 +504,31 @@ int plan_batches(const DstEncoderState& s, const int* ns, int count, int* sizes)
   return count;
 }
 
-// Codes the frame at each sharing count of `ns` (in that order) and writes
-// the shortest to `out`; on equal length the earlier stays.
-// The kept attempt's symbols and filters, when its symbols are still in
-// their slots.
+// The kept attempt's filters, its marks, and its symbols when they are
+// still in their slots.
 void keep_symbols(const DstEncoderState& s, const Attempt& t, DstCodedSymbols& out) {
   const int C = s.channels;
-  const size_t L = s.L;
   out.valid = false;
+  out.marked = false;
   if (!t.coded) return;
-  int slot[kMaxChannels];
-  for (int c = 0; c < C; ++c) {
-    slot[c] = find_pair(s, c, s.filters[t.filter[c % t.n]].set);
-    if (slot[c] < 0) return;
-  }
-  const size_t CC = static_cast<size_t>(C);
+  out.marked = true;
+  std::copy(t.mark, t.mark + kDstCheckParts - 1, out.mark);
   out.channels = C;
-  out.length = L;
-  out.sym.resize(CC * L);
-  out.coef.assign(CC * kMaxOrder, 0);
-  out.order.resize(CC);
-  out.unpredicted.resize(CC);
+  out.length = s.L;
   for (int c = 0; c < C; ++c) {
-    const size_t ci = static_cast<size_t>(c);
     const FilterEntry& f = s.filters[t.filter[c % t.n]];
-    std::memcpy(out.sym.data() + ci * L, s.pairs[slot[c]].sym, L);
-    std::memcpy(out.coef.data() + ci * kMaxOrder, f.coef, static_cast<size_t>(f.order) * sizeof(int16_t));
-    out.order[ci] = f.order;
-    out.unpredicted[ci] = std::min(static_cast<size_t>(f.order), L);
+    const int slot = find_pair(s, c, f.set);
+    if (slot < 0) return;
+    out.sym[c] = s.pairs[slot].sym;
+    out.coef[c] = f.coef;
+    out.order[c] = f.order;
+    out.unpredicted[c] = std::min(static_cast<size_t>(f.order), s.L);
   }
   out.valid = true;
 }
 
+// Codes the frame at each sharing count of `ns` (in that order) and writes
+// the shortest to `out`; on equal length the earlier stays.
 int encode_attempts(DstEncoderState& s, const uint8_t* frame, const int* ns, int count, uint8_t* out,
                     uint32_t& bits, DstCodedSymbols* symbols = nullptr) {
   const size_t frame_bytes = s.bc * static_cast<size_t>(s.channels);

@@ -35,9 +35,9 @@ int dst_encode_frame(const uint8_t* frame, uint8_t* out, uint32_t& bits);
 // Encodes one frame at every sharing count N = channels, channels - 1, ...,
 // 1 and writes the shortest result (on equal length the larger N) to `out`,
 // as dst_encode_frame would at that count. The sharing set by
-// dst_set_sharing is left as it was. With `symbols`, the kept frame's
-// channel symbols and filters go there too (valid is false for a plain
-// frame, or when they are no longer at hand).
+// dst_set_sharing is left as it was. With `symbols`, what the decode check
+// can use of the kept frame goes there too (nothing for a plain frame); it
+// points into the thread's state and holds until its next encoder call.
 int dst_encode_best(const uint8_t* frame, uint8_t* out, uint32_t& bits, DstCodedSymbols* symbols = nullptr);
 
 // Releases the calling thread's state.

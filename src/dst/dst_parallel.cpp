@@ -59,43 +59,37 @@ void dst_worker(DstWorkerJob& job) {
   }
   const size_t fb = job.frame_bytes;
   const size_t bc = fb / static_cast<size_t>(job.channels);
-  // Frames go four at a time, so that their decode checks run side by side.
-  constexpr uint32_t kGroup = 4;
-  std::vector<uint8_t> best[kGroup];
-  for (std::vector<uint8_t>& b : best) b.resize(fb + 64);
-  std::vector<uint8_t> scratch(fb);
-  // The kept frames' symbols, which spare their decode checks predicting
-  // the channels again.
-  DstCodedSymbols symbols[kGroup];
+  std::vector<uint8_t> best(fb + 64), scratch(fb);
+  // What the coder leaves of the kept frame, which spares its decode check
+  // predicting the channels again and lets it decode the frame's parts
+  // side by side. It points into the coder's state, so each frame is
+  // checked before the next is coded.
+  DstCodedSymbols symbols;
   DstDecoder decoder;
   dst_decoder_init(decoder, job.channels, bc);
 
   // A stop leaves frames uncoded, which the caller takes as no result.
+  constexpr uint32_t kGroup = 4;  // frames taken at a time
   for (;;) {
     const uint32_t f = job.next.fetch_add(kGroup, std::memory_order_relaxed);
     if (f >= job.frames || cancel_requested()) break;
     const uint32_t count = std::min(kGroup, job.frames - f);
-    DstCheck checks[kGroup];
-    uint32_t bits[kGroup] = {};
     for (uint32_t k = 0; k < count; ++k) {
       const uint8_t* input = job.input + static_cast<size_t>(f + k) * fb;
-      // Every sharing count is tried; the shortest frame is kept.
-      if (dst_encode_best(input, best[k].data(), bits[k], &symbols[k]) != 0) bits[k] = 0;
-      checks[k] = DstCheck{best[k].data(), (static_cast<size_t>(bits[k]) + 7) / 8, input, false, &symbols[k]};
-    }
-    // Every frame is decoded back before it is kept (the verdict on a frame
-    // that failed to encode is not used).
-    dst_check_frames(decoder, checks, static_cast<int>(count), scratch.data());
-    for (uint32_t k = 0; k < count; ++k) {
       DstFrame& slot = job.result[f + k];
-      if (bits[k] == 0) {
+      uint32_t bits = 0;
+      // Every sharing count is tried; the shortest frame is kept.
+      if (dst_encode_best(input, best.data(), bits, &symbols) != 0 || bits == 0) {
         report_error("  DST: frame %u encode failed, using plain DSD fallback\n", f + k);
         // The plain form keeps its leading 0x00 byte, so that the frame
         // reads as uncoded rather than as a coded frame made of audio bytes.
-        slot = plain_frame(checks[k].input, fb);
+        slot = plain_frame(input, fb);
         continue;
       }
-      slot = verdict(checks[k].ok, checks[k].frame, checks[k].size, checks[k].input, fb, f + k);
+      // Every frame is decoded back before it is kept.
+      const size_t bytes = (static_cast<size_t>(bits) + 7) / 8;
+      slot = verdict(dst_check_frame(decoder, best.data(), bytes, input, scratch.data(), &symbols), best.data(),
+                     bytes, input, fb, f + k);
     }
     progress_add(ProgressStep::Encoding, count);
   }

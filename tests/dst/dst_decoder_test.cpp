@@ -91,31 +91,37 @@ TEST(DstDecoder, SegmentedFiltersAndTables) {
 
 TEST(DstDecoder, MalformedFramesAreRefusedWithoutHarm) {
   const std::vector<uint8_t> music = dsttest::signal(SignalKind::Music, 2, 2822400, 1, 6);
-  // The coder's symbols go with the frames checked in groups: they must
-  // change no verdict.
+  // What the coder leaves for the check must change no verdict: its
+  // symbols (for its own input only) and its marks (for any). The symbols
+  // point into the coder's state, which stays open to the end.
   varn::Init(2, 64, 44100, 32);
   varn::DstCodedSymbols symbols;
   std::vector<uint8_t> good(music.size() + 64);
   uint32_t bits = 0;
   ASSERT_EQ(varn::dst_encode_best(music.data(), good.data(), bits, &symbols), 0);
   good.resize(bits / 8);
-  varn::dst_encoder_close();
-  ASSERT_TRUE((good[0] & 0x80) && symbols.valid);
+  ASSERT_TRUE((good[0] & 0x80) && symbols.valid && symbols.marked);
+  varn::DstCodedSymbols marks_only = symbols;
+  marks_only.valid = false;
+  varn::DstCodedSymbols moved = marks_only;
+  moved.mark[1].low ^= 1;  // a claim the second part's end must refute
   varn::DstDecoder d, checker;
   ASSERT_TRUE(varn::dst_decoder_init(d, 2, kBc) && varn::dst_decoder_init(checker, 2, kBc));
   std::vector<uint8_t> out(kBc * 2), scratch(music.size());
-  // The check agrees with a decode, alone and among good frames (last of
-  // three, first of four).
+  auto check = [&](const std::vector<uint8_t>& f, const std::vector<uint8_t>& audio, const varn::DstCodedSymbols* c) {
+    return varn::dst_check_frame(checker, f.data(), f.size(), audio.data(), scratch.data(), c);
+  };
+  // The coder's own frame is checked in four parts from its marks; a mark
+  // that does not hold sends the check back to the frame's start.
+  for (const auto& [coded, parts] : {std::pair{&symbols, 4}, {&marks_only, 4}, {&moved, 1}}) {
+    checker.check_parts = 0;
+    EXPECT_TRUE(check(good, music, coded));
+    EXPECT_EQ(checker.check_parts, parts);
+  }
   auto agree = [&](const std::vector<uint8_t>& f, const std::vector<uint8_t>& audio) {
     const bool decodes = varn::dst_decode_frame(d, f.data(), f.size(), out.data()) && out == audio;
-    ASSERT_EQ(varn::dst_check_frame(checker, f.data(), f.size(), audio.data(), scratch.data()), decodes) << f.size();
-    for (const auto& [count, place] : {std::pair{3, 2}, std::pair{4, 0}}) {
-      varn::DstCheck group[4];
-      for (int i = 0; i < count; ++i) group[i] = {good.data(), good.size(), music.data(), false, &symbols};
-      group[place] = {f.data(), f.size(), audio.data(), !decodes, &audio == &music ? &symbols : nullptr};
-      varn::dst_check_frames(checker, group, count, scratch.data());
-      for (int i = 0; i < count; ++i) ASSERT_EQ(group[i].ok, i == place ? decodes : true) << f.size() << " at " << place;
-    }
+    const varn::DstCodedSymbols* with[] = {nullptr, &marks_only, &moved, &audio == &music ? &symbols : nullptr};
+    for (const varn::DstCodedSymbols* c : with) ASSERT_EQ(check(f, audio, c), decodes) << f.size();
   };
   agree(good, music);
   for (size_t bit : {size_t(0), size_t(7), music.size() * 4, music.size() * 8 - 1}) {
@@ -165,6 +171,7 @@ TEST(DstDecoder, MalformedFramesAreRefusedWithoutHarm) {
     for (int k = 0; k < 4; ++k) flipped[rng() % (i < 60 ? 400 : good.size())] ^= uint8_t(1u << (rng() % 8));
     agree(flipped, music);
   }
+  varn::dst_encoder_close();
 }
 
 }  // namespace
