@@ -12,12 +12,15 @@
 
 #include "fs/iso9660_volume.h"
 #include "fs/udf_volume.h"
+#include "support/pinned.h"
 #include "support/test_support.h"
 
 namespace fstest {
 
+using testsupport::expect_pinned;
 using testsupport::le16;
 using testsupport::le32;
+using testsupport::read_file;
 using testsupport::ScratchDir;
 constexpr uint64_t kSector = 2048;
 

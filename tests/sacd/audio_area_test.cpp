@@ -13,6 +13,7 @@ using namespace varn;
 using sacdtest::dst_track;
 using sacdtest::pattern_track;
 using Bytes = std::vector<uint8_t>;
+using testsupport::sha256_of;
 
 namespace {
 // The audio areas and their run-out as the image writer lays them out.
@@ -32,31 +33,18 @@ Bytes head(const Bytes& s, size_t sector, size_t n) { return Bytes(s.begin() + l
 }  // namespace
 
 TEST(PlainSectors, ByteExact) {
+  // DSD64 stereo, 3 frames in 14 sectors: a frame start's sector holds
+  // filler 24, audio 2016 and the time code (0x44 then, 0x64 where frame 0's
+  // last 1344 bytes and 672 of frame 1 meet), a sector inside a frame
+  // filler 27 and audio 2016 (0x40).
   const InputTrack t = pattern_track(2, 2822400, 3);
   const Bytes s = pack_plain_dsd(t.audio.data(), t.audio.size(), 2, 64, 0, 44100);
-  ASSERT_EQ(s.size(), 14u * 2048);
-  const uint8_t headers[14] = {0x44, 0x40, 0x40, 0x40, 0x64, 0x40, 0x40, 0x40, 0x40, 0x64, 0x40, 0x40, 0x40, 0x40};
-  for (size_t i = 0; i < 14; ++i) EXPECT_EQ(s[i * 2048], headers[i]) << "sector " << i;
-  // Filler 24, audio 2016 with frame start, time code 0; inside a frame:
-  // filler 27 and 2016; end of frame 0 (1344 bytes) and 672 of frame 1.
-  EXPECT_EQ(head(s, 0, 8), (Bytes{0x44, 0x18, 0x18, 0x97, 0xE0, 0, 0, 0}));
-  EXPECT_EQ(head(s, 1, 5), (Bytes{0x40, 0x18, 0x1B, 0x17, 0xE0}));
-  EXPECT_EQ(head(s, 4, 10), (Bytes{0x64, 0x18, 0x16, 0x15, 0x40, 0x92, 0xA0, 0, 0, 1}));
-  EXPECT_EQ(head(s, 9, 10), (Bytes{0x64, 0x18, 0x16, 0x12, 0xA0, 0x95, 0x40, 0, 0, 2}));
-  for (size_t i : {size_t(8), size_t(4 * 2048 + 10)})
-    for (size_t k = i; k < (i / 2048) * 2048 + 32; ++k) ASSERT_EQ(s[k], 0);
-  EXPECT_TRUE(std::equal(t.audio.begin(), t.audio.begin() + 2016, s.begin() + 32) &&
-              std::equal(t.audio.begin() + 2016, t.audio.begin() + 4032, s.begin() + 2048 + 32));
-  EXPECT_TRUE(std::equal(t.audio.begin() + 8064, t.audio.begin() + 10080, s.begin() + 4 * 2048 + 32));
-
+  EXPECT_EQ(sha256_of(s), "ff258573570cf6a49d871f161135f88cfa67df994078a354e8960f9efbf8161b");
   // DSD64 5 channels: 2 frames = 23 x 2016 + 672; the last sector holds
-  // 1371 filler bytes (0x55B) before its 672; time code 1:01:03.
+  // 1371 filler bytes before its 672; time code 1:01:03.
   const InputTrack f = pattern_track(5, 2822400, 2);
-  const Bytes v = pack_plain_dsd(f.audio.data(), f.audio.size(), 5, 64, 4500 + 75 + 3, 44100);
-  ASSERT_EQ(v.size(), 24u * 2048);
-  EXPECT_EQ(Bytes(v.begin() + 5, v.begin() + 8), (Bytes{1, 1, 3}));
-  EXPECT_EQ(head(v, 23, 5), (Bytes{0x40, 0x1D, 0x5B, 0x12, 0xA0}));
-  EXPECT_TRUE(std::equal(f.audio.end() - 672, f.audio.end(), v.begin() + 23 * 2048 + 5 + 1371));
+  EXPECT_EQ(sha256_of(pack_plain_dsd(f.audio.data(), f.audio.size(), 5, 64, 4500 + 75 + 3, 44100)),
+            "1f8ce7faf7b73d3a5a556210ad41c3a33d0c51adda4c527b69ec1b0895dafc16");
 }
 
 TEST(PlainSectors, ReassemblyOverRatesAndChannels) {
@@ -91,41 +79,21 @@ TEST(PlainSectors, ReassemblyOverRatesAndChannels) {
 }
 
 TEST(DstSectors, ByteExact) {
+  const auto packed = [](uint32_t channels, const std::vector<uint32_t>& lengths, size_t frames = SIZE_MAX) {
+    std::vector<DstFrame> f = testsupport::stored_frames(dst_track(channels, 2822400, lengths).dst_frames);
+    f.resize(std::min(frames, f.size()));
+    return sha256_of(pack_dst(f, channels));
+  };
   // Frames of one sector each: header 0x25, one packet, one frame info.
-  const InputTrack t = dst_track(2, 2822400, {100, 2041, 7});
-  const std::vector<DstFrame> tf = testsupport::stored_frames(t.dst_frames);
-  const Bytes s = pack_dst(tf, 2);
-  ASSERT_EQ(s.size(), 3u * 2048);
-  for (size_t i = 0; i < 3; ++i) {
-    const uint32_t len = uint32_t(tf[i].size());
-    EXPECT_EQ(head(s, i, 7), (Bytes{0x25, uint8_t(0x90 | (len >> 8)), uint8_t(len), 0, 0, uint8_t(i), 1 << 2}));
-    EXPECT_TRUE(std::equal(tf[i].begin(), tf[i].end(), s.begin() + long(i * 2048 + 7)));
-  }
+  EXPECT_EQ(packed(2, {100, 2041, 7}), "b35f503a887b9c45b48b64e8bb7e8bab35d99f7e3dff708d739052cf58fabbfd");
   // 6 channels: frame 0 of 5000 bytes = 2041 + 2045 + 914, then 1125 of
   // frame 1 (3000 bytes), its time code and sector count 2, then its rest.
-  const InputTrack u = dst_track(6, 2822400, {5000, 3000});
-  const std::vector<DstFrame> uf = testsupport::stored_frames(u.dst_frames);
-  const Bytes m = pack_dst(uf, 6);
-  ASSERT_EQ(m.size(), 4u * 2048);
-  const DstFrame &f0 = uf[0], &f1 = uf[1];
-  EXPECT_EQ(head(m, 0, 7), (Bytes{0x25, 0x97, 0xF9, 0, 0, 0, 0x80 | (3 << 2) | 2}));
-  EXPECT_EQ(head(m, 1, 3), (Bytes{0x21, 0x17, 0xFD}));
-  EXPECT_EQ(head(m, 2, 9), (Bytes{0x45, 0x13, 0x92, 0x94, 0x65, 0, 0, 1, 0x80 | (2 << 2) | 2}));
-  EXPECT_EQ(head(m, 3, 7), (Bytes{0x25, 0x17, 0x53, 0, 0, 1, 0x80 | (2 << 2) | 2}));
-  EXPECT_TRUE(std::equal(f0.begin(), f0.begin() + 2041, m.begin() + 7));
-  EXPECT_TRUE(std::equal(f0.begin() + 2041, f0.begin() + 4086, m.begin() + 2048 + 3));
-  EXPECT_TRUE(std::equal(f0.begin() + 4086, f0.end(), m.begin() + 2 * 2048 + 9));
-  EXPECT_TRUE(std::equal(f1.begin(), f1.begin() + 1125, m.begin() + 2 * 2048 + 9 + 914));
-  EXPECT_TRUE(std::equal(f1.begin() + 1125, f1.end(), m.begin() + 3 * 2048 + 7));
+  EXPECT_EQ(packed(6, {5000, 3000}), "0b4862f830ca11c2bc9bc658a04748913b29378611971a1f9e42b58ddce40c7e");
   // Frame 1 (500 bytes) wholly in frame 0's last sector: time code and a
   // count of 1 there. A last sector without a next frame's head holds one
   // packet and no frame info.
-  const InputTrack w = dst_track(2, 2822400, {3000, 500, 100});
-  const std::vector<DstFrame> wf = testsupport::stored_frames(w.dst_frames);
-  const Bytes x = pack_dst(wf, 2);
-  EXPECT_EQ(head(x, 1, 9), (Bytes{0x45, 0x13, 0xBF, 0x91, 0xF4, 0, 0, 1, 0x04}));
-  EXPECT_EQ(head(x, 2, 7), (Bytes{0x25, 0x90, 100, 0, 0, 2, 0x04}));
-  EXPECT_EQ(head(pack_dst({wf[0]}, 2), 1, 3), (Bytes{0x21, 0x13, 0xBF}));
+  EXPECT_EQ(packed(2, {3000, 500, 100}), "fd0e79ad0ee43625f2a3f45249331b2ef7f31de9bdbbd88c7cad288b9a8f1c98");
+  EXPECT_EQ(packed(2, {3000, 500, 100}, 1), "c8829287819e518116fa1120054f67f17ab8b17df2769a594de592103ddb6370");
 }
 
 TEST(DstSectors, RandomSequencesReassemble) {

@@ -15,6 +15,7 @@
 #include "sacd/disc_layout.h"
 #include "sacd/layout.h"
 #include "support/dst_frames.h"
+#include "support/pinned.h"
 #include "support/capture.h"
 #include "support/test_support.h"
 

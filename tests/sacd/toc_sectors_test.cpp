@@ -3,7 +3,6 @@
 // catalogs, set numbers, genres, dates and texts too long for a sector.
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "sacd/genre.h"
 #include "sacd/master_toc.h"
@@ -13,7 +12,7 @@ using namespace varn;
 using sacdtest::dst_track;
 using sacdtest::pattern_track;
 using testsupport::be16;
-using testsupport::be32;
+using testsupport::sha256_of;
 
 namespace {
 
@@ -36,20 +35,11 @@ TEST(MasterToc, SectorByteExact) {
   Album la;
   l.album = &la;
   la.year = "2021a";
-  Sector want{};
-  std::memcpy(want.data(), "SACDMTOC", 8);
-  want[8] = 0x01, want[9] = 0x14;         // version 1.20
-  want[17] = 1, want[19] = 1;             // set of 1, disc 1
-  std::memcpy(want.data() + 24, "0000000000000000", 16);
-  put_be32(want.data() + 64, 540);        // Area TOC 1, copy 1
-  put_be32(want.data() + 72, 545);        // Area TOC 2, copy 1
-  want[85] = 5, want[87] = 5;             // their sizes
-  std::memcpy(want.data() + 88, "0000000000000000", 16);
-  want[120] = 0x07, want[121] = 0xE5;     // 2021
-  want[122] = 5, want[123] = 17;
-  want[128] = 8;                          // text channels
-  want[136] = 'e', want[137] = 'n', want[138] = 3;
-  EXPECT_EQ(build_master_toc(l, 3, kClock), want);
+  // Version 1.20, set of 1, disc 1, both Area TOCs (540 and 545, 5 sectors
+  // each), both catalogs sixteen "0" digits, 2021-05-17, 8 text channels
+  // of English.
+  EXPECT_EQ(sha256_of(build_master_toc(l, 3, kClock)),
+            "1da76b9b662d9c73cde9a42c2b6646717b97039461dc300ce1881b038fcfd314");
 
   // The catalog is cut or padded to 16 characters.
   la.catalog = "ABCDEFGHIJKLMNOPQRST";
@@ -103,14 +93,9 @@ TEST(MasterText, SectorByteExactAndFallbacks) {
   l.album = &la;
   l.tracks = &tracks;
   la.title = "Album", la.artist = "Artist", la.copyright = "(C) X", la.disc_number = "1", la.disc_total = "2";
-  Sector want{};
-  std::memcpy(want.data(), "SACDText", 8);
-  const char data[] = "Album\0Artist\0VarnEngine\0(C) X\0Disc 1 of 2\0Artist\0(C) X";
-  std::memcpy(want.data() + 48, data, sizeof data);
-  // album title, artist, publisher, copyright; disc title, artist, publisher, copyright
-  const uint32_t pos[][2] = {{16, 48}, {18, 54}, {20, 61}, {22, 72}, {32, 78}, {34, 90}, {36, 61}, {38, 97}};
-  for (const auto& p : pos) put_be16(want.data() + p[0], p[1]);
-  EXPECT_EQ(build_master_text(l, 0), want);
+  // Album title, artist, publisher, copyright; the disc's title "Disc 1 of
+  // 2", artist, publisher (the album's, shared) and copyright.
+  EXPECT_EQ(sha256_of(build_master_text(l, 0)), "1ca6099bb6640855c980f6bf97a91e3818c6794fa8f8a9f9b5cd19a08002e14b");
 
   std::vector<InputTrack> tagged(2);
   tagged[0].album = "Tag Album";
@@ -152,12 +137,9 @@ TEST(Manufacturer, TextAndSector) {
   Album la;
   l.album = &la;
   la.title = "A", la.genre = "Jazz", la.year = "1999", la.barcode = "0123", la.disc_number = "2", la.disc_total = "3";
-  const std::string want =
-      "Manufacturer: VarnEngine\r\nEncoder: VarnEngine V6.76.9\r\nAlbum: A\r\nGenre: Jazz\r\n"
-      "Year: 1999\r\nBarcode: 0123\r\nDisc: 2 of 3\r\n";
-  Sector s = build_manufacturer(l);
-  EXPECT_EQ(text_at(s.data(), 0, 8 + want.size()), "SACD_Man" + want);
-  for (size_t i = 8 + want.size(); i < 2048; ++i) ASSERT_EQ(s[i], 0);
+  // "SACD_Man", then "Manufacturer: VarnEngine", the encoder, album, genre,
+  // year, barcode and "Disc: 2 of 3" lines, zeros to the end.
+  EXPECT_EQ(sha256_of(build_manufacturer(l)), "863118f213f54991aae45f83f1face51a8a6d40de62f9be014f623d5aaec24bf");
   la.label = std::string(3000, 'L');
   EXPECT_EQ(build_manufacturer(l)[2047], 'L');
 }
@@ -170,32 +152,11 @@ TEST(AreaToc, BlocksByteExact) {
   ASSERT_EQ(l.stereo.total_sectors, 350u + 700 + 350 + 700 + 14);
   const AreaTocBlock b = build_area_toc_block(l, false, 0);
   ASSERT_EQ(b.bytes.size(), 6u * 2048);
-  Sector toc{}, trl1{}, trl2{};
-  std::memcpy(toc.data(), "TWOCHTOC", 8);
-  toc[8] = 0x01, toc[9] = 0x14, toc[11] = 6;    // version, block size
-  toc[20] = 4, toc[21] = 2, toc[32] = 2;        // DSD64 44.1k, plain, 2 channels
-  toc[65] = 6, toc[66] = 3;                     // 153 frames and two pauses of 150
-  toc[69] = 3;                                  // tracks
-  put_be32(toc.data() + 72, 545);
-  put_be32(toc.data() + 76, 545 + 2114 - 1);
-  toc[80] = 1, toc[88] = 'e', toc[89] = 'n';
-  toc[128] = 0x08, toc[130] = 0x10, toc[132] = 0x18;  // text, TRL1, TRL2 offsets
-  std::memcpy(trl1.data(), "SACDTRL1", 8);
-  std::memcpy(trl2.data(), "SACDTRL2", 8);
-  const uint32_t start[] = {545, 545 + 1050, 545 + 2100}, length[] = {350, 350, 14};
-  // Start times count the pauses, as the audio sectors' time codes do.
-  const uint8_t times[3][3] = {{0, 0, 0}, {0, 3, 0}, {0, 6, 0}}, durations[3][3] = {{0, 1, 0}, {0, 1, 0}, {0, 0, 3}};
-  for (int i = 0; i < 3; ++i) {
-    put_be32(trl1.data() + 8 + 4 * i, start[i]);
-    put_be32(trl1.data() + 1028 + 4 * i, length[i]);
-    std::memcpy(trl2.data() + 8 + 4 * i, times[i], 3);
-    std::memcpy(trl2.data() + 1028 + 4 * i, durations[i], 3);
-  }
-  EXPECT_TRUE(std::equal(toc.begin(), toc.end(), b.bytes.begin()));
-  EXPECT_TRUE(std::equal(trl1.begin(), trl1.end(), b.bytes.begin() + 2 * 2048));
-  EXPECT_TRUE(std::equal(trl2.begin(), trl2.end(), b.bytes.begin() + 3 * 2048));
-  EXPECT_EQ(text_at(b.bytes.data(), 4 * 2048, 8), "SACD_IGL");
-  for (size_t i = 4 * 2048 + 8; i < b.bytes.size(); ++i) ASSERT_EQ(b.bytes[i], 0);
+  // TWOCHTOC (DSD64 44.1 kHz, plain, 2 channels, 153 frames and two pauses
+  // of 150, 3 tracks from 545 to 2658), text, then TRL1 (starts 545, 1595,
+  // 2645; lengths 350, 350, 14), TRL2 (start times counting the pauses, as
+  // the audio sectors' time codes do: 0:00, 0:03, 0:06), the ISRC list.
+  EXPECT_EQ(sha256_of(b.bytes), "79b7b77a2e418209424f8e7e6feb86debb981c2c5c02cbb1f1a49ae79493300e");
   // A 5-channel DST area at 48 kHz: frequency code 11, DST format 0, 5.0 speakers.
   std::vector<InputTrack> five = {dst_track(5, 3072000, {3000, 3000})};
   const AreaTocBlock f = build_area_toc_block(sacdtest::plan(five), true, 0);
@@ -210,33 +171,23 @@ TEST(AreaToc, TrackTextIsrcAndGenreLists) {
   tracks[1].title = "Ab";
   tracks[1].artist = "C";
   tracks[3].composer = "Kx";
-  const std::vector<uint8_t> text = build_track_text_block(tracks, area_track_positions(tracks, false), 0);
-  std::vector<uint8_t> want(2048, 0);
-  std::memcpy(want.data(), "SACDTTxt", 8);
-  // The area's third track is the job's fourth: "Track 3", its composer as type 4.
-  const std::vector<std::vector<uint8_t>> records = {
-      {1, 0, 0, 0, 1, 0x20, 'T', 'r', 'a', 'c', 'k', ' ', '1', 0, 0, 0},
-      {2, 0, 0, 0, 1, 0x20, 'A', 'b', 0, 2, 0x20, 'C', 0, 0, 0, 0},
-      {2, 0, 0, 0, 1, 0x20, 'T', 'r', 'a', 'c', 'k', ' ', '3', 0, 4, 0x20, 'K', 'x', 0, 0, 0, 0}};
-  for (size_t i = 0, at = 518; i < 3; at += records[i++].size()) {
-    put_be16(want.data() + 8 + 2 * i, uint16_t(at));
-    std::copy(records[i].begin(), records[i].end(), want.begin() + long(at));
-  }
-  EXPECT_EQ(text, want);
+  // "Track 1"; "Ab" and "C"; the area's third track is the job's fourth:
+  // "Track 3" and its composer as type 4.
+  EXPECT_EQ(sha256_of(build_track_text_block(tracks, area_track_positions(tracks, false), 0)),
+            "74ba86a1ea2a5464fee6b9c7f780b3589c52c59e78ab8fbe3ce2e9f4ba1bcfa1");
   tracks[0].title = "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88";  // テスト in Shift-JIS
   const std::vector<uint8_t> sj = build_track_text_block(tracks, {0}, 3);
   EXPECT_EQ(std::vector<uint8_t>(sj.begin() + 524, sj.begin() + 532), (std::vector<uint8_t>{0x83, 0x65, 0x83, 0x58, 0x83, 0x67, 0, 0}));
 
   const std::map<int32_t, std::string> isrcs = {{0, "US-ABC-24-00001"}, {2, "GBXYZ2400002"}, {3, "TOO-LONG-ISRC-CODE"}};
-  const std::vector<uint8_t> list = build_isrc_list(isrcs, {0, 2, 3});
-  ASSERT_EQ(list.size(), 4092u);
-  EXPECT_EQ(text_at(list.data(), 0, 32), "SACD_IGLUSABC2400001GBXYZ2400002");
-  for (size_t i = 32; i < list.size(); ++i) ASSERT_EQ(list[i], 0);
+  // "SACD_IGL", "USABC2400001GBXYZ2400002" (the last code, too long, left
+  // out), zeros to the end of its two sectors.
+  EXPECT_EQ(sha256_of(build_isrc_list(isrcs, {0, 2, 3})),
+            "8fc60f98a86209b56298ad1596f67229d3842632c234be2c18287fbeb8d28258");
   // Every track's genre entry (category General) lies in the list's second
   // sector, which the block then reserves.
-  const std::vector<uint8_t> genres = build_isrc_list({}, {0, 1}, 14);
-  EXPECT_EQ(std::vector<uint8_t>(genres.begin() + 3068, genres.begin() + 3080),
-            (std::vector<uint8_t>{1, 0, 0, 14, 1, 0, 0, 14, 0, 0, 0, 0}));
+  EXPECT_EQ(sha256_of(build_isrc_list({}, {0, 1}, 14)),
+            "95d084bab9d6c30c9bf8cf4cabea110690a6165a4ea0d15f1e9b2d5cec18b5dc");
   EXPECT_EQ(area_toc_shape(tracks, {0, 1}, {}, 0, 14).reserved, 6u);
 }
 
