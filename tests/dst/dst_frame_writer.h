@@ -5,6 +5,7 @@
 // decoder reads the header as written.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -55,12 +56,6 @@ struct BitSink {
   }
 };
 
-inline unsigned width_of(uint32_t k) {
-  unsigned w = 0;
-  while (w < 32 && (k >> w)) ++w;
-  return w;
-}
-
 inline void put_rice(BitSink& s, int value, unsigned m) {
   const uint32_t mag = static_cast<uint32_t>(std::abs(value));
   for (uint32_t i = 0; i < (mag >> m); ++i) s.put(0, 1);
@@ -79,10 +74,10 @@ inline void put_segmentation(BitSink& s, const SegSpec& seg, const FrameSpec& f,
     for (uint32_t u : seg.units[static_cast<size_t>(c)]) {
       s.put(0, 1);
       if (!resolution_written) {
-        s.put(seg.resolution, static_cast<int>(width_of(res_limit)));
+        s.put(seg.resolution, static_cast<int>(std::bit_width(res_limit)));
         resolution_written = true;
       }
-      s.put(u, static_cast<int>(width_of(max_seg / seg.resolution)));
+      s.put(u, static_cast<int>(std::bit_width(max_seg / seg.resolution)));
       max_seg -= seg.resolution * u;
     }
     s.put(1, 1);
@@ -93,7 +88,7 @@ inline void put_mapping(BitSink& s, const MapSpec& map, const FrameSpec& f) {
   s.put(map.same_for_all ? 1 : 0, 1);
   unsigned count = 1;
   auto one = [&](unsigned t) {
-    s.put(t, static_cast<int>(width_of(count)));
+    s.put(t, static_cast<int>(std::bit_width(count)));
     if (t == count) ++count;
   };
   if (map.same_for_all) {

@@ -54,17 +54,13 @@ constexpr GoldenCase kCases[] = {
      "e3c103cbd7c79e51c182ad74a6b81a678e3264e6530ad632bfd9aa7ba334dae6"},
 };
 
-void add_sized(varn::Sha256& h, const std::vector<uint8_t>& bytes) {
-  const uint32_t n = static_cast<uint32_t>(bytes.size());
-  const uint8_t len[4] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n >> 16),
-                          static_cast<uint8_t>(n >> 24)};
-  varn::sha256_update(h, len, 4);
-  varn::sha256_update(h, bytes.data(), bytes.size());
-}
-
-// Every frame must also decode back to its input.
+// Hashes a frame (its length, then its bytes); every frame must also
+// decode back to its input.
 void add_decoded(varn::Sha256& h, const std::vector<uint8_t>& frame, const uint8_t* input, int channels, size_t bc) {
-  add_sized(h, frame);
+  const uint32_t n = static_cast<uint32_t>(frame.size());
+  const uint8_t len[4] = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
+  varn::sha256_update(h, len, 4);
+  varn::sha256_update(h, frame.data(), frame.size());
   const std::vector<uint8_t> out = dsttest::decode_one(frame, channels, bc);
   EXPECT_TRUE(out.size() == bc * size_t(channels) && std::memcmp(out.data(), input, out.size()) == 0)
       << "a frame of " << frame.size() << " bytes does not decode to its input";

@@ -2,13 +2,13 @@
 #pragma once
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "dsdgen/dsdgen.h"
 #include "dst/dst_decoder.h"
 #include "dst/dst_encoder.h"
+#include "support/test_support.h"
 
 namespace dsttest {
 
@@ -29,12 +29,7 @@ inline std::vector<uint8_t> signal(dsdgen::SignalKind kind, int channels, uint32
   return dsdgen::generate(o);
 }
 
-inline std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> v(n);
-  for (uint8_t& b : v) b = static_cast<uint8_t>(rng());
-  return v;
-}
+using testsupport::random_bytes;
 
 // Encodes one frame with the calling thread's encoder (Init done by the
 // caller) at sharing n; returns the frame's bytes.

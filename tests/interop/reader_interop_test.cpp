@@ -20,7 +20,7 @@ using testsupport::ScratchDir;
 struct Input {
   uint32_t channels = 2;
   uint32_t frames = 30;
-  dsdgen::SignalKind kind = dsdgen::SignalKind::Music;
+  std::string signal = "music";
   std::string title;
   std::string artist;
   bool dff = false;
@@ -48,26 +48,11 @@ struct Case {
 };
 
 std::string make_input(const ScratchDir& dir, size_t i, const Input& in) {
-  dsdgen::SignalOptions s;
-  s.kind = in.kind;
-  s.channels = in.channels;
-  s.samples = uint64_t(in.frames) * (2822400 / 75);
-  s.seed = i + 1;
-  const std::vector<uint8_t> payload = dsdgen::generate(s);
-  const std::string path = dir.file("in" + std::to_string(i) + (in.dff ? ".dff" : ".dsf"));
-  bool ok;
-  if (in.dff) {
-    dsdgen::DffOptions o;
-    o.didx_title = in.title;
-    o.didx_artist = in.artist;
-    ok = dsdgen::write_dsdiff(path, in.channels, 2822400, payload, o);
-  } else {
-    dsdgen::DsfOptions o;
-    o.tags.title = in.title;
-    o.tags.artist = in.artist;
-    ok = dsdgen::write_dsf(path, in.channels, 2822400, payload, o);
-  }
-  EXPECT_TRUE(ok) << path;
+  const std::string path = dir.file("in" + std::to_string(i) + (in.dff ? ".dff" : ".dsf")), tag = in.dff ? "--didx-" : "--";
+  EXPECT_TRUE(testsupport::dsdgen({"--channels", std::to_string(in.channels), "--samples",
+                                   std::to_string(uint64_t(in.frames) * (2822400 / 75)), "--signal", in.signal, "--seed",
+                                   std::to_string(i + 1), tag + "title", in.title, tag + "artist", in.artist, path}))
+      << path;
   return path;
 }
 
@@ -76,8 +61,7 @@ std::string make_input(const ScratchDir& dir, size_t i, const Input& in) {
 std::vector<Input> stereo(std::vector<uint32_t> frames, uint32_t channels = 2, bool dff = false) {
   std::vector<Input> v;
   for (size_t i = 0; i < frames.size(); ++i)
-    v.push_back({channels, frames[i], i % 2 ? dsdgen::SignalKind::Chirp : dsdgen::SignalKind::Music,
-                 "Piece " + std::to_string(i + 1), "", dff});
+    v.push_back({channels, frames[i], i % 2 ? "chirp" : "music", "Piece " + std::to_string(i + 1), "", dff});
   return v;
 }
 
@@ -92,14 +76,14 @@ std::vector<Input> titled(std::vector<Input> v, std::vector<std::string> titles,
 
 std::vector<Input> near_silence_between_music() {
   std::vector<Input> v = stereo({20, 30, 20});
-  v[1].kind = dsdgen::SignalKind::Silence;
+  v[1].signal = "silence";
   return v;
 }
 
 std::vector<Input> forty_long_titles() {
   std::vector<Input> v;
   for (int i = 1; i <= 40; ++i)
-    v.push_back({2, 4, dsdgen::SignalKind::Tone,
+    v.push_back({2, 4, "tone",
                  "A rather long title for the movement number " + std::to_string(i) + " of this album",
                  "An ensemble with a long name, number " + std::to_string(i)});
   return v;

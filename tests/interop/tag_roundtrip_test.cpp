@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "dsdgen/dsdgen.h"
 #include "support/sacd_reader.h"
 #include "support/test_support.h"
 
@@ -76,15 +75,9 @@ TEST(TagRoundTrip, RippedFilesPackAgainWithTheirAudioAndTexts) {
     ScratchDir dir;
     std::vector<std::string> inputs;
     for (size_t i = 0; i < album.size(); ++i) {
-      dsdgen::SignalOptions s;
-      s.samples = 30 * (2822400 / 75);
-      s.seed = i + 7;
-      dsdgen::DsfOptions o;
-      o.tags.utf16 = true;
-      o.tags.title = album[i].title;
-      o.tags.artist = album[i].artist;
       inputs.push_back(dir.file("in" + std::to_string(i) + ".dsf"));
-      ASSERT_TRUE(dsdgen::write_dsf(inputs.back(), 2, 2822400, dsdgen::generate(s), o));
+      ASSERT_TRUE(testsupport::dsdgen({"--samples", std::to_string(30 * (2822400 / 75)), "--seed", std::to_string(i + 7),
+                                       "--utf16", "--title", album[i].title, "--artist", album[i].artist, inputs.back()}));
     }
     // A DST-coded area, so that the ripper's DSDIFF without -c keeps frames.
     const std::string first = dir.file("first.iso");

@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -37,13 +36,9 @@ struct FakeDisc {
   std::vector<ManifestTrack> entries = {{"2ch", 1, 540, 90, 1000, "", "First\tsong\r\nlive"},
                                         {"2ch", 2, 640, 90, 900, "", "Second song"},
                                         {"mch", 1, 740, 50, 400, "", "Surround"}};
-  std::vector<uint8_t> bytes = std::vector<uint8_t>(size_t(830) * 2048 + 100);
+  std::vector<uint8_t> bytes = testsupport::random_bytes(size_t(830) * 2048 + 100, 7);
 
-  FakeDisc() {
-    std::mt19937 gen(7);
-    for (auto& b : bytes) b = static_cast<uint8_t>(gen());
-    write_file(image, bytes);
-  }
+  FakeDisc() { write_file(image, bytes); }
   std::string range_sha(uint64_t lsn, uint64_t sectors) const {
     return sha256_hex_of(bytes.data() + lsn * 2048, sectors * 2048);
   }

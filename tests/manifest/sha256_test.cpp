@@ -11,6 +11,7 @@
 #include "support/test_support.h"
 
 using namespace varn;
+using testsupport::random_bytes;
 
 namespace {
 
@@ -24,13 +25,6 @@ void on_each_path(Body body) {
     SCOPED_TRACE(scalar ? "scalar" : "hardware");
     body();
   }
-}
-
-std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::vector<uint8_t> v(n);
-  for (auto& b : v) b = static_cast<uint8_t>(gen());
-  return v;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,14 @@ using Snapshot = std::map<std::string, std::string>;
 Snapshot snapshot(const std::string& dir);
 // The entries that differ between two snapshots ("" when none).
 std::string changes(const Snapshot& before, const Snapshot& after);
+
+// `n` bytes drawn from std::mt19937 seeded with `seed`.
+inline std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> v(n);
+  for (uint8_t& b : v) b = uint8_t(rng());
+  return v;
+}
 
 // Big- and little-endian readers for byte checks.
 inline uint32_t be32(const uint8_t* p) {
