@@ -25,7 +25,6 @@ std::string text(const std::vector<uint8_t>& v, size_t at, size_t n) {
 struct Rec {
   std::string id;
   uint32_t extent, length;
-  uint8_t flags;
   size_t offset;
 };
 std::vector<Rec> walk_directory(const std::string& img, uint32_t lsn, uint32_t size = 2048) {
@@ -40,7 +39,7 @@ std::vector<Rec> walk_directory(const std::string& img, uint32_t lsn, uint32_t s
     EXPECT_LE(at % kSector + len, kSector) << "record crosses a sector boundary at " << at;
     EXPECT_EQ(le32(&d[at + 2]), be32(&d[at + 6]));
     EXPECT_EQ(le32(&d[at + 10]), be32(&d[at + 14]));
-    out.push_back({text(d, at + 33, d[at + 32]), le32(&d[at + 2]), le32(&d[at + 10]), d[at + 25], at});
+    out.push_back({text(d, at + 33, d[at + 32]), le32(&d[at + 2]), le32(&d[at + 10]), at});
     at += len;
   }
   return out;
