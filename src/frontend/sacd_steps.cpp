@@ -10,6 +10,7 @@
 #include "frontend/stages.h"
 #include "manifest/manifest.h"
 #include "metadata/cue_export.h"
+#include "platform/report.h"
 #include "platform/staged_output.h"
 #include "sacd/capacity_report.h"
 #include "sacd/image_builder.h"
@@ -62,7 +63,25 @@ StageResult stage_toc_dump(PackRun& run) {
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   std::printf("\nDumping TOC to '%s/':\n", dir == "/" ? "" : dir.c_str());
   if (run.layout.tracks != &run.tracks) run.layout.tracks = &run.tracks;
-  return write_toc_dump(dir, run.layout);
+  const Result<std::vector<TocDumpFile>> files = toc_dump_files(dir, run.layout);
+  if (files.error) {
+    report(*files.error);
+    return 1;
+  }
+  // A file that cannot be written fails the run, but the others are still
+  // written.
+  int result = 0;
+  for (const TocDumpFile& f : files.value) {
+    if (const Status why = write_toc_dump_file(f)) {
+      report(*why);
+      result = 1;
+    } else if (f.sectors) {
+      report_note("  ok %s (%zu bytes)\n", f.path.c_str(), f.bytes.size());
+    } else {
+      report_note("  ok %s\n", f.path.c_str());
+    }
+  }
+  return result;
 }
 
 // No output may land on a file the run reads, under whatever name or link.

@@ -7,8 +7,6 @@
 #include <filesystem>
 
 #include "audio/plain_source.h"
-#include "platform/report.h"
-#include "platform/report_lines.h"
 #include "platform/text_format.h"
 #include "sacd/layout.h"
 #include "sacd/sector.h"
@@ -198,13 +196,6 @@ void detail_tracks(std::string& out, const std::vector<InputTrack>& tracks) {
   }
 }
 
-bool write_whole(const std::string& path, const void* data, size_t n) {
-  FILE* f = platform_fopen(path, "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(data, 1, n, f) == n;
-  return (std::fclose(f) == 0) && ok;
-}
-
 }  // namespace
 
 std::string dump_toc_text(const DiscLayout& l, const ImagePlan& plan) {
@@ -312,50 +303,49 @@ std::string dump_detail_text(const std::vector<uint8_t>& master_toc,
   return out;
 }
 
-int write_toc_dump(const std::string& dir, const DiscLayout& layout) {
-  std::error_code ec;
-  if (!dir.empty()) std::filesystem::create_directories(dir, ec);
-  int result = 0;
-  const std::string base = dir.empty() ? std::string(".") : dir;
-  auto path_of = [&base](const char* name) { return base + "/" + name; };
-  // Text files are noted by name, sector files with their size.
-  auto put = [&](const char* name, const void* bytes, size_t size, bool sectors) {
-    const std::string path = path_of(name);
-    if (!write_whole(path, bytes, size)) {
-      report_error("  Error: cannot write %s\n", path.c_str());
-      result = 1;
-    } else if (sectors) {
-      report_note("  ok %s (%zu bytes)\n", path.c_str(), size);
-    } else {
-      report_note("  ok %s\n", path.c_str());
-    }
-  };
-  auto text_file = [&](const char* name, const std::string& text) { put(name, text.data(), text.size(), false); };
-  auto sector_file = [&](const char* name, const std::vector<uint8_t>& bytes) {
-    put(name, bytes.data(), bytes.size(), true);
-  };
+Result<std::vector<TocDumpFile>> toc_dump_files(const std::string& dir, const DiscLayout& layout) {
   // The sectors as the image would carry them, from the one plan.
   ImagePlan plan;
   const CivilTime today = civil_time_local(int64_t(std::time(nullptr)));
   if (!plan_sacd_structures(layout, layout.charset, today, plan)) {
-    report_lines(plan.placement_notes);
-    return 1;
+    Error why;
+    for (const ReportLine& line : plan.placement_notes) why.text += line.text;
+    return why;
   }
+  std::vector<TocDumpFile> files;
+  const std::string base = dir.empty() ? std::string(".") : dir;
+  auto add = [&](const char* name, std::string bytes, bool sectors) {
+    files.push_back({base + "/" + name, std::move(bytes), sectors});
+  };
+  auto sectors = [&](const char* name, const std::vector<uint8_t>& bytes) {
+    add(name, std::string(bytes.begin(), bytes.end()), true);
+  };
   const std::vector<InputTrack>& tracks = tracks_of(layout);
-  text_file("toc.txt", dump_toc_text(layout, plan));
-  text_file("tracks.txt", dump_tracks_text(tracks));
+  add("toc.txt", dump_toc_text(layout, plan), false);
+  add("tracks.txt", dump_tracks_text(tracks), false);
   // The detail text reads the very bytes of the sector files.
   const std::vector<uint8_t> master_toc = dump_master_toc(layout, plan, today);
-  sector_file("master_toc.bin", master_toc);
+  sectors("master_toc.bin", master_toc);
   std::vector<uint8_t> area_files[2];
   for (const PlannedArea& a : plan.areas) {
     area_files[a.multichannel] = dump_area_toc(plan, a);
-    sector_file(a.multichannel ? "area_toc_mch.bin" : "area_toc_2ch.bin", area_files[a.multichannel]);
+    sectors(a.multichannel ? "area_toc_mch.bin" : "area_toc_2ch.bin", area_files[a.multichannel]);
   }
   const std::vector<uint8_t> master_text = dump_master_text(tracks);
-  sector_file("sacd_text.bin", master_text);
-  text_file("toc_detail.txt", dump_detail_text(master_toc, area_files[0], area_files[1], master_text, tracks));
-  return result;
+  sectors("sacd_text.bin", master_text);
+  add("toc_detail.txt", dump_detail_text(master_toc, area_files[0], area_files[1], master_text, tracks), false);
+  return files;
+}
+
+Status write_toc_dump_file(const TocDumpFile& file) {
+  const std::filesystem::path folder = std::filesystem::path(file.path).parent_path();
+  std::error_code ec;
+  if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+  FILE* f = platform_fopen(file.path, "wb");
+  bool ok = f && std::fwrite(file.bytes.data(), 1, file.bytes.size(), f) == file.bytes.size();
+  if (f && std::fclose(f) != 0) ok = false;
+  if (!ok) return make_error("  Error: cannot write %s\n", file.path.c_str());
+  return std::nullopt;
 }
 
 }  // namespace varn

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/error.h"
 #include "platform/platform.h"
 #include "sacd/disc_layout.h"
 #include "sacd/image_plan.h"
@@ -30,8 +31,21 @@ std::string dump_detail_text(const std::vector<uint8_t>& master_toc,
                              const std::vector<uint8_t>& master_text,
                              const std::vector<InputTrack>& tracks);
 
-// Writes the dump into `dir` (created when missing). Returns 0, or 1 when a
-// file could not be written (after a message).
-int write_toc_dump(const std::string& dir, const DiscLayout& layout);
+// One file of the dump: where it goes and its bytes. Sector files are
+// named with their size when they are reported written.
+struct TocDumpFile {
+  std::string path;
+  std::string bytes;
+  bool sectors = false;
+};
+
+// The dump's files for the directory `dir` ("" for the current one), in
+// the order they are written, from the plan of the layout's SACD part; the
+// error when that plan cannot be made.
+Result<std::vector<TocDumpFile>> toc_dump_files(const std::string& dir, const DiscLayout& layout);
+
+// Writes one file of the dump, its folder made when missing; the error
+// reads "  Error: cannot write <path>".
+Status write_toc_dump_file(const TocDumpFile& file);
 
 }  // namespace varn
