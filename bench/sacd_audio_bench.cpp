@@ -108,7 +108,9 @@ int main(int argc, char** argv) {
   varn::pack_dst_frames(sink, lengths, [&coded](size_t i) { return coded[i].data(); }, 6, 0);
   const double t_dst = seconds_since(t0);
 
-  std::printf("audio area: %u + %u sectors (%.0f MB file), %s\n", l.stereo.total_sectors, l.multi.total_sectors,
+  std::printf("audio area: %llu + %llu sectors (%.0f MB file), %s\n",
+              static_cast<unsigned long long>(l.stereo.total_sectors),
+              static_cast<unsigned long long>(l.multi.total_sectors),
               mb, ok ? "plan matched" : "PLAN MISMATCH");
   std::printf("write_audio_area  best of 3  %.2f s  %.0f MB/s\n", t_area, mb / t_area);
   std::printf("raw fwrite        best of 3  %.2f s  %.0f MB/s\n", t_raw, mb / t_raw);

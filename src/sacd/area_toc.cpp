@@ -140,7 +140,7 @@ Sector build_area_toc_sector(const AreaDesc& area, uint8_t charset, const AreaTo
   uint32_t total = 0;
   if (area.plan) {
     frames = area_play_frames(*area.plan);
-    total = area.plan->total_sectors;
+    total = uint32_t(area.plan->total_sectors);
   }
   put_time_code(p + 64, frames);
   p[69] = uint8_t(area.tracks.size());

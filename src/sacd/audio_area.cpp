@@ -289,8 +289,9 @@ Status write_area_audio(SectorSink& sink, const DiscLayout& layout, bool mch) {
                       std::strerror(sink.error));
   const uint64_t audio_sectors = sink.sectors - first;
   if (audio_sectors != plan.total_sectors)
-    return make_error("Error: the %s audio area took %llu sectors, but the layout planned %u\n",
-                      mch ? "multichannel" : "2ch", (unsigned long long)audio_sectors, plan.total_sectors);
+    return make_error("Error: the %s audio area took %llu sectors, but the layout planned %llu\n",
+                      mch ? "multichannel" : "2ch", (unsigned long long)audio_sectors,
+                      (unsigned long long)plan.total_sectors);
   return std::nullopt;
 }
 

@@ -18,8 +18,7 @@ struct AreaPlan {
   // sectors' own time codes do.
   std::vector<uint32_t> track_time;
   std::vector<uint32_t> track_sectors;  // sectors of the track's own audio
-  uint32_t total_sectors = 0;           // all tracks and pauses of the area
-  uint64_t all_sectors = 0;             // the same, counted past 32 bits
+  uint64_t total_sectors = 0;           // all tracks and pauses of the area
   uint32_t total_frames = 0;            // play time: all tracks and pauses
 };
 

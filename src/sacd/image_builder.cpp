@@ -28,15 +28,12 @@ namespace varn {
 
 namespace {
 
-// The largest recordable disc an image can be burnt to: a four-layer BD-R XL.
-constexpr uint64_t kLargestDiscBytes = 128001769472ULL;
-
-// Reads the embedded files back from the finished image: the cover a user
-// sees must be the one handed in.
-// The error names every file that came back different.
-Status self_check(const std::string& path, const std::vector<IsoFileEntry>& files) {
+// Reads the embedded files back from the finished image at `path` (which
+// stands in for the image `name`): the cover a user sees must be the one
+// handed in. The error names every file that came back different.
+Status self_check(const std::string& path, const std::string& name, const std::vector<IsoFileEntry>& files) {
   FILE* f = platform_fopen(path, "rb");
-  if (!f) return make_error("Error: cannot re-open %s\n", path.c_str());
+  if (!f) return make_error("Error: cannot re-open %s\n", name.c_str());
   std::string damaged;
   std::vector<uint8_t> back;
   for (const IsoFileEntry& e : files) {
@@ -56,25 +53,6 @@ Status self_check(const std::string& path, const std::vector<IsoFileEntry>& file
   std::fclose(f);
   if (damaged.empty()) return std::nullopt;
   return Error{damaged};
-}
-
-// An image no disc can hold is refused before anything is written; a long
-// pause between tracks is the usual way to ask for one. The size is
-// counted in 64 bits here: the layout's own sector numbers stop at their
-// 32-bit limit.
-Status fits_largest_disc(const DiscLayout& l) {
-  const uint64_t bytes = (sacd_end_lsn(l) + kVolumeTailSectors) * kSectorSize;
-  if (bytes <= kLargestDiscBytes) return std::nullopt;
-  uint32_t pause = 0;
-  for (const InputTrack& t : *l.tracks) pause = std::max(pause, t.pause_frames);
-  if (pause != 0)
-    return make_error("Error: with a pause of %u frames between tracks the image would take %llu bytes, more than "
-                      "the largest disc it could be burnt to holds (BD-R XL, %llu bytes); choose a shorter --pause\n",
-                      pause, static_cast<unsigned long long>(bytes),
-                      static_cast<unsigned long long>(kLargestDiscBytes));
-  return make_error("Error: the image would take %llu bytes, more than the largest disc it could be burnt to holds "
-                    "(BD-R XL, %llu bytes)\n",
-                    static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(kLargestDiscBytes));
 }
 
 // The manifest's areas and tracks where the plan put them, each titled
@@ -108,7 +86,6 @@ void manifest_entries(const ImagePlan& plan, const std::vector<InputTrack>& trac
 }  // namespace
 
 Result<BuiltImage> build_sacd_image(const DiscLayout& l, OutputSet& outputs) {
-  if (Status too_large = fits_largest_disc(l)) return std::move(*too_large);
   const uint8_t charset = l.charset;
   CoverFile cover;
   // A cover that was asked for and cannot be used fails the build: the
@@ -144,7 +121,7 @@ Result<BuiltImage> build_sacd_image(const DiscLayout& l, OutputSet& outputs) {
                           : Status(Error{});
   if (!failed) {
     report_lines(plan.volume_notes);
-    failed = self_check(temp, plan.iso.files);
+    failed = self_check(temp, l.output_path, plan.iso.files);
   }
   if (failed) {
     discard_outputs(outputs);

@@ -81,7 +81,7 @@ bool plan_audio_extents(const DiscLayout& l, ImagePlan& plan) {
   bool ok = true;
   for (bool mch : {false, true}) {
     const AreaPlan& area = mch ? l.multi : l.stereo;
-    ok = add_extent(plan.map, {area_start_lsn(l, mch), area.total_sectors,
+    ok = add_extent(plan.map, {area_start_lsn(l, mch), uint32_t(area.total_sectors),
                                mch ? "multichannel audio area" : "stereo audio area", kPartAreaAudio, mch ? 1u : 0u}) &&
          ok;
   }
@@ -100,7 +100,7 @@ PlannedArea planned_area(const DiscLayout& l, bool mch, const AreaTocShape& shap
   a.toc_sectors = desc.toc_sectors;
   a.shape = shape;
   a.start_lsn = desc.start_lsn;
-  a.total_sectors = plan.total_sectors;
+  a.total_sectors = uint32_t(plan.total_sectors);
   for (size_t i = 0; i < plan.track_start.size(); ++i) {
     PlannedTrack t;
     t.input = i < desc.tracks.size() ? desc.tracks[i] : 0;
@@ -116,6 +116,12 @@ PlannedArea planned_area(const DiscLayout& l, bool mch, const AreaTocShape& shap
 
 bool plan_sacd_structures(const DiscLayout& l, uint8_t charset, const CivilTime& clock, ImagePlan& plan) {
   Planner p{plan};
+  // Past the largest disc the area sizes would not fit the TOCs' 32-bit
+  // sector numbers.
+  if (const Status too_large = fits_largest_disc(l)) {
+    plan.placement_notes.push_back({too_large->stream, too_large->text});
+    return false;
+  }
   ReportLines year_note;
   const Sector master = build_master_toc(l, charset, clock, &year_note);
   plan.placement_notes.insert(plan.placement_notes.begin(), year_note.begin(), year_note.end());

@@ -1,5 +1,6 @@
 #include "sacd/layout.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -118,8 +119,7 @@ AreaPlan plan_area(const std::vector<InputTrack>& tracks, const std::vector<uint
     plan.track_sectors[i] = clamp32(own);
     s += own;
   }
-  plan.total_sectors = clamp32(s);
-  plan.all_sectors = s;
+  plan.total_sectors = s;
   plan.total_frames = clamp32(dst_frames + plain_frames);
   return plan;
 }
@@ -239,7 +239,7 @@ Status plan_disc_layout(std::vector<InputTrack>& tracks, const Album& album, Dis
     reserved[mch] = shape.reserved;
   }
   place_fixed_positions(l, reserved[0], reserved[1]);
-  return std::nullopt;
+  return fits_largest_disc(l);
 }
 
 void place_fixed_positions(DiscLayout& l, uint32_t stereo_toc_sectors, uint32_t multi_toc_sectors) {
@@ -284,8 +284,9 @@ std::string layout_plan_text(const DiscLayout& l) {
   std::snprintf(line, sizeof line, "  SACD Text   LSN %u\n  SACD_Man    LSN %u\n  Audio Start LSN %u\n",
                 l.master_text_lsn, l.manufacturer_lsn, l.audio_start_lsn);
   s += line;
-  std::snprintf(line, sizeof line, "  Stereo: %u LSNs  Multi: %u LSNs\n", l.stereo.total_sectors,
-                l.multi.total_sectors);
+  std::snprintf(line, sizeof line, "  Stereo: %llu LSNs  Multi: %llu LSNs\n",
+                static_cast<unsigned long long>(l.stereo.total_sectors),
+                static_cast<unsigned long long>(l.multi.total_sectors));
   s += line;
   return s;
 }
@@ -310,11 +311,27 @@ uint32_t area_toc_sectors(const DiscLayout& l, bool multichannel) {
 }
 
 uint32_t area_start_lsn(const DiscLayout& l, bool multichannel) {
-  return multichannel ? l.audio_start_lsn + l.stereo.total_sectors : l.audio_start_lsn;
+  return multichannel ? uint32_t(l.audio_start_lsn + l.stereo.total_sectors) : l.audio_start_lsn;
 }
 
 uint64_t sacd_end_lsn(const DiscLayout& l) {
-  return uint64_t(l.audio_start_lsn) + l.stereo.all_sectors + l.multi.all_sectors + 2;
+  return uint64_t(l.audio_start_lsn) + l.stereo.total_sectors + l.multi.total_sectors + 2;
+}
+
+Status fits_largest_disc(const DiscLayout& l) {
+  const uint64_t bytes = (sacd_end_lsn(l) + kVolumeTailSectors) * kSectorSize;
+  if (bytes <= kLargestDiscBytes) return std::nullopt;
+  uint32_t pause = 0;
+  if (l.tracks)
+    for (const InputTrack& t : *l.tracks) pause = std::max(pause, t.pause_frames);
+  if (pause != 0)
+    return make_error("Error: with a pause of %u frames between tracks the image would take %llu bytes, more than "
+                      "the largest disc it could be burnt to holds (BD-R XL, %llu bytes); choose a shorter --pause\n",
+                      pause, static_cast<unsigned long long>(bytes),
+                      static_cast<unsigned long long>(kLargestDiscBytes));
+  return make_error("Error: the image would take %llu bytes, more than the largest disc it could be burnt to holds "
+                    "(BD-R XL, %llu bytes)\n",
+                    static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(kLargestDiscBytes));
 }
 
 }  // namespace varn

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/input_track.h"
+#include "fs/sector_io.h"
 #include "platform/error.h"
 #include "sacd/disc_layout.h"
 
@@ -118,5 +119,15 @@ uint32_t area_start_lsn(const DiscLayout& l, bool multichannel);
 uint64_t sacd_end_lsn(const DiscLayout& l);
 // Sectors the volumes keep behind the SACD data at the least.
 constexpr uint32_t kVolumeTailSectors = 64;
+
+// The largest recordable disc an image can be burnt to: a four-layer BD-R XL.
+constexpr uint64_t kLargestDiscBytes = 128001769472ULL;
+static_assert(kLargestDiscBytes / kSectorSize < (uint64_t(1) << 32));
+// Refuses a layout whose image no disc could hold (a long pause between
+// tracks is the usual way to ask for one). The area sizes are counted in
+// 64 bits; every sector number of a layout this passes fits the disc's
+// 32-bit fields, which is what lets the TOCs and the image plan take them
+// as 32-bit numbers.
+Status fits_largest_disc(const DiscLayout& layout);
 
 }  // namespace varn
