@@ -34,14 +34,15 @@ void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
 }
 
 // Writes the image under a temporary name beside its target; only a
-// complete image is renamed into place. The space check reports its own
-// failure, which comes back as an error without text, as does a stop.
+// complete image is renamed into place, so the messages name the target.
+// The space check reports its own failure, which comes back as an error
+// without text, as does a stop.
 Status write_image(const DsdDiscJob& job, const DsdDiscPlan& plan, const std::string& path) {
   if (!room_for_image(path, uint64_t(plan.total_sectors) * kSectorSize, job.image_path)) return Error{};
   FILE* image = open_input_file(path, "wb");
   if (!image) {
-    return job.iso_bridge ? make_error("Error: cannot open %s for the ISO 9660 volume\n", path.c_str())
-                          : make_error("Error: cannot open %s for UDF write\n", path.c_str());
+    return job.iso_bridge ? make_error("Error: cannot open %s for the ISO 9660 volume\n", job.image_path.c_str())
+                          : make_error("Error: cannot open %s for UDF write\n", job.image_path.c_str());
   }
   std::vector<uint8_t> buffer;
   const auto fill = [&](SectorSink& sink, const Extent& e) -> Status {
@@ -53,7 +54,7 @@ Status write_image(const DsdDiscJob& job, const DsdDiscPlan& plan, const std::st
     sink_put(sink, run.bytes.data(), run.bytes.size());
     return std::nullopt;
   };
-  Status failed = write_image_file(image, path, plan.map, plan.total_sectors, fill);
+  Status failed = write_image_file(image, job.image_path, plan.map, plan.total_sectors, fill);
   if (failed && cancel_requested()) return Error{};
   if (!failed) report_lines(plan.volume_notes);
   return failed;

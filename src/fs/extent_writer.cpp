@@ -30,7 +30,7 @@ Status write_extents(SectorSink& sink, const ExtentMap& map, const ExtentFiller&
   return std::nullopt;
 }
 
-Status write_image_file(FILE* file, const std::string& path, const ExtentMap& map, uint64_t total_sectors,
+Status write_image_file(FILE* file, const std::string& name, const ExtentMap& map, uint64_t total_sectors,
                         const ExtentFiller& fill, SectorWatch watch) {
   SectorSink sink;
   sink.file = file;
@@ -49,7 +49,7 @@ Status write_image_file(FILE* file, const std::string& path, const ExtentMap& ma
   progress_end(ProgressStep::Writing);
   const bool written = !sink.failed && close_written_file(file);
   if (failed) return failed;
-  if (!written) return make_error("Error: writing %s failed: %s\n", path.c_str(), std::strerror(sink.failed ? sink.error : errno));
+  if (!written) return make_error("Error: writing %s failed: %s\n", name.c_str(), std::strerror(sink.failed ? sink.error : errno));
   return std::nullopt;
 }
 

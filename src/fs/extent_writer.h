@@ -25,11 +25,11 @@ using SectorWatch = std::function<void(const uint8_t* bytes, size_t count, uint6
 // caller reports), and at a filler that put the wrong number of sectors.
 Status write_extents(SectorSink& sink, const ExtentMap& map, const ExtentFiller& fill);
 
-// Writes the image of `map`, `total_sectors` long, to `file` (named `path`
+// Writes the image of `map`, `total_sectors` long, to `file` (named `name`
 // in messages) and closes it; `watch`, when set, sees every batch. The
-// error is a filler's, or "Error: writing <path> failed: <why>" for a
+// error is a filler's, or "Error: writing <name> failed: <why>" for a
 // failed write or a stop.
-Status write_image_file(FILE* file, const std::string& path, const ExtentMap& map, uint64_t total_sectors,
+Status write_image_file(FILE* file, const std::string& name, const ExtentMap& map, uint64_t total_sectors,
                         const ExtentFiller& fill, SectorWatch watch = {});
 
 }  // namespace varn

@@ -77,8 +77,11 @@ Status write_plan_sectors(SectorSink& sink, const ImagePlan& plan, const DiscLay
 
 Status write_planned_image(const ImagePlan& plan, const DiscLayout& layout, const std::string& path,
                            const std::vector<SectorRange>& ranges, ImageDigests* digests) {
+  // The user knows the image by the name given, not by the file that
+  // stands in for it until it is complete.
+  const std::string& name = layout.output_path.empty() ? path : layout.output_path;
   FILE* f = platform_fopen(path, "wb");
-  if (!f) return make_error("Error: cannot open %s for the ISO 9660 volume\n", path.c_str());
+  if (!f) return make_error("Error: cannot open %s for the ISO 9660 volume\n", name.c_str());
   Hashing hashing;
   SectorWatch watch;
   if (digests) {
@@ -89,7 +92,7 @@ Status write_planned_image(const ImagePlan& plan, const DiscLayout& layout, cons
     watch = [&hashing](const uint8_t* bytes, size_t count, uint64_t first) { hashing.feed(bytes, count, first); };
   }
   const Status failed = write_image_file(
-      f, path, plan.map, plan.total_sectors,
+      f, name, plan.map, plan.total_sectors,
       [&](SectorSink& sink, const Extent& e) { return write_extent(sink, e, plan, layout); }, std::move(watch));
   if (failed) return failed;
   if (digests) {

@@ -31,7 +31,8 @@ struct ImageDigests {
 // the end of the last one. An error when a source cannot be read.
 Status write_plan_sectors(SectorSink& sink, const ImagePlan& plan, const DiscLayout& layout);
 
-// Writes the image of `plan` to `path` (a new file). `digests`, when given,
+// Writes the image of `plan` to `path` (a new file standing in for the
+// layout's output, which the messages name). `digests`, when given,
 // receives the digests of the image and of `ranges`. An error when a
 // source cannot be read or a write fails (without text when a stop was
 // asked for).

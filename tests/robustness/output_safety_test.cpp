@@ -231,6 +231,8 @@ TEST(OutputSafety, AnOutputIsNeverAnInput) {
        "Error: cannot write " + a.in("pipe.iso") + ": it is not a regular file"},
       {"a pause no disc could hold", a.pack("Long", {"--pause", "2000000000"}),
        "more than the largest disc it could be burnt to holds (BD-R XL, 128001769472 bytes)"},
+      {"a pause no disc could hold, inspected", {"--pause", "2000000000", "-o", a.in("dump/"), a.in("a.dsf"), a.in("b.dsf")},
+       "Error: with a pause of 2000000000 frames between tracks the image would take 19114669352960 bytes"},
   };
   for (const auto& k : cases) {
     const Snapshot before = snapshot(a.work);
@@ -239,6 +241,15 @@ TEST(OutputSafety, AnOutputIsNeverAnInput) {
     EXPECT_TRUE(contains(o.err, k.message)) << k.name << "\n" << o.err;
     EXPECT_EQ(changes(before, snapshot(a.work)), "") << k.name;
   }
+  // A file of the inspection dump that cannot be written fails the run; the
+  // others are still written.
+  const std::string dump = a.dir.file("dump");
+  fs::create_directories(dump + "/tracks.txt");
+  const Outcome o = run(a.logs, {"-o", dump + "/", a.in("a.dsf")});
+  EXPECT_EQ(o.code, 1);
+  EXPECT_TRUE(contains(o.err, "\n  Error: cannot write " + dump + "/tracks.txt\n")) << o.err;
+  EXPECT_TRUE(contains(o.out, "  ok " + dump + "/toc.txt\n  ok " + dump + "/master_toc.bin (168 bytes)\n")) << o.out;
+  EXPECT_TRUE(contains(o.out, "  ok " + dump + "/toc_detail.txt\n")) << o.out;
 }
 
 // The first track's picture is embedded through a private temporary file:
@@ -295,6 +306,7 @@ TEST(OutputSafety, FullDiskNeverSucceeds) {
       const Outcome o = run(a.logs, a.pack("Later", more), limit);
       EXPECT_EQ(o.code, 1) << "limit " << limit << "\n" << o.err;
       EXPECT_TRUE(contains(o.err, "Error: ")) << "limit " << limit << "\n" << o.err;
+      EXPECT_FALSE(contains(o.err, ".part")) << "the file standing in for the image is named\n" << o.err;
       EXPECT_FALSE(contains(o.out, "SACD ISO created")) << "limit " << limit;
       EXPECT_EQ(changes(before, snapshot(a.work)), "") << "limit " << limit;
     }
@@ -309,6 +321,8 @@ TEST(OutputSafety, FullDiskNeverSucceeds) {
     const Outcome o =
         run(a.logs, {"--dsd-disc", "--title", "Later", "-o", a.in("dsd.iso"), a.in("a.dsf"), a.in("b.dsf")}, limit);
     EXPECT_EQ(o.code, 1) << "limit " << limit << "\n" << o.err;
+    // The message names the image asked for, not the file that stands in for it.
+    EXPECT_TRUE(contains(o.err, "Error: writing " + a.in("dsd.iso") + " failed: File too large\n")) << o.err;
     EXPECT_EQ(changes(with_disc, snapshot(a.work)), "") << "limit " << limit;
   }
 
