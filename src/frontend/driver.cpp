@@ -11,6 +11,7 @@
 
 #include "audio/dsdiff_reader.h"
 #include "audio/dsf_reader.h"
+#include "dst/dst_encoder.h"
 #include "frontend/cli.h"
 #include "frontend/console.h"
 #include "frontend/host.h"
@@ -137,6 +138,9 @@ int run_command_line(int argc, char** argv, size_t& tracks_read) {
     platform_set_console_utf8();
     PackRun run;
     if (auto code = parse_command_line(args, run.job)) return *code;
+    // The coder's switch is the process's: each run sets it, so that a
+    // host's later runs do not inherit an earlier run's --no-simd.
+    set_simd_enabled(!run.job.no_simd);
     const int code = pack(run);
     tracks_read = run.tracks.size();
     return code;

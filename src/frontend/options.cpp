@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "dst/dst_encoder.h"
 #include "frontend/cli.h"
 #include "frontend/host.h"
 #include "frontend/usage.h"
@@ -165,7 +164,7 @@ const OptionSpec kOptions[] = {
     {"--api", K::Exit, S::Hidden, "", "Print the options as one line of JSON (for graphical front ends) and exit",
      [](St& s, V) { print_out(api_schema_json(s.program)); }},
     {"--no-simd", K::Flag, S::Hidden, "", "Use the plain DST filter code instead of the vector instructions",
-     [](St&, V) { set_simd_enabled(false); }},
+     flag<&PackJob::no_simd>},
     // Arguments of an in-process host: the host pre-pass reads them before
     // parsing; here they only must not be taken for inputs.
     {"-inproc-host", K::Flag, S::Hidden, "", nullptr, nothing},

@@ -25,6 +25,7 @@ struct PackJob {
   uint32_t dst_threads = 0;
   uint32_t dst_order = 128;
   bool dst_order_given = false;
+  bool no_simd = false;  // DST filters without the vector instructions
   int32_t pause_frames = 150;
   Album album;
   std::string cue_path;

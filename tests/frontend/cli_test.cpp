@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "dst/dst_encoder.h"
 #include "frontend/cli.h"
 #include "frontend/driver.h"
 #include "frontend/host.h"
@@ -153,6 +154,12 @@ TEST(Parse, RefusedCommandLinesEndWithOne) {
     EXPECT_TRUE(contains(err, message)) << args[0] << ": " << err;
   }
   EXPECT_EQ(run_entry_point(0, nullptr), 1);
+  // --no-simd holds for its own run: a host's next run codes with the
+  // vector instructions again.
+  EXPECT_EQ(entry({"--no-simd", ""}), 1);
+  EXPECT_FALSE(simd_enabled());
+  EXPECT_EQ(entry({""}), 1);
+  EXPECT_TRUE(simd_enabled());
   // A function address is taken only from a host that loads the library.
   const auto r = run_varntessel({"-inproc-ctl", "1", "-inproc-ctl-fn", "4096", "a.dsf"});
   EXPECT_EQ(r.exit_code, 1);
