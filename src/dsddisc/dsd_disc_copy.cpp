@@ -26,7 +26,7 @@ Status copy_open_file(SectorSink& sink, FILE* in, const std::string& source, uin
       return make_error("Error: short read from %s (%zu of %lld)\n", source.c_str(), size_t(done),
                         static_cast<long long>(size));
     }
-    const size_t padded = (got + kSectorSize - 1) / kSectorSize * kSectorSize;
+    const size_t padded = sectors_of(got) * kSectorSize;
     std::memset(buffer.data() + got, 0, padded - got);
     sink_put(sink, buffer.data(), padded);
   }

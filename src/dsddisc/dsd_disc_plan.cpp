@@ -7,6 +7,7 @@
 #include "audio/dsf_reader.h"
 #include "dsddisc/dsd_disc_plan.h"
 #include "fs/iso9660_volume.h"
+#include "fs/sector_io.h"
 #include "fs/udf_dstring.h"
 #include "fs/udf_volume.h"
 #include "fs/volume_recognition.h"
@@ -46,8 +47,6 @@ Status check_album(const std::string& album, bool playlists) {
   }
   return std::nullopt;
 }
-
-uint64_t sectors_of(uint64_t bytes) { return (bytes + 2047) / 2048; }
 
 // What a volume's planning said when it refused.
 Error error_of(const ReportLines& lines) {

@@ -12,7 +12,7 @@ void place_embedded_files(std::vector<IsoFileEntry>& files, const EmbedWindow& w
                           uint32_t volume_blocks, ReportLines& lines) {
   uint64_t needed = 0;
   for (const IsoFileEntry& f : files)
-    if (!f.content.empty()) needed += (f.content.size() + kSectorSize - 1) / kSectorSize;
+    if (!f.content.empty()) needed += sectors_of(f.content.size());
   if (needed == 0) return;
 
   uint32_t capacity = window.gap_end > window.gap_first ? window.gap_end - window.gap_first : 0;
@@ -43,7 +43,7 @@ void place_embedded_files(std::vector<IsoFileEntry>& files, const EmbedWindow& w
     if (f.content.empty()) continue;
     f.lsn = uint32_t(start);
     f.size = f.content.size();
-    start += (f.content.size() + kSectorSize - 1) / kSectorSize;
+    start += sectors_of(f.content.size());
   }
 }
 

@@ -143,7 +143,7 @@ bool plan_iso_tree(const std::vector<IsoFileEntry>& files, uint32_t dir_limit,
       }
     }
     uint64_t end = std::max(iso_pack_records(all, nullptr), iso_pack_records(written, nullptr));
-    uint64_t size = (end + kSectorSize - 1) / kSectorSize * kSectorSize;
+    uint64_t size = sectors_of(end) * kSectorSize;
     if (size > 0xFFFFF800u) {
       add_line(lines, ReportStream::Err, "Error: ISO 9660 directory \"%s\" is too large\n", d.full_path.c_str());
       dirs.clear();

@@ -109,7 +109,7 @@ std::vector<uint8_t> iso_path_table(const IsoVolume& v, bool big_endian) {
     std::vector<uint8_t> r = iso_path_table_record(id, d.lsn, v.dirs[d.parent].number, big_endian);
     table.insert(table.end(), r.begin(), r.end());
   }
-  table.resize((table.size() + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
+  table.resize(sectors_of(table.size()) * kSectorSize, 0);
   return table;
 }
 
@@ -144,7 +144,7 @@ std::vector<uint8_t> iso_directory(const IsoVolume& v, size_t which) {
 }
 
 std::vector<uint8_t> padded_to_sectors(const std::vector<uint8_t>& bytes) {
-  std::vector<uint8_t> out((bytes.size() + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
+  std::vector<uint8_t> out(sectors_of(bytes.size()) * kSectorSize, 0);
   if (!bytes.empty()) std::memcpy(out.data(), bytes.data(), bytes.size());
   return out;
 }

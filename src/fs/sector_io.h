@@ -9,6 +9,9 @@ namespace varn {
 
 constexpr uint32_t kSectorSize = 2048;
 
+// Whole sectors that hold `bytes`.
+constexpr uint64_t sectors_of(uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
+
 // Closes a file that was written; false when any write since it was
 // opened, the flush or the close failed (errno says why).
 bool close_written_file(FILE* f);

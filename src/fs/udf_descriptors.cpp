@@ -210,7 +210,7 @@ void udf_make_file_set(uint8_t* d, const UdfVolumeFacts& v) {
   put_dstring(d + 112, v.name, 128);
   udf_put_charspec(d + 240);
   put_dstring(d + 304, v.name, 32);
-  udf_put_long_ad(d + 400, 2048, v.base + 2);
+  udf_put_long_ad(d + 400, kSectorSize, v.base + 2);
   udf_put_domain_id(d + 416);
   udf_finish_tag(d, kUdfFileSet, v.base, 496);
 }
@@ -260,7 +260,7 @@ void udf_make_file_entry(uint8_t* d, const UdfFileEntryFields& fe, const CivilTi
   put_le32(d + 44, fe.directory ? 0x14A5 : 0x1084);
   put_le16(d + 48, fe.link_count);
   put_le64(d + 56, fe.information_length);
-  put_le64(d + 64, (fe.information_length + kSectorSize - 1) / kSectorSize);
+  put_le64(d + 64, sectors_of(fe.information_length));
   udf_put_timestamp(d + 72, t);
   udf_put_timestamp(d + 84, t);
   udf_put_timestamp(d + 96, t);
@@ -302,7 +302,7 @@ void udf_append_fid(std::vector<uint8_t>& data, uint8_t characteristics, const s
   put_le16(&f[16], 1);
   f[18] = characteristics;
   f[19] = uint8_t(id_len);
-  udf_put_long_ad(&f[20], 2048, icb_block);
+  udf_put_long_ad(&f[20], kSectorSize, icb_block);
   put_le16(&f[36], 0);
   if (id_len) std::memcpy(&f[38], id.data(), id_len);
   udf_finish_tag(f.data(), kUdfFileIdentifier, location, uint16_t(len - 16));

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/sector_io.h"
 #include "platform/platform.h"
 
 namespace varn {
@@ -87,7 +88,7 @@ struct UdfFileEntryFields {
   std::vector<UdfShortAd> extents;
 };
 // Most short_ads one File Entry block holds.
-constexpr size_t kUdfMaxShortAds = (2048 - 308) / 8;
+constexpr size_t kUdfMaxShortAds = (kSectorSize - 308) / 8;
 void udf_make_file_entry(uint8_t* block, const UdfFileEntryFields& fe, const CivilTime& t,
                          uint32_t location);
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/sector_io.h"
 #include "fs/udf.h"
 #include "platform/error.h"
 
@@ -22,7 +23,7 @@ struct UdfDirectory {
 };
 
 inline uint32_t udf_blocks_of(uint64_t bytes) {
-  return uint32_t((bytes + 2047) / 2048);
+  return uint32_t(sectors_of(bytes));
 }
 
 // Directory blocks: an empty directory still takes one block.

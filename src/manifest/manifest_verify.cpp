@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "audio/open_input_file.h"
+#include "fs/sector_io.h"
 #include "manifest/manifest.h"
 #include "manifest/sha256.h"
 #include "platform/error.h"
@@ -164,7 +165,7 @@ bool track_checked(const ExpectedTrack& t) { return !t.sha256.empty() && t.sha25
 
 // True when [start_lsn, start_lsn + sectors) in sectors lies within `size` bytes.
 bool range_within(uint64_t start_lsn, uint64_t sectors, uint64_t size) {
-  const uint64_t size_sectors = size / 2048;
+  const uint64_t size_sectors = size / kSectorSize;
   if (start_lsn > size_sectors || sectors > size_sectors) return false;
   return start_lsn + sectors <= size_sectors;
 }
@@ -208,7 +209,7 @@ Status verify_delivery(const std::string& image_path, const std::string& manifes
 
   uint64_t to_hash = e.have_sha ? size : 0;
   for (const ExpectedTrack& t : e.tracks)
-    if (track_checked(t) && range_within(t.start_lsn, t.sectors, size)) to_hash += t.sectors * 2048;
+    if (track_checked(t) && range_within(t.start_lsn, t.sectors, size)) to_hash += t.sectors * kSectorSize;
   progress_begin(ProgressStep::Hashing, to_hash);
   // A read that fails part way ends the hashing step too.
   auto unreadable = [&]() -> Error {
@@ -242,7 +243,7 @@ Status verify_delivery(const std::string& image_path, const std::string& manifes
       continue;
     }
     std::string actual;
-    if (!sha256_file_range(image, t.start_lsn * 2048, t.sectors * 2048, actual)) return unreadable();
+    if (!sha256_file_range(image, t.start_lsn * kSectorSize, t.sectors * kSectorSize, actual)) return unreadable();
     if (actual != t.sha256) {
       add_line(lines, ReportStream::Err, "[verify] track %s%d hash mismatch: manifest %s / actual %s (%s)\n",
                t.area.c_str(), t.number, t.sha256.c_str(), actual.c_str(), t.title.c_str());

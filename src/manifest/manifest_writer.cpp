@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fs/sector_io.h"
 #include "manifest/manifest.h"
 #include "platform/platform.h"
 
@@ -33,7 +34,7 @@ std::string manifest_lines(const std::string& image_path, uint64_t image_bytes, 
   line("generated=%lld\n", static_cast<long long>(volume_time()));
   line("iso=%s\n", manifest_text(base_name(image_path)).c_str());
   line("iso_bytes=%llu\niso_sectors=%u\niso_sha256=%s\n", static_cast<unsigned long long>(image_bytes),
-       static_cast<uint32_t>((image_bytes + 2047) / 2048), image_sha.c_str());
+       static_cast<uint32_t>(sectors_of(image_bytes)), image_sha.c_str());
   for (const ManifestArea& a : areas)
     line("area=%s dsd_rate=%d base_rate=%u dst=%d start_lsn=%u total_sectors=%u\n", a.name.c_str(),
          static_cast<int>(a.dsd_rate), a.base_rate, a.dst, a.start_lsn, a.total_sectors);
@@ -63,7 +64,7 @@ DeliveryManifest manifest_from_digests(const std::string& image_path, uint64_t i
   out.text = manifest_lines(image_path, image_bytes, image_sha, areas, entries);
   char line[256];
   std::snprintf(line, sizeof line, " (%llu bytes, %u sectors, %zu tracks)\n",
-                static_cast<unsigned long long>(image_bytes), static_cast<uint32_t>((image_bytes + 2047) / 2048),
+                static_cast<unsigned long long>(image_bytes), static_cast<uint32_t>(sectors_of(image_bytes)),
                 entries.size());
   out.summary = "[manifest] " + out.path + line;
   return out;

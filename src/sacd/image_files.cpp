@@ -13,8 +13,6 @@ namespace {
 constexpr uint32_t kFrontGapFirst = 289;
 constexpr uint32_t kFrontGapLimit = 510;
 
-uint64_t sectors_of(uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
-
 IsoFileEntry placed(const std::string& path, uint32_t lsn, uint64_t size) {
   IsoFileEntry e;
   e.path = path;
