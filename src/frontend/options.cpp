@@ -2,7 +2,10 @@
 // row and what it sets.
 #include "frontend/options.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <stdexcept>
 
 #include "frontend/cli.h"
 #include "frontend/host.h"
@@ -19,9 +22,13 @@ const char* program_version() { return VARN_VERSION; }
 
 namespace {
 
+// The usage text, the version and the schema are the run's whole output:
+// one that did not reach standard output (a full disk, a closed pipe) must
+// not end the run as a success.
 void print_out(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  std::clearerr(stdout);
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+    throw std::runtime_error(std::string("cannot write to standard output: ") + std::strerror(errno));
 }
 
 // The N of an N:TEXT or N:CODE form; tracks are numbered from 1 (the last

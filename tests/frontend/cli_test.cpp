@@ -154,6 +154,10 @@ TEST(Parse, RefusedCommandLinesEndWithOne) {
     EXPECT_TRUE(contains(err, message)) << args[0] << ": " << err;
   }
   EXPECT_EQ(run_entry_point(0, nullptr), 1);
+  // A schema that never reached its reader is no success.
+  const auto full = testsupport::run_shell(std::string("'") + VARN_TEST_VARNTESSEL + "' --api >/dev/full");
+  EXPECT_EQ(full.exit_code, 1);
+  EXPECT_EQ(full.err, "Error: cannot write to standard output: No space left on device\n");
   // --no-simd holds for its own run: a host's next run codes with the
   // vector instructions again.
   EXPECT_EQ(entry({"--no-simd", ""}), 1);
