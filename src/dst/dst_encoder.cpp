@@ -84,8 +84,8 @@ struct DstEncoderState {
 
   size_t word_stride = 0;
   uint64_t* words = nullptr;  // channels x word_stride: pad then packed bits
-  int16_t* mask = nullptr;    // one channel in the kernels' two forms, at
-  int16_t* six = nullptr;     // position 0 after their history
+  int16_t* mask = nullptr;    // kDstSymbolBlock positions of one channel in the
+  int16_t* six = nullptr;     // kernels' two forms, after their history
   int16_t* pred = nullptr;    // kDstSymbolBlock predictions
   int64_t* acorr = nullptr;   // channels x (kMaxOrder + 1)
 
@@ -237,27 +237,36 @@ void prepare_batch(DstEncoderState& s, Attempt* batch, int count) {
       }
     }
   }
-  // New pairs take slots the batch does not use, channel by channel so
-  // that each channel is unpacked once.
+  // New pairs take slots the batch does not use. Their symbols are made a
+  // block of positions at a time, each block of a channel unpacked once for
+  // all of that channel's new pairs.
   int free_slot = 0;
   for (int c = 0; c < C; ++c) {
-    bool unpacked = false;
+    int slots[kDstArithBatch * kMaxChannels];
+    const FilterEntry* filters[kDstArithBatch * kMaxChannels];
+    int news = 0;
     for (int i = 0; i < missing; ++i) {
       if (missing_channel[i] != c) continue;
       while (s.pairs[free_slot].batch == s.batch) ++free_slot;
       PairSlot& p = s.pairs[free_slot];
       const FilterEntry& f = s.filters[missing_filter[i]];
-      if (!unpacked) {
-        dst_unpack_bits(s.frame_copy, C, c, s.bc, s.mask, s.six);
-        unpacked = true;
-      }
       p.channel = c;
       p.set = f.set;
       p.requested = f.requested;
       p.batch = s.batch;
       std::memset(p.counts, 0, sizeof p.counts);
-      dst_channel_symbols(f.coef, f.order, DstBits{s.mask, s.six}, s.L, std::min(static_cast<size_t>(f.order), s.L), p.sym,
-                          p.counts, s.pred);
+      slots[news] = free_slot;
+      filters[news++] = &f;
+    }
+    for (size_t b = 0; b < s.L && news > 0; b += kDstSymbolBlock) {
+      const size_t count = std::min(kDstSymbolBlock, s.L - b);
+      dst_unpack_bit_range(s.frame_copy, C, c, b, count, s.mask, s.six);
+      for (int i = 0; i < news; ++i) {
+        PairSlot& p = s.pairs[slots[i]];
+        const size_t unpredicted = std::min(static_cast<size_t>(filters[i]->order), s.L);
+        dst_channel_symbols(filters[i]->coef, filters[i]->order, DstBits{s.mask, s.six}, count,
+                            unpredicted > b ? unpredicted - b : 0, p.sym + b, p.counts, s.pred);
+      }
     }
   }
   for (int a = 0; a < count; ++a)
@@ -622,8 +631,8 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
   size_t total = 0;
   const size_t sizes[kParts] = {
       C * s->word_stride * sizeof(uint64_t),
-      (kDstKernelHistory + s->L + 32) * sizeof(int16_t),
-      (kDstKernelHistory + s->L + 32) * sizeof(int16_t),
+      (kDstKernelHistory + kDstSymbolBlock + 32) * sizeof(int16_t),
+      (kDstKernelHistory + kDstSymbolBlock + 32) * sizeof(int16_t),
       (kDstSymbolBlock + 64) * sizeof(int16_t),
       C * (kMaxOrder + 1) * sizeof(int64_t),
       static_cast<size_t>(kMaxOrder) * kMaxOrder * sizeof(double),

@@ -11,10 +11,6 @@
 
 namespace varn {
 
-void dst_unpack_bits(const uint8_t* frame, int channels, int c, size_t bc, int16_t* mask, int16_t* six) {
-  dst_unpack_bit_range(frame, channels, c, 0, bc * 8, mask, six);
-}
-
 namespace {
 
 #if defined(__x86_64__)

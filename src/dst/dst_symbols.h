@@ -13,15 +13,11 @@ namespace varn {
 
 constexpr uint8_t kDstUnpredicted = 64;
 
-// Channel c of an interleaved frame (bc bytes per channel) in the kernels'
-// forms, after the fixed history of alternating bits (0 at position -1, 1
-// at -2, ...). `mask` and `six` each hold kDstKernelHistory + 8 bc entries
-// and point at position 0.
-void dst_unpack_bits(const uint8_t* frame, int channels, int c, size_t bc, int16_t* mask, int16_t* six);
-
-// The same for positions [first, first + count) only: `mask` and `six`
-// point at position `first`, the history before it comes from the frame
-// where it lies inside it.
+// Positions [first, first + count) of channel c of an interleaved frame in
+// the kernels' forms, after their history: the frame's bits before
+// `first`, and before the frame a fixed history of alternating bits (0 at
+// position -1, 1 at -2, ...). `mask` and `six` each hold kDstKernelHistory
+// + count entries and point at position `first`.
 void dst_unpack_bit_range(const uint8_t* frame, int channels, int c, size_t first, size_t count, int16_t* mask,
                           int16_t* six);
 
@@ -30,7 +26,7 @@ void dst_unpack_bit_range(const uint8_t* frame, int channels, int c, size_t firs
 // entries, one per symbol byte), the positions from `unpredicted` on are
 // counted into it. `pred` is scratch of min(length, kDstSymbolBlock)
 // entries.
-constexpr size_t kDstSymbolBlock = 16384;
+constexpr size_t kDstSymbolBlock = 8192;
 void dst_channel_symbols(const int16_t* coef, int order, const DstBits& bits, size_t length,
                          size_t unpredicted, uint8_t* sym, uint32_t* counts, int16_t* pred);
 
