@@ -138,18 +138,20 @@ template <int B, int W>
 __attribute__((always_inline)) inline void batch_impl(DstArithEncoder* const* enc, const ChannelStreams* rows,
                                                      int channels, size_t length) {
   uint64_t lo0 = enc[0]->low, rg0 = enc[0]->range, pd0 = enc[0]->pending;
-  uint64_t lo1 = 0, rg1 = 0, pd1 = 0, lo2 = 0, rg2 = 0, pd2 = 0;
+  uint64_t lo1 = 0, rg1 = 0, pd1 = 0, lo2 = 0, rg2 = 0, pd2 = 0, lo3 = 0, rg3 = 0, pd3 = 0;
   if constexpr (B > 1) lo1 = enc[1]->low, rg1 = enc[1]->range, pd1 = enc[1]->pending;
   if constexpr (B > 2) lo2 = enc[2]->low, rg2 = enc[2]->range, pd2 = enc[2]->pending;
+  if constexpr (B > 3) lo3 = enc[3]->low, rg3 = enc[3]->range, pd3 = enc[3]->pending;
   const ChannelStreams* end = rows + channels;
   for (size_t n = 0; n < length; ++n) {
     for (const ChannelStreams* r = rows; r != end; ++r) {
       step<(W > 0)>(lo0, rg0, pd0, enc[0], static_cast<int8_t>(r->sym[0][n]), r->lut[0]);
       if constexpr (B > 1) step<(W > 1)>(lo1, rg1, pd1, enc[1], static_cast<int8_t>(r->sym[1][n]), r->lut[1]);
       if constexpr (B > 2) step<(W > 2)>(lo2, rg2, pd2, enc[2], static_cast<int8_t>(r->sym[2][n]), r->lut[2]);
+      if constexpr (B > 3) step<(W > 3)>(lo3, rg3, pd3, enc[3], static_cast<int8_t>(r->sym[3][n]), r->lut[3]);
     }
   }
-  const uint64_t lo[3] = {lo0, lo1, lo2}, rg[3] = {rg0, rg1, rg2}, pd[3] = {pd0, pd1, pd2};
+  const uint64_t lo[4] = {lo0, lo1, lo2, lo3}, rg[4] = {rg0, rg1, rg2, rg3}, pd[4] = {pd0, pd1, pd2, pd3};
   for (int i = 0; i < B; ++i) {
     // The last symbol's normalisation (and the output check after it).
     const DstNormalised& t = kDstNormalised.v[rg[i]];
@@ -190,14 +192,16 @@ BatchFn batch_for_processor() {
 
 void dst_arith_encode_batch(DstArithEncoder* const* enc, int count, const uint8_t* const* syms,
                             const uint8_t* const* luts, int channels, size_t length) {
-  static_assert(kDstArithBatch == 3);
+  static_assert(kDstArithBatch == 4);
   if (count < 1 || count > kDstArithBatch || channels < 1 || channels > 64) return;
   // Indexed by streams - 1 and writing streams.
   static const BatchFn batch[kDstArithBatch][kDstArithBatch + 1] = {
-      {batch_for_processor<1, 0>(), batch_for_processor<1, 1>(), nullptr, nullptr},
-      {batch_for_processor<2, 0>(), batch_for_processor<2, 1>(), batch_for_processor<2, 2>(), nullptr},
+      {batch_for_processor<1, 0>(), batch_for_processor<1, 1>(), nullptr, nullptr, nullptr},
+      {batch_for_processor<2, 0>(), batch_for_processor<2, 1>(), batch_for_processor<2, 2>(), nullptr, nullptr},
       {batch_for_processor<3, 0>(), batch_for_processor<3, 1>(), batch_for_processor<3, 2>(),
-       batch_for_processor<3, 3>()}};
+       batch_for_processor<3, 3>(), nullptr},
+      {batch_for_processor<4, 0>(), batch_for_processor<4, 1>(), batch_for_processor<4, 2>(),
+       batch_for_processor<4, 3>(), batch_for_processor<4, 4>()}};
   // The writing streams go first.
   int order[kDstArithBatch];
   int writing = 0;

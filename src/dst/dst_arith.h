@@ -52,7 +52,7 @@ struct DstArithEncoder {
 // Stream a codes, for every position n and channel c in the order of
 // encode_channels, the symbol byte v = syms[a * channels + c][n]: its top
 // bit is the bit, and luts[a * channels + c][v] its probability.
-constexpr int kDstArithBatch = 3;
+constexpr int kDstArithBatch = 4;
 void dst_arith_encode_batch(DstArithEncoder* const* enc, int count, const uint8_t* const* syms,
                             const uint8_t* const* luts, int channels, size_t length);
 

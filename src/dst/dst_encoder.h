@@ -40,6 +40,19 @@ int dst_encode_frame(const uint8_t* frame, uint8_t* out, uint32_t& bits);
 // points into the thread's state and holds until its next encoder call.
 int dst_encode_best(const uint8_t* frame, uint8_t* out, uint32_t& bits, DstCodedSymbols* symbols = nullptr);
 
+// dst_encode_best on `count` frames: frame i into outs[i], its length into
+// bits[i] and, with `symbols`, what the check can use of it into
+// symbols[i]. The frames are the same as one at a time; up to
+// dst_frames_together() frames are coded side by side, which is faster, and
+// the symbols of those coded last hold until the next encoder call (earlier
+// frames' are marked gone).
+int dst_encode_best_frames(const uint8_t* const* frames, int count, uint8_t* const* outs, uint32_t* bits,
+                           DstCodedSymbols* symbols = nullptr);
+
+// Frames the calling thread's encoder codes side by side: two with one or
+// two channels, else one.
+int dst_frames_together();
+
 // Releases the calling thread's state.
 void dst_encoder_close();
 

@@ -59,12 +59,16 @@ void dst_worker(DstWorkerJob& job) {
   }
   const size_t fb = job.frame_bytes;
   const size_t bc = fb / static_cast<size_t>(job.channels);
-  std::vector<uint8_t> best(fb + 64), scratch(fb);
-  // What the coder leaves of the kept frame, which spares its decode check
+  // Frames coded side by side (two with one or two channels), each checked
+  // while the coder still holds what it leaves of it.
+  const uint32_t together = static_cast<uint32_t>(dst_frames_together());
+  std::vector<uint8_t> best[2], scratch(fb);
+  for (std::vector<uint8_t>& b : best) b.resize(fb + 64);
+  // What the coder leaves of each kept frame, which spares its decode check
   // predicting the channels again and lets it decode the frame's parts
-  // side by side. It points into the coder's state, so each frame is
-  // checked before the next is coded.
-  DstCodedSymbols symbols;
+  // side by side. It points into the coder's state, so the frames are
+  // checked before the next are coded.
+  DstCodedSymbols symbols[2];
   DstDecoder decoder;
   dst_decoder_init(decoder, job.channels, bc);
 
@@ -74,22 +78,30 @@ void dst_worker(DstWorkerJob& job) {
     const uint32_t f = job.next.fetch_add(kGroup, std::memory_order_relaxed);
     if (f >= job.frames || cancel_requested()) break;
     const uint32_t count = std::min(kGroup, job.frames - f);
-    for (uint32_t k = 0; k < count; ++k) {
-      const uint8_t* input = job.input + static_cast<size_t>(f + k) * fb;
-      DstFrame& slot = job.result[f + k];
-      uint32_t bits = 0;
+    for (uint32_t k = 0; k < count; k += together) {
+      const uint32_t n = std::min(together, count - k);
+      const uint8_t* inputs[2] = {};
+      uint8_t* outs[2] = {best[0].data(), best[1].data()};
+      uint32_t bits[2] = {};
+      for (uint32_t i = 0; i < n; ++i) inputs[i] = job.input + static_cast<size_t>(f + k + i) * fb;
       // Every sharing count is tried; the shortest frame is kept.
-      if (dst_encode_best(input, best.data(), bits, &symbols) != 0 || bits == 0) {
-        report_error("  DST: frame %u encode failed, using plain DSD fallback\n", f + k);
-        // The plain form keeps its leading 0x00 byte, so that the frame
-        // reads as uncoded rather than as a coded frame made of audio bytes.
-        slot = plain_frame(input, fb);
-        continue;
+      if (dst_encode_best_frames(inputs, static_cast<int>(n), outs, bits, symbols) != 0) bits[0] = bits[1] = 0;
+      for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t index = f + k + i;
+        DstFrame& slot = job.result[index];
+        if (bits[i] == 0) {
+          report_error("  DST: frame %u encode failed, using plain DSD fallback\n", index);
+          // The plain form keeps its leading 0x00 byte, so that the frame
+          // reads as uncoded rather than as a coded frame made of audio
+          // bytes.
+          slot = plain_frame(inputs[i], fb);
+          continue;
+        }
+        // Every frame is decoded back before it is kept.
+        const size_t bytes = (static_cast<size_t>(bits[i]) + 7) / 8;
+        slot = verdict(dst_check_frame(decoder, outs[i], bytes, inputs[i], scratch.data(), &symbols[i]), outs[i],
+                       bytes, inputs[i], fb, index);
       }
-      // Every frame is decoded back before it is kept.
-      const size_t bytes = (static_cast<size_t>(bits) + 7) / 8;
-      slot = verdict(dst_check_frame(decoder, best.data(), bytes, input, scratch.data(), &symbols), best.data(),
-                     bytes, input, fb, f + k);
     }
     progress_add(ProgressStep::Encoding, count);
   }
