@@ -109,7 +109,7 @@ struct DstEncoderState {
   int16_t* pred = nullptr;    // kDstSymbolBlock predictions
 
   double r[kMaxOrder + 1] = {};
-  double* factor = nullptr;  // kMaxOrder x kMaxOrder
+  double* factor = nullptr;  // kDstFactorEntries
   double y[kMaxOrder] = {};
   double a[kMaxOrder] = {};
 
@@ -702,7 +702,7 @@ bool Init(int channels, int rate_multiple, int base_rate, int prediction_order) 
       (kDstKernelHistory + kDstSymbolBlock + 32) * sizeof(int16_t),
       (kDstKernelHistory + kDstSymbolBlock + 32) * sizeof(int16_t),
       (kDstSymbolBlock + 64) * sizeof(int16_t),
-      static_cast<size_t>(kMaxOrder) * kMaxOrder * sizeof(double),
+      kDstFactorEntries * sizeof(double),
       static_cast<size_t>(kBuffers) * s->code_capacity,
       s->header_capacity,
   };

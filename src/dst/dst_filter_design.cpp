@@ -35,6 +35,12 @@ constexpr int kRBefore = 16;
 constexpr int kRLength = kRBefore + kMaxOrder + 1 + 16;
 constexpr int kRows = kMaxOrder + 16;  // a column with room for dropped lanes
 
+// Column t of a factor of order P, indexed by row (from row t on).
+template <typename T>
+__attribute__((always_inline)) inline T* column(T* lt, int P, int t) {
+  return lt + (static_cast<long>(t) * P - static_cast<long>(t) * (t + 1) / 2);
+}
+
 // Vector loads and stores without alignment assumptions.
 template <typename V>
 __attribute__((always_inline)) inline V load(const double* p) {
@@ -47,8 +53,9 @@ __attribute__((always_inline)) inline void store(double* p, V v) {
   __builtin_memcpy(p, &v, sizeof v);
 }
 
-// `lt` holds the factor transposed: lt[t * P + i] is the factor's entry at
-// row i, column t. For NV vectors of rows from row i on and the four
+// `lt` holds the factor's lower triangle column after column, column t
+// holding rows t to P - 1: column(lt, P, t)[i] is the entry at row i,
+// column t. For NV vectors of rows from row i on and the four
 // columns from j0 on, w[c][row] = r[row - (j0 + c)] minus the products of
 // the row and row j0 + c over the columns before j0. Lanes past the real
 // rows and columns past the order read neighbouring (finite or zero)
@@ -63,7 +70,7 @@ __attribute__((always_inline)) inline void panel_block(const double* r, const do
 #pragma GCC unroll 4
     for (int c = 0; c < kPanel; ++c) v[b][c] = load<V>(r + i + W * b - j0 - c);
   for (int t = 0; t < j0; ++t) {
-    const double* col = lt + static_cast<long>(t) * P;
+    const double* col = column(lt, P, t);
     V rows[NV];
 #pragma GCC unroll 16
     for (int b = 0; b < NV; ++b) rows[b] = load<V>(col + i + W * b);
@@ -102,11 +109,11 @@ __attribute__((always_inline)) inline void panel_rows(const double* r, const dou
 // pivot-to-be d loses the square of its new entry.
 __attribute__((always_inline)) inline void panel_column(const double* wj, double* lt, double* d, int P, int j0,
                                                        int j) {
-  const double pivot = lt[static_cast<long>(j) * P + j];
-  double* out = lt + static_cast<long>(j) * P;
+  double* out = column(lt, P, j);
+  const double pivot = out[j];
   for (int i = j + 1; i < P; i += 8) {
     V8 v = load<V8>(wj + i);
-    for (int t = j0; t < j; ++t) v = v - load<V8>(lt + static_cast<long>(t) * P + i) * lt[static_cast<long>(t) * P + j];
+    for (int t = j0; t < j; ++t) v = v - load<V8>(column(lt, P, t) + i) * column(lt, P, t)[j];
     const V8 x = v / pivot;
     const V8 dx = load<V8>(d + i) - x * x;
     if (i + 8 <= P) {
@@ -146,7 +153,7 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
         eff = j;
         break;
       }
-      lt[static_cast<long>(j) * P + j] = std::sqrt(d[j]);
+      column(lt, P, j)[j] = std::sqrt(d[j]);
       panel_column(w[j - j0], lt, d, P, j0, j);
     }
   }
@@ -161,7 +168,7 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
     double* y = s.y;
     for (int i = 0; i < eff; ++i) y[i] = r[i + 1];
     for (int t = 0; t < eff; ++t) {
-      const double* col = lt + static_cast<long>(t) * P;
+      const double* col = column(lt, P, t);
       y[t] /= col[t];
       const double yt = y[t];
       int i = t + 1;
@@ -171,7 +178,7 @@ __attribute__((always_inline)) inline int design_impl(const double* r_in, int or
     // Backward substitution: a_i subtracts its terms for t = i + 1 upwards,
     // the first of which is the value found last, so this stays serial.
     for (int i = eff - 1; i >= 0; --i) {
-      const double* col = lt + static_cast<long>(i) * P;
+      const double* col = column(lt, P, i);
       double v = y[i];
       for (int t = i + 1; t < eff; ++t) v -= col[t] * a[t];
       a[i] = v / col[i];

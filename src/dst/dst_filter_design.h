@@ -7,9 +7,13 @@
 
 namespace varn {
 
-// Scratch for one design: the factor (order x order) and two vectors.
+// Entries of a design's factor: the lower triangle of order 128, and room
+// for the vector lanes read past its end.
+constexpr int kDstFactorEntries = 128 * 129 / 2 + 64;
+
+// Scratch for one design: the factor and two vectors.
 struct DstDesignScratch {
-  double* factor = nullptr;  // at least 128 x 128
+  double* factor = nullptr;  // kDstFactorEntries
   double* y = nullptr;       // at least 128
   double* a = nullptr;       // at least 128
 };

@@ -62,7 +62,7 @@ TEST(DstEncoder, HeaderFieldsAndMappingWidths) {
 }
 
 TEST(DstFilterDesign, PivotRuleAndQuantisation) {
-  std::vector<double> factor(128 * 128), y(128), a(128);
+  std::vector<double> factor(varn::kDstFactorEntries), y(128), a(128);
   varn::DstDesignScratch s{factor.data(), y.data(), a.data()};
   int16_t coef[128];
   struct Case {
