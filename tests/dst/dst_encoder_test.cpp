@@ -131,4 +131,39 @@ TEST(DstEncoder, SameFramesWhateverTheStateCodedBefore) {
           << "frame " << fr << " N " << n;
 }
 
+TEST(DstEncoder, FramesCodedTogetherAreTheFramesCodedAlone) {
+  // One or two channels code two frames side by side: music, a plain frame
+  // (noise) and the idle pattern, paired every way, the same frame twice,
+  // and a last frame alone.
+  const int sequence[] = {0, 1, 2, 0, 3, 3, 1, 2, 1};
+  for (int channels : {1, 2}) {
+    const size_t fb = kBc64 * size_t(channels);
+    std::vector<uint8_t> in = dsttest::signal(SignalKind::Music, channels, 2822400, 2, 4);
+    const std::vector<uint8_t> noise = dsttest::random_bytes(fb, 5);
+    in.insert(in.end(), noise.begin(), noise.end());
+    in.insert(in.end(), fb, 0x69);
+    std::vector<std::vector<uint8_t>> alone(4), together(9, std::vector<uint8_t>(2 * fb + 64));
+    for (size_t fr = 0; fr < 4; ++fr) {
+      EncoderScope enc(channels, 128);
+      alone[fr].resize(2 * fb + 64);
+      uint32_t bits = 0;
+      ASSERT_EQ(varn::dst_encode_best(in.data() + fr * fb, alone[fr].data(), bits), 0);
+      alone[fr].resize(bits / 8);
+    }
+    EncoderScope enc(channels, 128);
+    const uint8_t* frames[9];
+    uint8_t* outs[9];
+    uint32_t bits[9];
+    for (size_t i = 0; i < 9; ++i) {
+      frames[i] = in.data() + size_t(sequence[i]) * fb;
+      outs[i] = together[i].data();
+    }
+    ASSERT_EQ(varn::dst_encode_best_frames(frames, 9, outs, bits), 0);
+    for (size_t i = 0; i < 9; ++i) {
+      together[i].resize(bits[i] / 8);
+      EXPECT_EQ(together[i], alone[size_t(sequence[i])]) << channels << " channels, frame " << i;
+    }
+  }
+}
+
 }  // namespace
