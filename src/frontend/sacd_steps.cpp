@@ -21,6 +21,22 @@ namespace varn {
 
 namespace {
 
+// No output may land on a file the run reads, under whatever name or link.
+StageResult refuse_outputs_over_inputs(const PackRun& run,
+                                       const std::vector<std::pair<const char*, std::string>>& outputs) {
+  std::vector<std::string> inputs = run.job.inputs;
+  inputs.push_back(run.job.cue_path);
+  inputs.push_back(run.job.album.cover_path);
+  for (const auto& [what, path] : outputs) {
+    for (const std::string& input : inputs) {
+      if (!same_file(path, input)) continue;
+      std::fprintf(stderr, "Error: the %s %s would overwrite the input file %s\n", what, path.c_str(), input.c_str());
+      return 1;
+    }
+  }
+  return std::nullopt;
+}
+
 // The layout reads the run's tracks, area plans and album where they are.
 void point_layout_at_run(PackRun& run) {
   DiscLayout& layout = run.layout;
@@ -68,6 +84,9 @@ StageResult stage_toc_dump(PackRun& run) {
     report(*files.error);
     return 1;
   }
+  std::vector<std::pair<const char*, std::string>> outputs;
+  for (const TocDumpFile& f : files.value) outputs.emplace_back("inspection file", f.path);
+  if (auto r = refuse_outputs_over_inputs(run, outputs)) return r;
   // A file that cannot be written fails the run, but the others are still
   // written.
   int result = 0;
@@ -84,22 +103,11 @@ StageResult stage_toc_dump(PackRun& run) {
   return result;
 }
 
-// No output may land on a file the run reads, under whatever name or link.
 StageResult stage_check_outputs(const PackRun& run, const std::string& image) {
   std::vector<std::pair<const char*, std::string>> outputs = {{"image", image},
                                                               {"CUE sheet", cue_path_for_image(image)}};
   if (!run.job.no_manifest) outputs.emplace_back("delivery manifest", manifest_path_for(image));
-  std::vector<std::string> inputs = run.job.inputs;
-  inputs.push_back(run.job.cue_path);
-  inputs.push_back(run.job.album.cover_path);
-  for (const auto& [what, path] : outputs) {
-    for (const std::string& input : inputs) {
-      if (!same_file(path, input)) continue;
-      std::fprintf(stderr, "Error: the %s %s would overwrite the input file %s\n", what, path.c_str(), input.c_str());
-      return 1;
-    }
-  }
-  return std::nullopt;
+  return refuse_outputs_over_inputs(run, outputs);
 }
 
 StageResult stage_build_image(PackRun& run) {

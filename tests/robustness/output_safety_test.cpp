@@ -209,6 +209,7 @@ TEST(OutputSafety, AnOutputIsNeverAnInput) {
   Album a;
   a.earlier_run();
   fs::copy_file(a.in("disc.cue"), a.in("sheet.cue"));
+  fs::copy_file(a.in("disc.cue"), a.in("toc.txt"));
   fs::create_symlink(a.in("a.dsf"), a.in("link.iso"));
   fs::create_hard_link(a.in("b.dsf"), a.in("hard.iso"));
   ASSERT_EQ(mkfifo(a.in("pipe.iso").c_str(), 0644), 0);
@@ -222,6 +223,8 @@ TEST(OutputSafety, AnOutputIsNeverAnInput) {
        "Error: the CUE sheet " + a.in("disc.cue") + " " + over + a.in("disc.cue")},
       {"CUE export over --cue, other name", {"--cue", a.in("sheet.cue"), "-o", a.in("sheet.iso"), a.in("a.dsf")},
        "Error: the CUE sheet " + a.in("sheet.cue") + " " + over},
+      {"inspection file over --cue", {"--cue", a.in("toc.txt"), "-o", a.work + "/", a.in("a.dsf"), a.in("b.dsf")},
+       "Error: the inspection file " + a.work + "/toc.txt " + over + a.in("toc.txt")},
       {"image is a symbolic link to an input", {"-o", a.in("link.iso"), a.in("a.dsf")},
        "Error: the image " + a.in("link.iso") + " " + over + a.in("a.dsf")},
       {"image is a hard link to an input", {"-o", a.in("hard.iso"), a.in("a.dsf"), a.in("b.dsf")},
