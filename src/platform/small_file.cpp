@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace varn {
@@ -93,6 +94,16 @@ bool read_small_file(const std::string& path, uint64_t limit, SmallFile& out) {
   bytes.resize(got);
   out.bytes = std::move(bytes);
   return true;
+}
+
+bool write_small_file(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
+  const int error = errno;
+  if (std::fclose(f) != 0 && ok) return false;
+  errno = error;
+  return ok;
 }
 
 }  // namespace varn

@@ -1,6 +1,6 @@
 // Whole reads of small side files (a cover picture, a CUE sheet), safe
 // against names that are no regular file: a FIFO that would block, a
-// device that never ends, a directory.
+// device that never ends, a directory; and whole writes of small files.
 #pragma once
 
 #include <cstdint>
@@ -26,5 +26,10 @@ bool probe_regular_file(const std::string& path, uint64_t& size, std::string& wh
 // it holds 1 to `limit` bytes. Anything else is refused before a byte is
 // read. False with `error` and `why` set.
 bool read_small_file(const std::string& path, uint64_t limit, SmallFile& out);
+
+// Writes `bytes` as the whole content of `path` (made or emptied first);
+// every write, the flush and the close are checked. False with errno
+// saying why.
+bool write_small_file(const std::string& path, const std::string& bytes);
 
 }  // namespace varn

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "platform/exit_cleanup.h"
+#include "platform/small_file.h"
 
 namespace varn {
 
@@ -169,14 +170,8 @@ std::string stage_output(OutputSet& set, const std::string& target) {
 bool stage_output_bytes(OutputSet& set, const std::string& target, const std::string& bytes) {
   const std::string temp = stage_output(set, target);
   if (temp.empty()) return false;
-  FILE* f = std::fopen(temp.c_str(), "wb");
-  bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
-  int error = ok ? 0 : errno;
-  if (f && std::fclose(f) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (!ok) std::fprintf(stderr, "Error: cannot write %s: %s\n", target.c_str(), std::strerror(error));
+  const bool ok = write_small_file(temp, bytes);
+  if (!ok) std::fprintf(stderr, "Error: cannot write %s: %s\n", target.c_str(), std::strerror(errno));
   return ok;
 }
 

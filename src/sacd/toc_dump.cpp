@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "audio/plain_source.h"
+#include "platform/small_file.h"
 #include "platform/text_format.h"
 #include "sacd/layout.h"
 #include "sacd/sector.h"
@@ -341,10 +342,7 @@ Status write_toc_dump_file(const TocDumpFile& file) {
   const std::filesystem::path folder = std::filesystem::path(file.path).parent_path();
   std::error_code ec;
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-  FILE* f = platform_fopen(file.path, "wb");
-  bool ok = f && std::fwrite(file.bytes.data(), 1, file.bytes.size(), f) == file.bytes.size();
-  if (f && std::fclose(f) != 0) ok = false;
-  if (!ok) return make_error("  Error: cannot write %s\n", file.path.c_str());
+  if (!write_small_file(file.path, file.bytes)) return make_error("  Error: cannot write %s\n", file.path.c_str());
   return std::nullopt;
 }
 
