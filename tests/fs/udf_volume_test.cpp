@@ -3,7 +3,6 @@
 // File Identifier Descriptors, and names.
 #include <gtest/gtest.h>
 
-
 #include "fs/crc_itu.h"
 #include "fs/udf_dstring.h"
 #include "fs_test_util.h"

@@ -1,8 +1,7 @@
 // Disc text: the choice of character set, the conversions with their '?'
-// replacement and 511-byte limit, cuts between characters, the per-thread
-// encoder. Cover intake: what is taken and under which name.
+// replacement and 511-byte limit, cuts between characters. Cover intake:
+// what is taken and under which name.
 #include <gtest/gtest.h>
-
 
 #include "sacd/cover_intake.h"
 #include "sacd/text_encoding.h"

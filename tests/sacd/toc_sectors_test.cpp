@@ -1,8 +1,7 @@
-// The Master TOC, Master Text, Manufacturer and Area TOC sectors byte for
-// byte against the format's field positions, and the rules for years,
-// catalogs, set numbers, genres, dates and texts too long for a sector.
+// The Master TOC, Master Text, Manufacturer and Area TOC sectors pinned
+// whole, and the rules for years, catalogs, set numbers, genres, dates and
+// texts too long for a sector.
 #include <gtest/gtest.h>
-
 
 #include "sacd/genre.h"
 #include "sacd/master_toc.h"
