@@ -72,8 +72,6 @@ struct Packet {
   std::vector<uint8_t> data;
 };
 struct AudioSector {
-  uint32_t header = 0;
-  bool dst = false;
   std::vector<Packet> packets;
   std::vector<std::vector<uint8_t>> frame_infos;
   bool ok = true;  // lengths add up to at most the sector
@@ -81,20 +79,11 @@ struct AudioSector {
 
 inline AudioSector parse_audio_sector(const uint8_t* s) {
   AudioSector a;
-  a.header = s[0];
-  const uint32_t packets = s[0] >> 5;
-  const uint32_t infos = (s[0] >> 2) & 7;
-  a.dst = s[0] & 1;
+  const uint32_t packets = s[0] >> 5, infos = (s[0] >> 2) & 7;
   size_t at = 1;
-  for (uint32_t i = 0; i < packets; ++i) {
-    Packet p;
-    p.frame_start = s[at] & 0x80;
-    p.type = (s[at] >> 3) & 7;
-    p.length = (uint32_t(s[at] & 7) << 8) | s[at + 1];
-    a.packets.push_back(p);
-    at += 2;
-  }
-  const size_t info_len = a.dst ? 4 : 3;
+  for (uint32_t i = 0; i < packets; ++i, at += 2)
+    a.packets.push_back({bool(s[at] & 0x80), uint32_t(s[at] >> 3) & 7, (uint32_t(s[at] & 7) << 8) | s[at + 1], {}});
+  const size_t info_len = (s[0] & 1) ? 4 : 3;  // DST frame infos carry a sector count
   for (uint32_t i = 0; i < infos; ++i) {
     a.frame_infos.emplace_back(s + at, s + at + info_len);
     at += info_len;
