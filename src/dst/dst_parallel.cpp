@@ -153,8 +153,8 @@ std::vector<DstFrame> dst_encode_track(const uint8_t* audio, size_t size, int ch
     return audio + size_t(first) * frame_bytes;
   };
   std::vector<DstFrame> list;
-  const DstFrameSink keep = [&list](const DstFrame& f) {
-    list.push_back(f);
+  const DstFrameSink keep = [&list](DstFrame& f) {
+    list.push_back(std::move(f));
     return true;
   };
   if (dst_encode_track_from(whole, size, channels, rate_multiple, base_rate, order, threads, UINT64_MAX, keep))
@@ -196,8 +196,12 @@ Status dst_encode_track_from(const DstFrameSource& source, uint64_t size, int ch
       failed = std::move(coded.error);
       break;
     }
-    for (const DstFrame& f : coded.value) {
-      if (sink(f)) continue;
+    for (DstFrame& f : coded.value) {
+      const bool taken = sink(f);
+      // Released as soon as it is handed on, so that a sink that copies
+      // the frames never holds them twice.
+      DstFrame().swap(f);
+      if (taken) continue;
       failed = Error{};
       break;
     }

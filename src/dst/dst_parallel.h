@@ -30,8 +30,9 @@ struct DstWorkerJob {
 // The plain DSD of frames [first, first + frames) of a track, whole frames
 // of `frame_bytes` bytes; null when it cannot be had.
 using DstFrameSource = std::function<const uint8_t*(uint32_t first, uint32_t frames, uint32_t frame_bytes)>;
-// Takes the coded frames in frame order; false stops the coding.
-using DstFrameSink = std::function<bool(const DstFrame& frame)>;
+// Takes the coded frames in frame order (it may move a frame's bytes
+// away); false stops the coding.
+using DstFrameSink = std::function<bool(DstFrame& frame)>;
 // Codes a track of `size` bytes of plain DSD read through `source` at most
 // `chunk_bytes` of plain audio at a time (at least one frame), each frame
 // handed to `sink` as soon as its part is coded, so that memory is bounded
