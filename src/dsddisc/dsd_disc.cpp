@@ -4,13 +4,13 @@
 
 #include <cstdio>
 
-#include "audio/open_input_file.h"
 #include "dsddisc/dsd_disc_copy.h"
 #include "dsddisc/dsd_disc_plan.h"
 #include "fs/extent_writer.h"
 #include "fs/sector_io.h"
 #include "platform/cancel.h"
 #include "platform/error.h"
+#include "platform/platform.h"
 #include "platform/report.h"
 #include "platform/report_lines.h"
 #include "platform/staged_output.h"
@@ -39,7 +39,7 @@ void print_summary(const DsdDiscJob& job, const DsdDiscPlan& plan) {
 // without text, as does a stop.
 Status write_image(const DsdDiscJob& job, const DsdDiscPlan& plan, const std::string& path) {
   if (!room_for_image(path, uint64_t(plan.total_sectors) * kSectorSize, job.image_path)) return Error{};
-  FILE* image = open_input_file(path, "wb");
+  FILE* image = platform_fopen_write(path);
   if (!image) {
     return job.iso_bridge ? make_error("Error: cannot open %s for the ISO 9660 volume\n", job.image_path.c_str())
                           : make_error("Error: cannot open %s for UDF write\n", job.image_path.c_str());

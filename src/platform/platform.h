@@ -12,6 +12,10 @@ namespace varn {
 // Opens a file named by a UTF-8 byte string (native on POSIX).
 FILE* platform_fopen(const std::string& path, const char* mode);
 
+// Opens a file to be written from its start, created when missing; its old
+// bytes are cut off only when it has any.
+FILE* platform_fopen_write(const std::string& path);
+
 // 64-bit seek and tell; 0 / position on success, -1 on failure.
 int platform_fseek64(FILE* f, int64_t offset, int whence);
 int64_t platform_ftell64(FILE* f);

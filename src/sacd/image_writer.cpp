@@ -80,7 +80,7 @@ Status write_planned_image(const ImagePlan& plan, const DiscLayout& layout, cons
   // The user knows the image by the name given, not by the file that
   // stands in for it until it is complete.
   const std::string& name = layout.output_path.empty() ? path : layout.output_path;
-  FILE* f = platform_fopen(path, "wb");
+  FILE* f = platform_fopen_write(path);
   if (!f) return make_error("Error: cannot open %s for the ISO 9660 volume\n", name.c_str());
   Hashing hashing;
   SectorWatch watch;

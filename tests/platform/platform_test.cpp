@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -59,6 +60,25 @@ TEST(UniqueFile, CreatesExclusivelyAndRejectsBadPatterns) {
   std::string missing = "/tmp/varn_no_such_folder_XXXXXX/f_XXXXXX";
   EXPECT_EQ(platform_make_unique_file(missing.data()), -1);
   EXPECT_EQ(errno, ENOENT);
+}
+
+// Opening to write creates a missing file and cuts an old one's bytes, so no
+// old tail survives a shorter new content.
+TEST(WriteOpen, CreatesOrCutsTheOldBytes) {
+  const std::string path = "/tmp/varn_write_open_" + std::to_string(::getpid());
+  std::remove(path.c_str());
+  for (const std::string_view text : {"long old content", "new"}) {
+    FILE* f = platform_fopen_write(path);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(std::fwrite(text.data(), 1, text.size(), f), text.size());
+    EXPECT_EQ(std::fclose(f), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(uint64_t(st.st_size), text.size());
+  }
+  std::remove(path.c_str());
+  EXPECT_EQ(platform_fopen_write("/tmp/varn_no_such_folder/x"), nullptr);
+  EXPECT_EQ(platform_fopen_write(""), nullptr);
 }
 
 TEST(Convert, ReplacesWhatTheTargetCannotHold) {
