@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/id3.h"
 #include "platform/platform.h"
 #include "platform/small_file.h"
 
@@ -149,9 +150,16 @@ bool cue_text_is_utf8(const std::string& bytes) {
 std::string decode_cue_bytes(const std::string& bytes, bool& converted) {
   converted = false;
   std::string text;
-  text.reserve(bytes.size());
-  for (char c : bytes)
+  // A byte-order mark of 16-bit units (as some rippers save sheets): the
+  // units are decoded before anything else looks at the bytes.
+  const auto* u = reinterpret_cast<const uint8_t*>(bytes.data());
+  const bool utf16 = bytes.size() >= 2 && ((u[0] == 0xFF && u[1] == 0xFE) || (u[0] == 0xFE && u[1] == 0xFF));
+  const std::string decoded = utf16 ? utf16_to_utf8_keep_zeros(u, bytes.size(), false) : std::string();
+  const std::string& source = utf16 ? decoded : bytes;
+  text.reserve(source.size());
+  for (char c : source)
     if (c != '\r') text.push_back(c);
+  if (utf16) return text;
   if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
       static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
     return text.substr(3);

@@ -55,6 +55,18 @@ TEST(CueDecode, GbkSheetIsConvertedAndBomMeansUtf8) {
   s = import_bytes("\xEF\xBB\xBFTITLE \"\xB3\xAA\"\r\n");
   EXPECT_FALSE(s.converted);
   EXPECT_EQ(s.title, "\xB3\xAA");
+  // 16-bit units after their byte-order mark, either byte order.
+  for (bool little : {true, false}) {
+    std::string wide = little ? "\xFF\xFE" : "\xFE\xFF";
+    std::u16string text = u"TITLE \"\u7EA2\U0001F3B5\"\r\n  TRACK 01 AUDIO\r\n";
+    for (char16_t c : text) {
+      const char lo = char(c & 0xFF), hi = char(c >> 8);
+      wide += little ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    s = import_bytes(wide);
+    EXPECT_EQ(s.title, "\xE7\xBA\xA2\xF0\x9F\x8E\xB5");
+    EXPECT_EQ(s.tracks.size(), 1u);
+  }
 }
 
 // A sheet of exactly the size limit is read (larger ones, FIFOs and devices
