@@ -81,9 +81,18 @@ StageResult check_input_files(const PackJob& job) {
 void drop_unusable_picture(PackRun& run) {
   if (!run.job.album.cover_path.empty() || run.tracks.empty()) return;
   std::vector<uint8_t>& picture = run.tracks[0].cover;
-  if (picture.empty() || !cover_name_for(picture).empty()) return;
-  std::fprintf(stderr, "  [Cover] the picture in the tags of %s is neither JPEG nor PNG => not used as the cover\n",
-               run.track_paths.empty() ? "the first track" : run.track_paths[0].c_str());
+  if (picture.empty()) return;
+  const char* where = run.track_paths.empty() ? "the first track" : run.track_paths[0].c_str();
+  // Nobody asked for this picture: one the disc cannot carry is left out,
+  // and the disc is made without a cover.
+  if (picture.size() > kCoverLimit) {
+    std::fprintf(stderr, "  [Cover] the picture in the tags of %s: %zu bytes exceeds the 16 MiB limit => not used as the cover\n",
+                 where, picture.size());
+  } else if (cover_name_for(picture).empty()) {
+    std::fprintf(stderr, "  [Cover] the picture in the tags of %s is neither JPEG nor PNG => not used as the cover\n", where);
+  } else {
+    return;
+  }
   std::vector<uint8_t>().swap(picture);
 }
 

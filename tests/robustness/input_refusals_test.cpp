@@ -228,13 +228,17 @@ TEST(InputRefusals, OptionsAndSideFiles) {
   EXPECT_NE(r.err.find("Warning: input 3 (" + t.in("./a.dsf") + ") is the same file as input 1 (" + a + ")"),
             std::string::npos)
       << r.err;
-  // A picture in the tags that is no JPEG or PNG is not taken as the cover.
-  make_input({"--seconds", "0.1", "--cover", t.in("notes.png"), t.in("pictured.dsf")});
-  const testsupport::RunResult p = testsupport::run_varntessel({"-o", t.in("dump/"), t.in("pictured.dsf")});
-  EXPECT_EQ(p.exit_code, 0) << p.err;
-  EXPECT_NE(p.err.find("the picture in the tags of " + t.in("pictured.dsf") + " is neither JPEG nor PNG"),
-            std::string::npos)
-      << p.err;
+  // A picture in the tags that no disc can carry is left out, and the disc
+  // is made without a cover.
+  for (const std::string& picture : {std::string("notes.png"), std::string("huge.jpg")}) {
+    make_input({"--seconds", "0.1", "--cover", t.in(picture), t.in("pictured.dsf")});
+    const testsupport::RunResult p = testsupport::run_varntessel({"-o", iso, t.in("pictured.dsf")});
+    EXPECT_EQ(p.exit_code, 0) << p.err;
+    EXPECT_NE(p.err.find("the picture in the tags of " + t.in("pictured.dsf") +
+                         (picture == "huge.jpg" ? ": 16777217 bytes exceeds" : " is neither JPEG nor PNG")),
+              std::string::npos)
+        << p.err;
+  }
 }
 
 // The DSD Disc holds DSF files that parse, under names readers show as given
