@@ -31,6 +31,15 @@ void sort_by_track_number(PackRun& run) {
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return tracks[a].track_number < tracks[b].track_number; });
+  // A number that repeats (the discs of a set, several albums) says nothing
+  // of which track comes first: sorting would interleave them.
+  for (size_t n = 1; n < order.size(); ++n) {
+    if (tracks[order[n]].track_number != tracks[order[n - 1]].track_number) continue;
+    const auto path = [&](size_t i) { return i < run.track_paths.size() ? run.track_paths[i].c_str() : "?"; };
+    std::printf("  [Sort] track number %u is carried by %s and %s => the tracks keep the order they were given in\n",
+                tracks[order[n]].track_number, path(order[n - 1]), path(order[n]));
+    return;
+  }
   std::printf("  [Sort] sorting %zu  tracks\n", tracks.size());
   std::vector<InputTrack> sorted;
   std::vector<std::string> paths;

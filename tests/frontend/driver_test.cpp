@@ -39,11 +39,13 @@ TEST(Sort, ByTrackNumberKeepingIsrcsWithTheirTracks) {
   EXPECT_EQ(run.track_paths[2], "f0.dsf");
   EXPECT_EQ(run.job.album.isrcs,
             (std::map<int32_t, std::string>{{0, "USAAA0000001"}, {2, "USAAA0000003"}, {7, "USAAA0000099"}}));
-  // A track without a number keeps the input order; equal numbers stay stable.
-  for (auto [numbers, order] : {std::pair{std::vector<uint32_t>{3, 0, 2}, "t0t1t2"}, {{2, 1, 2}, "t1t0t2"}}) {
+  // A track without a number, or a number carried twice (two discs of a
+  // set), keeps the input order.
+  for (auto [numbers, order] : {std::pair{std::vector<uint32_t>{3, 0, 2, 1}, "t0t1t2t3"}, {{1, 2, 1, 2}, "t0t1t2t3"}}) {
     PackRun r = run_of(numbers);
-    testsupport::capture([&] { sort_by_track_number(r); });
-    EXPECT_EQ(r.tracks[0].title + r.tracks[1].title + r.tracks[2].title, order);
+    const testsupport::Streams s = testsupport::capture([&] { sort_by_track_number(r); });
+    EXPECT_EQ(r.tracks[0].title + r.tracks[1].title + r.tracks[2].title + r.tracks[3].title, order);
+    EXPECT_EQ(contains(s.out, "track number 1 is carried by f0.dsf and f2.dsf"), numbers[0] == 1) << s.out;
   }
 }
 
