@@ -1,10 +1,9 @@
 // Helpers for the audio reader tests: test signals, captured reader runs,
-// the payload a reader must deliver, field writes into file images.
+// the payload a reader must deliver.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "dsdgen/dsdgen.h"
 #include "dst/dst_parallel.h"
 #include "support/capture.h"
+#include "support/file_bytes.h"
 #include "support/test_support.h"
 
 namespace audiotest {
@@ -64,6 +64,18 @@ inline ReadResult read(const std::string& path, InputTrack& t) {
   r.err = s.err + (error ? error->text : "");
   return r;
 }
+// Reads a file the reader must accept (a refusal fails the test with its
+// text); `t` holds what the command line preset.
+inline InputTrack accepted(const std::string& path, InputTrack t = {}) {
+  const ReadResult r = read(path, t);
+  EXPECT_TRUE(r.ok) << path << ": " << r.err;
+  return t;
+}
+// The track's texts in one line: title|artist|album|genre|date.
+inline std::string texts(const InputTrack& t) {
+  return t.title + "|" + t.artist + "|" + t.album + "|" + t.genre + "|" + t.date;
+}
+
 // The message of the last "Error: <path>: " line, empty when there is none.
 inline std::string refusal(const ReadResult& r, const std::string& path) {
   const std::string head = "  Error: " + path + ": ";
@@ -73,27 +85,9 @@ inline std::string refusal(const ReadResult& r, const std::string& path) {
 
 inline std::string pad_line(size_t n) { return n ? "  Pad SACD frames: +" + std::to_string(n) + " bytes\n" : ""; }
 
-// Field writes into a file image: little-endian (DSF) or big-endian (DSDIFF).
-inline void put(std::vector<uint8_t>& f, size_t at, uint64_t v, int width, bool big = false) {
-  for (int i = 0; i < width; ++i) f[at + i] = uint8_t(v >> (8 * (big ? width - 1 - i : i)));
-}
-
-// Offset of the first occurrence of an id at or after `from`, npos when absent.
-inline size_t find_id(const std::vector<uint8_t>& f, const char* id, size_t from = 0) {
-  const auto it = std::search(f.begin() + std::min(from, f.size()), f.end(), id, id + 4);
-  return it == f.end() ? std::string::npos : size_t(it - f.begin());
-}
-
-// Offset of the top-level DSDIFF chunk with that id, npos when absent.
-inline size_t top_chunk(const std::vector<uint8_t>& f, const char* id) {
-  for (size_t at = 16; at + 12 <= f.size();) {
-    uint64_t size = 0;
-    for (int i = 0; i < 8; ++i) size = (size << 8) | f[at + 4 + i];
-    if (std::equal(id, id + 4, f.begin() + at)) return at;
-    if (size > f.size()) break;
-    at += 12 + size + (size & 1);
-  }
-  return std::string::npos;
-}
+using testsupport::cut;
+using testsupport::find_id;
+using testsupport::put;
+using testsupport::top_chunk;
 
 }  // namespace audiotest

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "dst/dst_encoder.h"
 #include "frontend/cli.h"
@@ -11,7 +12,7 @@
 #include "frontend/options.h"
 #include "frontend/usage.h"
 #include "manifest/sha256.h"
-#include "support/capture.h"
+#include "support/entry_point.h"
 #include "support/test_support.h"
 
 using namespace varn;
@@ -26,16 +27,6 @@ int parse(std::vector<std::string> args, PackJob& job) {
   args.insert(args.begin(), "varntessel");
   const auto r = parse_command_line(args, job);
   return r ? *r : -1000;
-}
-
-int entry(std::vector<std::string> args, std::string* err = nullptr) {
-  args.insert(args.begin(), "vt");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  int rc = 0;
-  const testsupport::Streams s = testsupport::capture([&] { rc = run_entry_point(int(argv.size()), argv.data()); });
-  if (err) *err = s.err;
-  return rc;
 }
 
 }  // namespace
@@ -98,24 +89,19 @@ TEST(Parse, OptionFormsAndClamps) {
                    "--track-artist=2:Solo", "--isrc", "us-abc-24-00001", "--isrc", "2:XYZ", "x.dsf"},
                   job),
             -1000);
-  EXPECT_EQ(job.album.title, "-live-");
-  EXPECT_EQ(job.album.artist, "A B");
-  EXPECT_EQ(job.disc_title, "");
-  EXPECT_EQ(job.album.disc_number, "-2");  // '-' and a digit: a value, not an option
+  // '-' and a digit: a value, not an option
+  EXPECT_EQ(job.album.title + "|" + job.album.artist + "|" + job.disc_title + "|" + job.album.disc_number,
+            "-live-|A B||-2");
   EXPECT_EQ(job.inputs, (std::vector<std::string>{"-odd.dsf", "", "x.dsf"}));
-  EXPECT_EQ(job.verify_path, "-x.iso");
-  EXPECT_EQ(job.output_path, "-out.iso");
+  EXPECT_EQ(job.verify_path + "|" + job.output_path, "-x.iso|-out.iso");
   EXPECT_TRUE(job.dsd_disc && !job.playlists && job.no_encode && job.dst_stereo);
-  EXPECT_EQ(job.dst_threads, 64u);
-  EXPECT_EQ(job.dst_order, 1u);
-  EXPECT_EQ(job.pause_frames, 75);
+  EXPECT_EQ(std::tuple(job.dst_threads, job.dst_order, job.pause_frames), std::tuple(64u, 1u, 75));
   EXPECT_EQ(job.track_titles, (std::map<int32_t, std::string>{{0, "Intro"}, {2, "Finale"}, {1, "Second"}}));
   EXPECT_EQ(job.album.track_artists, (std::map<int32_t, std::string>{{1, "Solo"}}));
   EXPECT_EQ(job.album.isrcs, (std::map<int32_t, std::string>{{0, "USABC2400001"}}));  // 'XYZ' is ignored
   PackJob b;
   EXPECT_EQ(parse({"--dst-threads=-3", "--dst-compression=500"}, b), -1000);
-  EXPECT_EQ(b.dst_threads, 0u);
-  EXPECT_EQ(b.dst_order, 128u);
+  EXPECT_EQ(std::tuple(b.dst_threads, b.dst_order), std::tuple(0u, 128u));
 
   testsupport::ScratchDir dir;
   for (const auto& [out, inspect] : {std::pair{dir.path + "/new/", true}, {dir.path, true}, {dir.path + "/x", false}}) {
@@ -148,10 +134,11 @@ TEST(Parse, RefusedCommandLinesEndWithOne) {
       {{"--isrc", "0:USABC2400001"}, "--isrc: track number 0"},
       {{""}, "1 of 1 input files cannot be used"},
   };
-  for (const auto& [args, message] : cases) {
-    std::string err;
-    EXPECT_EQ(entry(args, &err), 1) << args[0];
-    EXPECT_TRUE(contains(err, message)) << args[0] << ": " << err;
+  for (auto [args, message] : cases) {
+    args.insert(args.begin(), "vt");
+    const testsupport::RunResult r = testsupport::run_entry(args);
+    EXPECT_EQ(r.exit_code, 1) << args[1];
+    EXPECT_TRUE(contains(r.err, message)) << args[1] << ": " << r.err;
   }
   EXPECT_EQ(run_entry_point(0, nullptr), 1);
   // A schema that never reached its reader is no success.
@@ -160,9 +147,9 @@ TEST(Parse, RefusedCommandLinesEndWithOne) {
   EXPECT_EQ(full.err, "Error: cannot write to standard output: No space left on device\n");
   // --no-simd holds for its own run: a host's next run codes with the
   // vector instructions again.
-  EXPECT_EQ(entry({"--no-simd", ""}), 1);
+  EXPECT_EQ(testsupport::run_entry({"vt", "--no-simd", ""}).exit_code, 1);
   EXPECT_FALSE(simd_enabled());
-  EXPECT_EQ(entry({""}), 1);
+  EXPECT_EQ(testsupport::run_entry({"vt", ""}).exit_code, 1);
   EXPECT_TRUE(simd_enabled());
   // A function address is taken only from a host that loads the library.
   const auto r = run_varntessel({"-inproc-ctl", "1", "-inproc-ctl-fn", "4096", "a.dsf"});

@@ -2,7 +2,6 @@
 // sheet merged with the options.
 #include <gtest/gtest.h>
 
-
 #include "frontend/stages.h"
 #include "frontend/title_from_name.h"
 #include "frontend/track_order.h"
@@ -65,13 +64,10 @@ TEST(CueStages, SheetFillsWhatTheOptionsLeave) {
   const testsupport::Streams s = testsupport::capture([&] { r = stage_cue_import(run); });
   EXPECT_EQ(r, std::nullopt);
   EXPECT_TRUE(contains(s.err, "Warning: CUE has 2 tracks but 3 input files"));
-  EXPECT_EQ(run.job.album.title, "Given");
-  EXPECT_EQ(run.job.album.genre, "Jazz");
-  EXPECT_EQ(run.job.album.artist, "Sheet Band");
-  EXPECT_EQ(run.job.album.date, "1987-05-04");
-  EXPECT_EQ(run.job.album.year, "1987");
-  EXPECT_EQ(run.job.album.catalog, "0724356648324");
-  EXPECT_EQ(run.job.album.composer, "Album Writer");
+  const Album& al = run.job.album;
+  EXPECT_EQ((std::vector<std::string>{al.title, al.genre, al.artist, al.date, al.year, al.catalog, al.composer}),
+            (std::vector<std::string>{"Given", "Jazz", "Sheet Band", "1987-05-04", "1987", "0724356648324",
+                                      "Album Writer"}));
   InputTrack a, b, tagged, beyond;
   tagged.title = "Tag Title";
   beyond.title = "kept";

@@ -12,7 +12,7 @@
 #include "frontend/driver.h"
 #include "frontend/host.h"
 #include "platform/cancel.h"
-#include "support/capture.h"
+#include "support/entry_point.h"
 #include "support/test_support.h"
 
 using namespace varn;
@@ -79,18 +79,11 @@ TEST(ControlChannel, StopEndsTheRun) {
   g_calls = 0;
   g_script = {"stop\r\n"};
   const std::string fn = std::to_string(reinterpret_cast<uintptr_t>(&scripted_read));
-  auto entry = [](std::vector<std::string> args, int& rc) {
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    return testsupport::capture([&] { rc = run_entry_point(int(argv.size()), argv.data()); });
-  };
-  int rc = -1;
-  entry({"vt", "-inproc-ctl", "3", "-inproc-ctl-fn", fn, "--help"}, rc);
-  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(testsupport::run_entry({"vt", "-inproc-ctl", "3", "-inproc-ctl-fn", fn, "--help"}).exit_code, 0);
   wait_for([] { return host_stop_requested(); });
   ASSERT_TRUE(host_stop_requested());
-  const testsupport::Streams s = entry({"vt", "-o", dir.file("x.iso"), dir.file("a.dsf")}, rc);
-  EXPECT_EQ(rc, -61);
+  const testsupport::RunResult s = testsupport::run_entry({"vt", "-o", dir.file("x.iso"), dir.file("a.dsf")});
+  EXPECT_EQ(s.exit_code, -61);
   EXPECT_TRUE(testsupport::contains(s.err, "packing aborted after 0 complete track(s)")) << s.err;
   EXPECT_FALSE(host_stop_requested());
   EXPECT_FALSE(testsupport::file_exists(dir.file("x.iso")));
@@ -124,14 +117,10 @@ TEST(ControlChannel, StopWhileWritingEndsTheRunAtOnce) {
   ASSERT_TRUE(testsupport::dsdgen({"--seconds", "120", "--repeat-period-bytes", "352800", dir.file("long.dsf")}));
   take_host_stop_request();
   g_staged_prefix = dir.file("y.iso.");
-  std::vector<std::string> args = {"vt", "-inproc-ctl", "5", "-inproc-ctl-fn",
-                                   std::to_string(reinterpret_cast<uintptr_t>(&read_stop_while_writing)), "-o",
-                                   dir.file("y.iso"), dir.file("long.dsf")};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  int rc = 0;
-  const testsupport::Streams s = testsupport::capture([&] { rc = run_entry_point(int(argv.size()), argv.data()); });
-  EXPECT_EQ(rc, -61) << s.err;
+  const testsupport::RunResult s = testsupport::run_entry(
+      {"vt", "-inproc-ctl", "5", "-inproc-ctl-fn", std::to_string(reinterpret_cast<uintptr_t>(&read_stop_while_writing)),
+       "-o", dir.file("y.iso"), dir.file("long.dsf")});
+  EXPECT_EQ(s.exit_code, -61) << s.err;
   EXPECT_TRUE(testsupport::contains(s.err, "packing aborted after 1 complete track(s)")) << s.err;
   EXPECT_FALSE(testsupport::contains(s.out, "SACD ISO created")) << s.out;
   EXPECT_FALSE(host_stop_requested());

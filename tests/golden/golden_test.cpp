@@ -26,9 +26,10 @@ using testsupport::ScratchDir;
 
 struct Case {
   const char* name;
-  // dsdgen argument lists, each writing into in/ (its last word the file).
-  std::vector<std::vector<std::string>> inputs;
-  std::vector<std::string> args;  // varntessel arguments, run from the case dir
+  // dsdgen command lines (shell words), each writing into in/ (its last
+  // word the file), and the varntessel command line, run from the case dir.
+  std::vector<std::string> inputs;
+  std::string args;
   std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {};  // extra inputs
 };
 
@@ -71,102 +72,82 @@ std::vector<uint8_t> png_picture(uint32_t w, uint32_t h, size_t total) {
   return b;
 }
 
-std::vector<std::string> gen(std::vector<std::string> a) { return a; }
-
 std::vector<Case> cases() {
-  std::vector<Case> c;
   const std::string cue =
       "REM GENRE Jazz\nREM DATE 1999\nPERFORMER \"Cue Band\"\nTITLE \"Cue Album\"\nCATALOG 1234567890128\n"
       "FILE \"t1.dsf\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Cue One\"\n    PERFORMER \"Cue Singer\"\n"
       "    ISRC USABC9900001\n    INDEX 01 00:00:00\n"
       "FILE \"t2.dsf\" WAVE\n  TRACK 02 AUDIO\n    TITLE \"Cue Two\"\n    ISRC USABC9900002\n"
       "    INDEX 01 00:00:00\n";
-
-  c.push_back({"stereo_plain_full_meta",
-               {gen({"--seconds", "0.2", "--title", "First", "--artist", "Alpha", "--album", "Tagged",
-                     "--track", "1", "in/t1.dsf"}),
-                gen({"--seconds", "0.15", "--signal", "chirp", "--title", "Second", "--track", "2", "in/t2.dsf"})},
-               {"-o", "out/disc.iso", "--album", "Full Album", "--artist", "Ensemble", "--genre", "Classical",
-                "--catalog", "CAT-001", "--year", "1987", "--copyright", "(C) 1987 Vireo", "--disc", "1",
-                "--disc-total", "2", "--label", "Vireo", "--composer", "Ravenhold", "--conductor", "Maestro",
-                "--orchestra", "Philharmonia", "--barcode", "4006381333931", "--date", "1987-05-04",
-                "--isrc", "1:GBAYE8700001", "--isrc", "2:GBAYE8700002", "--track-artist", "2:Soloist",
-                "--cover", "in/small.jpg", "in/t1.dsf", "in/t2.dsf"},
-               {{"in/small.jpg", jpeg_picture(200, 200, 3000)}}});
-  c.push_back({"mch6_dst",
-               {gen({"--channels", "6", "--seconds", "0.2", "--title", "Six A", "in/a.dsf"}),
-                gen({"--channels", "6", "--seconds", "0.1", "--signal", "noise", "--title", "Six B", "in/b.dsf"})},
-               {"-o", "out/mch.iso", "--album", "Surround", "--dst-threads", "2", "in/a.dsf", "in/b.dsf"}});
-  c.push_back({"mch5_plain",
-               {gen({"--channels", "5", "--seconds", "0.2", "--title", "Five", "in/a.dsf"})},
-               {"-o", "out/five.iso", "--no-encode", "--album", "Five Plain", "in/a.dsf"}});
-  c.push_back({"both_areas_dst_japanese",
-               {gen({"--seconds", "0.2", "--title", "ステレオ", "--artist", "演奏者", "in/s1.dsf"}),
-                gen({"--seconds", "0.1", "--signal", "tone", "in/s2.dsf"}),
-                gen({"--channels", "5", "--seconds", "0.15", "--title", "五チャンネル", "in/m1.dsf"}),
-                gen({"--channels", "5", "--seconds", "0.1", "--title", "六", "in/m2.dsf"})},
-               {"-o", "out/both.iso", "--album", "日本のアルバム", "--artist", "東京楽団", "--dst-stereo",
-                "--dst-threads", "2", "--pause", "75", "--track-title", "2:二曲目", "in/s1.dsf", "in/s2.dsf",
-                "in/m1.dsf", "in/m2.dsf"}});
-  c.push_back({"dump_both_areas",
-               {gen({"--seconds", "0.2", "--title", "Dump stereo", "in/s1.dsf"}),
-                gen({"--channels", "6", "--seconds", "0.1", "--title", "Dump six", "in/m1.dsf"})},
-               {"-o", "out/dump/", "--album", "Dump", "--artist", "Inspector", "--isrc", "1:USXYZ0000001",
-                "--no-encode", "in/s1.dsf", "in/m1.dsf"}});
-  c.push_back({"dsd128_dst_fast_latin",
-               {gen({"--rate", "5644800", "--seconds", "0.1", "--title", "Café Müller", "--artist", "Ñandú",
-                     "in/a.dsf"}),
-                gen({"--rate", "5644800", "--seconds", "0.1", "--signal", "chirp", "--title", "Straße",
-                     "in/b.dsf"})},
-               {"-o", "out/dsd128.iso", "--album", "Señorita à la carte", "--dst-stereo", "--dst-fast",
-                "--dst-compression", "32", "--dst-threads", "2", "--pause", "0", "in/a.dsf", "in/b.dsf"}});
-  c.push_back({"dsd256_plain_msb_blocks",
-               {gen({"--rate", "11289600", "--seconds", "0.07", "--msb-first", "--title", "Quad", "in/a.dsf"}),
-                gen({"--rate", "11289600", "--samples", "700001", "--block-size", "0", "--title", "Odd length",
-                     "in/b.dsf"})},
-               {"-o", "out/dsd256.iso", "--album", "Quad Rate", "in/a.dsf", "in/b.dsf"}});
-  c.push_back({"rate48k_dff_plain",
-               {gen({"--rate", "3072000", "--seconds", "0.2", "--didx-title", "Forty eight", "--didx-artist",
-                     "Band", "in/a.dff"}),
-                gen({"--rate", "3072000", "--samples", "300007", "--comt-genre", "Jazz", "in/b.dff"})},
-               {"-o", "out/k48.iso", "--album", "Forty Eight", "in/a.dff", "in/b.dff"}});
-  c.push_back({"dst_dsdiff_input",
-               {gen({"--dst", "--seconds", "0.2", "--didx-title", "Coded two", "in/a.dff"}),
-                gen({"--dst", "--channels", "6", "--seconds", "0.1", "--didx-title", "Coded six", "in/b.dff"}),
-                gen({"--dst", "--channels", "5", "--rate", "5644800", "--seconds", "0.1", "in/c.dff"})},
-               {"-o", "out/coded.iso", "--album", "Passed Through", "in/a.dff", "in/b.dff"}});
-  {
-    Case lt{"long_track_text", {}, {"-o", "out/long.iso", "--album", "Many Long Titles", "--pause", "30"}, {}};
-    for (int i = 1; i <= 24; ++i) {
-      const std::string f = "in/t" + std::to_string(100 + i) + ".dsf";
-      lt.inputs.push_back(gen({"--seconds", "0.03", "--signal", "tone", "--freq", std::to_string(200 * i),
-                               "--title",
-                               "A rather long title for the movement number " + std::to_string(i) +
-                                   " of this long album, with more words to fill the text lists",
-                               "--artist", "An ensemble with a long name, number " + std::to_string(i), f}));
-      lt.args.push_back(f);
-    }
-    c.push_back(lt);
+  std::vector<Case> c = {
+      {"stereo_plain_full_meta",
+       {"--seconds 0.2 --title First --artist Alpha --album Tagged --track 1 in/t1.dsf",
+        "--seconds 0.15 --signal chirp --title Second --track 2 in/t2.dsf"},
+       "-o out/disc.iso --album 'Full Album' --artist Ensemble --genre Classical --catalog CAT-001 --year 1987"
+       " --copyright '(C) 1987 Vireo' --disc 1 --disc-total 2 --label Vireo --composer Ravenhold"
+       " --conductor Maestro --orchestra Philharmonia --barcode 4006381333931 --date 1987-05-04"
+       " --isrc 1:GBAYE8700001 --isrc 2:GBAYE8700002 --track-artist 2:Soloist --cover in/small.jpg"
+       " in/t1.dsf in/t2.dsf",
+       {{"in/small.jpg", jpeg_picture(200, 200, 3000)}}},
+      {"mch6_dst",
+       {"--channels 6 --seconds 0.2 --title 'Six A' in/a.dsf",
+        "--channels 6 --seconds 0.1 --signal noise --title 'Six B' in/b.dsf"},
+       "-o out/mch.iso --album Surround --dst-threads 2 in/a.dsf in/b.dsf"},
+      {"mch5_plain",
+       {"--channels 5 --seconds 0.2 --title Five in/a.dsf"},
+       "-o out/five.iso --no-encode --album 'Five Plain' in/a.dsf"},
+      {"both_areas_dst_japanese",
+       {"--seconds 0.2 --title ステレオ --artist 演奏者 in/s1.dsf", "--seconds 0.1 --signal tone in/s2.dsf",
+        "--channels 5 --seconds 0.15 --title 五チャンネル in/m1.dsf", "--channels 5 --seconds 0.1 --title 六 in/m2.dsf"},
+       "-o out/both.iso --album 日本のアルバム --artist 東京楽団 --dst-stereo --dst-threads 2 --pause 75"
+       " --track-title 2:二曲目 in/s1.dsf in/s2.dsf in/m1.dsf in/m2.dsf"},
+      {"dump_both_areas",
+       {"--seconds 0.2 --title 'Dump stereo' in/s1.dsf", "--channels 6 --seconds 0.1 --title 'Dump six' in/m1.dsf"},
+       "-o out/dump/ --album Dump --artist Inspector --isrc 1:USXYZ0000001 --no-encode in/s1.dsf in/m1.dsf"},
+      {"dsd128_dst_fast_latin",
+       {"--rate 5644800 --seconds 0.1 --title 'Café Müller' --artist Ñandú in/a.dsf",
+        "--rate 5644800 --seconds 0.1 --signal chirp --title Straße in/b.dsf"},
+       "-o out/dsd128.iso --album 'Señorita à la carte' --dst-stereo --dst-fast --dst-compression 32"
+       " --dst-threads 2 --pause 0 in/a.dsf in/b.dsf"},
+      {"dsd256_plain_msb_blocks",
+       {"--rate 11289600 --seconds 0.07 --msb-first --title Quad in/a.dsf",
+        "--rate 11289600 --samples 700001 --block-size 0 --title 'Odd length' in/b.dsf"},
+       "-o out/dsd256.iso --album 'Quad Rate' in/a.dsf in/b.dsf"},
+      {"rate48k_dff_plain",
+       {"--rate 3072000 --seconds 0.2 --didx-title 'Forty eight' --didx-artist Band in/a.dff",
+        "--rate 3072000 --samples 300007 --comt-genre Jazz in/b.dff"},
+       "-o out/k48.iso --album 'Forty Eight' in/a.dff in/b.dff"},
+      {"dst_dsdiff_input",
+       {"--dst --seconds 0.2 --didx-title 'Coded two' in/a.dff",
+        "--dst --channels 6 --seconds 0.1 --didx-title 'Coded six' in/b.dff",
+        "--dst --channels 5 --rate 5644800 --seconds 0.1 in/c.dff"},
+       "-o out/coded.iso --album 'Passed Through' in/a.dff in/b.dff"},
+      {"long_track_text", {}, "-o out/long.iso --album 'Many Long Titles' --pause 30"},
+      {"cover_large_png",
+       {"--seconds 0.1 --title 'Big Cover' in/a.dsf"},
+       "-o out/big.iso --album 'Large Cover' --cover in/big.png in/a.dsf",
+       {{"in/big.png", png_picture(1600, 1200, 700000)}}},
+      {"cover_from_tag_and_cue",
+       {"--seconds 0.1 --cover in/tagcover.png --title 'Tag title' in/t1.dsf",
+        "--seconds 0.1 --signal chirp in/t2.dsf"},
+       "-o out/cue.iso --cue in/album.cue in/t1.dsf in/t2.dsf",
+       {{"in/tagcover.png", png_picture(400, 400, 5000)}, {"in/album.cue", {cue.begin(), cue.end()}}}},
+      {"dsd_disc",
+       {"--seconds 0.1 --title 'Disc One' --album Rock in/r1.dsf", "--seconds 0.1 --title 'Disc Two' in/r2.dsf",
+        "--channels 6 --seconds 0.05 --title 'Surround Song' in/r3.dsf"},
+       "-o out/dsd.iso --dsd-disc '--title=Live Set' '--track-album=2:Jazz Café' in/r1.dsf in/r2.dsf in/r3.dsf"},
+      {"dsd_disc_no_playlist",
+       {"--seconds 0.1 --title Only in/o.dsf"},
+       "-o out/np.iso --dsd-disc --no-playlist in/o.dsf"},
+  };
+  for (int i = 1; i <= 24; ++i) {
+    const std::string f = " in/t" + std::to_string(100 + i) + ".dsf", n = std::to_string(i);
+    c[9].inputs.push_back("--seconds 0.03 --signal tone --freq " + std::to_string(200 * i) +
+                          " --title 'A rather long title for the movement number " + n +
+                          " of this long album, with more words to fill the text lists'"
+                          " --artist 'An ensemble with a long name, number " + n + "'" + f);
+    c[9].args += f;
   }
-  c.push_back({"cover_large_png",
-               {gen({"--seconds", "0.1", "--title", "Big Cover", "in/a.dsf"})},
-               {"-o", "out/big.iso", "--album", "Large Cover", "--cover", "in/big.png", "in/a.dsf"},
-               {{"in/big.png", png_picture(1600, 1200, 700000)}}});
-  c.push_back({"cover_from_tag_and_cue",
-               {gen({"--seconds", "0.1", "--cover", "in/tagcover.png", "--title", "Tag title", "in/t1.dsf"}),
-                gen({"--seconds", "0.1", "--signal", "chirp", "in/t2.dsf"})},
-               {"-o", "out/cue.iso", "--cue", "in/album.cue", "in/t1.dsf", "in/t2.dsf"},
-               {{"in/tagcover.png", png_picture(400, 400, 5000)},
-                {"in/album.cue", std::vector<uint8_t>(cue.begin(), cue.end())}}});
-  c.push_back({"dsd_disc",
-               {gen({"--seconds", "0.1", "--title", "Disc One", "--album", "Rock", "in/r1.dsf"}),
-                gen({"--seconds", "0.1", "--title", "Disc Two", "in/r2.dsf"}),
-                gen({"--channels", "6", "--seconds", "0.05", "--title", "Surround Song", "in/r3.dsf"})},
-               {"-o", "out/dsd.iso", "--dsd-disc", "--title=Live Set", "--track-album=2:Jazz Café", "in/r1.dsf",
-                "in/r2.dsf", "in/r3.dsf"}});
-  c.push_back({"dsd_disc_no_playlist",
-               {gen({"--seconds", "0.1", "--title", "Only", "in/o.dsf"})},
-               {"-o", "out/np.iso", "--dsd-disc", "--no-playlist", "in/o.dsf"}});
   return c;
 }
 
@@ -216,17 +197,13 @@ Digests run_case(const Case& k) {
   std::filesystem::create_directories(dir.file("in"));
   std::filesystem::create_directories(dir.file("out"));
   for (const auto& f : k.files) testsupport::write_file(dir.file(f.first), f.second);
-  for (const auto& g : k.inputs) {
-    std::string cmd = "cd " + shell_word(dir.path);
-    cmd += " && " + shell_word(VARN_TEST_DSDGEN);
-    for (const std::string& a : g) (cmd += ' ') += shell_word(a);
-    const testsupport::RunResult r = testsupport::run_shell(cmd);
-    EXPECT_EQ(r.exit_code, 0) << cmd << "\n" << r.err;
+  const std::string in_dir = "cd " + shell_word(dir.path) + " && ";
+  for (const std::string& g : k.inputs) {
+    const testsupport::RunResult r = testsupport::run_shell(in_dir + shell_word(VARN_TEST_DSDGEN) + " " + g);
+    EXPECT_EQ(r.exit_code, 0) << g << "\n" << r.err;
   }
-  std::string cmd = "cd " + shell_word(dir.path);
-  cmd += " && TZ=UTC SOURCE_DATE_EPOCH=1700000000 " + shell_word(VARN_TEST_VARNTESSEL);
-  for (const std::string& a : k.args) (cmd += ' ') += shell_word(a);
-  cmd += " </dev/null";
+  const std::string cmd = in_dir + "TZ=UTC SOURCE_DATE_EPOCH=1700000000 " + shell_word(VARN_TEST_VARNTESSEL) + " " +
+                          k.args + " </dev/null";
   const Day before = utc_today();
   const testsupport::RunResult r = testsupport::run_shell(cmd);
   const Day days[2] = {before, utc_today()};

@@ -11,6 +11,7 @@
 
 using namespace varn;
 using testsupport::ScratchDir;
+using Texts = std::vector<std::string>;
 
 namespace {
 
@@ -43,10 +44,9 @@ TEST(CueDecode, GbkSheetIsConvertedAndBomMeansUtf8) {
   ASSERT_TRUE(platform_convert(utf8, "UTF-8", "CP936", gbk));
   CueSheet s = import_bytes(gbk);
   EXPECT_TRUE(s.converted);
-  EXPECT_EQ(s.performer, "\xE7\x8E\x8B\xE8\x8F\xB2");
   ASSERT_EQ(s.tracks.size(), 1u);
-  EXPECT_EQ(s.tracks[0].title, "\xE7\xBA\xA2\xE8\xB1\x86");
-  EXPECT_EQ(s.tracks[0].file_name, "\xE5\x94\xB1.wav");
+  EXPECT_EQ((Texts{s.performer, s.tracks[0].title, s.tracks[0].file_name}),
+            (Texts{"\xE7\x8E\x8B\xE8\x8F\xB2", "\xE7\xBA\xA2\xE8\xB1\x86", "\xE5\x94\xB1.wav"}));
   // A stray byte that is no GBK keeps the other lines.
   s = import_bytes(gbk + "TITLE \"\xFF\xFF\"\nTRACK 2 AUDIO\n");
   EXPECT_EQ(s.performer, "\xE7\x8E\x8B\xE8\x8F\xB2");
@@ -86,32 +86,21 @@ TEST(CueParse, SheetAsRippersWriteIt) {
                      "  FLAGS DCP\n  songwriter Track Writer\n  INDEX 00 00:01:10\n  index 01 00:03\n"
                      "TRACK xx AUDIO\n  TITLE lost\nTRACK 03 MODE1/2352\nFILE two.bin BINARY\n"
                      "TITLE \"Open ended\nTRACK 2 AUDIO\n  isrc USABC2400001\n  INDEX 01 bad\n");
-  EXPECT_EQ(s.genre, "Jazz Rock");
-  EXPECT_EQ(s.date, "1999");
-  EXPECT_EQ(s.comment, "ExactAudioCopy v1.0");
-  EXPECT_EQ(s.catalog, "0123456789012");
-  EXPECT_EQ(s.performer, "Band");
-  EXPECT_EQ(s.songwriter, "Writer");
-  EXPECT_EQ(s.title, "Open ended");  // after FILE the track block is closed
-  ASSERT_EQ(s.tracks.size(), 3u);    // the bad number is dropped, the order kept
+  // The title comes after FILE, where the track block is closed.
+  EXPECT_EQ((Texts{s.genre, s.date, s.comment, s.catalog, s.performer, s.songwriter, s.title}),
+            (Texts{"Jazz Rock", "1999", "ExactAudioCopy v1.0", "0123456789012", "Band", "Writer", "Open ended"}));
+  ASSERT_EQ(s.tracks.size(), 3u);  // the bad number is dropped, the order kept
   const CueTrack& a = s.tracks[0];
   EXPECT_EQ(a.number, 1);
-  EXPECT_EQ(a.title, "  spaced  ");
-  EXPECT_EQ(a.performer, "Singer");
-  EXPECT_EQ(a.songwriter, "Track Writer");
-  EXPECT_EQ(a.isrc, "");  // the ISRC outside a track is ignored
-  EXPECT_TRUE(a.audio);
-  EXPECT_EQ(a.file_name, "disc one.wav");
-  EXPECT_EQ(a.file_type, "WAVE");
-  EXPECT_TRUE(a.has_index0);
+  // The ISRC outside a track is ignored.
+  EXPECT_EQ((Texts{a.title, a.performer, a.songwriter, a.isrc, a.file_name, a.file_type}),
+            (Texts{"  spaced  ", "Singer", "Track Writer", "", "disc one.wav", "WAVE"}));
+  EXPECT_TRUE(a.audio && a.has_index0);
   EXPECT_EQ((std::vector<int32_t>{a.index0[0], a.index0[1], a.index0[2], a.index1[0], a.index1[1], a.index1[2]}),
             (std::vector<int32_t>{0, 1, 10, 0, 3, 0}));
-  EXPECT_EQ(s.tracks[1].number, 3);
-  EXPECT_FALSE(s.tracks[1].audio);
-  EXPECT_EQ(s.tracks[2].number, 2);
-  EXPECT_EQ(s.tracks[2].file_name, "two.bin");
-  EXPECT_EQ(s.tracks[2].isrc, "USABC2400001");
-  EXPECT_EQ(s.tracks[2].index1[1], 0);
+  EXPECT_TRUE(s.tracks[1].number == 3 && !s.tracks[1].audio);
+  EXPECT_EQ((Texts{s.tracks[2].file_name, s.tracks[2].isrc}), (Texts{"two.bin", "USABC2400001"}));
+  EXPECT_TRUE(s.tracks[2].number == 2 && s.tracks[2].index1[1] == 0);
   EXPECT_EQ(parse("TITLE \"A\" extra").title, "A");
   EXPECT_EQ(parse("REM DATE 1999\nREM DATE").date, "");
 }

@@ -11,9 +11,14 @@
 #include <vector>
 
 #include "dsdgen/dsdgen.h"
+#include "support/file_bytes.h"
 #include "support/test_support.h"
 
+using testsupport::cut;
+using testsupport::get_be;
+using testsupport::put;
 using testsupport::read_file;
+using testsupport::top_chunk;
 using testsupport::ScratchDir;
 using testsupport::write_file;
 using Bytes = std::vector<uint8_t>;
@@ -24,19 +29,6 @@ namespace fs = std::filesystem;
 
 void make_input(const std::vector<std::string>& args) { ASSERT_TRUE(testsupport::dsdgen(args)); }
 
-void put_le(Bytes& f, size_t at, uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) f[at + i] = uint8_t(v >> (8 * i));
-}
-uint64_t get_be(const Bytes& f, size_t at, int width) {
-  uint64_t v = 0;
-  for (int i = 0; i < width; ++i) v = (v << 8) | f[at + i];
-  return v;
-}
-Bytes cut(Bytes f, size_t n) {
-  f.resize(n);
-  return f;
-}
-
 // A DST-coded DSDIFF file of the given frames.
 Bytes dst_dsdiff(uint32_t channels, uint32_t rate, std::vector<Bytes> frames) {
   dsdgen::DffOptions o;
@@ -44,12 +36,7 @@ Bytes dst_dsdiff(uint32_t channels, uint32_t rate, std::vector<Bytes> frames) {
   return dsdgen::build_dsdiff(channels, rate, {}, o);
 }
 
-// The offset of a top-level DSDIFF chunk, and the frames of a DST-coded file.
-size_t top_chunk(const Bytes& f, const char* id) {
-  for (size_t at = 16; at + 12 <= f.size(); at += 12 + get_be(f, at + 4, 8) + (get_be(f, at + 4, 8) & 1))
-    if (std::equal(id, id + 4, f.begin() + at)) return at;
-  return f.size();
-}
+// The frames of a DST-coded DSDIFF file.
 std::vector<Bytes> frames_of(const Bytes& f) {
   std::vector<Bytes> out;
   const size_t dst = top_chunk(f, "DST ");
@@ -117,17 +104,16 @@ TEST(InputRefusals, DamagedAudioFiles) {
   ASSERT_EQ(dsf[tag], 'I');
   auto dsf_with = [&](size_t at, uint64_t v, int width) {
     Bytes f = dsf;
-    put_le(f, at, v, width);
+    put(f, at, v, width);
     return f;
   };
   Bytes last_row = cut(dsf, tag - 4000);  // inside channel 1's last block, sizes made to fit
-  put_le(last_row, 20, 0, 8);
-  put_le(last_row, 84, last_row.size() - 80, 8);
+  put(last_row, 20, 0, 8);
+  put(last_row, 84, last_row.size() - 80, 8);
   const Bytes six = read_file(t.in("six.dff"));
-  Bytes chnl5 = six;
-  chnl5[std::search(six.begin(), six.end(), std::begin("CHNL"), std::end("CHNL") - 1) - six.begin() + 13] = 5;
-  Bytes dsd_size_1 = six;
-  for (int i = 0; i < 8; ++i) dsd_size_1[top_chunk(six, "DSD ") + 4 + i] = i == 7;
+  Bytes chnl5 = six, dsd_size_1 = six;
+  chnl5[testsupport::find_id(six, "CHNL") + 13] = 5;
+  put(dsd_size_1, top_chunk(six, "DSD ") + 4, 1, 8, true);
 
   const std::string a = t.in("a.dsf"), b = t.in("b.dsf"), iso = t.in("out.iso");
   const std::string declares = "header declares ";

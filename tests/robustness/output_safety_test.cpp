@@ -10,7 +10,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <termios.h>
@@ -29,11 +28,10 @@
 using testsupport::changes;
 using testsupport::contains;
 using testsupport::read_text;
+using testsupport::RunResult;
 using testsupport::ScratchDir;
 using testsupport::Snapshot;
 using testsupport::snapshot;
-
-extern char** environ;
 
 namespace {
 
@@ -50,85 +48,25 @@ std::vector<std::string> leftovers(const std::string& dir) {
   return found;
 }
 
-// The console program as a child process, with standard input from
-// /dev/null, its streams in files (standard error on `err_fd` instead when
-// that is given), an optional file-size limit and extra environment entries.
-struct Child {
-  pid_t pid = -1;
-  std::string out_path, err_path;
-};
-
-Child start(const std::string& logs, const std::vector<std::string>& args, rlim_t file_size_limit = 0,
-            const std::vector<std::string>& env = {}, int err_fd = -1) {
-  static int serial = 0;
-  Child c;
-  c.out_path = logs + "/out" + std::to_string(serial);
-  c.err_path = logs + "/err" + std::to_string(serial++);
-  std::vector<std::string> all = {VARN_TEST_VARNTESSEL};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text(env);
-  for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
-  std::vector<char*> envp;
-  for (std::string& e : env_text) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  c.pid = fork();
-  if (c.pid == 0) {
-    dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(open(c.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    dup2(err_fd >= 0 ? err_fd : open(c.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    if (file_size_limit != 0) {
-      const rlimit limit{file_size_limit, file_size_limit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    execve(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
-  return c;
+// The console program in the background or run to its end, with an
+// optional file-size limit and extra environment entries.
+testsupport::Child start(const std::vector<std::string>& args, uint64_t file_size_limit = 0,
+                         const std::vector<std::string>& env = {}, int err_to = -1) {
+  return testsupport::start_program(VARN_TEST_VARNTESSEL, args, env, file_size_limit, err_to);
 }
-
-struct Outcome {
-  int code = -1;  // exit status, or 128 + signal
-  std::string out, err;
-};
-
-// Waits for a child; with `seconds`, kills it when it runs past them.
-Outcome finish(const Child& c, int seconds = 0) {
-  int status = 0;
-  bool ended = seconds == 0 && waitpid(c.pid, &status, 0) == c.pid;
-  for (int i = 0; i < seconds * 20 && !ended; ++i) {
-    ended = waitpid(c.pid, &status, WNOHANG) == c.pid;
-    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  if (!ended) {
-    kill(c.pid, SIGKILL);
-    waitpid(c.pid, &status, 0);
-    ADD_FAILURE() << "still running " << seconds << " s after the signal";
-  }
-  Outcome o;
-  o.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  o.out = read_text(c.out_path);
-  o.err = read_text(c.err_path);
-  return o;
-}
-
-Outcome run(const std::string& logs, const std::vector<std::string>& args, rlim_t file_size_limit = 0,
-            const std::vector<std::string>& env = {}) {
-  return finish(start(logs, args, file_size_limit, env));
+RunResult run(const std::vector<std::string>& args, uint64_t file_size_limit = 0,
+              const std::vector<std::string>& env = {}) {
+  return finish(start(args, file_size_limit, env));
 }
 
 // A folder `work` with two short stereo DSF files and the outputs of an
-// earlier run, and a folder for the program's streams.
+// earlier run.
 struct Album {
   ScratchDir dir;
-  std::string work, logs;
+  std::string work;
   Album() {
     work = dir.file("work");
-    logs = dir.file("logs");
     fs::create_directory(work);
-    fs::create_directory(logs);
     EXPECT_TRUE(testsupport::dsdgen({"--seconds", "1", "--title", "One", in("a.dsf")}));
     EXPECT_TRUE(testsupport::dsdgen({"--seconds", "1", "--signal", "tone", "--title", "Two", in("b.dsf")}));
   }
@@ -142,14 +80,14 @@ struct Album {
   }
   // The earlier outputs every case starts from.
   void earlier_run() const {
-    const Outcome o = run(logs, pack("Earlier"));
-    ASSERT_EQ(o.code, 0) << o.err;
+    const RunResult o = run(pack("Earlier"));
+    ASSERT_EQ(o.exit_code, 0) << o.err;
   }
 };
 
 // The console program with standard error on a pseudo terminal (output
 // processing off, so that its bytes arrive as written).
-Outcome run_on_terminal(const std::string& logs, const std::vector<std::string>& args) {
+RunResult run_on_terminal(const std::vector<std::string>& args) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   EXPECT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
   const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -157,7 +95,7 @@ Outcome run_on_terminal(const std::string& logs, const std::vector<std::string>&
   tcgetattr(slave, &mode);
   mode.c_oflag &= ~tcflag_t(OPOST);
   tcsetattr(slave, TCSANOW, &mode);
-  const Child c = start(logs, args, 0, {}, slave);
+  const testsupport::Child c = start(args, 0, {}, slave);
   close(slave);
   std::string err;
   char buf[4096];
@@ -168,7 +106,7 @@ Outcome run_on_terminal(const std::string& logs, const std::vector<std::string>&
     else break;  // EIO once the program has closed the terminal
   }
   close(master);
-  Outcome o = finish(c);
+  RunResult o = finish(c);
   o.err = err;
   return o;
 }
@@ -239,8 +177,8 @@ TEST(OutputSafety, AnOutputIsNeverAnInput) {
   };
   for (const auto& k : cases) {
     const Snapshot before = snapshot(a.work);
-    const Outcome o = run(a.logs, k.args);
-    EXPECT_EQ(o.code, 1) << k.name << "\n" << o.err;
+    const RunResult o = run(k.args);
+    EXPECT_EQ(o.exit_code, 1) << k.name << "\n" << o.err;
     EXPECT_TRUE(contains(o.err, k.message)) << k.name << "\n" << o.err;
     EXPECT_EQ(changes(before, snapshot(a.work)), "") << k.name;
   }
@@ -248,8 +186,8 @@ TEST(OutputSafety, AnOutputIsNeverAnInput) {
   // others are still written.
   const std::string dump = a.dir.file("dump");
   fs::create_directories(dump + "/tracks.txt");
-  const Outcome o = run(a.logs, {"-o", dump + "/", a.in("a.dsf")});
-  EXPECT_EQ(o.code, 1);
+  const RunResult o = run({"-o", dump + "/", a.in("a.dsf")});
+  EXPECT_EQ(o.exit_code, 1);
   EXPECT_TRUE(contains(o.err, "\n  Error: cannot write " + dump + "/tracks.txt\n")) << o.err;
   EXPECT_TRUE(contains(o.out, "  ok " + dump + "/toc.txt\n  ok " + dump + "/master_toc.bin (168 bytes)\n")) << o.out;
   EXPECT_TRUE(contains(o.out, "  ok " + dump + "/toc_detail.txt\n")) << o.out;
@@ -273,15 +211,15 @@ TEST(OutputSafety, PictureExtractIsPrivateAndTemporary) {
   const std::vector<std::string> env = {"TEMP=" + temp};
 
   const Snapshot before = snapshot(a.work);
-  Outcome o = run(a.logs, {"-o", a.in("disc.iso"), a.in("p.dsf")}, 0, env);
-  ASSERT_EQ(o.code, 0) << o.err;
+  RunResult o = run({"-o", a.in("disc.iso"), a.in("p.dsf")}, 0, env);
+  ASSERT_EQ(o.exit_code, 0) << o.err;
   EXPECT_TRUE(contains(o.out, "[Cover] auto-extracted to " + temp + "/VarnPack_cover_")) << o.out;
   EXPECT_TRUE(contains(o.out, "-> ISO:/COVER.PNG")) << o.out;
-  o = run(a.logs, {"-o", a.in("set.d/disc"), a.in("p.dsf")}, 0, env);
-  ASSERT_EQ(o.code, 0) << o.err;
+  o = run({"-o", a.in("set.d/disc"), a.in("p.dsf")}, 0, env);
+  ASSERT_EQ(o.exit_code, 0) << o.err;
   // A run that fails after the extract (the image cannot be written whole).
-  o = run(a.logs, {"-o", a.in("big.iso"), a.in("p.dsf")}, 100000, env);
-  EXPECT_EQ(o.code, 1) << o.err;
+  o = run({"-o", a.in("big.iso"), a.in("p.dsf")}, 100000, env);
+  EXPECT_EQ(o.exit_code, 1) << o.err;
 
   Snapshot after = snapshot(a.work);
   for (const char* made : {"/disc.iso", "/disc.iso.delivery.txt", "/disc.cue", "/set.d/disc.iso",
@@ -306,24 +244,24 @@ TEST(OutputSafety, FullDiskNeverSucceeds) {
   const std::vector<std::vector<std::string>> option_sets = {{}, {"--no-manifest"}};
   for (rlim_t limit : {rlim_t(4096), rlim_t(40000), rlim_t(700000), rlim_t(image / 2), rlim_t(image - 2048)}) {
     for (const std::vector<std::string>& more : option_sets) {
-      const Outcome o = run(a.logs, a.pack("Later", more), limit);
-      EXPECT_EQ(o.code, 1) << "limit " << limit << "\n" << o.err;
+      const RunResult o = run(a.pack("Later", more), limit);
+      EXPECT_EQ(o.exit_code, 1) << "limit " << limit << "\n" << o.err;
       EXPECT_TRUE(contains(o.err, "Error: ")) << "limit " << limit << "\n" << o.err;
       EXPECT_FALSE(contains(o.err, ".part")) << "the file standing in for the image is named\n" << o.err;
       EXPECT_FALSE(contains(o.out, "SACD ISO created")) << "limit " << limit;
       EXPECT_EQ(changes(before, snapshot(a.work)), "") << "limit " << limit;
     }
   }
-  const Outcome ok = run(a.logs, a.pack("Later"), rlim_t(image + 65536));
-  EXPECT_EQ(ok.code, 0) << ok.err;
+  const RunResult ok = run(a.pack("Later"), rlim_t(image + 65536));
+  EXPECT_EQ(ok.exit_code, 0) << ok.err;
 
-  const Outcome disc = run(a.logs, {"--dsd-disc", "-o", a.in("dsd.iso"), a.in("a.dsf"), a.in("b.dsf")});
-  ASSERT_EQ(disc.code, 0) << disc.err;
+  const RunResult disc = run({"--dsd-disc", "-o", a.in("dsd.iso"), a.in("a.dsf"), a.in("b.dsf")});
+  ASSERT_EQ(disc.exit_code, 0) << disc.err;
   const Snapshot with_disc = snapshot(a.work);
   for (rlim_t limit : {rlim_t(40000), rlim_t(fs::file_size(a.in("dsd.iso")) - 4096)}) {
-    const Outcome o =
-        run(a.logs, {"--dsd-disc", "--title", "Later", "-o", a.in("dsd.iso"), a.in("a.dsf"), a.in("b.dsf")}, limit);
-    EXPECT_EQ(o.code, 1) << "limit " << limit << "\n" << o.err;
+    const RunResult o =
+        run({"--dsd-disc", "--title", "Later", "-o", a.in("dsd.iso"), a.in("a.dsf"), a.in("b.dsf")}, limit);
+    EXPECT_EQ(o.exit_code, 1) << "limit " << limit << "\n" << o.err;
     // The message names the image asked for, not the file that stands in for it.
     EXPECT_TRUE(contains(o.err, "Error: writing " + a.in("dsd.iso") + " failed: File too large\n")) << o.err;
     EXPECT_EQ(changes(with_disc, snapshot(a.work)), "") << "limit " << limit;
@@ -341,13 +279,13 @@ TEST(OutputSafety, FullDiskNeverSucceeds) {
       {0, missing, "Error: cannot create the DST spool file in " + missing + ": No such file or directory"},
   };
   for (const auto& k : spools) {
-    const Outcome o = run(a.logs, a.pack("Later", {"--dst-stereo"}), k.limit, {"TEMP=" + k.temp});
-    EXPECT_EQ(o.code, 1) << o.err;
+    const RunResult o = run(a.pack("Later", {"--dst-stereo"}), k.limit, {"TEMP=" + k.temp});
+    EXPECT_EQ(o.exit_code, 1) << o.err;
     EXPECT_TRUE(contains(o.err, k.message)) << o.err;
     EXPECT_EQ(changes(with_disc, snapshot(a.work)), "") << k.message;
   }
-  const Outcome coded = run(a.logs, a.pack("Later", {"--dst-stereo"}), 0, {"TEMP=" + temp});
-  EXPECT_EQ(coded.code, 0) << coded.err;
+  const RunResult coded = run(a.pack("Later", {"--dst-stereo"}), 0, {"TEMP=" + temp});
+  EXPECT_EQ(coded.exit_code, 0) << coded.err;
   EXPECT_TRUE(fs::is_empty(temp));
 }
 
@@ -358,10 +296,10 @@ TEST(OutputSafety, TooLittleFreeSpaceIsRefusedFirst) {
   const std::string small = a.dir.file("small");
   fs::create_directory(small);
   if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
-  const Outcome o = run(a.logs, {"-o", small + "/disc.iso", a.in("a.dsf"), a.in("b.dsf")});
+  const RunResult o = run({"-o", small + "/disc.iso", a.in("a.dsf"), a.in("b.dsf")});
   const bool empty = fs::is_empty(small);
   umount(small.c_str());
-  EXPECT_EQ(o.code, 1) << o.err;
+  EXPECT_EQ(o.exit_code, 1) << o.err;
   EXPECT_TRUE(contains(o.err, "Error: the image " + small + "/disc.iso needs ")) << o.err;
   EXPECT_TRUE(contains(o.err, " bytes, but its file system has only ")) << o.err;
   EXPECT_TRUE(empty);
@@ -377,7 +315,7 @@ TEST(OutputSafety, SignalsLeaveTheEarlierOutputs) {
   const Snapshot before = snapshot(a.work);
   for (int sig : {SIGINT, SIGTERM, SIGKILL}) {
     // Long pauses make an image of about 100 MB that takes a while.
-    const Child c = start(a.logs, a.pack("Interrupted", {"--pause", "10000"}));
+    const testsupport::Child c = start(a.pack("Interrupted", {"--pause", "10000"}));
     bool caught = false;
     for (int i = 0; i < 20000 && !caught; ++i) {
       for (const std::string& name : leftovers(a.work)) {
@@ -389,8 +327,8 @@ TEST(OutputSafety, SignalsLeaveTheEarlierOutputs) {
     EXPECT_TRUE(caught) << "signal " << sig << ": the image was never seen under way";
     kill(c.pid, sig);
     kill(c.pid, SIGCONT);
-    const Outcome o = finish(c);
-    EXPECT_EQ(o.code, 128 + sig) << o.err;
+    const RunResult o = finish(c);
+    EXPECT_EQ(o.exit_code, 128 + sig) << o.err;
     EXPECT_FALSE(contains(o.out, "SACD ISO created"));
     if (sig != SIGKILL) {
       EXPECT_TRUE(contains(o.err, sig == SIGINT ? "Interrupted (SIGINT): " : "Interrupted (SIGTERM): ")) << o.err;
@@ -420,10 +358,10 @@ TEST(OutputSafety, ProgressLineOnlyOnATerminal) {
       {{"--verify", a.in("disc.iso")}, {"\rHashing the image: "}},
   };
   for (const auto& k : cases) {
-    const Outcome shown = run_on_terminal(a.logs, k.args);
-    const Outcome plain = run(a.logs, k.args);
-    ASSERT_EQ(plain.code, 0) << plain.err;
-    EXPECT_EQ(shown.code, 0) << shown.err;
+    const RunResult shown = run_on_terminal(k.args);
+    const RunResult plain = run(k.args);
+    ASSERT_EQ(plain.exit_code, 0) << plain.err;
+    EXPECT_EQ(shown.exit_code, 0) << shown.err;
     for (const char* step : k.steps) EXPECT_TRUE(contains(shown.err, step)) << step << "\n" << shown.err;
     const TerminalText text = split_progress(shown.err);
     EXPECT_FALSE(text.line_left_standing) << shown.err;
@@ -444,17 +382,17 @@ TEST(OutputSafety, InterruptStopsDstCodingAtOnce) {
   ASSERT_TRUE(testsupport::dsdgen({"--channels", "6", "--seconds", "20", "--repeat-period-bytes", "65536", "--title", "Long",
                                    a.in("long.dsf")}));
   const Snapshot before = snapshot(a.work);
-  const Child c = start(a.logs, {"--dst-threads", "1", "-o", a.in("disc.iso"), a.in("long.dsf")});
+  const testsupport::Child c = start({"--dst-threads", "1", "-o", a.in("disc.iso"), a.in("long.dsf")});
   bool coding = false;
   for (int i = 0; i < 3000 && !coding; ++i) {
-    coding = contains(read_text(c.err_path), "[DST] encode SIMD");
+    coding = contains(testsupport::text_so_far(c.err_fd), "[DST] encode SIMD");
     if (!coding) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(coding) << "the coding was never seen under way";
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   kill(c.pid, SIGINT);
-  const Outcome o = finish(c, 10);
-  EXPECT_EQ(o.code, 130) << o.err;
+  const RunResult o = finish(c, 10);
+  EXPECT_EQ(o.exit_code, 130) << o.err;
   const size_t last = o.err.rfind('\n', o.err.size() - 2);
   EXPECT_EQ(o.err.substr(last + 1),
             "Interrupted (SIGINT): stopped before finishing; nothing was written and any earlier outputs are as "
@@ -470,24 +408,24 @@ TEST(OutputSafety, InterruptStopsDstCodingAtOnce) {
 TEST(OutputSafety, ConcurrentRunsNeverMix) {
   Album a;
   for (int round = 0; round < 3; ++round) {
-    const Child one = start(a.logs, a.pack("Alpha"));
-    const Child two = start(a.logs, a.pack("Omega"));
-    const Outcome first = finish(one), second = finish(two);
-    EXPECT_TRUE(first.code == 0 || second.code == 0) << first.err << second.err;
+    const testsupport::Child one = start(a.pack("Alpha"));
+    const testsupport::Child two = start(a.pack("Omega"));
+    const RunResult first = finish(one), second = finish(two);
+    EXPECT_TRUE(first.exit_code == 0 || second.exit_code == 0) << first.err << second.err;
     const std::string image = read_text(a.in("disc.iso"));
     const std::string cue = read_text(a.in("disc.cue"));
     const bool alpha = contains(image, "Album=Alpha\n");
     EXPECT_NE(alpha, contains(image, "Album=Omega\n"));
     EXPECT_TRUE(contains(cue, alpha ? "TITLE \"Alpha\"" : "TITLE \"Omega\"")) << cue;
-    const Outcome verify = run(a.logs, {"--verify", a.in("disc.iso")});
-    EXPECT_EQ(verify.code, 0) << verify.err;
+    const RunResult verify = run({"--verify", a.in("disc.iso")});
+    EXPECT_EQ(verify.exit_code, 0) << verify.err;
     EXPECT_TRUE(leftovers(a.work).empty());
   }
   // A manifest that cannot be used is no pass (its damages are the manifest
   // suite's).
   const std::string manifest = read_text(a.in("disc.iso.delivery.txt"));
   testsupport::write_text(a.in("disc.iso.delivery.txt"), manifest.substr(0, manifest.find("track=")));
-  const Outcome cut = run(a.logs, {"--verify", a.in("disc.iso")});
-  EXPECT_EQ(cut.code, 2) << cut.err;
+  const RunResult cut = run({"--verify", a.in("disc.iso")});
+  EXPECT_EQ(cut.exit_code, 2) << cut.err;
   EXPECT_TRUE(contains(cut.err, "[verify] manifest lacks its track lines")) << cut.err;
 }

@@ -1,9 +1,9 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,85 +35,91 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path, ec);
 }
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::vector<std::string>& env, const std::string& stdin_text) {
-  int out_pipe[2], err_pipe[2], in_pipe[2];
-  if (pipe(out_pipe) || pipe(err_pipe) || pipe(in_pipe)) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&fa, err_pipe[1], 2);
-  for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], in_pipe[0], in_pipe[1]})
-    posix_spawn_file_actions_addclose(&fa, fd);
-
-  std::vector<std::string> argv_s;
-  argv_s.push_back(program);
-  argv_s.insert(argv_s.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_s) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::vector<std::string> env_s;
-  for (char** e = environ; *e; ++e) {
-    std::string entry = *e;
-    bool overridden = false;
-    for (const auto& x : env) {
-      auto eq = x.find('=');
-      if (entry.compare(0, eq + 1, x, 0, eq + 1) == 0) overridden = true;
-    }
-    if (!overridden) env_s.push_back(entry);
-  }
-  for (const auto& x : env) env_s.push_back(x);
-  std::vector<char*> envp;
-  for (auto& e : env_s) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  pid_t pid;
-  int rc = posix_spawnp(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&fa);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  close(in_pipe[0]);
-  if (rc != 0) {
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    close(in_pipe[1]);
-    throw std::runtime_error("cannot start " + program);
-  }
-  signal(SIGPIPE, SIG_IGN);
-  if (!stdin_text.empty()) {
-    ssize_t w = write(in_pipe[1], stdin_text.data(), stdin_text.size());
-    (void)w;
-  }
-  close(in_pipe[1]);
-
-  RunResult r;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  int open_fds = 2;
-  char buf[65536];
-  while (open_fds > 0) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_fds;
-      } else {
-        (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+Child start_program(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env, uint64_t file_size_limit, int err_to) {
+  // Everything the child needs is made before the fork: it only redirects,
+  // sets the limit and runs the program.
+  std::string path = program;
+  if (program.find('/') == std::string::npos) {
+    std::istringstream dirs(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+    for (std::string d; std::getline(dirs, d, ':');)
+      if (access((d + "/" + program).c_str(), X_OK) == 0) {
+        path = d + "/" + program;
+        break;
       }
-    }
   }
+  std::vector<std::string> argv_s = {program}, env_s = env;
+  argv_s.insert(argv_s.end(), args.begin(), args.end());
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const auto& x : env) replaced = replaced || entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0;
+    if (!replaced) env_s.push_back(entry);
+  }
+  std::vector<char*> argv, envp;
+  for (auto& a : argv_s) argv.push_back(a.data());
+  for (auto& e : env_s) envp.push_back(e.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  auto unlinked_file = [] {
+    char name[] = "/tmp/varn_stream_XXXXXX";
+    const int fd = mkostemp(name, O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot make a stream file");
+    unlink(name);
+    return fd;
+  };
+  Child c;
+  c.out_fd = unlinked_file();
+  c.err_fd = err_to >= 0 ? -1 : unlinked_file();
+  const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  c.pid = fork();
+  if (c.pid == 0) {
+    dup2(null_fd, 0);
+    dup2(c.out_fd, 1);
+    dup2(err_to >= 0 ? err_to : c.err_fd, 2);
+    const rlimit limit{file_size_limit, file_size_limit};
+    if (file_size_limit != 0) setrlimit(RLIMIT_FSIZE, &limit);
+    execve(path.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(null_fd);
+  if (c.pid < 0) throw std::runtime_error("cannot start " + program);
+  return c;
+}
+
+std::string text_so_far(int fd) {
+  std::string text;
+  char buf[65536];
+  for (ssize_t n; (n = pread(fd, buf, sizeof buf, off_t(text.size()))) > 0;) text.append(buf, size_t(n));
+  return text;
+}
+
+RunResult finish(const Child& c, int seconds) {
   int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status)) r.exit_code = 128 + WTERMSIG(status);
+  bool ended = seconds == 0 && waitpid(c.pid, &status, 0) == c.pid;
+  for (int i = 0; i < seconds * 20 && !ended; ++i) {
+    ended = waitpid(c.pid, &status, WNOHANG) == c.pid;
+    if (!ended) usleep(50000);
+  }
+  if (!ended) {
+    kill(c.pid, SIGKILL);
+    waitpid(c.pid, &status, 0);
+    ADD_FAILURE() << "still running " << seconds << " s on";
+  }
+  RunResult r;
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = text_so_far(c.out_fd);
+  close(c.out_fd);
+  if (c.err_fd >= 0) {
+    r.err = text_so_far(c.err_fd);
+    close(c.err_fd);
+  }
   return r;
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env) {
+  return finish(start_program(program, args, env));
 }
 
 RunResult run_varntessel(const std::vector<std::string>& args, const std::vector<std::string>& env) {

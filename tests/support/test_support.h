@@ -27,10 +27,26 @@ struct RunResult {
   std::string err;     // standard error
 };
 
-// Runs a program with arguments (no shell), optional extra environment
-// entries "NAME=value" and standard input text; captures both streams.
+// A program started in the background (no shell) with standard input from
+// /dev/null and its streams in unlinked temporary files.
+struct Child {
+  int pid = -1;
+  int out_fd = -1, err_fd = -1;
+};
+// `env` adds or replaces entries "NAME=value"; `file_size_limit` (bytes,
+// when not 0) caps every file the program writes; standard error goes to
+// `err_to` instead of a file when that is given.
+Child start_program(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}, uint64_t file_size_limit = 0, int err_to = -1);
+// Waits for the child and collects its streams. With `seconds`, a child
+// still running after them is killed and the test fails.
+RunResult finish(const Child& c, int seconds = 0);
+// What a child has written so far to one of its stream files.
+std::string text_so_far(int fd);
+
+// Runs a program to its end and captures both streams.
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const std::vector<std::string>& env = {}, const std::string& stdin_text = "");
+                      const std::vector<std::string>& env = {});
 
 // Runs the console program varntessel.
 RunResult run_varntessel(const std::vector<std::string>& args,
