@@ -94,7 +94,8 @@ Inputs& inputs() {
 
 }  // namespace
 
-// Damaged or contradictory DSF and DSDIFF files, among sound ones.
+// Damaged or contradictory DSF and DSDIFF files, among sound ones (each
+// reader's refusals, message by message, are the reader suite's).
 TEST(InputRefusals, DamagedAudioFiles) {
   Inputs& t = inputs();
   // 2 x 70560 bytes in 18 rows of two 4096-byte blocks, then a tag; the
@@ -111,9 +112,6 @@ TEST(InputRefusals, DamagedAudioFiles) {
   put(last_row, 20, 0, 8);
   put(last_row, 84, last_row.size() - 80, 8);
   const Bytes six = read_file(t.in("six.dff"));
-  Bytes chnl5 = six, dsd_size_1 = six;
-  chnl5[testsupport::find_id(six, "CHNL") + 13] = 5;
-  put(dsd_size_1, top_chunk(six, "DSD ") + 4, 1, 8, true);
 
   const std::string a = t.in("a.dsf"), b = t.in("b.dsf"), iso = t.in("out.iso");
   const std::string declares = "header declares ";
@@ -127,13 +125,9 @@ TEST(InputRefusals, DamagedAudioFiles) {
       {"cut in the last block row", {"-o", iso, t.make("row.dsf", last_row)}, {t.in("row.dsf"), declares}},
       {"sample count past the audio (into the tag)", {"-o", iso, t.make("count.dsf", dsf_with(64, 8 * 74000, 8))},
        {t.in("count.dsf"), declares}},
-      {"data chunk size 0", {"-o", iso, t.make("d0.dsf", dsf_with(84, 0, 8))}, {t.in("d0.dsf"), "bad data chunk size 0"}},
       {"data chunk size 2^64-1", {"-o", iso, t.make("dmax.dsf", dsf_with(84, ~uint64_t(0), 8))}, {t.in("dmax.dsf"), "truncated"}},
       {"bits per sample 0", {"-o", iso, t.make("bps0.dsf", dsf_with(60, 0, 4))}, {t.in("bps0.dsf"), "bits per sample 0"}},
-      {"bits per sample 2", {"-o", iso, t.make("bps2.dsf", dsf_with(60, 2, 4))}, {t.in("bps2.dsf"), "bits per sample 2"}},
       {"bits per sample 16", {"-o", iso, t.make("bps16.dsf", dsf_with(60, 16, 4))}, {t.in("bps16.dsf"), "bits per sample 16"}},
-      {"DSD chunk size 1", {"-o", iso, t.make("dsd1.dff", dsd_size_1)}, {t.in("dsd1.dff"), "DSD chunk holds 1 bytes"}},
-      {"CHNL 5 over 6-channel data", {"-o", iso, t.make("chnl5.dff", chnl5)}, {t.in("chnl5.dff"), "CHNL declares 5 channels"}},
       {"DSDIFF cut short", {"-o", iso, t.make("cut.dff", cut(six, six.size() - 1))}, {t.in("cut.dff"), "truncated"}},
   };
   t.refuse_all(cases);
