@@ -96,10 +96,10 @@ std::string text_so_far(int fd) {
 
 RunResult finish(const Child& c, int seconds) {
   int status = 0;
-  bool ended = seconds == 0 && waitpid(c.pid, &status, 0) == c.pid;
-  for (int i = 0; i < seconds * 20 && !ended; ++i) {
-    ended = waitpid(c.pid, &status, WNOHANG) == c.pid;
-    if (!ended) usleep(50000);
+  bool ended = false;
+  for (int i = 0; !ended && (seconds == 0 || i < seconds * 20); ++i) {
+    ended = waitpid(c.pid, &status, seconds == 0 ? 0 : WNOHANG) == c.pid;
+    if (!ended && seconds != 0) usleep(50000);
   }
   if (!ended) {
     kill(c.pid, SIGKILL);
