@@ -53,12 +53,15 @@ struct ReadResult {
 };
 // Reads a DSF or DSDIFF file (by its extension) with both streams captured;
 // the reader's error follows its reports, where the front end prints it.
-inline ReadResult read(const std::string& path, InputTrack& t) {
+// With `leave_audio_in_file` only the header is read and the audio stays
+// in the file.
+inline ReadResult read(const std::string& path, InputTrack& t, bool leave_audio_in_file = false) {
   ReadResult r;
   const bool dsf = path.size() > 4 && path.compare(path.size() - 4, 4, ".dsf") == 0;
   varn::Status error;
-  const testsupport::Streams s =
-      testsupport::capture([&] { error = dsf ? varn::read_dsf(path, t) : varn::read_dsdiff(path, t); });
+  const testsupport::Streams s = testsupport::capture([&] {
+    error = dsf ? varn::read_dsf(path, t, leave_audio_in_file) : varn::read_dsdiff(path, t, leave_audio_in_file);
+  });
   r.ok = !error;
   r.out = s.out;
   r.err = s.err + (error ? error->text : "");
@@ -66,8 +69,8 @@ inline ReadResult read(const std::string& path, InputTrack& t) {
 }
 // Reads a file the reader must accept (a refusal fails the test with its
 // text); `t` holds what the command line preset.
-inline InputTrack accepted(const std::string& path, InputTrack t = {}) {
-  const ReadResult r = read(path, t);
+inline InputTrack accepted(const std::string& path, InputTrack t = {}, bool leave_audio_in_file = false) {
+  const ReadResult r = read(path, t, leave_audio_in_file);
   EXPECT_TRUE(r.ok) << path << ": " << r.err;
   return t;
 }
