@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "audio/dsdiff_reader.h"
 #include "dsdgen/dsdgen.h"
@@ -207,7 +208,7 @@ TEST_P(ReaderInterop, PlaysInFullBitExactWithTheGivenTexts) {
     }
 
     const std::string out = dir.file(mch ? "mch" : "2ch");
-    testsupport::run_shell("mkdir -p '" + out + "'");
+    std::filesystem::create_directories(out);
     const testsupport::ReaderExtraction x =
         testsupport::extract_sacd_area(reader, iso, out, mch == 1, !c.dsdiff);
     ASSERT_EQ(x.tracks.size(), inputs.size()) << x.text;
@@ -243,7 +244,7 @@ TEST(ReaderInteropChannels, DsdiffChannelIdsReachTheirSpeakers) {
   ASSERT_EQ(testsupport::run_varntessel({"-o", iso, "--dst-compression", "8", "--album", "Ids", dir.file("in.dff")})
                 .exit_code,
             0);
-  testsupport::run_shell("mkdir -p '" + dir.file("x") + "'");
+  std::filesystem::create_directories(dir.file("x"));
   const testsupport::ReaderExtraction x = testsupport::extract_sacd_area(reader, iso, dir.file("x"), true, false);
   ASSERT_EQ(x.tracks.size(), 1u) << x.text;
   const std::vector<uint8_t> rip = testsupport::read_file(x.tracks[0].file);

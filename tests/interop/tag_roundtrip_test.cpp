@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,7 @@ void expect_texts(const std::string& reader, const std::string& iso, const std::
 }
 
 std::string make_dir(const std::string& path) {
-  testsupport::run_shell("mkdir -p '" + path + "'");
+  std::filesystem::create_directories(path);
   return path;
 }
 
