@@ -86,9 +86,10 @@ void dst_predict_avx512(const int16_t* coef, int order, const DstBits& bits, int
 // The AVX-512 predictions of the whole blocks of 128 among `length`
 // positions turned into symbol bytes at once: the residual bit (bit 7) over
 // the table index min(|p| >> 3, 63), the index replaced by `marker` below
-// `unpredicted`; the symbols from `unpredicted` on counted into `counts`
-// (256 entries, added to) when it is given. Returns the positions done.
+// `unpredicted`; the symbols from `unpredicted` on counted into the four
+// tables `part` (as dst_count_symbols, added to) when it is given. Returns
+// the positions done.
 size_t dst_symbols_avx512(const int16_t* coef, int order, const DstBits& bits, size_t length, size_t unpredicted,
-                          uint8_t marker, uint8_t* sym, uint32_t* counts);
+                          uint8_t marker, uint8_t* sym, uint32_t (*part)[256]);
 
 }  // namespace varn

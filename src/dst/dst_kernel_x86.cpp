@@ -138,12 +138,11 @@ __attribute__((target("avx512f,avx512bw"))) void dst_predict_avx512(const int16_
 __attribute__((target("avx512f,avx512bw"))) size_t dst_symbols_avx512(const int16_t* coef, int order,
                                                                       const DstBits& bits, size_t length,
                                                                       size_t unpredicted, uint8_t marker,
-                                                                      uint8_t* sym, uint32_t* counts) {
+                                                                      uint8_t* sym, uint32_t (*part)[256]) {
   alignas(64) int16_t table[kMaxGroups5][32];
   const int groups = group_tables5(coef, order, table);
   const int16_t* six = bits.six - 1;
   const size_t whole = length / 128 * 128;
-  uint32_t part[4][256] = {};
   for (size_t n = 0; n < whole; n += 128) {
     __m512i a[4];
     predict128(table, groups, six, n, a);
@@ -159,12 +158,9 @@ __attribute__((target("avx512f,avx512bw"))) size_t dst_symbols_avx512(const int1
     }
     for (size_t i = n; i < std::min(n + 128, unpredicted); ++i) sym[i] = static_cast<uint8_t>((sym[i] & 0x80) | marker);
     // The previous block is counted here, beside this block's lookups.
-    if (counts && n >= 128) dst_count_symbols(part, sym, std::max(n - 128, unpredicted), n);
+    if (part && n >= 128) dst_count_symbols(part, sym, std::max(n - 128, unpredicted), n);
   }
-  if (counts && whole >= 128) {
-    dst_count_symbols(part, sym, std::max(whole - 128, unpredicted), whole);
-    for (int i = 0; i < 256; ++i) counts[i] += part[0][i] + part[1][i] + part[2][i] + part[3][i];
-  }
+  if (part && whole >= 128) dst_count_symbols(part, sym, std::max(whole - 128, unpredicted), whole);
   return whole;
 }
 

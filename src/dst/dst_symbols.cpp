@@ -104,12 +104,12 @@ void symbols_generic(const int16_t* pred, const int16_t* mask, uint8_t* s, size_
 void dst_channel_symbols(const int16_t* coef, int order, const DstBits& bits, size_t length,
                          size_t unpredicted, uint8_t* sym, uint32_t* counts, int16_t* pred) {
   const DstKernel kernel = dst_kernel_for(order);
+  uint32_t part[4][256] = {};
   size_t done = 0;
 #if defined(__x86_64__)
   if (kernel == DstKernel::Avx512)
-    done = dst_symbols_avx512(coef, order, bits, length, unpredicted, kDstUnpredicted, sym, counts);
+    done = dst_symbols_avx512(coef, order, bits, length, unpredicted, kDstUnpredicted, sym, counts ? part : nullptr);
 #endif
-  uint32_t part[4][256] = {};
   for (size_t b = done; b < length; b += kDstSymbolBlock) {
     const size_t count = std::min(kDstSymbolBlock, length - b);
     dst_predict(kernel, coef, order, DstBits{bits.mask + b, bits.six + b}, pred, count);
