@@ -26,7 +26,6 @@ typedef double V2 __attribute__((vector_size(16)));
 typedef double V4 __attribute__((vector_size(32)));
 typedef double V8 __attribute__((vector_size(64)));
 
-
 constexpr int kPanel = 4;
 constexpr int kMaxOrder = 128;
 // Room before r[0] for the rows of a panel above a column's diagonal, and

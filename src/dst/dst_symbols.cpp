@@ -98,7 +98,6 @@ void symbols_generic(const int16_t* pred, const int16_t* mask, uint8_t* s, size_
   }
 }
 
-
 }  // namespace
 
 void dst_channel_symbols(const int16_t* coef, int order, const DstBits& bits, size_t length,
