@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "fs/sector_io.h"
 #include "sacd/genre.h"
 #include "sacd/layout.h"
 #include "sacd/text_encoding.h"
@@ -75,7 +76,7 @@ std::vector<uint8_t> build_track_text_block(const std::vector<InputTrack>& track
     block.push_back(0);
     if (block.size() % 2) block.push_back(0);
   }
-  block.resize((block.size() + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
+  block.resize(sectors_of(block.size()) * kSectorSize, 0);
   return block;
 }
 
